@@ -1,0 +1,268 @@
+#include "panel/frmMain.h"
+
+#include "common/version.h"
+
+namespace {
+// Design sizes are in twips; 15 twips make one pixel at 96 dots per inch.
+constexpr int kTw = 15;
+void Place(Field& f, int x, int y, int w, int h) { f.Move(x * kTw, y * kTw, w * kTw, h * kTw); }
+}  // namespace
+
+frmMain::frmMain(const platform::Platform& platform)
+    : CaptionField("frmMain"),
+      tmrRefreshComPorts("tmrRefreshComPorts", *platform.timers, 1000, true),
+      tmrConnectTimeout("tmrConnectTimeout", *platform.timers, 0, false),
+      tmrTimeout("tmrTimeout", *platform.timers, 0, false),
+      tmrAuto("tmrAuto", *platform.timers, 1000, false),
+      comm1(platform.serial),
+      ws(platform.socket),
+      platform_(platform) {
+  SetDesignValues();
+  WireHandlers();
+}
+
+frmMain::~frmMain() {
+  // The transports may outlive the panel (they are shared with whoever made
+  // the platform bundle): make sure none of their events reaches it any more.
+  if (comm1) comm1->SetHandlers(nullptr, nullptr);
+  if (ws) ws->SetHandlers(nullptr, nullptr, nullptr);
+}
+
+std::string frmMain::VersionText() {
+  return std::to_string(VESKTARVELO_VERSION_MAJOR) + "." + std::to_string(VESKTARVELO_VERSION_MINOR) + "." +
+         std::to_string(VESKTARVELO_VERSION_PATCH);
+}
+
+void frmMain::SetDesignValues() {
+  SetCaption("VeskTarvelo");
+  Place(*this, 0, 0, 904, 640);
+
+  lblProtocol.SetCaption("MODE");
+  Place(lblProtocol, 8, 6, 120, 16);
+  for (const char* item : {"RTU", "TCP", "RTU-OVER-TCP"}) cmbMode.AddItem(item);
+  Place(cmbMode, 8, 24, 150, 24);
+
+  Place(pctHEXOpt, 740, 18, 156, 34);
+  optFORM.SetCaption("FORM");
+  Place(optFORM, 4, 6, 70, 22);
+  optHEX.SetCaption("HEX");
+  Place(optHEX, 80, 6, 70, 22);
+  optFORM.SetPartner(&optHEX);
+  optHEX.SetPartner(&optFORM);
+
+  // Serial settings. Start-up moves the group onto the socket group's place.
+  Place(pctRTU, 170, 560, 560, 52);
+  Label3.SetCaption("Port");
+  Place(Label3, 0, 0, 110, 16);
+  Place(cmbRtuPort, 0, 18, 110, 24);
+  Label4.SetCaption("Speed");
+  Place(Label4, 116, 0, 80, 16);
+  Place(cmbRtuSpeed, 116, 18, 80, 24);
+  Label11.SetCaption("Parity");
+  Place(Label11, 202, 0, 70, 16);
+  for (const char* item : {"None", "Odd", "Even"}) cmbRtuParity.AddItem(item);
+  Place(cmbRtuParity, 202, 18, 70, 24);
+  Label12.SetCaption("Stop-bit");
+  Place(Label12, 278, 0, 60, 16);
+  for (const char* item : {"1 ", "2 "}) cmbRtuStopBit.AddItem(item);
+  Place(cmbRtuStopBit, 278, 18, 50, 24);
+  Label13.SetCaption("Timeout");
+  Place(Label13, 334, 0, 60, 16);
+  txtRtuTimeout.SetToolTipText("Timeout in milliseconds (1-65535)");
+  Place(txtRtuTimeout, 334, 18, 56, 24);
+  Label14.SetCaption("ms");
+  Place(Label14, 394, 22, 20, 16);
+  cmdRtuOpenPort.SetCaption("Open");
+  cmdRtuOpenPort.SetToolTipText("Open COM port");
+  Place(cmdRtuOpenPort, 420, 18, 66, 24);
+  cmdRtuClosePort.SetCaption("Close");
+  cmdRtuClosePort.SetToolTipText("Close COM port");
+  Place(cmdRtuClosePort, 490, 18, 66, 24);
+
+  // Socket settings.
+  Place(pctTCP, 170, 6, 560, 52);
+  Label1.SetCaption("Host");
+  Place(Label1, 0, 0, 150, 16);
+  txtTcpHost.SetToolTipText("IP address or domain name of ModbusTCP Slave");
+  Place(txtTcpHost, 0, 18, 150, 24);
+  Label2.SetCaption("Port");
+  Place(Label2, 156, 0, 60, 16);
+  txtTcpPort.SetToolTipText("IP port of ModbusTCP Slave (1-65535)");
+  Place(txtTcpPort, 156, 18, 60, 24);
+  Label5.SetCaption("Timeout");
+  Place(Label5, 222, 0, 60, 16);
+  txtTcpTimeout.SetToolTipText("Timeout in milliseconds (1-65535)");
+  Place(txtTcpTimeout, 222, 18, 56, 24);
+  Label6.SetCaption("ms");
+  Place(Label6, 282, 22, 20, 16);
+  cmdTcpConnect.SetCaption("Connect");
+  cmdTcpConnect.SetToolTipText("Connect to ModbusTCP host");
+  Place(cmdTcpConnect, 330, 18, 110, 24);
+  cmdTcpDisconnect.SetCaption("Disconnect");
+  cmdTcpDisconnect.SetToolTipText("Disconnect from ModbusTCP host");
+  Place(cmdTcpDisconnect, 446, 18, 110, 24);
+
+  // Request area.
+  Label10.SetCaption("REQUEST");
+  Place(Label10, 8, 62, 120, 16);
+  Place(pctRequest, 8, 80, 440, 120);
+  Place(pctForm, 0, 0, 440, 52);
+  lblUnitID.SetCaption("Slave ID");
+  Place(lblUnitID, 0, 0, 60, 16);
+  txtUnitID.SetToolTipText("Slave address (1-247)");
+  Place(txtUnitID, 0, 18, 60, 24);
+  lblCommand.SetCaption("Command");
+  Place(lblCommand, 66, 0, 170, 16);
+  for (const char* item :
+       {"01 Read CL", "02 Read DI", "03 Read HR", "04 Read IR", "05 Write CL", "06 Write Sngl HR", "16 Write Mltp HR"})
+    cmbCmd.AddItem(item);
+  Place(cmbCmd, 66, 18, 170, 24);
+  Label7.SetCaption("Address");
+  Place(Label7, 242, 0, 90, 16);
+  txtAddr.SetToolTipText("Address of first Register (0-65535, Dec,  Hex)");
+  Place(txtAddr, 242, 18, 90, 24);
+  lblLen.SetCaption("Quantity");
+  Place(lblLen, 338, 0, 100, 16);
+  txtQuantity.SetToolTipText("Number of registers (1-127) or coils (1-1016) to return ");
+  Place(txtQuantity, 338, 18, 100, 24);
+  txtValue.SetToolTipText("Value to write");
+  Place(txtValue, 338, 18, 100, 24);
+  txtValue.SetVisible(false);
+  Label15.SetCaption("Format");
+  Place(Label15, 0, 60, 170, 16);
+  Place(cmbFormat, 0, 78, 170, 24);
+  cmdSend.SetCaption("Send");
+  cmdSend.SetToolTipText("Send request to ModbusTCP host");
+  Place(cmdSend, 242, 78, 90, 26);
+  cmdAuto1.SetCaption("Auto");
+  cmdAuto1.SetToolTipText("Start polling");
+  Place(cmdAuto1, 338, 78, 100, 26);
+  Place(pctAuto, 0, 0, 100, 26);
+  pctAuto.SetVisible(false);
+  cmdAuto0.SetCaption("Auto");
+  cmdAuto0.SetToolTipText("Stop polling");
+
+  // Raw request input; start-up places it over the form fields.
+  Place(pctHEX, 8, 420, 440, 52);
+  pctHEX.SetVisible(false);
+  Place(txtHEX, 0, 0, 440, 52);
+
+  // Response area.
+  lblResponse.SetCaption("RESPONSE");
+  Place(lblResponse, 460, 62, 120, 16);
+  lblDT.SetCaption("00000 ms");
+  Place(lblDT, 780, 62, 116, 16);
+  Place(pctResponseForm, 460, 80, 436, 200);
+  Place(pctResponseText, 0, 0, 436, 200);
+  Place(txtResponse, 0, 0, 436, 200);
+  txtResponse.SetLocked(true);
+
+  // Log area.
+  Place(pctLog, 8, 290, 888, 342);
+  Place(txtLog, 0, 0, 888, 312);
+  txtLog.SetLocked(true);
+  Place(pctLogo, 0, 316, 888, 26);
+  Place(imgLogo, 0, 1, 79, 24);
+  Label8.SetCaption("Public Modbus-TCP Test Server");
+  Label8.SetForeColor(RGB(95, 97, 103));
+  Place(Label8, 90, 5, 260, 16);
+  lblScada.SetCaption("Tarvelo SCADA: vesktarvelo.example");
+  lblScada.SetForeColor(RGB(95, 97, 103));
+  Place(lblScada, 600, 5, 288, 16);
+}
+
+void frmMain::WireHandlers() {
+  cmbMode.onClick = [this] { cmbMode_Click(); };
+  cmbCmd.onClick = [this] { cmbCmd_Click(); };
+  cmbFormat.onClick = [this] { cmbFormat_Click(); };
+  optFORM.onClick = [this] { optFORM_Click(); };
+  optHEX.onClick = [this] { optHEX_Click(); };
+  cmbRtuPort.onClick = [this] { cmbRtuPort_Click(); };
+  cmdRtuOpenPort.onClick = [this] { cmdRtuOpenPort_Click(); };
+  cmdRtuClosePort.onClick = [this] { cmdRtuClosePort_Click(); };
+  cmdTcpConnect.onClick = [this] { cmdTcpConnect_Click(); };
+  cmdTcpDisconnect.onClick = [this] { cmdTcpDisconnect_Click(); };
+  cmdSend.onClick = [this] { cmdSend_Click(); };
+  // The Auto buttons act on the mouse button going down only.
+  cmdAuto1.onMouseDown = [this] { cmdAuto1_MouseDown(); };
+  cmdAuto0.onMouseDown = [this] { cmdAuto0_MouseDown(); };
+  imgLogo.onClick = [this] { imgLogo_Click(); };
+  Label8.onClick = [this] { Label8_Click(); };
+  lblScada.onClick = [this] { lblScada_Click(); };
+
+  tmrRefreshComPorts.onTimer = [this] { tmrRefreshComPorts_Timer(); };
+  tmrConnectTimeout.onTimer = [this] { tmrConnectTimeout_Timer(); };
+  tmrTimeout.onTimer = [this] { tmrTimeout_Timer(); };
+  tmrAuto.onTimer = [this] { tmrAuto_Timer(); };
+
+  if (comm1) comm1->SetHandlers([this] { comm1_OnComm(); }, [this](const std::string& why) { comm1_Gone(why); });
+  if (ws)
+    ws->SetHandlers(
+        [this] { ws_Connect(); },
+        [this] {
+          // The byte count of the event is not used; ws_DataArrival reads all there is.
+          ws_DataArrival(0);
+        },
+        [this](int number, const std::string& description) { ws_Error(static_cast<int16_t>(number), description); });
+}
+
+void frmMain::Form_Load() {
+  SetCaption("VeskTarvelo " + VersionText() + " Beta");
+
+  static const char* const kExceptions[] = {"Illegal Function",
+                                            "Illegal Data Address",
+                                            "Illegal Data Value",
+                                            "Slave Device Failure",
+                                            "Acknowledge",
+                                            "Slave Device Busy",
+                                            "Negative Acknowledge",
+                                            "Memory Parity Error",
+                                            "Unknown exception",
+                                            "Gateway Path Unavailable",
+                                            "Gateway Target Device Failed to Respond"};
+  for (size_t code = 1; code <= 11; ++code) ExceptionText[code] = kExceptions[code - 1];
+
+  cmbRtuSpeed.Clear();
+  for (const char* item : {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"})
+    cmbRtuSpeed.AddItem(item);
+
+  cmbFormat.Clear();
+  for (const char* item :
+       {"INT16", "UINT16", "FLOAT_ABCD", "FLOAT_CDAB", "FLOAT_BADC", "FLOAT_DCBA", "INT32_ABCD", "INT32_CDAB",
+        "INT32_BADC", "INT32_DCBA", "UINT32_ABCD", "UINT32_CDAB", "UINT32_BADC", "UINT32_DCBA"})
+    cmbFormat.AddItem(item);
+
+  txtLog.SetText("");
+  txtLog.SetRightMargin(999999);
+
+  LoadSett();
+
+  Log("", LogColorInfo);
+  Log("Run Tarvelo", LogColorInfo);
+
+  lblDT.SetCaption("");
+
+  pctRTU.SetTop(pctTCP.Top());
+  pctRTU.SetLeft(pctTCP.Left());
+  pctHEX.SetTop(pctRequest.Top());
+  pctHEX.SetLeft(pctRequest.Left());
+  txtHEX.SetWidth(pctHEX.Width() - 2 * txtHEX.Left());
+  txtHEX.SetHeight(pctHEX.Height() - 2 * txtHEX.Top());
+  pctAuto.Move(cmdAuto1.Left(), cmdAuto1.Top(), cmdAuto1.Width(), cmdAuto1.Height());
+  cmdAuto0.SetWidth(pctAuto.ScaleWidth());
+  cmdAuto0.SetHeight(pctAuto.ScaleHeight());
+}
+
+void frmMain::Form_QueryUnload(int16_t& Cancel, int16_t /*UnloadMode*/) {
+  SaveSett();
+  Cancel = 0;  // closing is never refused
+}
+
+int16_t frmMain::GetCmd() {
+  const std::string& text = cmbCmd.Text();
+  if (text.size() < 2) return 0;
+  // The first two characters as a whole number; anything else gives 0.
+  const char a = text[0], b = text[1];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return 0;
+  return static_cast<int16_t>((a - '0') * 10 + (b - '0'));
+}

@@ -1,0 +1,293 @@
+#pragma once
+// The front panel: every field of the window, the panel-level state, and all
+// procedures and event handlers of the program as members. The window (or a
+// test) drives it by calling the handlers; the procedures of each subsystem
+// are defined in the source files of their folder (panel/, codec/,
+// transaction/, presentation/).
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "panel/fields.h"
+#include "platform/platform.h"
+
+// Log colours (&H00BBGGRR).
+constexpr uint32_t LogColorInfo = 0xA7A3A1;       // RGB(161,163,167) light grey
+constexpr uint32_t LogColorError = 0x4C4CFF;      // RGB(255,76,76) red
+constexpr uint32_t LogColorHighlight = 0xFFFFFF;  // RGB(255,255,255) white
+
+// Link targets. Placeholders under the reserved .example domain until the
+// project has pages of its own.
+inline constexpr const char* kSiteUrl = "https://vesktarvelo.example/?referer=VeskTarvelo";
+inline constexpr const char* kTestServerUrl = "https://vesktarvelo.example/modbus-tcp-test-server";
+
+// The hex text of a frame as the log shows it: two upper-case digits per
+// byte, one blank between bytes, 16 bytes per row, continuation rows indented
+// by 37 blanks.
+std::string ToLogHexString(const Frame& data);
+// The characters of s whose codes are 32..126, in order.
+std::string CleanString(const std::string& s);
+// Selects the first item equal to searchText (ignoring case unless
+// caseSensitive); -1 and false when none is equal; false and unchanged when
+// the list is empty.
+bool SetComboIndexByText(ListField& cbo, const std::string& searchText, bool caseSensitive = false);
+
+class frmMain : public CaptionField {
+ public:
+  explicit frmMain(const platform::Platform& platform);
+  ~frmMain() override;
+
+  // ---- fields: top level --------------------------------------------------
+  Label lblProtocol{"lblProtocol", this};
+  ListField cmbMode{"cmbMode", this};
+  Group pctHEXOpt{"pctHEXOpt", this};
+  OptionButton optFORM{"optFORM", &pctHEXOpt};
+  OptionButton optHEX{"optHEX", &pctHEXOpt};
+  Label Label10{"Label10", this};
+  Label lblResponse{"lblResponse", this};
+  Label lblDT{"lblDT", this};
+
+  // ---- group pctRTU: serial settings --------------------------------------
+  Group pctRTU{"pctRTU", this};
+  Label Label3{"Label3", &pctRTU};
+  ListField cmbRtuPort{"cmbRtuPort", &pctRTU};
+  Label Label4{"Label4", &pctRTU};
+  ListField cmbRtuSpeed{"cmbRtuSpeed", &pctRTU, true};
+  Label Label11{"Label11", &pctRTU};
+  ListField cmbRtuParity{"cmbRtuParity", &pctRTU};
+  Label Label12{"Label12", &pctRTU};
+  ListField cmbRtuStopBit{"cmbRtuStopBit", &pctRTU};
+  Label Label13{"Label13", &pctRTU};
+  TextField txtRtuTimeout{"txtRtuTimeout", &pctRTU};
+  Label Label14{"Label14", &pctRTU};
+  Button cmdRtuOpenPort{"cmdRtuOpenPort", &pctRTU};
+  Button cmdRtuClosePort{"cmdRtuClosePort", &pctRTU};
+
+  // ---- group pctTCP: socket settings --------------------------------------
+  Group pctTCP{"pctTCP", this};
+  Label Label1{"Label1", &pctTCP};
+  TextField txtTcpHost{"txtTcpHost", &pctTCP};
+  Label Label2{"Label2", &pctTCP};
+  TextField txtTcpPort{"txtTcpPort", &pctTCP};
+  Label Label5{"Label5", &pctTCP};
+  TextField txtTcpTimeout{"txtTcpTimeout", &pctTCP};
+  Label Label6{"Label6", &pctTCP};
+  Button cmdTcpConnect{"cmdTcpConnect", &pctTCP};
+  Button cmdTcpDisconnect{"cmdTcpDisconnect", &pctTCP};
+
+  // ---- group pctRequest -----------------------------------------------------
+  Group pctRequest{"pctRequest", this};
+  Group pctForm{"pctForm", &pctRequest};
+  Label lblUnitID{"lblUnitID", &pctForm};
+  TextField txtUnitID{"txtUnitID", &pctForm};
+  Label lblCommand{"lblCommand", &pctForm};
+  ListField cmbCmd{"cmbCmd", &pctForm};
+  Label Label7{"Label7", &pctForm};
+  TextField txtAddr{"txtAddr", &pctForm};
+  Label lblLen{"lblLen", &pctForm};
+  TextField txtQuantity{"txtQuantity", &pctForm};
+  TextField txtValue{"txtValue", &pctForm};
+  Label Label15{"Label15", &pctRequest};
+  ListField cmbFormat{"cmbFormat", &pctRequest};
+  Button cmdSend{"cmdSend", &pctRequest};
+  Button cmdAuto1{"cmdAuto1", &pctRequest};
+  Group pctAuto{"pctAuto", &pctRequest};
+  Button cmdAuto0{"cmdAuto0", &pctAuto};
+
+  // ---- group pctHEX: raw request ------------------------------------------
+  Group pctHEX{"pctHEX", this};
+  TextField txtHEX{"txtHEX", &pctHEX, true};
+
+  // ---- response area --------------------------------------------------------
+  Group pctResponseForm{"pctResponseForm", this};
+  Group pctResponseText{"pctResponseText", &pctResponseForm};
+  TextField txtResponse{"txtResponse", &pctResponseText, true};
+
+  // ---- log area -------------------------------------------------------------
+  Group pctLog{"pctLog", this};
+  RichTextField txtLog{"txtLog", &pctLog, true};
+  Group pctLogo{"pctLogo", &pctLog};
+  Image imgLogo{"imgLogo", &pctLogo};
+  Label Label8{"Label8", &pctLogo};
+  Label lblScada{"lblScada", &pctLogo};
+
+  // ---- timers (fixed order: created after the platform is known) ------------
+  TimerField tmrRefreshComPorts;
+  TimerField tmrConnectTimeout;
+  TimerField tmrTimeout;
+  TimerField tmrAuto;
+
+  // ---- transports -----------------------------------------------------------
+  std::shared_ptr<platform::SerialPort> comm1;
+  std::shared_ptr<platform::TcpSocket> ws;
+
+  // ---- panel-level state ------------------------------------------------------
+  int16_t Mode = 0;
+  bool HexView = false;
+  int16_t FormatIndex = 0;
+  std::string ComPortName;
+  std::vector<Frame> Requests;
+  int32_t RequestStartTime = 0;
+  // Monotonic time of the last send; the response time is measured from it
+  // so that midnight and daylight-saving changes do not disturb it.
+  int64_t RequestStartMono = 0;
+  bool AwaitingResponse = false;
+  int32_t TransactionID = 0;
+  std::array<std::string, 12> ExceptionText{};  // indices 1..11
+  Frame RxBuffer;
+  int32_t RxCount = 0;
+  Frame LastRequest;
+  int32_t ExpectedTransactionId = 0;
+  std::vector<std::string> ProtocolErrors;
+  bool AutoPolling = false;
+  int32_t RxLogStart = 0;
+  int32_t RxLogEnd = 0;
+  int32_t LogLineCount = 0;
+  // Serial control properties: the port number chosen in the list and the
+  // line settings text it was given. Applied only when the port is opened.
+  int16_t CommPort = 0;
+  std::string CommSettings;
+  // Name of the open serial port (empty when closed), for the "closed" row.
+  std::string OpenPortName;
+
+  // ---- start-up and close ----------------------------------------------------
+  void Form_Load();
+  void Form_QueryUnload(int16_t& Cancel, int16_t UnloadMode);
+  int16_t GetCmd();
+  // The program's version as "major.minor.revision".
+  static std::string VersionText();
+
+  // ---- mode, command and view switching ----------------------------------------
+  void RefreshCmd();
+  void RefreshMode();
+  void RefreshHexView();
+  void cmbMode_Click();
+  void cmbCmd_Click();
+  void cmbFormat_Click();
+  void optFORM_Click();
+  void optHEX_Click();
+
+  // ---- settings ----------------------------------------------------------------
+  void LoadSett();
+  void SaveSett();
+
+  // ---- input fields: key filters, value checks, clipboard ---------------------------
+  void txtUnitID_KeyPress(int16_t& KeyAscii);
+  void txtAddr_KeyPress(int16_t& KeyAscii);
+  void txtQuantity_KeyPress(int16_t& KeyAscii);
+  void txtValue_KeyPress(int16_t& KeyAscii);
+  void txtHEX_KeyPress(int16_t& KeyAscii);
+  void txtTcpPort_KeyPress(int16_t& KeyAscii);
+  void txtTcpTimeout_KeyPress(int16_t& KeyAscii);
+  void txtRtuTimeout_KeyPress(int16_t& KeyAscii);
+  void txtUnitID_Validate(bool& Cancel);
+  void txtAddr_Validate(bool& Cancel);
+  void txtQuantity_Validate(bool& Cancel);
+  void txtTcpPort_Validate(bool& Cancel);
+  void txtTcpTimeout_Validate(bool& Cancel);
+  void txtRtuTimeout_Validate(bool& Cancel);
+  void txtResponse_KeyDown(int16_t KeyCode, int16_t Shift);
+  void txtLog_KeyDown(int16_t KeyCode, int16_t Shift);
+  void txtHEX_KeyDown(int16_t KeyCode, int16_t Shift);
+  void ProcessClipBoard(TextBox& Ctrl, int16_t KeyCode, int16_t Shift);
+  void WaitWithEvents(double seconds, const bool& stop, int stepMs);
+
+  // ---- links --------------------------------------------------------------------
+  void imgLogo_Click();
+  void Label8_Click();
+  void lblScada_Click();
+  std::string OpenDocument(const std::string& target);
+
+  // ---- request builders and composition -----------------------------------------
+  int16_t SetTcpHeader(Frame& buf, int32_t len);
+  Frame GetReadRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t Count);
+  Frame GetWriteSingleCoilRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t value);
+  Frame GetWriteSingleRegisterRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t value);
+  Frame GetWriteMultipleRegisterRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t Count, int32_t Value1,
+                                            int32_t Value2 = 0);
+  void GetBytesOfForm();
+  void GetBytesOfHexInput();
+  bool Format2B();
+
+  // ---- transaction cycle ---------------------------------------------------------
+  void cmdSend_Click();
+  void SendRequest();
+  void PushRequest(const Frame& Data);
+  std::optional<Frame> PopRequest();
+  void ResetRequests();
+  void StartTimer();
+  void StopTimer();
+  void tmrTimeout_Timer();
+  void ResetCommunication();
+  void ResetRxBuffer();
+  int32_t GetDayMilliseconds();
+
+  // ---- reception -------------------------------------------------------------------
+  bool Receive(uint8_t b, int32_t total);
+  void ResetProtocolErrors();
+  void LogProtocolError(const std::string& err, int32_t Offset = 0, int32_t Length = 0);
+
+  // ---- serial transport --------------------------------------------------------------
+  void OpenRtuPort();
+  void CloseRtuPort();
+  void SendRtuRequest();
+  void RefreshComPorts();
+  void cmbRtuPort_Click();
+  void SetComPort(int16_t n);
+  void comm1_OnComm();
+  void comm1_Gone(const std::string& reason);
+  void tmrRefreshComPorts_Timer();
+  void cmdRtuOpenPort_Click();
+  void cmdRtuClosePort_Click();
+
+  // ---- TCP transport -------------------------------------------------------------------
+  void ConnectTCP();
+  void TryTcpConnect();
+  void DisconnectTCP();
+  void SendTcpRequest();
+  void StartConnectTimer();
+  void StopConnectTimer();
+  void tmrConnectTimeout_Timer();
+  void ws_Connect();
+  void ws_DataArrival(int32_t bytesTotal);
+  void ws_Error(int16_t Number, const std::string& Description);
+  void cmdTcpConnect_Click();
+  void cmdTcpDisconnect_Click();
+
+  // ---- polling ------------------------------------------------------------------------
+  void AutoON();
+  void AutoOFF();
+  void RefreshTimerAuto();
+  void tmrAuto_Timer();
+  void cmdAuto1_MouseDown();
+  void cmdAuto0_MouseDown();
+
+  // ---- response view ---------------------------------------------------------------------
+  void ShowResponse(const Frame& frame, int16_t s);
+  void AddResponseLine(const std::string& text);
+
+  // ---- communication log ------------------------------------------------------------------
+  void Log(const std::string& text, uint32_t Color = LogColorInfo);
+  void LogRequest(const Frame& Data);
+  void LogResponse(const Frame& Data);
+  void LogError(const std::string& Class, const std::string& msg, bool ShowRx = false, int32_t HighlightLength = 0,
+                int32_t HighlightOffset = 0);
+
+  // The platform parts, for the procedures that need them directly.
+  const platform::Platform& Platform() const { return platform_; }
+
+ private:
+  void SetDesignValues();
+  void WireHandlers();
+
+  // Where each entry of the log pane starts, counted in characters ever
+  // written (logRemoved_ of them were removed from the top since).
+  std::deque<size_t> entryStarts_;
+  size_t logRemoved_ = 0;
+
+  platform::Platform platform_;
+};
