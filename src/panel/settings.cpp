@@ -1,6 +1,119 @@
+// Settings persistence: the panel's settings are read once at start-up and
+// written once at close, as texts under the section "main" of the per-user
+// settings store.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/module1.h"
+#include "common/number_text.h"
 #include "panel/frmMain.h"
 
-// Not built yet: empty bodies so the panel links while this subsystem is written.
+namespace {
 
-void frmMain::LoadSett() {}
-void frmMain::SaveSett() {}
+constexpr const char* kSection = "main";
+
+// The slave host a first start connects to: the bundled test slave listens
+// on the loopback address.
+constexpr const char* kDefaultHost = "127.0.0.1";
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A stored whole number; nothing when the text is not one.
+std::optional<int32_t> ToLong(const std::string& text) { return ParseLong(TrimBlank(text)); }
+
+// A stored Boolean: "True" or "False" in any case, or a number (0 is False,
+// any other number True); nothing for any other text.
+std::optional<bool> ToBool(const std::string& text) {
+  const std::string t = TrimBlank(text);
+  if (EqualsIgnoreCase(t, "True")) return true;
+  if (EqualsIgnoreCase(t, "False")) return false;
+  if (auto n = ParseNumber(t)) return *n != 0.0;
+  return std::nullopt;
+}
+
+const char* BoolText(bool v) { return v ? "True" : "False"; }
+
+}  // namespace
+
+void frmMain::LoadSett() {
+  platform::SettingsStore* store = Platform().settings.get();
+  // The stored text, or the default when the key is absent.
+  auto get = [&](const char* key, const std::string& def) {
+    std::optional<std::string> v = store != nullptr ? store->Read(kSection, key) : std::nullopt;
+    return v ? *v : def;
+  };
+  // A list index; a text that is not a number, or an index the list refuses,
+  // leaves the list as it was.
+  auto applyIndex = [&](ListField& list, const char* key) {
+    if (auto i = ToLong(get(key, "0"))) list.SetListIndex(*i);
+  };
+
+  if (auto v = ToLong(get("left", std::to_string(Left())))) SetLeft(*v);
+  if (auto v = ToLong(get("top", std::to_string(Top())))) SetTop(*v);
+  txtTcpHost.SetText(TrimBlank(get("host", kDefaultHost)));
+  txtTcpPort.SetText(TrimBlank(get("port", "502")));
+  txtTcpTimeout.SetText(TrimBlank(get("timeout", "1000")));
+  txtUnitID.SetText(TrimBlank(get("unitid", "1")));
+  applyIndex(cmbCmd, "cmd");  // raises cmbCmd_Click
+  txtAddr.SetText(TrimBlank(get("addr", "1")));
+  txtQuantity.SetText(TrimBlank(get("len", "1")));
+  txtValue.SetText(TrimBlank(get("value", "0")));
+  applyIndex(cmbFormat, "format");  // raises cmbFormat_Click
+  txtHEX.SetText(get("hexvalue", ""));
+  cmbRtuSpeed.SetText(get("speed", "9600"));
+  applyIndex(cmbRtuParity, "parity");
+  applyIndex(cmbRtuStopBit, "stopbit");
+  txtRtuTimeout.SetText(TrimBlank(get("rtutimeout", "1000")));
+  if (auto v = ToBool(get("hexview", "0"))) HexView = *v;
+  // A mode number outside the list is kept: it selects the socket with RTU
+  // framing, and the mode list shows no selection.
+  if (auto v = ParseInteger(TrimBlank(get("mode", "0")))) Mode = *v;
+  ComPortName = get("comport", "");
+
+  // The clicks raised above ran with intermediate states; the format just
+  // restored is the operator's, and the refresh procedures lay the panel out
+  // for the restored command, input kind and mode.
+  FormatIndex = static_cast<int16_t>(cmbFormat.ListIndex());
+  RefreshCmd();
+  RefreshHexView();
+  RefreshMode();
+}
+
+void frmMain::SaveSett() {
+  platform::SettingsStore* store = Platform().settings.get();
+  if (store == nullptr) return;
+  // A write that fails skips that key only.
+  auto put = [&](const char* key, const std::string& value) { store->Write(kSection, key, value); };
+
+  put("left", std::to_string(Left()));
+  put("top", std::to_string(Top()));
+  put("host", TrimBlank(txtTcpHost.Text()));
+  put("port", TrimBlank(txtTcpPort.Text()));
+  put("timeout", TrimBlank(txtTcpTimeout.Text()));
+  put("unitid", TrimBlank(txtUnitID.Text()));
+  put("cmd", std::to_string(cmbCmd.ListIndex()));
+  // The operator's format, not the "UINT16" a bit read forces on the list.
+  put("format", std::to_string(FormatIndex));
+  put("addr", TrimBlank(txtAddr.Text()));
+  put("len", TrimBlank(txtQuantity.Text()));
+  put("value", TrimBlank(txtValue.Text()));
+  put("hexvalue", TrimBlank(txtHEX.Text()));
+  put("speed", cmbRtuSpeed.Text());
+  put("parity", std::to_string(cmbRtuParity.ListIndex()));
+  put("stopbit", std::to_string(cmbRtuStopBit.ListIndex()));
+  put("rtutimeout", TrimBlank(txtRtuTimeout.Text()));
+  put("hexview", BoolText(HexView));
+  put("mode", std::to_string(Mode));
+  put("comport", ComPortName);
+  store->Flush();
+}
