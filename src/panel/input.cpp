@@ -1,23 +1,171 @@
+// The input fields guard themselves: key filters that swallow every typed
+// character outside the field's own set, value checks that keep the focus in
+// a field whose value is out of range, and the clipboard keys of the response
+// view and the log pane. A rejection is signalled by the beep alone.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "codec/convert.h"
+#include "common/module1.h"
+#include "common/number_text.h"
 #include "panel/frmMain.h"
 
-// Not built yet: empty bodies so the panel links while this subsystem is written.
+namespace {
 
-void frmMain::txtUnitID_KeyPress(int16_t&) {}
-void frmMain::txtAddr_KeyPress(int16_t&) {}
-void frmMain::txtQuantity_KeyPress(int16_t&) {}
-void frmMain::txtValue_KeyPress(int16_t&) {}
-void frmMain::txtHEX_KeyPress(int16_t&) {}
-void frmMain::txtTcpPort_KeyPress(int16_t&) {}
-void frmMain::txtTcpTimeout_KeyPress(int16_t&) {}
-void frmMain::txtRtuTimeout_KeyPress(int16_t&) {}
-void frmMain::txtUnitID_Validate(bool&) {}
-void frmMain::txtAddr_Validate(bool&) {}
-void frmMain::txtQuantity_Validate(bool&) {}
-void frmMain::txtTcpPort_Validate(bool&) {}
-void frmMain::txtTcpTimeout_Validate(bool&) {}
-void frmMain::txtRtuTimeout_Validate(bool&) {}
-void frmMain::txtResponse_KeyDown(int16_t, int16_t) {}
-void frmMain::txtLog_KeyDown(int16_t, int16_t) {}
-void frmMain::txtHEX_KeyDown(int16_t, int16_t) {}
-void frmMain::ProcessClipBoard(TextBox&, int16_t, int16_t) {}
-void frmMain::WaitWithEvents(double, const bool&, int) {}
+// Backspace, Ctrl+C, Ctrl+V and Ctrl+X pass every filter.
+constexpr std::string_view kControlKeys{"\x08\x03\x16\x18"};
+
+constexpr std::string_view kDigits = "0123456789";
+constexpr std::string_view kAddrChars = "0123456789ABCDEFabcdefx";
+constexpr std::string_view kDecimalChars = "0123456789.,-";
+constexpr std::string_view kHexChars = "abcdefABCDEF0123456789 ";
+
+bool Accepted(int16_t key, std::string_view chars) {
+  if (key <= 0 || key > 127) return false;
+  const char c = static_cast<char>(key);
+  return chars.find(c) != std::string_view::npos || kControlKeys.find(c) != std::string_view::npos;
+}
+
+// The field's text as a whole number: trimmed, converted with the decimal
+// part rounded; 0 when it is not a number.
+int32_t FieldValue(const TextBox& field) { return ParseLong(TrimBlank(field.Text())).value_or(0); }
+
+bool InRange(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
+
+// Shift state of the Ctrl key alone, and the key codes of the shortcuts.
+constexpr int16_t kCtrlOnly = 2;
+constexpr int16_t kKeyA = 65;
+constexpr int16_t kKeyC = 67;
+constexpr int16_t kKeyV = 86;
+constexpr int16_t kKeyX = 88;
+
+// Shared by the filters: drops a rejected key with a beep; upper-cases a..f
+// where the field asks for it.
+void FilterKey(int16_t& KeyAscii, std::string_view chars, bool upperHex, platform::Beeper* beeper) {
+  if (!Accepted(KeyAscii, chars)) {
+    KeyAscii = 0;
+    if (beeper != nullptr) beeper->Beep();
+    return;
+  }
+  if (upperHex && KeyAscii >= 'a' && KeyAscii <= 'f') KeyAscii = static_cast<int16_t>(KeyAscii - 'a' + 'A');
+}
+
+// Ends a value check: a refused value keeps the focus and beeps.
+void Check(bool ok, bool& Cancel, platform::Beeper* beeper) {
+  if (ok) return;
+  Cancel = true;
+  if (beeper != nullptr) beeper->Beep();
+}
+
+}  // namespace
+
+void frmMain::txtUnitID_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kDigits, false, Platform().beeper.get()); }
+void frmMain::txtAddr_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kAddrChars, true, Platform().beeper.get()); }
+void frmMain::txtQuantity_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kDigits, false, Platform().beeper.get()); }
+void frmMain::txtValue_KeyPress(int16_t& KeyAscii) {
+  FilterKey(KeyAscii, kDecimalChars, false, Platform().beeper.get());
+}
+void frmMain::txtHEX_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kHexChars, true, Platform().beeper.get()); }
+void frmMain::txtTcpPort_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kDigits, false, Platform().beeper.get()); }
+void frmMain::txtTcpTimeout_KeyPress(int16_t& KeyAscii) {
+  FilterKey(KeyAscii, kDigits, false, Platform().beeper.get());
+}
+void frmMain::txtRtuTimeout_KeyPress(int16_t& KeyAscii) {
+  FilterKey(KeyAscii, kDecimalChars, false, Platform().beeper.get());
+}
+
+void frmMain::txtUnitID_Validate(bool& Cancel) {
+  // Taken as an unsigned 8-bit number: outside 0..255 it counts as 0.
+  int32_t v = FieldValue(txtUnitID);
+  if (!InRange(v, 0, 255)) v = 0;
+  Check(InRange(v, 1, 247), Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtAddr_Validate(bool& Cancel) {
+  const std::string t = TrimBlank(txtAddr.Text());
+  bool ok = !t.empty() && IsValidAddressText(t);
+  // Empty text, and text that is neither a decimal number nor "0x" with
+  // hexadecimal digits, is refused. A decimal address must lie in 0..65535
+  // (compared before any conversion to Long, so that a number beyond the
+  // Long range is refused rather than read as 0); a hexadecimal entry is
+  // taken as its low 16 bits and has no range.
+  if (ok) {
+    if (auto d = ParseNumber(t)) {
+      const double r = RoundHalfEven(*d);
+      ok = r >= 0.0 && r <= 65535.0;
+    }
+  }
+  Check(ok, Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtQuantity_Validate(bool& Cancel) {
+  const int16_t cmd = GetCmd();
+  const int32_t limit = (cmd == 1 || cmd == 2) ? 1016 : 127;
+  Check(InRange(FieldValue(txtQuantity), 1, limit), Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtTcpPort_Validate(bool& Cancel) {
+  Check(InRange(FieldValue(txtTcpPort), 1, 65535), Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtTcpTimeout_Validate(bool& Cancel) {
+  Check(InRange(FieldValue(txtTcpTimeout), 1, 65535), Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtRtuTimeout_Validate(bool& Cancel) {
+  Check(InRange(FieldValue(txtRtuTimeout), 1, 65535), Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtResponse_KeyDown(int16_t KeyCode, int16_t Shift) { ProcessClipBoard(txtResponse, KeyCode, Shift); }
+
+void frmMain::txtLog_KeyDown(int16_t KeyCode, int16_t Shift) { ProcessClipBoard(txtLog, KeyCode, Shift); }
+
+void frmMain::txtHEX_KeyDown(int16_t /*KeyCode*/, int16_t /*Shift*/) {
+  // The raw request field keeps the toolkit's own editing keys.
+}
+
+void frmMain::ProcessClipBoard(TextBox& Ctrl, int16_t KeyCode, int16_t Shift) {
+  if (Shift != kCtrlOnly) return;
+  platform::Clipboard* clipboard = Platform().clipboard.get();
+  const bool stop = false;
+
+  switch (KeyCode) {
+    case kKeyA:
+      Ctrl.Select(0, static_cast<int>(Ctrl.Text().size()));
+      break;
+    case kKeyC:
+      if (clipboard == nullptr) break;
+      clipboard->Clear();
+      // Gives the system clipboard time to settle after clearing it.
+      WaitWithEvents(0.1, stop, 10);
+      if (Ctrl.SelLength() > 0) clipboard->SetText(Ctrl.SelText());
+      break;
+    case kKeyX:
+      if (Ctrl.Locked() || clipboard == nullptr) break;
+      clipboard->Clear();
+      WaitWithEvents(0.1, stop, 10);
+      if (Ctrl.SelLength() > 0) {
+        clipboard->SetText(Ctrl.SelText());
+        Ctrl.SetSelText("");
+      }
+      break;
+    case kKeyV:
+      if (Ctrl.Locked() || clipboard == nullptr) break;
+      if (clipboard->HasText()) Ctrl.SetSelText(clipboard->GetText());
+      break;
+    default:
+      break;
+  }
+}
+
+void frmMain::WaitWithEvents(double seconds, const bool& stop, int stepMs) {
+  platform::Clock* clock = Platform().clock.get();
+  platform::EventPump* events = Platform().events.get();
+  if (clock == nullptr) return;
+  ::WaitWithEvents(
+      seconds, stop, stepMs, [clock] { return clock->MonotonicMs(); }, [clock](int ms) { clock->Sleep(ms); },
+      [events] {
+        if (events != nullptr) events->ProcessEvents();
+      });
+}
