@@ -1,0 +1,150 @@
+#include "qt/adapters/qt_serial_port.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+#include <cctype>
+
+namespace qt {
+
+QtSerialPort::QtSerialPort() : port_(std::make_unique<QSerialPort>()) {
+  QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] {
+    Post([this] {
+      const auto handler = onReadyRead_;
+      if (handler) handler();
+    });
+  });
+  QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
+                   [this](QSerialPort::SerialPortError error) { OnError(error); });
+}
+
+QtSerialPort::~QtSerialPort() {
+  port_->disconnect();  // closing on destruction reports nothing
+  if (port_->isOpen()) port_->close();
+}
+
+bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings& settings, std::string& error) {
+  if (port_->isOpen()) Close();
+  ++generation_;
+  goneReported_ = false;
+
+  QSerialPort::DataBits dataBits;
+  switch (settings.dataBits) {
+    case 5:
+      dataBits = QSerialPort::Data5;
+      break;
+    case 6:
+      dataBits = QSerialPort::Data6;
+      break;
+    case 7:
+      dataBits = QSerialPort::Data7;
+      break;
+    case 8:
+      dataBits = QSerialPort::Data8;
+      break;
+    default:
+      error = "Invalid data bits: " + std::to_string(settings.dataBits);
+      return false;
+  }
+  QSerialPort::Parity parity;
+  switch (std::tolower(static_cast<unsigned char>(settings.parity))) {
+    case 'n':
+      parity = QSerialPort::NoParity;
+      break;
+    case 'o':
+      parity = QSerialPort::OddParity;
+      break;
+    case 'e':
+      parity = QSerialPort::EvenParity;
+      break;
+    case 'm':
+      parity = QSerialPort::MarkParity;
+      break;
+    case 's':
+      parity = QSerialPort::SpaceParity;
+      break;
+    default:
+      error = std::string("Invalid parity: ") + settings.parity;
+      return false;
+  }
+  QSerialPort::StopBits stopBits;
+  switch (settings.stopBits) {
+    case 1:
+      stopBits = QSerialPort::OneStop;
+      break;
+    case 2:
+      stopBits = QSerialPort::TwoStop;
+      break;
+    default:
+      error = "Invalid stop bits: " + std::to_string(settings.stopBits);
+      return false;
+  }
+
+  // A name with a slash is taken as a path as it stands; QSerialPort puts
+  // "/dev/" only in front of a bare name.
+  port_->setPortName(QString::fromStdString(name));
+  // Set before opening, these only store the values; open() applies them and
+  // fails with the port's reason (a baud rate of 0 or below included).
+  port_->setBaudRate(settings.baud);
+  port_->setDataBits(dataBits);
+  port_->setParity(parity);
+  port_->setStopBits(stopBits);
+  port_->setFlowControl(QSerialPort::NoFlowControl);
+  if (!port_->open(QIODevice::ReadWrite)) {
+    error = port_->errorString().toStdString();
+    port_->clearError();
+    return false;
+  }
+  return true;
+}
+
+void QtSerialPort::Close() {
+  ++generation_;
+  if (port_->isOpen()) port_->close();
+  port_->clearError();
+}
+
+bool QtSerialPort::IsOpen() const { return port_->isOpen(); }
+
+void QtSerialPort::Write(const Frame& bytes) {
+  if (!port_->isOpen() || bytes.empty()) return;
+  port_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+Frame QtSerialPort::ReadAll() {
+  if (!port_->isOpen()) return {};
+  const QByteArray data = port_->readAll();
+  return Frame(data.begin(), data.end());
+}
+
+void QtSerialPort::SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) {
+  onReadyRead_ = std::move(onReadyRead);
+  onGone_ = std::move(onGone);
+}
+
+void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
+  if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) return;
+  if (!port_->isOpen() || goneReported_) return;
+  goneReported_ = true;
+  const std::string reason = port_->errorString().toStdString();
+  // Closing from inside QSerialPort's own signal would delete its socket
+  // notifier while that is still being delivered; the close is posted instead.
+  // Until it runs, further errors of this opening are ignored (goneReported_).
+  Post([this, reason] {
+    Close();
+    const auto handler = onGone_;
+    if (handler) handler(reason);
+  });
+}
+
+void QtSerialPort::Post(std::function<void()> event) {
+  const uint64_t generation = generation_;
+  // The QSerialPort is the context: when it goes, so do the posted calls.
+  QMetaObject::invokeMethod(
+      port_.get(),
+      [this, generation, event = std::move(event)] {
+        if (generation == generation_) event();
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace qt

@@ -1,0 +1,103 @@
+#include "qt/adapters/qt_tcp_socket.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+#include <QNetworkProxy>
+
+namespace qt {
+
+QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
+  socket_->setProxy(QNetworkProxy::NoProxy);
+  QObject::connect(socket_.get(), &QTcpSocket::connected, socket_.get(), [this] {
+    Post([this] {
+      const auto handler = onConnect_;
+      if (handler) handler();
+    });
+  });
+  QObject::connect(socket_.get(), &QTcpSocket::readyRead, socket_.get(), [this] {
+    Post([this] {
+      const auto handler = onDataArrival_;
+      if (handler) handler();
+    });
+  });
+  QObject::connect(socket_.get(), &QTcpSocket::errorOccurred, socket_.get(),
+                   [this](QAbstractSocket::SocketError error) {
+                     // Taken now: the text belongs to this error.
+                     const int number = static_cast<int>(error);
+                     const std::string description = socket_->errorString().toStdString();
+                     Post([this, number, description] {
+                       const auto handler = onError_;
+                       if (handler) handler(number, description);
+                     });
+                   });
+}
+
+QtTcpSocket::~QtTcpSocket() {
+  socket_->disconnect();  // closing on destruction reports nothing
+  socket_->abort();
+}
+
+int QtTcpSocket::State() const {
+  switch (socket_->state()) {
+    case QAbstractSocket::UnconnectedState:
+      return kClosed;
+    case QAbstractSocket::ConnectingState:
+      return kConnecting;
+    case QAbstractSocket::ConnectedState:
+      return kConnected;
+    default:
+      return kOther;  // host lookup, closing, bound, listening
+  }
+}
+
+void QtTcpSocket::Connect(const std::string& host, int32_t port) {
+  ++generation_;
+  if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
+  if (port < 1 || port > 65535) {
+    const std::string description = "Invalid port number " + std::to_string(port);
+    Post([this, description] {
+      const auto handler = onError_;
+      if (handler) handler(static_cast<int>(QAbstractSocket::SocketAddressNotAvailableError), description);
+    });
+    return;
+  }
+  socket_->connectToHost(QString::fromStdString(host), static_cast<quint16>(port));
+}
+
+void QtTcpSocket::Send(const Frame& bytes) {
+  if (socket_->state() != QAbstractSocket::ConnectedState || bytes.empty()) return;
+  socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+Frame QtTcpSocket::ReadAll() {
+  if (!socket_->isOpen()) return {};
+  const QByteArray data = socket_->readAll();
+  return Frame(data.begin(), data.end());
+}
+
+void QtTcpSocket::Close() {
+  ++generation_;
+  socket_->abort();
+}
+
+void QtTcpSocket::SetNoDelay() { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); }
+
+void QtTcpSocket::SetHandlers(std::function<void()> onConnect, std::function<void()> onDataArrival,
+                              std::function<void(int number, const std::string& description)> onError) {
+  onConnect_ = std::move(onConnect);
+  onDataArrival_ = std::move(onDataArrival);
+  onError_ = std::move(onError);
+}
+
+void QtTcpSocket::Post(std::function<void()> event) {
+  const uint64_t generation = generation_;
+  // The QTcpSocket is the context: when it goes, so do the posted calls.
+  QMetaObject::invokeMethod(
+      socket_.get(),
+      [this, generation, event = std::move(event)] {
+        if (generation == generation_) event();
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace qt
