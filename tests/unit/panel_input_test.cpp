@@ -17,66 +17,46 @@ struct Panel {
 using KeyPress = void (frmMain::*)(int16_t&);
 using Validate = void (frmMain::*)(bool&);
 
-constexpr int16_t kBackspace = 8, kCtrlC = 3, kCtrlV = 22, kCtrlX = 24, kEnter = 13, kTab = 9;
-
 TEST(PanelInput, KeyFilters) {
+  const std::string control = "\b\x03\x16\x18";  // Backspace, Ctrl+C, Ctrl+V, Ctrl+X
+  const std::string digits = "0123456789" + control;
+  const std::string decimal = "0123456789.,-" + control;
   struct Case {
     const char* field;
     KeyPress handler;
-    int16_t typed;
-    int16_t result;  // 0: dropped with a beep
+    std::string passed;
+    std::string dropped;  // with a beep each
+    bool upperHex;        // a..f come out as A..F
   };
   const Case cases[] = {
-      {"txtAddr", &frmMain::txtAddr_KeyPress, 'a', 'A'},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, 'f', 'F'},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, 'C', 'C'},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, '9', '9'},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, 'x', 'x'},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, 'X', 0},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, 'g', 0},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, ' ', 0},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, kEnter, 0},
-      {"txtAddr", &frmMain::txtAddr_KeyPress, kCtrlV, kCtrlV},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, ' ', ' '},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, 'e', 'E'},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, 'B', 'B'},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, 'x', 0},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, 'G', 0},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, kEnter, 0},
-      {"txtHEX", &frmMain::txtHEX_KeyPress, kBackspace, kBackspace},
-      {"txtUnitID", &frmMain::txtUnitID_KeyPress, '7', '7'},
-      {"txtUnitID", &frmMain::txtUnitID_KeyPress, 'a', 0},
-      {"txtUnitID", &frmMain::txtUnitID_KeyPress, '-', 0},
-      {"txtUnitID", &frmMain::txtUnitID_KeyPress, kCtrlX, kCtrlX},
-      {"txtQuantity", &frmMain::txtQuantity_KeyPress, '0', '0'},
-      {"txtQuantity", &frmMain::txtQuantity_KeyPress, '.', 0},
-      {"txtQuantity", &frmMain::txtQuantity_KeyPress, kTab, 0},
-      {"txtValue", &frmMain::txtValue_KeyPress, '-', '-'},
-      {"txtValue", &frmMain::txtValue_KeyPress, ',', ','},
-      {"txtValue", &frmMain::txtValue_KeyPress, '.', '.'},
-      {"txtValue", &frmMain::txtValue_KeyPress, 'e', 0},
-      {"txtValue", &frmMain::txtValue_KeyPress, kCtrlC, kCtrlC},
-      {"txtTcpPort", &frmMain::txtTcpPort_KeyPress, '5', '5'},
-      {"txtTcpPort", &frmMain::txtTcpPort_KeyPress, '-', 0},
-      {"txtTcpTimeout", &frmMain::txtTcpTimeout_KeyPress, '-', 0},
-      {"txtTcpTimeout", &frmMain::txtTcpTimeout_KeyPress, '.', 0},
-      {"txtTcpTimeout", &frmMain::txtTcpTimeout_KeyPress, ',', 0},
-      {"txtRtuTimeout", &frmMain::txtRtuTimeout_KeyPress, '-', '-'},
-      {"txtRtuTimeout", &frmMain::txtRtuTimeout_KeyPress, '.', '.'},
-      {"txtRtuTimeout", &frmMain::txtRtuTimeout_KeyPress, ',', ','},
-      {"txtRtuTimeout", &frmMain::txtRtuTimeout_KeyPress, 'a', 0},
-      // Codes outside plain ASCII never match a set.
-      {"txtHEX", &frmMain::txtHEX_KeyPress, 0xE4, 0},
-      {"txtUnitID", &frmMain::txtUnitID_KeyPress, -200, 0},
+      {"txtAddr", &frmMain::txtAddr_KeyPress, "0123456789ABCDEFabcdefx" + control, "XgG -.,\r\t", true},
+      {"txtHEX", &frmMain::txtHEX_KeyPress, "0123456789abcdefABCDEF " + control, "xXgG-.\r\t", true},
+      {"txtUnitID", &frmMain::txtUnitID_KeyPress, digits, "aA-., \r\t", false},
+      {"txtQuantity", &frmMain::txtQuantity_KeyPress, digits, "aA-., \r\t", false},
+      {"txtTcpPort", &frmMain::txtTcpPort_KeyPress, digits, "aA-., \r\t", false},
+      {"txtTcpTimeout", &frmMain::txtTcpTimeout_KeyPress, digits, "aA-., \r\t", false},
+      {"txtValue", &frmMain::txtValue_KeyPress, decimal, "aeE+ \r\t", false},
+      {"txtRtuTimeout", &frmMain::txtRtuTimeout_KeyPress, decimal, "aeE+ \r\t", false},
   };
   Panel p;
+  auto type = [&](KeyPress handler, int16_t typed, int16_t expected, int beeps) {
+    SCOPED_TRACE("typed " + std::to_string(typed));
+    const int before = p.fp.beeper->count;
+    int16_t key = typed;
+    (p.f.*handler)(key);
+    EXPECT_EQ(key, expected);
+    EXPECT_EQ(p.fp.beeper->count - before, beeps);
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.field) + " typed " + std::to_string(c.typed));
-    const int beeps = p.fp.beeper->count;
-    int16_t key = c.typed;
-    (p.f.*c.handler)(key);
-    EXPECT_EQ(key, c.result);
-    EXPECT_EQ(p.fp.beeper->count - beeps, c.result == 0 ? 1 : 0);
+    SCOPED_TRACE(c.field);
+    for (char ch : c.passed) {
+      const bool upper = c.upperHex && ch >= 'a' && ch <= 'f';
+      type(c.handler, ch, static_cast<int16_t>(upper ? ch - 'a' + 'A' : ch), 0);
+    }
+    for (char ch : c.dropped) type(c.handler, ch, 0, 1);
+    // Codes outside plain ASCII never match a set.
+    type(c.handler, 0xE4, 0, 1);
+    type(c.handler, -200, 0, 1);
   }
 }
 
