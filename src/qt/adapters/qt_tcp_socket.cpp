@@ -22,6 +22,11 @@ QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
   });
   QObject::connect(socket_.get(), &QTcpSocket::errorOccurred, socket_.get(),
                    [this](QAbstractSocket::SocketError error) {
+                     if (error == QAbstractSocket::RemoteHostClosedError) {
+                       // Not reported: the connection now waits to be closed here.
+                       peerClosed_ = true;
+                       return;
+                     }
                      // Taken now: the text belongs to this error.
                      const int number = static_cast<int>(error);
                      const std::string description = socket_->errorString().toStdString();
@@ -38,6 +43,7 @@ QtTcpSocket::~QtTcpSocket() {
 }
 
 int QtTcpSocket::State() const {
+  if (peerClosed_) return kOther;
   switch (socket_->state()) {
     case QAbstractSocket::UnconnectedState:
       return kClosed;
@@ -52,6 +58,7 @@ int QtTcpSocket::State() const {
 
 void QtTcpSocket::Connect(const std::string& host, int32_t port) {
   ++generation_;
+  peerClosed_ = false;
   if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
   if (port < 1 || port > 65535) {
     const std::string description = "Invalid port number " + std::to_string(port);
@@ -77,6 +84,7 @@ Frame QtTcpSocket::ReadAll() {
 
 void QtTcpSocket::Close() {
   ++generation_;
+  peerClosed_ = false;
   socket_->abort();
 }
 

@@ -27,8 +27,9 @@ namespace qt {
 // HostNotFoundError 2, SocketAccessError 3, SocketResourceError 4,
 // SocketTimeoutError 5, NetworkError 7, ... UnknownSocketError -1), as Qt
 // documents it and keeps it across versions; the description is the socket's
-// errorString(). A peer closing the connection is reported like any other
-// error (RemoteHostClosedError). A port outside 1..65535 ends, from the event
+// errorString(). A peer closing the connection is not an error event: the
+// socket then reports state 9 (another state, half closed by the peer) until
+// Close() or Connect(), so the next send notices it and reconnects. A port outside 1..65535 ends, from the event
 // loop, in SocketAddressNotAvailableError (9) without any attempt on the
 // network.
 class QtTcpSocket : public platform::TcpSocket {
@@ -54,6 +55,7 @@ class QtTcpSocket : public platform::TcpSocket {
 
   std::unique_ptr<QTcpSocket> socket_;
   uint64_t generation_ = 0;  // counts connects and closes
+  bool peerClosed_ = false;  // the peer closed the connection; not yet closed here
   std::function<void()> onConnect_;
   std::function<void()> onDataArrival_;
   std::function<void(int, const std::string&)> onError_;
