@@ -3,6 +3,10 @@
 // split frames, silence, closed and reset connections, garbage).
 //
 //   fault_peer --port P [--script FILE] [--rtu] [--loop] [--log FILE] [--gap-ms N] [--seed N]
+//   fault_peer --device PATH [--script FILE] [--loop] [--log FILE] [--gap-ms N] [--seed N]
+//
+// --device serves a serial line (for instance one end of a pty pair) instead of a TCP port, with RTU
+// framing; there "close" and "reset" answer nothing, and a device that goes away is reopened.
 //
 // A request ends when its framing says so: with MBAP framing (default) at 6 + the length field;
 // with --rtu framing at 8 bytes for function codes 1 to 6 and at 9 + byte count for 15 and 16.
@@ -11,10 +15,12 @@
 // the last step the last one repeats, or with --loop the script starts over. Without a script
 // every request gets "echo". The script language is described in README.md.
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -321,7 +327,7 @@ Bytes Echo(const Bytes& request, const Framing& f) {
 bool SendAll(int fd, const Bytes& b) {
   size_t done = 0;
   while (done < b.size()) {
-    ssize_t n = send(fd, b.data() + done, b.size() - done, MSG_NOSIGNAL);
+    ssize_t n = write(fd, b.data() + done, b.size() - done);  // SIGPIPE is ignored
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -336,6 +342,8 @@ bool SendAll(int fd, const Bytes& b) {
 struct Options {
   int port = 0;
   std::string script;
+  std::string device;
+  bool device_mode = false;
   std::string log_path;
   bool loop = false;
   int gap_ms = 50;
@@ -384,8 +392,8 @@ class Peer {
         continue;
       }
       uint8_t buf[4096];
-      ssize_t got = recv(fd, buf, sizeof buf, 0);
-      if (got < 0 && errno == EINTR) continue;
+      ssize_t got = read(fd, buf, sizeof buf);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (got <= 0) break;  // the client closed or reset the connection
       pending.insert(pending.end(), buf, buf + got);
     }
@@ -448,9 +456,11 @@ class Peer {
         SleepMs(step.ms);
         return Apply(fd, *step.inner, request);
       case Step::kClose:
+        if (o_.device_mode) return true;  // a serial line cannot be closed by its far end
         close(fd);
         return false;
       case Step::kReset: {
+        if (o_.device_mode) return true;
         struct linger lg = {1, 0};  // close with RST instead of FIN
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
         close(fd);
@@ -484,6 +494,11 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     bool takes_value = true;
     if (a == "--port") {
       ok = ParseNumber(v, 0, 65535, &o->port);
+    } else if (a == "--device") {
+      ok = !v.empty();
+      o->device = v;
+      o->device_mode = true;
+      o->framing.rtu = true;
     } else if (a == "--script") {
       ok = !v.empty();
       o->script = v;
@@ -515,13 +530,46 @@ bool ParseOptions(int argc, char** argv, Options* o) {
   return true;
 }
 
+// Opens the serial device raw (8 data bits, no echo, no line editing); -1 when it is not there.
+int OpenDevice(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct termios t;
+  if (tcgetattr(fd, &t) == 0) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(fd, TCSANOW, &t);
+  }
+  return fd;
+}
+
+// Serves the device until stopped; when it goes away (its pty pair ended) waits for it to return.
+int ServeDevice(const Options& o, Peer& peer) {
+  int fd = OpenDevice(o.device);
+  if (fd < 0) {
+    std::fprintf(stderr, "fault_peer: cannot open %s: %s\n", o.device.c_str(), std::strerror(errno));
+    return 1;
+  }
+  while (!g_stop) {
+    std::printf("READY %s\n", o.device.c_str());
+    std::fflush(stdout);
+    peer.Serve(fd);  // returns when the device hangs up (and closes it)
+    fd = -1;
+    while (!g_stop && (fd = OpenDevice(o.device)) < 0) SleepMs(50);
+  }
+  if (fd >= 0) close(fd);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
-    std::fprintf(stderr,
-                 "usage: fault_peer --port P [--script FILE] [--rtu] [--loop] [--log FILE] [--gap-ms N] [--seed N]\n");
+    std::fprintf(
+        stderr,
+        "usage: fault_peer --port P | --device PATH [--script FILE] [--rtu] [--loop] [--log FILE] [--gap-ms N]\n"
+        "                  [--seed N]\n");
     return 2;
   }
   std::vector<Step> steps;
@@ -533,6 +581,9 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  Peer peer(o, std::move(steps));
+  if (o.device_mode) return ServeDevice(o, peer);
 
   int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int yes = 1;
@@ -550,7 +601,6 @@ int main(int argc, char** argv) {
   std::printf("READY %d\n", ntohs(addr.sin_port));
   std::fflush(stdout);
 
-  Peer peer(o, std::move(steps));
   while (!g_stop) {
     fd_set set;
     FD_ZERO(&set);

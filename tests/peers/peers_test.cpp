@@ -487,6 +487,24 @@ TEST_F(FaultPeerTest, RejectsABadScript) {
   }
 }
 
+TEST_F(FaultPeerTest, ServesASerialDeviceForAnRtuMaster) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Open());
+  const std::string script = dir_ + "/serial.txt";
+  std::ofstream(script) << "chunks 100 01 03 | 02 00 07 CRC\nreply 01 03 02 00 07 00 00\n";
+  ASSERT_TRUE(peer_.Start(VESK_FAULT_PEER_PATH, {"--device", pty.B(), "--script", script}));
+  ASSERT_EQ(peer_.WaitReady(), pty.B());
+  ModbusPtr ctx(modbus_new_rtu(pty.A().c_str(), 9600, 'N', 8, 1));
+  modbus_set_slave(ctx.get(), 1);
+  modbus_set_response_timeout(ctx.get(), 1, 0);
+  ASSERT_EQ(modbus_connect(ctx.get()), 0);
+  uint16_t reg = 0;
+  EXPECT_EQ(modbus_read_registers(ctx.get(), 0, 1, &reg), 1) << "a split answer with a good checksum";
+  EXPECT_EQ(reg, 7);
+  EXPECT_EQ(modbus_read_registers(ctx.get(), 0, 1, &reg), -1);
+  EXPECT_EQ(errno, EMBBADCRC) << "the second answer's checksum is wrong as scripted";
+}
+
 // ---- TCP-to-pty bridge ---------------------------------------------------------------------------
 
 TEST(TcpToPtyBridgeTest, CarriesRtuFramesToTheSlaveAcrossReconnects) {
