@@ -287,8 +287,8 @@ uint16_t Crc16Modbus(const uint8_t* data, int n) {
 enum class RtuRead { kNothing, kFrame, kBroken, kGone };
 
 // Reads one RTU request, framed by its function code as a slave must: 8 bytes for function codes
-// 1 to 6, 9 + byte count for 15 and 16, 4 for anything else. A frame that stops short for longer
-// than the byte time-out is kBroken (length = what arrived).
+// 1 to 6, 9 + byte count for 15 and 16, 10 for 22, 13 + byte count for 23, 4 for anything else.
+// A frame that stops short for longer than the byte time-out is kBroken (length = what arrived).
 //
 // The slave reads frames itself rather than through modbus_receive: libmodbus, after a request for
 // another slave id, takes the next frame on the line for that slave's answer and discards it, which
@@ -309,9 +309,12 @@ RtuRead ReadRtuRequest(int fd, uint8_t* buf, int* length) {
   int rest = 2;  // the checksum
   if (fc >= 1 && fc <= 6) {
     rest = 6;
-  } else if (fc == 15 || fc == 16) {
-    if ((rc = more(5)) <= 0) return rc < 0 ? RtuRead::kGone : RtuRead::kBroken;
-    rest = buf[6] + 2;
+  } else if (fc == 22) {  // mask write register
+    rest = 8;
+  } else if (fc == 15 || fc == 16 || fc == 23) {  // a byte count, then the data
+    const int head = fc == 23 ? 9 : 5;
+    if ((rc = more(head)) <= 0) return rc < 0 ? RtuRead::kGone : RtuRead::kBroken;
+    rest = buf[2 + head - 1] + 2;
   }
   if ((rc = more(rest)) <= 0) return rc < 0 ? RtuRead::kGone : RtuRead::kBroken;
   return RtuRead::kFrame;
@@ -339,7 +342,7 @@ int RunRtu(const Options& o, modbus_mapping_t* contents, RequestLog& log) {
     modbus_free(ctx);
     return 1;
   }
-  uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+  uint8_t query[512];  // the longest frame ReadRtuRequest can take: 2 + 9 + 255 + 2 bytes
   while (!g_stop) {
     int length = 0;
     RtuRead got = ReadRtuRequest(modbus_get_socket(ctx), query, &length);

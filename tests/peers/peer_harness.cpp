@@ -227,8 +227,11 @@ int PeerProcess::Stop(milliseconds grace) {
 // ---- PtyPair -----------------------------------------------------------------------------------
 
 PtyPair::PtyPair() : dir_(MakeTempDir("vesk-pty-")) {
-  a_ = dir_ + "/a";
-  b_ = dir_ + "/b";
+  // Base names unique per pair: a serial port library may lock a port by its base name
+  // (QSerialPort: LCK..<name>), so two pairs in parallel tests must not both have an "a".
+  const std::string unique = dir_.substr(dir_.rfind('/') + 1);
+  a_ = dir_ + "/" + unique + "-a";
+  b_ = dir_ + "/" + unique + "-b";
 }
 
 PtyPair::~PtyPair() {

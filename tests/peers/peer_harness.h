@@ -67,7 +67,9 @@ class PeerProcess {
 };
 
 // Two pseudo-terminals joined by socat; data written to A() comes out of B() and back:
-//   socat -lu -d -d pty,raw,echo=0,link=<dir>/a pty,raw,echo=0,link=<dir>/b
+//   socat -lu -d -d pty,raw,echo=0,link=<dir>/<name>-a pty,raw,echo=0,link=<dir>/<name>-b
+// <dir> is a new temp dir and <name> its own unique base name, so that no two pairs share a link
+// name (QSerialPort locks a port by its base name, LCK..<name>, which would clash across tests).
 // (socat's notices, with microsecond time stamps, go to <dir>/socat.log.)
 // Either end may be opened and closed repeatedly. Close() ends socat, which removes both links
 // (a serial port that goes away); Open() again makes a new pair under the same names.
