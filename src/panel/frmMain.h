@@ -14,6 +14,7 @@
 #include "common/bytes.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
+#include "presentation/log_record.h"
 
 // Log colours (&H00BBGGRR).
 constexpr uint32_t LogColorInfo = 0xA7A3A1;       // RGB(161,163,167) light grey
@@ -225,6 +226,9 @@ class frmMain : public CaptionField {
   void ResetCommunication();
   void ResetRxBuffer();
   int32_t GetDayMilliseconds();
+  // Ends the transaction in flight when the operator closes its transport:
+  // stops the request time-out, clears AwaitingResponse, empties Requests.
+  void EndTransaction();
 
   // ---- reception -------------------------------------------------------------------
   bool Receive(uint8_t b, int32_t total);
@@ -277,6 +281,13 @@ class frmMain : public CaptionField {
   void LogError(const std::string& Class, const std::string& msg, bool ShowRx = false, int32_t HighlightLength = 0,
                 int32_t HighlightOffset = 0);
 
+  // The log as saved by the operator: the text exactly as shown, or CSV with
+  // one record per entry. SaveLog writes the whole file or nothing (a
+  // temporary file beside it, then renamed) and reports a failure in the log.
+  const std::deque<LogRecord>& LogRecords() const { return logEntries_; }
+  std::string LogAsCsv() const;
+  bool SaveLog(const std::string& path, bool csv);
+
   // The platform parts, for the procedures that need them directly.
   const platform::Platform& Platform() const { return platform_; }
 
@@ -284,10 +295,14 @@ class frmMain : public CaptionField {
   void SetDesignValues();
   void WireHandlers();
 
-  // Where each entry of the log pane starts, counted in characters ever
-  // written (logRemoved_ of them were removed from the top since).
-  std::deque<size_t> entryStarts_;
+  void AppendLogEntry(const std::string& text, uint32_t Color, LogRecord record);
+
+  // The entries the log pane holds, oldest first. Each knows where it starts,
+  // counted in characters ever written (logRemoved_ of them were removed from
+  // the top since).
+  std::deque<LogRecord> logEntries_;
   size_t logRemoved_ = 0;
+  size_t lastResponseStart_ = static_cast<size_t>(-1);  // the entry LogResponse wrote last
 
   platform::Platform platform_;
 };

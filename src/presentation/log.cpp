@@ -35,17 +35,25 @@ std::string ToLogHexString(const Frame& data) {
 }
 
 void frmMain::Log(const std::string& text, uint32_t Color) {
-  std::string row = text.empty() ? std::string() : FormatTimeStamp(platform_.clock->Now()) + "  " + text;
+  LogRecord record;
+  record.kind = Color == LogColorError ? LogRecord::Kind::Error : LogRecord::Kind::Information;
+  record.message = text;
+  AppendLogEntry(text, Color, std::move(record));
+}
+
+void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord record) {
+  record.time = platform_.clock->Now();
+  std::string row = text.empty() ? std::string() : FormatTimeStamp(record.time) + "  " + text;
   row += "\r\n";
-  const size_t start = txtLog.Length();
+  record.start = txtLog.Length() + logRemoved_;
   txtLog.Append(row, Color);
-  entryStarts_.push_back(start + logRemoved_);
+  logEntries_.push_back(std::move(record));
 
   if (++LogLineCount > kMaxLogEntries) {
     // Remove the oldest entry with all its rows: it ends where the next
     // entry starts.
-    entryStarts_.pop_front();
-    const size_t cut = static_cast<size_t>(entryStarts_.front() - logRemoved_);
+    logEntries_.pop_front();
+    const size_t cut = logEntries_.front().start - logRemoved_;
     txtLog.RemoveFront(cut);
     logRemoved_ += cut;
     RxLogStart -= static_cast<int32_t>(cut);
@@ -55,12 +63,21 @@ void frmMain::Log(const std::string& text, uint32_t Color) {
   txtLog.Select(static_cast<int>(txtLog.Length()), 0);
 }
 
-void frmMain::LogRequest(const Frame& Data) { Log("Request  --> " + ToLogHexString(Data), LogColorInfo); }
+void frmMain::LogRequest(const Frame& Data) {
+  LogRecord record;
+  record.kind = LogRecord::Kind::Request;
+  record.bytes = Data;
+  AppendLogEntry("Request  --> " + ToLogHexString(Data), LogColorInfo, std::move(record));
+}
 
 void frmMain::LogResponse(const Frame& Data) {
   RxLogStart = static_cast<int32_t>(txtLog.Length());
-  Log("Response <-- " + ToLogHexString(Data), LogColorInfo);
+  LogRecord record;
+  record.kind = LogRecord::Kind::Response;
+  record.bytes = Data;
+  AppendLogEntry("Response <-- " + ToLogHexString(Data), LogColorInfo, std::move(record));
   RxLogEnd = static_cast<int32_t>(txtLog.Length());
+  lastResponseStart_ = logEntries_.back().start;
 }
 
 void frmMain::LogError(const std::string& Class, const std::string& msg, bool ShowRx, int32_t HighlightLength,
@@ -69,10 +86,24 @@ void frmMain::LogError(const std::string& Class, const std::string& msg, bool Sh
   // completed, RxBuffer still holds it, and it must not be logged again.
   if (ShowRx && AwaitingResponse && RxCount > 0) {
     Frame rx(RxBuffer.begin(), RxBuffer.begin() + std::min<size_t>(RxBuffer.size(), static_cast<size_t>(RxCount)));
-    Log("Response <-- " + ToLogHexString(rx), LogColorInfo);
+    LogRecord received;
+    received.kind = LogRecord::Kind::Response;
+    received.bytes = rx;
+    AppendLogEntry("Response <-- " + ToLogHexString(rx), LogColorInfo, std::move(received));
   }
-  Log(Class + ": " + msg, LogColorError);
+  LogRecord record;
+  record.kind = LogRecord::Kind::Error;
+  record.errorClass = Class;
+  record.message = msg;
+  AppendLogEntry(Class + ": " + msg, LogColorError, std::move(record));
   if (HighlightLength < 1) return;
+  // The painted range belongs to the last response row, if the pane still
+  // holds it.
+  for (auto it = logEntries_.rbegin(); it != logEntries_.rend(); ++it)
+    if (it->start == lastResponseStart_ && it->kind == LogRecord::Kind::Response) {
+      it->painted.emplace_back(HighlightOffset, HighlightLength);
+      break;
+    }
 
   // Paint bytes HighlightOffset .. HighlightOffset+HighlightLength-1 of the
   // last response row, counting hex digits only (blanks, line breaks and the

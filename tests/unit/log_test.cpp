@@ -1,5 +1,9 @@
 // The communication log: row layout, hex text, painting and trimming.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "fakes/fake_platform.h"
 #include "panel/frmMain.h"
@@ -142,6 +146,57 @@ TEST(Log, KeepsAtMostAThousandWholeEntries) {
   size_t rows = 0;
   for (size_t pos = after.find("\r\n"); pos != std::string::npos; pos = after.find("\r\n", pos + 2)) ++rows;
   EXPECT_EQ(rows, 996u * 2 + 2 + 3);
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(LogSave, CsvHasOneRecordPerEntryWithPaintedRanges) {
+  LogPanel p;
+  p.f.Log("Connect to 127.0.0.1:502...", LogColorInfo);
+  p.f.LogRequest({0x00, 0x01});
+  p.f.LogResponse({0x00, 0x02, 0x00, 0x00, 0x00, 0x06, 0x01});
+  p.f.LogError("Protocol Error", "Wrong Transaction ID (expected 00 01)", false, 2, 0);
+  p.f.LogError("Protocol Error", "Invalid MBAP Length", false, 2, 4);
+  p.f.Log("a \"quoted\", text", LogColorInfo);
+  EXPECT_EQ(p.f.LogAsCsv(),
+            "time,kind,class,bytes,message,painted\r\n"
+            "2026-12-05T06:04:09.045,information,,,Connect to 127.0.0.1:502...,\r\n"
+            "2026-12-05T06:04:09.045,request,,00 01,,\r\n"
+            "2026-12-05T06:04:09.045,response,,00 02 00 00 00 06 01,,0+2 4+2\r\n"
+            "2026-12-05T06:04:09.045,error,Protocol Error,,Wrong Transaction ID (expected 00 01),\r\n"
+            "2026-12-05T06:04:09.045,error,Protocol Error,,Invalid MBAP Length,\r\n"
+            "2026-12-05T06:04:09.045,information,,,\"a \"\"quoted\"\", text\",\r\n");
+}
+
+TEST(LogSave, WritesTheWholeFileOrReportsWhyNot) {
+  LogPanel p;
+  p.f.Form_Load();
+  p.f.LogRequest({0x01, 0x03});
+  const auto dir = std::filesystem::temp_directory_path() / ("vesk-log-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string shown = p.f.txtLog.Text();
+  ASSERT_TRUE(p.f.SaveLog((dir / "log.txt").string(), false));
+  EXPECT_EQ(ReadFile(dir / "log.txt"), shown);
+  ASSERT_TRUE(p.f.SaveLog((dir / "log.csv").string(), true));
+  EXPECT_EQ(ReadFile(dir / "log.csv"), p.f.LogAsCsv());
+  EXPECT_FALSE(std::filesystem::exists(dir / "log.csv.part"));
+
+  const auto missing = dir / "no-such-folder" / "log.txt";
+  EXPECT_FALSE(p.f.SaveLog(missing.string(), false));
+  EXPECT_FALSE(std::filesystem::exists(missing));
+  const std::string& text = p.f.txtLog.Text();
+  const size_t row = text.rfind(kStamp);
+  EXPECT_EQ(text.substr(row, kStamp.size() + 32),
+            kStamp + "Failed to save the log to " + missing.string().substr(0, 6));
+  EXPECT_EQ(p.f.txtLog.ColorAt(row), LogColorError);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
