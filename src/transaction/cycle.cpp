@@ -1,15 +1,91 @@
+// The transaction cycle: the request list, the start of a transaction, the
+// request time-out and the ending of communication after it.
+#include "common/module1.h"
+#include "common/number_text.h"
 #include "panel/frmMain.h"
 
-// Not built yet: empty bodies so the panel links while this subsystem is written.
+namespace {
+// Size of the receive buffer's first allocation; not a limit.
+constexpr size_t kRxInitialSize = 1025;
+}  // namespace
 
-void frmMain::cmdSend_Click() { }
-void frmMain::SendRequest() { }
-void frmMain::PushRequest(const Frame&) { }
-std::optional<Frame> frmMain::PopRequest() { return std::nullopt; }
-void frmMain::ResetRequests() { }
-void frmMain::StartTimer() { }
-void frmMain::StopTimer() { }
-void frmMain::tmrTimeout_Timer() { }
-void frmMain::ResetCommunication() { }
-void frmMain::ResetRxBuffer() { }
-int32_t frmMain::GetDayMilliseconds() { return 0; }
+void frmMain::cmdSend_Click() { SendRequest(); }
+
+void frmMain::SendRequest() {
+  // The last response time stays visible, greyed, while the new request runs.
+  lblDT.SetForeColor(kColorGrayText);
+  txtResponse.SetEnabled(false);
+  // A Send never waits for an answer in flight: whatever was still queued is
+  // dropped, and the new first frame restarts the time-out.
+  ResetRequests();
+  if (HexView) {
+    GetBytesOfHexInput();
+  } else {
+    GetBytesOfForm();
+  }
+  if (Mode != 0) {
+    TryTcpConnect();
+    SendTcpRequest();
+  } else {
+    OpenRtuPort();
+    SendRtuRequest();
+  }
+}
+
+void frmMain::PushRequest(const Frame& Data) { Requests.push_back(Data); }
+
+std::optional<Frame> frmMain::PopRequest() {
+  if (Requests.empty()) return std::nullopt;
+  Frame first = std::move(Requests.front());
+  Requests.erase(Requests.begin());
+  return first;
+}
+
+void frmMain::ResetRequests() { Requests.clear(); }
+
+void frmMain::StartTimer() {
+  RequestStartTime = GetDayMilliseconds();
+  RequestStartMono = platform_.clock->MonotonicMs();
+  tmrTimeout.SetEnabled(false);
+  tmrTimeout.SetInterval(0);
+  // RTU-OVER-TCP travels on the socket and takes the socket's time-out. A text
+  // that is no number, or one the timer refuses (outside 0..65535), leaves the
+  // interval at 0: the timer never fires and the request waits until the next
+  // Send.
+  const std::string& text = Mode != 0 ? txtTcpTimeout.Text() : txtRtuTimeout.Text();
+  if (const auto ms = ParseLong(TrimBlank(text))) tmrTimeout.SetInterval(*ms);
+  tmrTimeout.SetEnabled(true);
+}
+
+void frmMain::StopTimer() {
+  tmrTimeout.SetEnabled(false);
+  tmrTimeout.SetInterval(0);
+}
+
+void frmMain::tmrTimeout_Timer() {
+  // AwaitingResponse is still True here, so the log shows the bytes received
+  // for this request (and only for this one).
+  LogError("Communication Error", "Request Timeout", true, 0, 0);
+  ResetCommunication();
+  ResetRequests();
+  StopTimer();
+  AwaitingResponse = false;
+}
+
+void frmMain::ResetCommunication() {
+  CloseRtuPort();
+  DisconnectTCP();
+}
+
+void frmMain::EndTransaction() {
+  StopTimer();
+  AwaitingResponse = false;
+  ResetRequests();
+}
+
+void frmMain::ResetRxBuffer() {
+  RxBuffer.assign(kRxInitialSize, 0);
+  RxCount = 0;
+}
+
+int32_t frmMain::GetDayMilliseconds() { return ::GetDayMilliseconds(platform_.clock->Now()); }
