@@ -38,105 +38,105 @@ void frmMain::SetDesignValues() {
   Place(*this, 0, 0, 904, 640);
 
   lblProtocol.SetCaption("MODE");
-  Place(lblProtocol, 8, 6, 120, 16);
+  Place(lblProtocol, 8, 8, 120, 16);
   for (const char* item : {"RTU", "TCP", "RTU-OVER-TCP"}) cmbMode.AddItem(item);
-  Place(cmbMode, 8, 24, 150, 24);
+  Place(cmbMode, 8, 26, 150, 26);
 
-  Place(pctHEXOpt, 740, 18, 156, 34);
+  Place(pctHEXOpt, 740, 24, 156, 30);
   optFORM.SetCaption("FORM");
-  Place(optFORM, 4, 6, 70, 22);
+  Place(optFORM, 4, 4, 70, 22);
   optHEX.SetCaption("HEX");
-  Place(optHEX, 80, 6, 70, 22);
+  Place(optHEX, 80, 4, 70, 22);
   optFORM.SetPartner(&optHEX);
   optHEX.SetPartner(&optFORM);
 
   // Serial settings. Start-up moves the group onto the socket group's place.
-  Place(pctRTU, 170, 560, 560, 52);
+  Place(pctRTU, 170, 560, 560, 44);
   Label3.SetCaption("Port");
-  Place(Label3, 0, 0, 110, 16);
-  Place(cmbRtuPort, 0, 18, 110, 24);
+  Place(Label3, 0, 0, 120, 16);
+  Place(cmbRtuPort, 0, 18, 120, 26);
   Label4.SetCaption("Speed");
-  Place(Label4, 116, 0, 80, 16);
-  Place(cmbRtuSpeed, 116, 18, 80, 24);
+  Place(Label4, 126, 0, 80, 16);
+  Place(cmbRtuSpeed, 126, 18, 80, 26);
   Label11.SetCaption("Parity");
-  Place(Label11, 202, 0, 70, 16);
+  Place(Label11, 212, 0, 70, 16);
   for (const char* item : {"None", "Odd", "Even"}) cmbRtuParity.AddItem(item);
-  Place(cmbRtuParity, 202, 18, 70, 24);
+  Place(cmbRtuParity, 212, 18, 70, 26);
   Label12.SetCaption("Stop-bit");
-  Place(Label12, 278, 0, 60, 16);
+  Place(Label12, 288, 0, 58, 16);
   for (const char* item : {"1 ", "2 "}) cmbRtuStopBit.AddItem(item);
-  Place(cmbRtuStopBit, 278, 18, 50, 24);
+  Place(cmbRtuStopBit, 288, 18, 58, 26);
   Label13.SetCaption("Timeout");
-  Place(Label13, 334, 0, 60, 16);
+  Place(Label13, 352, 0, 56, 16);
   txtRtuTimeout.SetToolTipText("Timeout in milliseconds (1-65535)");
-  Place(txtRtuTimeout, 334, 18, 56, 24);
+  Place(txtRtuTimeout, 352, 18, 56, 26);
   Label14.SetCaption("ms");
-  Place(Label14, 394, 22, 20, 16);
+  Place(Label14, 412, 23, 20, 16);
   cmdRtuOpenPort.SetCaption("Open");
   cmdRtuOpenPort.SetToolTipText("Open COM port");
-  Place(cmdRtuOpenPort, 420, 18, 66, 24);
+  Place(cmdRtuOpenPort, 436, 18, 60, 26);
   cmdRtuClosePort.SetCaption("Close");
   cmdRtuClosePort.SetToolTipText("Close COM port");
-  Place(cmdRtuClosePort, 490, 18, 66, 24);
+  Place(cmdRtuClosePort, 500, 18, 60, 26);
 
   // Socket settings.
-  Place(pctTCP, 170, 6, 560, 52);
+  Place(pctTCP, 170, 8, 560, 44);
   Label1.SetCaption("Host");
   Place(Label1, 0, 0, 150, 16);
   txtTcpHost.SetToolTipText("IP address or domain name of ModbusTCP Slave");
-  Place(txtTcpHost, 0, 18, 150, 24);
+  Place(txtTcpHost, 0, 18, 150, 26);
   Label2.SetCaption("Port");
   Place(Label2, 156, 0, 60, 16);
   txtTcpPort.SetToolTipText("IP port of ModbusTCP Slave (1-65535)");
-  Place(txtTcpPort, 156, 18, 60, 24);
+  Place(txtTcpPort, 156, 18, 60, 26);
   Label5.SetCaption("Timeout");
   Place(Label5, 222, 0, 60, 16);
   txtTcpTimeout.SetToolTipText("Timeout in milliseconds (1-65535)");
-  Place(txtTcpTimeout, 222, 18, 56, 24);
+  Place(txtTcpTimeout, 222, 18, 56, 26);
   Label6.SetCaption("ms");
-  Place(Label6, 282, 22, 20, 16);
+  Place(Label6, 282, 23, 20, 16);
   cmdTcpConnect.SetCaption("Connect");
   cmdTcpConnect.SetToolTipText("Connect to ModbusTCP host");
-  Place(cmdTcpConnect, 330, 18, 110, 24);
+  Place(cmdTcpConnect, 330, 18, 110, 26);
   cmdTcpDisconnect.SetCaption("Disconnect");
   cmdTcpDisconnect.SetToolTipText("Disconnect from ModbusTCP host");
-  Place(cmdTcpDisconnect, 446, 18, 110, 24);
+  Place(cmdTcpDisconnect, 446, 18, 110, 26);
 
   // Request area.
   Label10.SetCaption("REQUEST");
-  Place(Label10, 8, 62, 120, 16);
-  Place(pctRequest, 8, 80, 440, 120);
-  Place(pctForm, 0, 0, 440, 52);
+  Place(Label10, 8, 64, 120, 16);
+  Place(pctRequest, 8, 82, 440, 102);
+  Place(pctForm, 0, 0, 440, 44);
   lblUnitID.SetCaption("Slave ID");
   Place(lblUnitID, 0, 0, 60, 16);
   txtUnitID.SetToolTipText("Slave address (1-247)");
-  Place(txtUnitID, 0, 18, 60, 24);
+  Place(txtUnitID, 0, 18, 60, 26);
   lblCommand.SetCaption("Command");
   Place(lblCommand, 66, 0, 170, 16);
   for (const char* item :
        {"01 Read CL", "02 Read DI", "03 Read HR", "04 Read IR", "05 Write CL", "06 Write Sngl HR", "16 Write Mltp HR"})
     cmbCmd.AddItem(item);
-  Place(cmbCmd, 66, 18, 170, 24);
+  Place(cmbCmd, 66, 18, 170, 26);
   Label7.SetCaption("Address");
   Place(Label7, 242, 0, 90, 16);
   txtAddr.SetToolTipText("Address of first Register (0-65535, Dec,  Hex)");
-  Place(txtAddr, 242, 18, 90, 24);
+  Place(txtAddr, 242, 18, 90, 26);
   lblLen.SetCaption("Quantity");
   Place(lblLen, 338, 0, 100, 16);
   txtQuantity.SetToolTipText("Number of registers (1-127) or coils (1-1016) to return ");
-  Place(txtQuantity, 338, 18, 100, 24);
+  Place(txtQuantity, 338, 18, 100, 26);
   txtValue.SetToolTipText("Value to write");
-  Place(txtValue, 338, 18, 100, 24);
+  Place(txtValue, 338, 18, 100, 26);
   txtValue.SetVisible(false);
   Label15.SetCaption("Format");
-  Place(Label15, 0, 60, 170, 16);
-  Place(cmbFormat, 0, 78, 170, 24);
+  Place(Label15, 0, 58, 170, 16);
+  Place(cmbFormat, 0, 76, 170, 26);
   cmdSend.SetCaption("Send");
   cmdSend.SetToolTipText("Send request to ModbusTCP host");
-  Place(cmdSend, 242, 78, 90, 26);
+  Place(cmdSend, 242, 76, 90, 26);
   cmdAuto1.SetCaption("Auto");
   cmdAuto1.SetToolTipText("Start polling");
-  Place(cmdAuto1, 338, 78, 100, 26);
+  Place(cmdAuto1, 338, 76, 100, 26);
   Place(pctAuto, 0, 0, 100, 26);
   pctAuto.SetVisible(false);
   cmdAuto0.SetCaption("Auto");
@@ -149,26 +149,26 @@ void frmMain::SetDesignValues() {
 
   // Response area.
   lblResponse.SetCaption("RESPONSE");
-  Place(lblResponse, 460, 62, 120, 16);
+  Place(lblResponse, 460, 64, 120, 16);
   lblDT.SetCaption("00000 ms");
-  Place(lblDT, 780, 62, 116, 16);
-  Place(pctResponseForm, 460, 80, 436, 200);
-  Place(pctResponseText, 0, 0, 436, 200);
-  Place(txtResponse, 0, 0, 436, 200);
+  Place(lblDT, 776, 64, 120, 16);
+  Place(pctResponseForm, 460, 82, 436, 140);
+  Place(pctResponseText, 0, 0, 436, 140);
+  Place(txtResponse, 0, 0, 436, 140);
   txtResponse.SetLocked(true);
 
   // Log area.
-  Place(pctLog, 8, 290, 888, 342);
-  Place(txtLog, 0, 0, 888, 312);
+  Place(pctLog, 8, 232, 888, 400);
+  Place(txtLog, 0, 0, 888, 370);
   txtLog.SetLocked(true);
-  Place(pctLogo, 0, 316, 888, 26);
+  Place(pctLogo, 0, 374, 888, 26);
   Place(imgLogo, 0, 1, 79, 24);
   Label8.SetCaption("Public Modbus-TCP Test Server");
   Label8.SetForeColor(RGB(95, 97, 103));
   Place(Label8, 90, 5, 260, 16);
   lblScada.SetCaption("Tarvelo SCADA: vesktarvelo.example");
   lblScada.SetForeColor(RGB(95, 97, 103));
-  Place(lblScada, 600, 5, 288, 16);
+  Place(lblScada, 560, 5, 328, 16);
 }
 
 void frmMain::WireHandlers() {

@@ -1,0 +1,991 @@
+#include "qt/window/MainWindow.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "qt/window/beep_gate.h"
+#include "qt/window/text_map.h"
+#include "qt/window/widgets.h"
+
+namespace qt {
+namespace {
+
+// Design positions are in twips; 15 twips make one logical pixel.
+int Px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+
+// Point sizes of the fixed-pitch fonts: the input fields and lists, the
+// response view, the log pane.
+constexpr qreal kInputPt = 9.0;
+constexpr qreal kResponsePt = 9.0;
+constexpr qreal kLogPt = 9.75;
+// Background of the log pane, RGB(21,25,34).
+const QColor kLogBackground(21, 25, 34);
+
+QFont FixedFont(qreal pointSize) {
+  QFont f = QFontDatabase::hasFamily(QStringLiteral("Courier New"))
+                ? QFont(QStringLiteral("Courier New"))
+                : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  f.setStyleHint(QFont::TypeWriter);
+  f.setPointSizeF(pointSize);
+  return f;
+}
+
+// A colour of the model (&H00BBGGRR, or &H800000nn for system colour nn).
+QColor ToQColor(uint32_t c) {
+  const QPalette pal = QApplication::palette();
+  if ((c & 0x80000000u) != 0) {
+    switch (c & 0xFFu) {
+      case 0x11:  // grey (disabled) text
+        return pal.color(QPalette::Disabled, QPalette::WindowText);
+      case 0x12:  // button text
+        return pal.color(QPalette::Active, QPalette::ButtonText);
+      case 0x08:  // window text
+        return pal.color(QPalette::Active, QPalette::Text);
+      default:
+        return pal.color(QPalette::Active, QPalette::WindowText);
+    }
+  }
+  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+}
+
+QTextCharFormat LogFormat(uint32_t color) {
+  QTextCharFormat f;
+  f.setForeground(ToQColor(color));
+  return f;
+}
+
+// The character code a key press types, as a 16-bit key code: printable
+// characters, Backspace 8, Enter 13, Escape 27 and Ctrl+letter 1..26. -1 for
+// keys that type nothing (navigation, Delete, Tab, function keys), which the
+// widget handles on its own.
+int KeyAsciiOf(const QKeyEvent* e) {
+  const int key = e->key();
+  const Qt::KeyboardModifiers mods = e->modifiers();
+  if (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Delete) return -1;
+  if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier)) {
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return key - Qt::Key_A + 1;
+    return -1;
+  }
+  if (mods & (Qt::ControlModifier | Qt::MetaModifier)) return -1;
+  if (key == Qt::Key_Backspace) return 8;
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) return 13;
+  if (key == Qt::Key_Escape) return 27;
+  const QString t = e->text();
+  if (t.isEmpty()) return -1;
+  const char16_t u = t.at(0).unicode();
+  if (u < 32 || u == 127) return -1;
+  return u;
+}
+
+// A character as a 16-bit key code. Codes beyond the signed 16-bit range are
+// handed in as 0x7FFF, which no key filter accepts.
+int16_t KeyCodeOfChar(char32_t c) { return static_cast<int16_t>(c > 0x7FFF ? 0x7FFF : c); }
+
+bool IsClipboardKey(int key) { return key == Qt::Key_A || key == Qt::Key_C || key == Qt::Key_X || key == Qt::Key_V; }
+
+class Guard {
+ public:
+  explicit Guard(int& counter) : counter_(counter) { ++counter_; }
+  ~Guard() { --counter_; }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  int& counter_;
+};
+
+}  // namespace
+
+MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(panel) {
+  // A paste into a filtered field beeps once, however many characters the
+  // field's filter refuses (see FilterThroughKeyPress).
+  gate_ = std::dynamic_pointer_cast<BeepGate>(panel_.Platform().beeper);
+
+  BuildWidgets();
+  for (auto& b : bindings_) {
+    ConnectActions(*b);
+    ApplyAll(*b);
+    Binding* raw = b.get();
+    b->field->SetObserver([this, raw](Field&, Prop p) { Apply(*raw, p); });
+  }
+  panel_.txtLog.SetChangeObserver([this](const RichTextField::Change& c) { ApplyLogChange(c); });
+  // The model's placement rules put these groups over other fields.
+  WidgetOf(panel_.pctHEX)->raise();
+  WidgetOf(panel_.pctAuto)->raise();
+  SetTabOrder();
+
+  connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { RaiseQueryUnload(2); });
+}
+
+MainWindow::~MainWindow() {
+  StopSwallowingMouse();
+  for (auto& b : bindings_) b->field->SetObserver(nullptr);
+  panel_.txtLog.SetChangeObserver(nullptr);
+}
+
+QWidget* MainWindow::WidgetOf(const Field& field) const {
+  auto it = byField_.find(&field);
+  return it == byField_.end() ? nullptr : it->second->widget;
+}
+
+QWidget* MainWindow::ContainerOf(const Field& field) const {
+  if (field.Parent() == nullptr) return const_cast<MainWindow*>(this);
+  QWidget* w = WidgetOf(*field.Parent());
+  return w != nullptr ? w : const_cast<MainWindow*>(this);
+}
+
+MainWindow::Binding& MainWindow::Bind(Field& field, Binding::Kind kind, QWidget* widget) {
+  auto b = std::make_unique<Binding>();
+  b->kind = kind;
+  b->field = &field;
+  b->widget = widget;
+  Binding& ref = *b;
+  byField_[&field] = &ref;
+  byWidget_[widget] = &ref;
+  widget->setObjectName(QString::fromStdString(field.Name()));
+  bindings_.push_back(std::move(b));
+  return ref;
+}
+
+void MainWindow::BuildWidgets() {
+  frmMain& p = panel_;
+  Bind(p, Binding::Window, this);
+
+  auto group = [&](Group& g) {
+    auto* w = new QWidget(ContainerOf(g));
+    Bind(g, Binding::Group, w);
+  };
+  auto label = [&](Label& l, bool heading = false) {
+    auto* w = new ClickLabel(ContainerOf(l));
+    w->setTextFormat(Qt::PlainText);
+    if (heading) {
+      QFont f = w->font();
+      f.setBold(true);
+      w->setFont(f);
+    }
+    if (l.onClick) w->setCursor(Qt::PointingHandCursor);
+    Bind(l, Binding::Label, w);
+  };
+  auto list = [&](ListField& l) {
+    auto* w = new QComboBox(ContainerOf(l));
+    w->setEditable(l.Editable());
+    if (l.Editable()) w->setInsertPolicy(QComboBox::NoInsert);
+    w->setFont(FixedFont(kInputPt));
+    w->setMaxVisibleItems(16);
+    Bind(l, Binding::List, w);
+  };
+  auto line = [&](TextField& t, KeyPressHandler kp = nullptr, ValidateHandler v = nullptr) {
+    auto* w = new QLineEdit(ContainerOf(t));
+    w->setFont(FixedFont(kInputPt));
+    Binding& b = Bind(t, Binding::Line, w);
+    b.keyPress = kp;
+    b.validate = v;
+    if (kp != nullptr) {
+      // Dropped text would bypass the key filter; pasting is filtered instead.
+      w->setAcceptDrops(false);
+    }
+    if (kp != nullptr || v != nullptr) w->installEventFilter(this);
+  };
+  auto button = [&](Button& btn) {
+    auto* w = new QPushButton(ContainerOf(btn));
+    w->setAutoDefault(false);
+    Bind(btn, Binding::Button, w);
+  };
+  auto pressButton = [&](Button& btn) {
+    auto* w = new PressButton(ContainerOf(btn));
+    w->setAutoDefault(false);
+    Bind(btn, Binding::Press, w);
+  };
+  auto option = [&](OptionButton& o) {
+    auto* w = new QRadioButton(ContainerOf(o));
+    // The model keeps the two options exclusive.
+    w->setAutoExclusive(false);
+    Bind(o, Binding::Option, w);
+  };
+
+  label(p.lblProtocol, true);
+  list(p.cmbMode);
+  group(p.pctHEXOpt);
+  option(p.optFORM);
+  option(p.optHEX);
+  label(p.Label10, true);
+  label(p.lblResponse, true);
+  label(p.lblDT);
+  static_cast<QLabel*>(WidgetOf(p.lblDT))->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+  group(p.pctRTU);
+  label(p.Label3);
+  list(p.cmbRtuPort);
+  label(p.Label4);
+  list(p.cmbRtuSpeed);
+  label(p.Label11);
+  list(p.cmbRtuParity);
+  label(p.Label12);
+  list(p.cmbRtuStopBit);
+  label(p.Label13);
+  line(p.txtRtuTimeout, &frmMain::txtRtuTimeout_KeyPress, &frmMain::txtRtuTimeout_Validate);
+  label(p.Label14);
+  button(p.cmdRtuOpenPort);
+  button(p.cmdRtuClosePort);
+
+  group(p.pctTCP);
+  label(p.Label1);
+  line(p.txtTcpHost);
+  label(p.Label2);
+  line(p.txtTcpPort, &frmMain::txtTcpPort_KeyPress, &frmMain::txtTcpPort_Validate);
+  label(p.Label5);
+  line(p.txtTcpTimeout, &frmMain::txtTcpTimeout_KeyPress, &frmMain::txtTcpTimeout_Validate);
+  label(p.Label6);
+  button(p.cmdTcpConnect);
+  button(p.cmdTcpDisconnect);
+
+  group(p.pctRequest);
+  group(p.pctForm);
+  label(p.lblUnitID);
+  line(p.txtUnitID, &frmMain::txtUnitID_KeyPress, &frmMain::txtUnitID_Validate);
+  label(p.lblCommand);
+  list(p.cmbCmd);
+  label(p.Label7);
+  line(p.txtAddr, &frmMain::txtAddr_KeyPress, &frmMain::txtAddr_Validate);
+  label(p.lblLen);
+  line(p.txtQuantity, &frmMain::txtQuantity_KeyPress, &frmMain::txtQuantity_Validate);
+  line(p.txtValue, &frmMain::txtValue_KeyPress);
+  label(p.Label15);
+  list(p.cmbFormat);
+  button(p.cmdSend);
+  pressButton(p.cmdAuto1);
+  group(p.pctAuto);
+  pressButton(p.cmdAuto0);
+
+  group(p.pctHEX);
+  {
+    auto* w = new FilteredTextEdit(ContainerOf(p.txtHEX));
+    w->setFont(FixedFont(kInputPt));
+    w->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    w->setTabChangesFocus(true);
+    Binding& b = Bind(p.txtHEX, Binding::Multi, w);
+    b.keyPress = &frmMain::txtHEX_KeyPress;
+    b.keyDown = &frmMain::txtHEX_KeyDown;
+    Binding* raw = &b;
+    w->pasteFilter = [this, raw](const QString& s) { return FilterThroughKeyPress(*raw, s); };
+    w->installEventFilter(this);
+  }
+
+  group(p.pctResponseForm);
+  group(p.pctResponseText);
+  {
+    auto* w = new QPlainTextEdit(ContainerOf(p.txtResponse));
+    w->setFont(FixedFont(kResponsePt));
+    w->setLineWrapMode(QPlainTextEdit::NoWrap);
+    w->setTabChangesFocus(true);
+    w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    w->setFocusPolicy(Qt::StrongFocus);
+    Binding& b = Bind(p.txtResponse, Binding::Multi, w);
+    b.keyDown = &frmMain::txtResponse_KeyDown;
+    b.clipboardKeys = true;
+    w->installEventFilter(this);
+  }
+
+  group(p.pctLog);
+  {
+    auto* w = new QPlainTextEdit(ContainerOf(p.txtLog));
+    w->setFont(FixedFont(kLogPt));
+    w->setLineWrapMode(QPlainTextEdit::NoWrap);
+    w->setTabChangesFocus(true);
+    w->setReadOnly(true);
+    w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    w->setFocusPolicy(Qt::StrongFocus);
+    w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette pal = w->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+      pal.setColor(group, QPalette::Base, kLogBackground);
+      pal.setColor(group, QPalette::Text, ToQColor(LogColorInfo));
+    }
+    w->setPalette(pal);
+    Binding& b = Bind(p.txtLog, Binding::Log, w);
+    b.keyDown = &frmMain::txtLog_KeyDown;
+    b.clipboardKeys = true;
+    w->installEventFilter(this);
+  }
+  group(p.pctLogo);
+  {
+    auto* w = new LogoWidget(ContainerOf(p.imgLogo));
+    if (p.imgLogo.onClick) w->setCursor(Qt::PointingHandCursor);
+    Bind(p.imgLogo, Binding::Image, w);
+  }
+  label(p.Label8);
+  label(p.lblScada);
+  // The maker's link closes the row flush with the log pane's right edge.
+  static_cast<QLabel*>(WidgetOf(p.lblScada))->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void MainWindow::SetTabOrder() {
+  frmMain& p = panel_;
+  // Mode, the connection, the input kind, the request, then the results.
+  const std::vector<const Field*> order = {
+      &p.cmbMode,         &p.txtTcpHost,  &p.txtTcpPort,   &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
+      &p.cmbRtuPort,      &p.cmbRtuSpeed, &p.cmbRtuParity, &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
+      &p.cmdRtuClosePort, &p.optFORM,     &p.optHEX,       &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
+      &p.txtQuantity,     &p.txtValue,    &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
+      &p.cmdAuto0,        &p.txtResponse, &p.txtLog};
+  for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
+  for (const Field* f : {static_cast<const Field*>(&p.lblProtocol), static_cast<const Field*>(&p.imgLogo)})
+    WidgetOf(*f)->setFocusPolicy(Qt::NoFocus);
+}
+
+// ---- model to widget ---------------------------------------------------------
+
+void MainWindow::ApplyAll(Binding& b) {
+  Guard g(updating_);
+  ApplyGeometry(b);
+  if (b.kind == Binding::List) SyncList(b);
+  ApplyCaption(b);
+  ApplyText(b);
+  if (b.kind == Binding::Option)
+    static_cast<QRadioButton*>(b.widget)->setChecked(static_cast<OptionButton*>(b.field)->Value());
+  if (b.kind != Binding::Window) {
+    b.widget->setEnabled(b.field->Enabled());
+    b.widget->setVisible(b.field->Visible());
+  }
+  ApplyForeColor(b);
+  b.widget->setToolTip(QString::fromStdString(b.field->ToolTipText()));
+  if (b.kind == Binding::Line) static_cast<QLineEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
+  if (b.kind == Binding::Multi)
+    static_cast<QPlainTextEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
+}
+
+void MainWindow::Apply(Binding& b, Prop p) {
+  Guard g(updating_);
+  switch (p) {
+    case Prop::Caption:
+      ApplyCaption(b);
+      break;
+    case Prop::Text:
+      if (b.kind == Binding::Multi)
+        Defer(b, true, false);
+      else if (b.kind != Binding::Log)  // the log pane follows its changes instead
+        ApplyText(b);
+      break;
+    case Prop::Items:
+    case Prop::ListIndex:
+      if (b.kind == Binding::List) SyncList(b);
+      break;
+    case Prop::Value:
+      if (b.kind == Binding::Option)
+        static_cast<QRadioButton*>(b.widget)->setChecked(static_cast<OptionButton*>(b.field)->Value());
+      break;
+    case Prop::Enabled:
+      if (b.kind != Binding::Window) b.widget->setEnabled(b.field->Enabled());
+      break;
+    case Prop::Visible:
+      if (b.kind != Binding::Window) b.widget->setVisible(b.field->Visible());
+      break;
+    case Prop::ForeColor:
+      ApplyForeColor(b);
+      break;
+    case Prop::ToolTip:
+      b.widget->setToolTip(QString::fromStdString(b.field->ToolTipText()));
+      break;
+    case Prop::Geometry:
+      ApplyGeometry(b);
+      break;
+    case Prop::Selection:
+      if (b.kind == Binding::Multi)
+        Defer(b, false, true);
+      else
+        ApplySelection(b);
+      break;
+    case Prop::Locked:
+      if (b.kind == Binding::Line)
+        static_cast<QLineEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
+      else if (b.kind == Binding::Multi || b.kind == Binding::Log)
+        static_cast<QPlainTextEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
+      break;
+    case Prop::Focus:
+      FocusFromModel(b);
+      break;
+  }
+}
+
+void MainWindow::ApplyCaption(Binding& b) {
+  auto* f = dynamic_cast<CaptionField*>(b.field);
+  if (f == nullptr) return;
+  const QString c = QString::fromStdString(f->Caption());
+  switch (b.kind) {
+    case Binding::Window:
+      setWindowTitle(c);
+      break;
+    case Binding::Label:
+      static_cast<QLabel*>(b.widget)->setText(c);
+      break;
+    case Binding::Button:
+    case Binding::Press:
+    case Binding::Option:
+      static_cast<QAbstractButton*>(b.widget)->setText(c);
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::ApplyText(Binding& b) {
+  switch (b.kind) {
+    case Binding::Line: {
+      auto* w = static_cast<QLineEdit*>(b.widget);
+      const QString t = ToLineText(static_cast<TextBox*>(b.field)->Text());
+      if (w->text() != t) w->setText(t);
+      break;
+    }
+    case Binding::Multi: {
+      auto* w = static_cast<QPlainTextEdit*>(b.widget);
+      const QString t = ToWidgetText(static_cast<TextBox*>(b.field)->Text());
+      if (w->toPlainText() != t) w->setPlainText(t);
+      break;
+    }
+    case Binding::List:
+      SyncList(b);
+      break;
+    case Binding::Log: {
+      // The whole pane, drawn once: when the window is made, and when the
+      // model replaces its text.
+      auto& log = panel_.txtLog;
+      auto* w = static_cast<QPlainTextEdit*>(b.widget);
+      logMirror_ = log.Text();
+      w->clear();
+      QTextCursor cur(w->document());
+      size_t run = 0;
+      for (size_t i = 1; i <= logMirror_.size(); ++i) {
+        if (i == logMirror_.size() || log.ColorAt(i) != log.ColorAt(run)) {
+          cur.insertText(ToWidgetText(std::string_view(logMirror_).substr(run, i - run)), LogFormat(log.ColorAt(run)));
+          run = i;
+        }
+      }
+      ApplyLogSelection();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void MainWindow::ApplySelection(Binding& b) {
+  switch (b.kind) {
+    case Binding::Line: {
+      auto* w = static_cast<QLineEdit*>(b.widget);
+      auto* t = static_cast<TextBox*>(b.field);
+      const int start = LineWidgetPos(t->Text(), t->SelStart());
+      const int end = LineWidgetPos(t->Text(), t->SelStart() + t->SelLength());
+      if (end > start)
+        w->setSelection(start, end - start);
+      else
+        w->setCursorPosition(start);
+      break;
+    }
+    case Binding::Multi: {
+      auto* w = static_cast<QPlainTextEdit*>(b.widget);
+      auto* t = static_cast<TextBox*>(b.field);
+      const int start = WidgetPos(t->Text(), t->SelStart());
+      const int end = WidgetPos(t->Text(), t->SelStart() + t->SelLength());
+      QTextCursor cur = w->textCursor();
+      if (cur.selectionStart() == start && cur.selectionEnd() == end) break;
+      cur.setPosition(start);
+      cur.setPosition(end, QTextCursor::KeepAnchor);
+      w->setTextCursor(cur);
+      break;
+    }
+    case Binding::Log:
+      ApplyLogSelection();
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::ApplyForeColor(Binding& b) {
+  if (b.kind != Binding::Label) return;
+  QPalette pal = b.widget->palette();
+  pal.setColor(QPalette::WindowText, ToQColor(b.field->ForeColor()));
+  b.widget->setPalette(pal);
+}
+
+void MainWindow::ApplyGeometry(Binding& b) {
+  const Field& f = *b.field;
+  if (b.kind == Binding::Window) {
+    // The panel's size is the window's inner size. A position of 0,0 means
+    // none was given: the window manager places the window.
+    setFixedSize(Px(f.Width()), Px(f.Height()));
+    const QPoint pos(Px(f.Left()), Px(f.Top()));
+    // A stored position off every screen (a monitor gone since) is not used.
+    const bool onScreen = QGuiApplication::screenAt(pos + QPoint(Px(f.Width()) / 2, 10)) != nullptr;
+    if ((f.Left() != 0 || f.Top() != 0) && onScreen && pos != this->pos()) move(pos);
+    return;
+  }
+  b.widget->setGeometry(Px(f.Left()), Px(f.Top()), Px(f.Width()), Px(f.Height()));
+}
+
+void MainWindow::SyncList(Binding& b) {
+  auto& l = *static_cast<ListField*>(b.field);
+  auto* w = static_cast<QComboBox*>(b.widget);
+  QStringList items;
+  for (const std::string& s : l.Items()) items << QString::fromStdString(s);
+  QStringList shown;
+  for (int i = 0; i < w->count(); ++i) shown << w->itemText(i);
+  if (shown != items) {
+    w->clear();
+    w->addItems(items);
+    // Let the drop-down list show its longest item in full.
+    int widest = 0;
+    for (const QString& s : items) widest = std::max(widest, w->fontMetrics().horizontalAdvance(s));
+    w->view()->setMinimumWidth(widest + 2 * w->fontMetrics().averageCharWidth() + 8);
+  }
+  if (w->currentIndex() != l.ListIndex()) w->setCurrentIndex(l.ListIndex());
+  if (l.Editable()) {
+    const QString t = QString::fromStdString(l.Text());
+    if (w->currentText() != t) w->setEditText(t);
+  }
+}
+
+void MainWindow::Defer(Binding& b, bool text, bool selection) {
+  b.pendingText = b.pendingText || text;
+  b.pendingSelection = b.pendingSelection || selection;
+  if (flushQueued_) return;
+  flushQueued_ = true;
+  QMetaObject::invokeMethod(
+      this, [this] { ApplyPending(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::ApplyPending() {
+  flushQueued_ = false;
+  Guard g(updating_);
+  for (auto& b : bindings_) {
+    if (b->pendingText) {
+      b->pendingText = false;
+      ApplyText(*b);
+    }
+    if (b->pendingSelection) {
+      b->pendingSelection = false;
+      ApplySelection(*b);
+    }
+  }
+}
+
+void MainWindow::ApplyLogChange(const RichTextField::Change& c) {
+  Binding& b = *byField_.at(&panel_.txtLog);
+  auto* w = static_cast<QPlainTextEdit*>(b.widget);
+  Guard g(updating_);
+  switch (c.kind) {
+    case RichTextField::Change::Reset:
+      ApplyText(b);
+      break;
+    case RichTextField::Change::Append: {
+      logMirror_ += c.text;
+      QTextCursor cur(w->document());
+      cur.movePosition(QTextCursor::End);
+      cur.insertText(ToWidgetText(c.text), LogFormat(c.color));
+      // The newest row stays in view.
+      w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
+      break;
+    }
+    case RichTextField::Change::RemoveFront: {
+      const size_t n = std::min(c.pos, logMirror_.size());
+      const int units = WidgetPos(logMirror_, static_cast<int>(n));
+      logMirror_.erase(0, n);
+      QTextCursor cur(w->document());
+      cur.setPosition(units, QTextCursor::KeepAnchor);
+      cur.removeSelectedText();
+      break;
+    }
+    case RichTextField::Change::Recolor: {
+      const int from = WidgetPos(logMirror_, static_cast<int>(c.pos));
+      const int to = WidgetPos(logMirror_, static_cast<int>(c.pos + c.len));
+      QTextCursor cur(w->document());
+      cur.setPosition(from);
+      cur.setPosition(to, QTextCursor::KeepAnchor);
+      QTextCharFormat f;
+      f.setForeground(ToQColor(c.color));
+      cur.mergeCharFormat(f);
+      break;
+    }
+  }
+}
+
+void MainWindow::ApplyLogSelection() {
+  auto& log = panel_.txtLog;
+  auto* w = static_cast<QPlainTextEdit*>(WidgetOf(log));
+  const int start = WidgetPos(logMirror_, log.SelStart());
+  const int end = WidgetPos(logMirror_, log.SelStart() + log.SelLength());
+  QTextCursor cur = w->textCursor();
+  if (cur.selectionStart() == start && cur.selectionEnd() == end && cur.position() == end) return;
+  cur.setPosition(start);
+  cur.setPosition(end, QTextCursor::KeepAnchor);
+  w->setTextCursor(cur);
+}
+
+void MainWindow::FocusFromModel(Binding& b) {
+  // A focus move by the model is not the operator leaving a field: it does
+  // not run the field's value check.
+  modelFocusMove_ = true;
+  b.widget->setFocus(Qt::OtherFocusReason);
+  modelFocusMove_ = false;
+}
+
+// ---- widget to model ------------------------------------------------------
+
+template <class F>
+void MainWindow::Invoke(F&& f) {
+  f();
+  ApplyPending();
+}
+
+void MainWindow::ConnectActions(Binding& b) {
+  switch (b.kind) {
+    case Binding::List: {
+      auto* w = static_cast<QComboBox*>(b.widget);
+      auto* l = static_cast<ListField*>(b.field);
+      connect(w, &QComboBox::activated, this, [this, &b, l](int i) {
+        if (updating_ > 0) return;
+        Invoke([&] { l->SetListIndex(i); });
+        // The model may refuse or change the choice; show what it holds.
+        Guard g(updating_);
+        SyncList(b);
+      });
+      if (l->Editable()) {
+        connect(w->lineEdit(), &QLineEdit::textEdited, this, [this, l](const QString& t) {
+          if (updating_ > 0) return;
+          Invoke([&] { l->SetText(t.toStdString()); });
+        });
+      }
+      break;
+    }
+    case Binding::Line: {
+      auto* w = static_cast<QLineEdit*>(b.widget);
+      connect(w, &QLineEdit::textEdited, this, [this, &b](const QString&) {
+        if (updating_ > 0) return;
+        SyncTextToModel(b);
+      });
+      break;
+    }
+    case Binding::Multi: {
+      auto* w = static_cast<QPlainTextEdit*>(b.widget);
+      connect(w, &QPlainTextEdit::textChanged, this, [this, &b] {
+        if (updating_ > 0) return;
+        SyncTextToModel(b);
+      });
+      break;
+    }
+    case Binding::Option: {
+      auto* w = static_cast<QRadioButton*>(b.widget);
+      auto* o = static_cast<OptionButton*>(b.field);
+      connect(w, &QRadioButton::clicked, this, [this, w, o](bool checked) {
+        if (checked) Invoke([&] { o->SetValue(true); });
+        // Clicking a chosen option does not clear it: show what the model holds.
+        Guard g(updating_);
+        w->setChecked(o->Value());
+      });
+      break;
+    }
+    case Binding::Button: {
+      auto* btn = static_cast<Button*>(b.field);
+      connect(static_cast<QPushButton*>(b.widget), &QPushButton::clicked, this, [this, btn] {
+        Invoke([&] {
+          if (btn->onClick) btn->onClick();
+        });
+      });
+      break;
+    }
+    case Binding::Press: {
+      auto* btn = static_cast<Button*>(b.field);
+      connect(static_cast<PressButton*>(b.widget), &PressButton::mouseDown, this, [this, btn] {
+        Invoke([&] {
+          if (btn->onMouseDown) btn->onMouseDown();
+        });
+      });
+      break;
+    }
+    case Binding::Label: {
+      auto* l = static_cast<Label*>(b.field);
+      connect(static_cast<ClickLabel*>(b.widget), &ClickLabel::clicked, this, [this, l] {
+        Invoke([&] {
+          if (l->onClick) l->onClick();
+        });
+      });
+      break;
+    }
+    case Binding::Image: {
+      auto* img = static_cast<Image*>(b.field);
+      connect(static_cast<LogoWidget*>(b.widget), &LogoWidget::clicked, this, [this, img] {
+        Invoke([&] {
+          if (img->onClick) img->onClick();
+        });
+      });
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void MainWindow::SyncTextToModel(Binding& b) {
+  auto* t = static_cast<TextBox*>(b.field);
+  std::string text;
+  if (b.kind == Binding::Line)
+    text = static_cast<QLineEdit*>(b.widget)->text().toStdString();
+  else
+    text = FromWidgetText(static_cast<QPlainTextEdit*>(b.widget)->toPlainText());
+  Invoke([&] { t->SetText(text); });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (swallowMouse_) {
+    const QEvent::Type type = e->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick) {
+      auto* w = qobject_cast<QWidget*>(watched);
+      const bool stale = QDateTime::currentMSecsSinceEpoch() - swallowSince_ > 3000;
+      if (type == QEvent::MouseButtonRelease || stale) StopSwallowingMouse();
+      // The click that tried to take the focus from a refused field does not
+      // reach its target.
+      if (!stale && w != nullptr && w->window() == this && (refocus_ == nullptr || w != refocus_->widget)) return true;
+    }
+  }
+
+  auto it = byWidget_.find(watched);
+  if (it == byWidget_.end()) return QWidget::eventFilter(watched, e);
+  Binding& b = *it->second;
+  switch (e->type()) {
+    case QEvent::KeyPress:
+      return OnKeyPress(b, static_cast<QKeyEvent*>(e));
+    case QEvent::FocusOut:
+      OnFocusOut(b, static_cast<QFocusEvent*>(e));
+      break;
+    case QEvent::ContextMenu:
+      if (b.kind == Binding::Line && b.keyPress != nullptr) return LineContextMenu(b, e);
+      break;
+    case QEvent::MouseButtonRelease:
+      // The middle button pastes the X11 selection: filtered like any paste.
+      if (b.kind == Binding::Line && b.keyPress != nullptr &&
+          static_cast<QMouseEvent*>(e)->button() == Qt::MiddleButton) {
+        if (QApplication::clipboard()->supportsSelection())
+          PasteFiltered(b, QApplication::clipboard()->text(QClipboard::Selection));
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+bool MainWindow::OnKeyPress(Binding& b, QKeyEvent* e) {
+  if (b.keyDown != nullptr) {
+    const int key = e->key();
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
+      const Qt::KeyboardModifiers mods = e->modifiers();
+      const auto shift =
+          static_cast<int16_t>(((mods & Qt::ShiftModifier) ? 1 : 0) | ((mods & Qt::ControlModifier) ? 2 : 0) |
+                               ((mods & Qt::AltModifier) ? 4 : 0));
+      ApplyPending();
+      PushSelection(b);
+      Invoke([&] { (panel_.*b.keyDown)(static_cast<int16_t>(key), shift); });
+      if (b.clipboardKeys && (mods & Qt::ControlModifier) && IsClipboardKey(key)) return true;
+    }
+  }
+  if (b.keyPress == nullptr) return false;
+
+  const int code = KeyAsciiOf(e);
+  if (code < 0) {
+    if (e->matches(QKeySequence::Paste)) {  // Shift+Insert
+      Paste(b);
+      return true;
+    }
+    return false;
+  }
+  if (e->text().size() > 1) {  // several characters at once (an input method): a paste
+    PasteFiltered(b, e->text());
+    return true;
+  }
+  auto k = static_cast<int16_t>(code);
+  Invoke([&] { (panel_.*b.keyPress)(k); });
+  if (k == 0) return true;  // refused
+  if (k != code) {          // replaced (upper-cased)
+    InsertTyped(b, QString(QChar(static_cast<char16_t>(k))));
+    return true;
+  }
+  if (k == 22) {  // Ctrl+V: the pasted text goes through the filter too
+    Paste(b);
+    return true;
+  }
+  return false;  // the widget types the character (or copies, cuts, erases)
+}
+
+void MainWindow::OnFocusOut(Binding& b, QFocusEvent* e) {
+  if (b.validate == nullptr) return;
+  const Qt::FocusReason why = e->reason();
+  // Only the operator moving to another field of this window checks the
+  // value; switching windows, menus and the model's own focus moves do not.
+  if (why == Qt::ActiveWindowFocusReason || why == Qt::PopupFocusReason || why == Qt::MenuBarFocusReason) return;
+  if (modelFocusMove_ || restoringFocus_) return;
+  if (refocus_ != nullptr && refocus_ != &b) return;
+  bool cancel = false;
+  Invoke([&] { (panel_.*b.validate)(cancel); });
+  if (cancel) RestoreFocusLater(b, why == Qt::MouseFocusReason);
+}
+
+void MainWindow::RestoreFocusLater(Binding& b, bool swallowClick) {
+  refocus_ = &b;
+  if (swallowClick && !swallowMouse_) {
+    swallowMouse_ = true;
+    swallowSince_ = QDateTime::currentMSecsSinceEpoch();
+    qApp->installEventFilter(this);
+  }
+  // The focus has already moved on when the field hears of it; it is put
+  // back once the move is complete.
+  QPointer<QWidget> w = b.widget;
+  QTimer::singleShot(0, this, [this, w] {
+    if (w && w->isVisible() && w->isEnabled()) {
+      restoringFocus_ = true;
+      w->setFocus(Qt::OtherFocusReason);
+      restoringFocus_ = false;
+    }
+    refocus_ = nullptr;
+  });
+}
+
+void MainWindow::StopSwallowingMouse() {
+  if (!swallowMouse_) return;
+  swallowMouse_ = false;
+  qApp->removeEventFilter(this);
+}
+
+void MainWindow::PushSelection(Binding& b) {
+  auto* w = static_cast<QPlainTextEdit*>(b.widget);
+  if (b.kind != Binding::Multi && b.kind != Binding::Log) return;
+  const std::string& text = b.kind == Binding::Log ? logMirror_ : static_cast<TextBox*>(b.field)->Text();
+  const QTextCursor cur = w->textCursor();
+  const int start = PanelPos(text, cur.selectionStart());
+  const int end = PanelPos(text, cur.selectionEnd());
+  Guard g(updating_);
+  static_cast<TextBox*>(b.field)->Select(start, end - start);
+}
+
+QString MainWindow::FilterThroughKeyPress(Binding& b, const QString& text) {
+  if (gate_) gate_->Hold();
+  QString allowed;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    char32_t c = text.at(i).unicode();
+    qsizetype units = 1;
+    if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+      c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+      units = 2;
+    }
+    const int16_t code = KeyCodeOfChar(c);
+    int16_t k = code;
+    (panel_.*b.keyPress)(k);
+    if (k == code)
+      allowed += text.mid(i, units);
+    else if (k != 0)
+      allowed += QChar(static_cast<char16_t>(k));
+    i += units - 1;
+  }
+  if (gate_) gate_->Release();
+  ApplyPending();
+  return allowed;
+}
+
+void MainWindow::InsertTyped(Binding& b, const QString& text) {
+  if (b.kind == Binding::Line) {
+    auto* w = static_cast<QLineEdit*>(b.widget);
+    if (w->isReadOnly()) return;
+    w->insert(text);
+  } else if (b.kind == Binding::Multi) {
+    auto* w = static_cast<QPlainTextEdit*>(b.widget);
+    if (w->isReadOnly()) return;
+    w->textCursor().insertText(text);
+    w->ensureCursorVisible();
+  }
+  SyncTextToModel(b);
+}
+
+void MainWindow::PasteFiltered(Binding& b, const QString& text) {
+  if (text.isEmpty()) return;
+  if (b.kind == Binding::Line && static_cast<QLineEdit*>(b.widget)->isReadOnly()) return;
+  const QString allowed = FilterThroughKeyPress(b, text);
+  if (!allowed.isEmpty()) InsertTyped(b, allowed);
+}
+
+void MainWindow::Paste(Binding& b) {
+  if (b.kind == Binding::Multi) {
+    // FilteredTextEdit filters every paste and drop on its own.
+    static_cast<QPlainTextEdit*>(b.widget)->paste();
+    return;
+  }
+  PasteFiltered(b, QApplication::clipboard()->text());
+}
+
+bool MainWindow::LineContextMenu(Binding& b, QEvent* e) {
+  auto* w = static_cast<QLineEdit*>(b.widget);
+  std::unique_ptr<QMenu> menu(w->createStandardContextMenu());
+  for (QAction* a : menu->actions()) {
+    if (a->objectName() != QLatin1String("edit-paste")) continue;
+    // The menu's Paste goes through the key filter like Ctrl+V.
+    auto* filtered = new QAction(a->icon(), a->text(), menu.get());
+    filtered->setEnabled(a->isEnabled());
+    filtered->setShortcut(a->shortcut());
+    connect(filtered, &QAction::triggered, this, [this, &b] { Paste(b); });
+    menu->insertAction(a, filtered);
+    menu->removeAction(a);
+    break;
+  }
+  menu->exec(static_cast<QContextMenuEvent*>(e)->globalPos());
+  return true;
+}
+
+void MainWindow::moveEvent(QMoveEvent* e) {
+  QWidget::moveEvent(e);
+  if (updating_ == 0 && isVisible()) PushPosition();
+}
+
+void MainWindow::PushPosition() {
+  // The panel's position is the window's, in twips; it is stored at close.
+  Guard g(updating_);
+  panel_.SetLeft(pos().x() * 15);
+  panel_.SetTop(pos().y() * 15);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+  if (isVisible()) PushPosition();
+  RaiseQueryUnload(e->spontaneous() ? 0 : 1);
+  e->accept();
+}
+
+void MainWindow::RaiseQueryUnload(int16_t unloadMode) {
+  if (unloaded_) return;
+  unloaded_ = true;
+  int16_t cancel = 0;
+  // Closing is never refused, whatever the handler leaves in Cancel.
+  panel_.Form_QueryUnload(cancel, unloadMode);
+}
+
+}  // namespace qt

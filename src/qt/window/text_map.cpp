@@ -1,0 +1,74 @@
+#include "qt/window/text_map.h"
+
+#include <algorithm>
+
+namespace qt {
+namespace {
+
+// UTF-16 units that the character starting with byte `b` takes: 2 for a
+// four-byte sequence (a surrogate pair), 0 for a continuation byte, else 1.
+int UnitsOfByte(unsigned char b) {
+  if ((b & 0xC0) == 0x80) return 0;
+  if (b >= 0xF0) return 2;
+  return 1;
+}
+
+// Walks `text` and maps positions. With `lines`, CR LF is one unit (the LF
+// carries it) and a lone CR is one unit.
+int ToWidget(std::string_view text, int bytePos, bool lines) {
+  const size_t end = bytePos < 0 ? 0 : std::min(text.size(), static_cast<size_t>(bytePos));
+  int units = 0;
+  for (size_t i = 0; i < end; ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (lines && b == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    units += UnitsOfByte(b);
+  }
+  return units;
+}
+
+int ToPanel(std::string_view text, int widgetPos, bool lines) {
+  int units = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    // The width of the character (or CR LF pair) at i, in bytes and in units.
+    size_t bytes = 1;
+    int u = UnitsOfByte(static_cast<unsigned char>(text[i]));
+    if (lines && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      bytes = 2;
+      u = 1;
+    } else {
+      while (i + bytes < text.size() && (static_cast<unsigned char>(text[i + bytes]) & 0xC0) == 0x80) ++bytes;
+    }
+    if (units + u > widgetPos) break;
+    units += u;
+    i += bytes;
+  }
+  return static_cast<int>(i);
+}
+
+}  // namespace
+
+QString ToWidgetText(std::string_view text) {
+  QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  s.replace(QChar(u'\r'), QChar(u'\n'));
+  return s;
+}
+
+std::string FromWidgetText(const QString& text) {
+  QString s = text;
+  s.replace(QChar::ParagraphSeparator, QChar(u'\n'));
+  s.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+  return s.toStdString();
+}
+
+QString ToLineText(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+int WidgetPos(std::string_view text, int bytePos) { return ToWidget(text, bytePos, true); }
+int PanelPos(std::string_view text, int widgetPos) { return ToPanel(text, widgetPos, true); }
+int LineWidgetPos(std::string_view text, int bytePos) { return ToWidget(text, bytePos, false); }
+int LinePanelPos(std::string_view text, int widgetPos) { return ToPanel(text, widgetPos, false); }
+
+}  // namespace qt
