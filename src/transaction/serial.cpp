@@ -90,7 +90,9 @@ void frmMain::SendRtuRequest() {
 
 void frmMain::RefreshComPorts() {
   std::vector<std::string> names;
-  for (const platform::PortInfo& port : Platform().ports->Ports()) names.push_back(port.name);
+  // No port list at all reads as a list without ports.
+  if (Platform().ports)
+    for (const platform::PortInfo& port : Platform().ports->Ports()) names.push_back(port.name);
   const std::string oldList = JoinTrimmed(cmbRtuPort.Items());
   const std::string newList = JoinTrimmed(names);
   // An unchanged list is left alone, and with it the selection.

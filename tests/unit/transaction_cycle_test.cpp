@@ -142,18 +142,4 @@ TEST(TransactionCycle, TimeOutFieldFollowsTheTransport) {
   }
 }
 
-TEST(TransactionCycle, AfterATimeOutTheNextSendConnectsAgainBeforeSending) {
-  Rig r(kTcp);
-  r.Connect();
-  r.TypeHex("00 01 00 00 00 06 01 03 00 00 00 02");
-  r.f.cmdSend_Click();
-  r.fp.clock->Advance(1000);
-  r.Mark();
-  r.f.cmdSend_Click();
-  EXPECT_EQ(r.NewLog(), "\r\n" + r.Row("Connect to 127.0.0.1:502..."));
-  EXPECT_EQ(r.fp.socket->sent.size(), 1u);
-  r.fp.socket->AcceptConnect();
-  EXPECT_EQ(r.fp.socket->sent.size(), 2u);
-}
-
 }  // namespace

@@ -54,19 +54,4 @@ TEST(Polling, TicksWhileAwaitingAreSkippedAndTheFirstTickAfterATimeOutPollsAgain
   EXPECT_EQ(r.Count("COM3 opened"), 2);
 }
 
-TEST(Polling, SlowSlaveHalvesThePollRate) {
-  PollRig r;
-  r.f.txtRtuTimeout.SetText("2000");
-  r.f.cmdAuto1.onMouseDown();
-  std::vector<int> sentAt = {0};
-  for (int t = 100; t <= 8000; t += 100) {
-    r.fp.clock->Advance(100);
-    if (r.Polls() > sentAt.size()) sentAt.push_back(t);
-    // The slave answers 1.5 s after each request.
-    if (t == sentAt.back() + 1500) r.fp.serial->Deliver(WithCrc({1, 3, 2, 0, 7}));
-  }
-  EXPECT_EQ(sentAt, (std::vector<int>{0, 2000, 4000, 6000, 8000}));
-  EXPECT_EQ(r.Count("Request Timeout"), 0);
-}
-
 }  // namespace
