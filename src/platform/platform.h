@@ -48,7 +48,7 @@ struct SerialSettings {
   int32_t baud = 9600;
   char parity = 'n';  // 'n', 'o' or 'e'
   int dataBits = 8;
-  int stopBits = 1;   // 1 or 2
+  int stopBits = 1;  // 1 or 2
 };
 
 // A serial port. Events are delivered later from the event loop, never from
