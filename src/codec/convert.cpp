@@ -188,5 +188,10 @@ bool IsValidAddressText(std::string_view text) {
     }
     return true;
   }
-  return ParseNumber(t).has_value();
+  // A decimal address is digits only: a sign, a fraction or an exponent is
+  // not an address an operator types ("1E3" is far more likely meant as
+  // hexadecimal than as 1000).
+  for (char c : t)
+    if (c < '0' || c > '9') return false;
+  return true;
 }

@@ -55,9 +55,8 @@ bool IsHex(std::string_view strValue);
 Frame HexToBytes(std::string_view HexString);
 
 // The value check of the address field (txtAddr) and of composition: after
-// trimming blanks, CR and LF, the text is either a decimal number (digits, with
-// an optional leading "-"/"+", an optional fraction and exponent, as
-// StringToLong reads it) or "0x" followed by one or more hexadecimal digits and
-// nothing else. "1F", "ABC", "0x", "0xZ1" and the empty text are not.
+// trimming blanks, CR and LF, the text is either decimal digits only or "0x"
+// followed by one or more hexadecimal digits and nothing else. "1F", "ABC",
+// "0x", "0xZ1", "1E3", "-1" and the empty text are not.
 // It checks the grammar only; the range (0..65535) is the caller's business.
 bool IsValidAddressText(std::string_view text);

@@ -7,6 +7,32 @@
 
 namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Roughly the decimal exponent of a well-formed number text: the count of
+// significant integer digits plus its exponent, less the leading zeros of the
+// fraction when there is no integer digit.
+long long DecimalMagnitude(std::string_view t) {
+  size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  while (i < t.size() && t[i] == '0') ++i;
+  long long digits = 0;
+  while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    if (digits == 0)
+      while (i < t.size() && t[i] == '0') ++i, --digits;
+    while (i < t.size() && IsDigit(t[i])) ++i;
+  }
+  long long exp = 0;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    bool neg = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) neg = t[i++] == '-';
+    while (i < t.size() && IsDigit(t[i]) && exp < 100000000) exp = exp * 10 + (t[i++] - '0');
+    if (neg) exp = -exp;
+  }
+  return digits + exp;
+}
 }  // namespace
 
 std::optional<double> ParseNumber(std::string_view text) {
@@ -37,9 +63,10 @@ std::optional<double> ParseNumber(std::string_view text) {
   double v = 0;
   auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
-    // Underflow to a tiny number rounds to zero; overflow is not a number.
-    if (std::fabs(v) < 1.0) return 0.0;
-    return std::nullopt;
+    // from_chars leaves the value alone here, so tell overflow from
+    // underflow by the magnitude the text spells: overflow is not a number,
+    // a number too small to represent is zero.
+    return DecimalMagnitude(t) > 0 ? std::nullopt : std::optional<double>(0.0);
   }
   if (ec != std::errc() || ptr != t.data() + t.size() || !std::isfinite(v)) return std::nullopt;
   return v;

@@ -90,7 +90,7 @@ TEST(PanelInput, ValueChecks) {
       {&frmMain::txtAddr_Validate, &frmMain::txtAddr, "0x", true},
       {&frmMain::txtAddr_Validate, &frmMain::txtAddr, "0X10", true},
       {&frmMain::txtAddr_Validate, &frmMain::txtAddr, "1E20", true},  // beyond Long: not read as 0
-      {&frmMain::txtAddr_Validate, &frmMain::txtAddr, "1E3", false},
+      {&frmMain::txtAddr_Validate, &frmMain::txtAddr, "1E3", true},  // exponent form is no address
       {&frmMain::txtQuantity_Validate, &frmMain::txtQuantity, "200", false, 0},
       {&frmMain::txtQuantity_Validate, &frmMain::txtQuantity, "200", false, 1},
       {&frmMain::txtQuantity_Validate, &frmMain::txtQuantity, "200", true, 2},
