@@ -1,4 +1,4 @@
-// Request builders and the MBAP header (spec Part 2.3).
+// Request builders and the MBAP header.
 //
 // Every builder starts from a 256-byte work buffer of zeros, writes the MBAP
 // header in TCP mode (Mode 1) or appends the CRC-16 in the two RTU modes, and

@@ -1,4 +1,4 @@
-// Byte, number and text conversions (spec Part 2.1).
+// Byte, number and text conversions.
 #include "codec/convert.h"
 
 #include <bit>

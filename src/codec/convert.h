@@ -1,5 +1,5 @@
 #pragma once
-// Byte, number and text conversions (spec Part 2.1). Pure functions without
+// Byte, number and text conversions. Pure functions without
 // state; none of them throws or reports an error: every failure ends in a
 // defined result (0, four zero bytes, an empty frame or false).
 #include <array>

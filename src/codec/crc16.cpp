@@ -1,4 +1,4 @@
-// CRC-16/MODBUS (spec Part 2.2).
+// CRC-16/MODBUS.
 #include "codec/crc16.h"
 
 uint16_t Crc16Modbus(const uint8_t* data, size_t size) {

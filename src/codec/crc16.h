@@ -1,5 +1,5 @@
 #pragma once
-// CRC-16/MODBUS (spec Part 2.2): reflected polynomial 0xA001, initial value
+// CRC-16/MODBUS: reflected polynomial 0xA001, initial value
 // 0xFFFF, no final XOR, computed bit by bit; on the wire low byte first.
 #include <array>
 #include <cstddef>

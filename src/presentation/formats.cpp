@@ -1,4 +1,4 @@
-// Register value formats (spec Part 4.1).
+// Register value formats.
 #include "presentation/formats.h"
 
 #include <charconv>

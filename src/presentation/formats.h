@@ -1,5 +1,5 @@
 #pragma once
-// Register value formats (spec Part 4.1): the fourteen display formats, the
+// Register value formats: the fourteen display formats, the
 // decoders of 32-bit values from register bytes, and the text of a value.
 #include <array>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The independent check of the request frames: for a table of requests, the
-// frames our panel composes (Parts 2.3, 2.4) are compared byte for byte with
+// frames our panel composes are compared byte for byte with
 // what a libmodbus client puts on the wire for the same request.
 //
 // - TCP: a plain socket listens on 127.0.0.1 (ephemeral port); a libmodbus TCP

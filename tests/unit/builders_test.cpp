@@ -1,4 +1,4 @@
-// Request builders and the MBAP header (spec Part 2.3): frames byte for byte.
+// Request builders and the MBAP header: frames byte for byte.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -39,7 +39,7 @@ TEST(Builders, FramesByteForByte) {
     std::string frame;  // TCP with transaction identifier 1
   };
   const std::vector<Case> cases = {
-      // The spec's examples.
+      // The documented examples.
       {"read HR", 1, [](frmMain& f) { return f.GetReadRequestData(1, 3, 0, 10); }, "00 01 00 00 00 06 01 03 00 00 00 0A"},
       {"read HR", 0, [](frmMain& f) { return f.GetReadRequestData(1, 3, 0, 10); }, "01 03 00 00 00 0A C5 CD"},
       {"read HR", 2, [](frmMain& f) { return f.GetReadRequestData(1, 3, 0, 10); }, "01 03 00 00 00 0A C5 CD"},

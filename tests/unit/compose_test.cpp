@@ -1,4 +1,4 @@
-// Panel-to-request composition (spec Part 2.4) and its mends: bad slave, bad
+// Panel-to-request composition and its mends: bad slave, bad
 // address text and a 32-bit write with function 06 at 65535 leave no frame.
 #include <gtest/gtest.h>
 
@@ -71,7 +71,7 @@ TEST(Compose, FramesFromTheForm) {
     std::vector<std::string> frames;
   };
   const std::vector<Case> cases = {
-      // The spec's examples (RTU, slave 1, address 100).
+      // The documented examples (RTU, slave 1, address 100).
       {"fc16 FLOAT_ABCD 1.5", 0, 16, "1", "100", "1", "1.5", F_ABCD, {"01 10 00 64 00 02 04 3F C0 00 00 F8 5C"}},
       {"fc16 FLOAT_CDAB 1.5", 0, 16, "1", "100", "1", "1.5", F_CDAB, {"01 10 00 64 00 02 04 00 00 3F C0 E5 D4"}},
       {"fc16 FLOAT_BADC 1.5", 0, 16, "1", "100", "1", "1.5", F_BADC, {"01 10 00 64 00 02 04 C0 3F 00 00 F8 78"}},

@@ -1,4 +1,4 @@
-// Conversions of spec Part 2.1, table by table.
+// Conversions, table by table.
 #include "codec/convert.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// CRC-16/MODBUS of spec Part 2.2.
+// CRC-16/MODBUS.
 #include "codec/crc16.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The response view (spec Part 4.2) and its mends: a response to another
+// The response view and its mends: a response to another
 // function shows nothing new; a line is shown only when all its bytes are
 // present (RTU CRC bytes are never data); the time is monotonic.
 #include <gtest/gtest.h>
