@@ -202,6 +202,7 @@ TEST(Window, EveryFieldHasItsWidgetInFormAndHexViewAndBothModes) {
     ExpectWindowMirrorsPanel(rig);
     ExpectTidyLayout(rig);
   }
+  Shoot(rig, "window-hex");
   p.optFORM.SetValue(true);
   for (int i = 0; i < 3; ++i) p.AddResponseLine("HR 0000" + std::to_string(i) + ": " + std::to_string(i * 1111));
   p.lblDT.SetCaption("37 ms");
@@ -245,6 +246,14 @@ TEST(Window, FieldChangesFromTheModelReachTheWidgets) {
   for (const Field* f : std::vector<const Field*>{&p.lblProtocol, &p.Label10, &p.lblResponse})
     EXPECT_TRUE(rig.window->WidgetOf(*f)->font().bold()) << f->Name();
   EXPECT_FALSE(rig.Widget(p.lblUnitID)->font().bold());
+
+  // The window's position is the panel's, both ways (it is stored at close).
+  rig.window->move(120, 80);
+  EXPECT_TRUE(RunUntil([&] { return p.Left() == 120 * 15 && p.Top() == 80 * 15; }))
+      << p.Left() << "," << p.Top() << " window " << rig.window->pos().x() << "," << rig.window->pos().y();
+  p.SetLeft(200 * 15);
+  EXPECT_TRUE(RunUntil([&] { return rig.window->pos() == QPoint(200, 80); }));
+  EXPECT_EQ(p.Left(), 200 * 15);
 }
 
 TEST(Window, ListsAndOptionsForwardTheOperatorsChoice) {
@@ -291,6 +300,27 @@ TEST(Window, ListsAndOptionsForwardTheOperatorsChoice) {
   EXPECT_EQ(p.txtTcpHost.Text(), "plc-7.example");
 }
 
+TEST(Window, TabVisitsTheFieldsInWorkingOrder) {
+  Rig rig(TcpToNowhere);
+  ASSERT_TRUE(rig.shown);
+  frmMain& p = *rig.panel;
+  ASSERT_FALSE(p.cmbFormat.Enabled()) << "a bit read at start-up: the format list is skipped";
+  const std::vector<const Field*> want = {
+      &p.cmbMode, &p.txtTcpHost, &p.txtTcpPort,  &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
+      &p.optFORM, &p.optHEX,     &p.txtUnitID,   &p.cmbCmd,        &p.txtAddr,       &p.txtQuantity,
+      &p.cmdSend, &p.cmdAuto1,   &p.txtResponse, &p.txtLog,        &p.cmbMode};
+  QWidget* first = rig.window->WidgetOf(*want.front());
+  first->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(RunUntil([&] { return first->hasFocus(); }));
+  for (size_t i = 1; i < want.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    RunFor(5);
+    ASSERT_EQ(QApplication::focusWidget(), rig.window->WidgetOf(*want[i]))
+        << "after " << want[i - 1]->Name() << " came "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "nothing");
+  }
+}
+
 TEST(Window, LogShowsTheStartRowsInItsOwnLook) {
   Rig rig;
   frmMain& p = *rig.panel;
@@ -311,7 +341,8 @@ TEST(Window, LogShowsTheStartRowsInItsOwnLook) {
 }
 
 namespace {
-// The widget's colour of each character against the model's.
+// The widget's colour of each character against the model's, row by row
+// (the rows written here are ASCII: one byte is one character).
 void ExpectLogColoursMatch(Rig& rig) {
   const RichTextField& log = rig.panel->txtLog;
   auto* w = rig.Widget<QPlainTextEdit>(log);
@@ -319,16 +350,21 @@ void ExpectLogColoursMatch(Rig& rig) {
   const std::string& text = log.Text();
   QTextCursor cur(w->document());
   int mismatches = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') continue;
-    const int pos = qt::WidgetPos(text, static_cast<int>(i));
-    cur.setPosition(pos + 1);  // the format of the character before the cursor
-    const uint32_t c = log.ColorAt(i);
-    const QColor want(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                      static_cast<int>((c >> 16) & 0xFF));
-    if (cur.charFormat().foreground().color() != want && ++mismatches < 5) {
-      ADD_FAILURE() << "colour of character " << i << " ('" << text[i] << "')";
+  size_t rowStart = 0;
+  for (QTextBlock block = w->document()->begin(); block.isValid() && rowStart < text.size(); block = block.next()) {
+    const size_t rowEnd = text.find("\r\n", rowStart);
+    ASSERT_NE(rowEnd, std::string::npos);
+    ASSERT_EQ(block.text().toStdString(), text.substr(rowStart, rowEnd - rowStart));
+    for (size_t k = rowStart; k < rowEnd; ++k) {
+      cur.setPosition(block.position() + static_cast<int>(k - rowStart) + 1);  // format of the character before
+      const uint32_t c = log.ColorAt(k);
+      const QColor want(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                        static_cast<int>((c >> 16) & 0xFF));
+      if (cur.charFormat().foreground().color() != want && ++mismatches < 5) {
+        ADD_FAILURE() << "colour of character " << k << " ('" << text[k] << "')";
+      }
     }
+    rowStart = rowEnd + 2;
   }
   EXPECT_EQ(mismatches, 0);
 }

@@ -9,7 +9,9 @@
 #include <QDateTime>
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QFrame>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -172,6 +174,14 @@ MainWindow::Binding& MainWindow::Bind(Field& field, Binding::Kind kind, QWidget*
 void MainWindow::BuildWidgets() {
   frmMain& p = panel_;
   Bind(p, Binding::Window, this);
+  setWindowIcon(QIcon(LogoWidget::RenderMark(64)));
+
+  // Decoration: a rule between the connection bar and the request and
+  // response areas, under every field in the drawing order.
+  auto* rule = new QFrame(this);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Sunken);
+  rule->setGeometry(8, Px(p.Label10.Top()) - 6, Px(p.Width()) - 16, 2);
 
   auto group = [&](Group& g) {
     auto* w = new QWidget(ContainerOf(g));
@@ -635,8 +645,14 @@ void MainWindow::ApplyLogChange(const RichTextField::Change& c) {
 void MainWindow::ApplyLogSelection() {
   auto& log = panel_.txtLog;
   auto* w = static_cast<QPlainTextEdit*>(WidgetOf(log));
-  const int start = WidgetPos(logMirror_, log.SelStart());
-  const int end = WidgetPos(logMirror_, log.SelStart() + log.SelLength());
+  int start = 0, end = 0;
+  if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMirror_.size()) {
+    // The caret at the end, after every entry: no need to walk the text.
+    start = end = w->document()->characterCount() - 1;
+  } else {
+    start = WidgetPos(logMirror_, log.SelStart());
+    end = WidgetPos(logMirror_, log.SelStart() + log.SelLength());
+  }
   QTextCursor cur = w->textCursor();
   if (cur.selectionStart() == start && cur.selectionEnd() == end && cur.position() == end) return;
   cur.setPosition(start);
@@ -969,9 +985,9 @@ void MainWindow::moveEvent(QMoveEvent* e) {
 
 void MainWindow::PushPosition() {
   // The panel's position is the window's, in twips; it is stored at close.
+  // One change, so that the model's echo sees the whole new position.
   Guard g(updating_);
-  panel_.SetLeft(pos().x() * 15);
-  panel_.SetTop(pos().y() * 15);
+  panel_.Move(pos().x() * 15, pos().y() * 15, panel_.Width(), panel_.Height());
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {

@@ -88,6 +88,32 @@ QPixmap LogoWidget::Render(QSize size, qreal dpr) {
   return pm;
 }
 
+QPixmap LogoWidget::RenderMark(int size) {
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size;
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(21, 25, 34));
+  p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.18, s * 0.18);
+  QPainterPath wave;
+  const qreal y0 = s * 0.68, y1 = s * 0.32, step = s * 0.14;
+  qreal x = s * 0.12;
+  wave.moveTo(x, y0);
+  for (int i = 0; i < 3; ++i) {
+    wave.lineTo(x += step, y0);
+    wave.lineTo(x, y1);
+    wave.lineTo(x += step * 0.5, y1);
+    wave.lineTo(x, y0);
+  }
+  wave.lineTo(s * 0.88, y0);
+  p.setPen(QPen(QColor(64, 196, 170), s * 0.07, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(wave);
+  return pm;
+}
+
 void LogoWidget::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.drawPixmap(0, 0, Render(size(), devicePixelRatioF()));

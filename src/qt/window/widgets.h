@@ -43,6 +43,8 @@ class LogoWidget : public QWidget {
   explicit LogoWidget(QWidget* parent = nullptr);
   // The logo at `size` logical pixels for the given device pixel ratio.
   static QPixmap Render(QSize size, qreal dpr);
+  // The pulse mark alone, square, for the window icon.
+  static QPixmap RenderMark(int size);
  signals:
   void clicked();
 
