@@ -230,6 +230,12 @@ TEST(Window, FieldChangesFromTheModelReachTheWidgets) {
   EXPECT_EQ(rig.Widget<QLabel>(p.Label8)->palette().color(QPalette::WindowText), QColor(95, 97, 103));
   EXPECT_EQ(rig.Widget<QLabel>(p.Label8)->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(rig.Widget<QLabel>(p.lblScada)->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(rig.Widget(p.imgLogo)->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_NE(rig.Widget(p.lblUnitID)->cursor().shape(), Qt::PointingHandCursor);
+  // The links: a click on the logo, the test server label, the maker's label.
+  for (const Field* link : std::vector<const Field*>{&p.imgLogo, &p.Label8, &p.lblScada})
+    QTest::mouseClick(rig.window->WidgetOf(*link), Qt::LeftButton);
+  EXPECT_EQ(rig.desktop->opened, (std::vector<std::string>{kSiteUrl, kTestServerUrl, kSiteUrl}));
 
   // A view rebuilt line by line, greyed while a request is out.
   p.txtResponse.SetEnabled(false);
@@ -410,6 +416,8 @@ TEST(Window, LogFollowsAppendsTrimsAndHighlightsIncrementally) {
   }
   EXPECT_TRUE(trimmedAtTop);
   ExpectLogColoursMatch(rig);
+  RunFor(50);
+  Shoot(rig, "window-log");
   // The newest row is in view.
   EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
 }
@@ -518,6 +526,7 @@ TEST(Window, AutoButtonsActOnAMousePressOnly) {
   QTest::mouseRelease(stop, Qt::LeftButton);
   EXPECT_TRUE(p.AutoPolling) << "the release does nothing";
   EXPECT_TRUE(RunUntil([&] { return stop->hasFocus(); }));
+  Shoot(rig, "window-polling");
 
   QTest::keyClick(stop, Qt::Key_Space);
   QTest::keyClick(stop, Qt::Key_Enter);

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "panel/frmMain.h"
 #include "qt/adapters/headless_parts.h"
@@ -57,6 +58,16 @@ class CountingSettings : public platform::SettingsStore {
   std::shared_ptr<platform::SettingsStore> inner_;
 };
 
+// Records the addresses it is asked to open; opens nothing.
+class RecordingDesktop : public platform::Desktop {
+ public:
+  bool OpenUrl(const std::string& url) override {
+    opened.push_back(url);
+    return true;
+  }
+  std::vector<std::string> opened;
+};
+
 class Rig {
  public:
   // `prepare` runs on the panel after Form_Load and before the window is made.
@@ -73,6 +84,8 @@ class Rig {
     beeper = std::make_shared<qt::CountingBeeper>();
     p.beeper = beeper;
     qt::BeepGate::Install(p);
+    desktop = std::make_shared<RecordingDesktop>();
+    p.desktop = desktop;
     settings = std::make_shared<CountingSettings>(p.settings);
     p.settings = settings;
     panel = std::make_unique<frmMain>(p);
@@ -97,6 +110,7 @@ class Rig {
 
   std::shared_ptr<qt::CountingBeeper> beeper;
   std::shared_ptr<CountingSettings> settings;
+  std::shared_ptr<RecordingDesktop> desktop;
   std::unique_ptr<frmMain> panel;
   std::unique_ptr<qt::MainWindow> window;
   bool shown = false;

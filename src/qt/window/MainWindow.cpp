@@ -288,6 +288,12 @@ void MainWindow::BuildWidgets() {
   pressButton(p.cmdAuto1);
   group(p.pctAuto);
   pressButton(p.cmdAuto0);
+  {
+    // The stop button shows latched down while polling is on.
+    auto* stop = static_cast<QPushButton*>(WidgetOf(p.cmdAuto0));
+    stop->setCheckable(true);
+    stop->setChecked(true);
+  }
 
   group(p.pctHEX);
   {
@@ -328,11 +334,15 @@ void MainWindow::BuildWidgets() {
     w->setReadOnly(true);
     w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     w->setFocusPolicy(Qt::StrongFocus);
-    w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QPalette pal = w->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
       pal.setColor(group, QPalette::Base, kLogBackground);
       pal.setColor(group, QPalette::Text, ToQColor(LogColorInfo));
+      // Scroll bars in the pane's dark tones.
+      pal.setColor(group, QPalette::Window, kLogBackground.lighter(130));
+      pal.setColor(group, QPalette::Button, kLogBackground.lighter(190));
+      pal.setColor(group, QPalette::Dark, kLogBackground.lighter(110));
+      pal.setColor(group, QPalette::ButtonText, ToQColor(LogColorInfo));
     }
     w->setPalette(pal);
     Binding& b = Bind(p.txtLog, Binding::Log, w);

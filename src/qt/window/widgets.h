@@ -33,6 +33,8 @@ class PressButton : public QPushButton {
   void mousePressEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void keyReleaseEvent(QKeyEvent* e) override;
+  // A latched look is set from outside; clicks never change it.
+  void nextCheckState() override {}
 };
 
 // The maker's logo, drawn as vectors so that it stays sharp at any scale;
