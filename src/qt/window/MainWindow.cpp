@@ -372,8 +372,6 @@ void MainWindow::SetTabOrder() {
       &p.txtQuantity,     &p.txtValue,    &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
       &p.cmdAuto0,        &p.txtResponse, &p.txtLog};
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
-  for (const Field* f : {static_cast<const Field*>(&p.lblProtocol), static_cast<const Field*>(&p.imgLogo)})
-    WidgetOf(*f)->setFocusPolicy(Qt::NoFocus);
 }
 
 // ---- model to widget ---------------------------------------------------------
