@@ -37,6 +37,10 @@ void frmMain::DisconnectTCP() {
   Log("Disconnected", LogColorInfo);
   lblDT.SetCaption("");
   StopTimer();
+  // The answer in flight on this connection can no longer arrive, and its
+  // time-out is stopped: nothing else would end the wait (polling would skip
+  // every tick for good).
+  AwaitingResponse = false;
   StopConnectTimer();
   ws->Close();
 }

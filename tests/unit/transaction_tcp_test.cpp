@@ -161,4 +161,23 @@ TEST(TcpTransport, SendOnAConnectionInAnotherStateReconnectsAndKeepsItsFrame) {
   EXPECT_EQ(r.fp.socket->sent, std::vector<Frame>{kRead});
 }
 
+TEST(TcpTransport, ReconnectingFromAClosedConnectionEndsTheAnswerInFlight) {
+  Rig r(kTcp);
+  r.Connect();
+  r.Send(kRead);
+  r.fp.socket->Deliver({0, 1, 0});
+  r.fp.socket->state = platform::TcpSocket::kOther;  // the slave closed its end mid-answer
+  r.TypeHex(kReadHex);
+  r.f.cmdSend_Click();  // reconnects: the request time-out is stopped, the old answer cannot come
+  EXPECT_FALSE(r.f.AwaitingResponse);
+  r.Mark();
+  r.fp.clock->Advance(1000);  // the connect never completes
+  // No bytes of the abandoned answer with the connect time-out.
+  EXPECT_EQ(r.NewLog(), r.Row("Communication Error: Connect timeout") + r.Row("Disconnected"));
+  EXPECT_FALSE(r.f.AwaitingResponse);
+  // Polling is not stuck behind an answer that can never come: it polls at once.
+  r.f.cmdAuto1_MouseDown();
+  EXPECT_EQ(r.fp.socket->connects.size(), 3u);
+}
+
 }  // namespace
