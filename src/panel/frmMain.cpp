@@ -141,6 +141,9 @@ void frmMain::SetDesignValues() {
   pctAuto.SetVisible(false);
   cmdAuto0.SetCaption("Auto");
   cmdAuto0.SetToolTipText("Stop polling");
+  txtPollInterval.SetText(kDefaultPollText);
+  txtPollInterval.SetToolTipText("Polling interval in milliseconds (100-65535)");
+  Place(txtPollInterval, 338, 48, 100, 26);
 
   // Raw request input; start-up places it over the form fields.
   Place(pctHEX, 8, 420, 440, 52);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +15,9 @@
 #include "common/bytes.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
+#include "presentation/inspector.h"
 #include "presentation/log_record.h"
+#include "transaction/session_stats.h"
 
 // Log colours (&H00BBGGRR).
 constexpr uint32_t LogColorInfo = 0xA7A3A1;       // RGB(161,163,167) light grey
@@ -25,6 +28,12 @@ constexpr uint32_t LogColorHighlight = 0xFFFFFF;  // RGB(255,255,255) white
 // project has pages of its own.
 inline constexpr const char* kSiteUrl = "https://vesktarvelo.example/?referer=VeskTarvelo";
 inline constexpr const char* kTestServerUrl = "https://vesktarvelo.example/modbus-tcp-test-server";
+
+// The polling interval (txtPollInterval, setting "pollinterval"): its range
+// in ms and its value on a first start.
+inline constexpr int32_t kMinPollMs = 100;
+inline constexpr int32_t kMaxPollMs = 65535;
+inline constexpr const char* kDefaultPollText = "1000";
 
 // The hex text of a frame as the log shows it: two upper-case digits per
 // byte, one blank between bytes, 16 bytes per row, continuation rows indented
@@ -98,6 +107,8 @@ class frmMain : public CaptionField {
   Button cmdAuto1{"cmdAuto1", &pctRequest};
   Group pctAuto{"pctAuto", &pctRequest};
   Button cmdAuto0{"cmdAuto0", &pctAuto};
+  // The polling interval in ms (100..65535), above the Auto buttons.
+  TextField txtPollInterval{"txtPollInterval", &pctRequest};
 
   // ---- group pctHEX: raw request ------------------------------------------
   Group pctHEX{"pctHEX", this};
@@ -154,6 +165,30 @@ class frmMain : public CaptionField {
   std::string CommSettings;
   // Name of the open serial port (empty when closed), for the "closed" row.
   std::string OpenPortName;
+  // The system's port list as the last refresh read it (names untrimmed).
+  std::vector<platform::PortInfo> PortInfos;
+
+  // The registers of the register read the response view shows (function 3
+  // or 4): address and bytes of each register whose two bytes the response
+  // holds, at most 127. Empty when the view shows none (coils, writes, or
+  // emptied for a new answer). The registers' lines start at view line
+  // ResponseRegistersFirstLine; a line holds ResponseRegistersPerLine of them
+  // (1 in a 16-bit format, 2 in a 32-bit format).
+  struct ResponseRegister {
+    int32_t address = 0;
+    RegisterBytes bytes{};
+  };
+  std::vector<ResponseRegister> ResponseRegisters;
+  int32_t ResponseRegistersFirstLine = 0;
+  int32_t ResponseRegistersPerLine = 1;
+
+  // ---- session statistics --------------------------------------------------------
+  // Counted by the transaction engine: a request sent, each complete answer
+  // (good, with protocol errors, or a Modbus exception), each request
+  // time-out and each connection error. Reset on a change of mode.
+  SessionStats Stats;
+  // Called after every change of Stats (the window refreshes its status bar).
+  std::function<void()> onStatsChanged;
 
   // ---- start-up and close ----------------------------------------------------
   void Form_Load();
@@ -172,6 +207,14 @@ class frmMain : public CaptionField {
   void optFORM_Click();
   void optHEX_Click();
 
+  // Zeroes Stats and raises onStatsChanged.
+  void ResetStats();
+  // Stats as one status-bar line (FormatSessionStats with the platform's
+  // decimal separator), for example "Sent 12 · OK 10 · Protocol errors 1 ·
+  // Exceptions 0 · Time-outs 1 · Connection errors 0 · Response ms last 3
+  // min 2 avg 3.4 max 9".
+  std::string StatsText() const;
+
   // ---- settings ----------------------------------------------------------------
   void LoadSett();
   void SaveSett();
@@ -185,12 +228,17 @@ class frmMain : public CaptionField {
   void txtTcpPort_KeyPress(int16_t& KeyAscii);
   void txtTcpTimeout_KeyPress(int16_t& KeyAscii);
   void txtRtuTimeout_KeyPress(int16_t& KeyAscii);
+  // Digits and the control keys pass, as in txtTcpTimeout.
+  void txtPollInterval_KeyPress(int16_t& KeyAscii);
   void txtUnitID_Validate(bool& Cancel);
   void txtAddr_Validate(bool& Cancel);
   void txtQuantity_Validate(bool& Cancel);
   void txtTcpPort_Validate(bool& Cancel);
   void txtTcpTimeout_Validate(bool& Cancel);
   void txtRtuTimeout_Validate(bool& Cancel);
+  // Refuses a value outside 100..65535; a value it passes becomes tmrAuto's
+  // interval at once.
+  void txtPollInterval_Validate(bool& Cancel);
   void txtResponse_KeyDown(int16_t KeyCode, int16_t Shift);
   void txtLog_KeyDown(int16_t KeyCode, int16_t Shift);
   void txtHEX_KeyDown(int16_t KeyCode, int16_t Shift);
@@ -212,6 +260,20 @@ class frmMain : public CaptionField {
                                             int32_t Value2 = 0);
   void GetBytesOfForm();
   void GetBytesOfHexInput();
+  // The composition behind GetBytesOfForm: the frames of the form in `out`,
+  // built with transaction identifiers counted on from `transactionId` (which
+  // holds the last one used afterwards); TransactionID itself is untouched.
+  // Nothing is pushed, logged or beeped. False, with the reason in `refusal`,
+  // when a field stops the frames from being built: a slave outside 0..255,
+  // an address that is not a number, a 32-bit value written with function 06
+  // at 65535. True with no frame when no command is chosen.
+  bool ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t& transactionId);
+  // The bytes Send would put on the wire now, as hex text ("01 03 00 00 00 01
+  // 84 0A"), two frames separated by " | ", and in HEX view the typed bytes;
+  // or the refusal text of ComposeForm ("Invalid slave address \"300\": a slave
+  // address is a number from 0 to 255"). Empty when nothing would be sent. The
+  // next Send uses the transaction identifier shown; nothing else changes.
+  std::string PreviewRequest();
   bool Format2B();
 
   // ---- transaction cycle ---------------------------------------------------------
@@ -245,6 +307,9 @@ class frmMain : public CaptionField {
   void comm1_OnComm();
   void comm1_Gone(const std::string& reason);
   void tmrRefreshComPorts_Timer();
+  // cmbRtuPort's tool tip: PortDetailsText of the selected port from
+  // PortInfos, or empty when no port is selected.
+  void RefreshPortToolTip();
   void cmdRtuOpenPort_Click();
   void cmdRtuClosePort_Click();
 
@@ -269,10 +334,23 @@ class frmMain : public CaptionField {
   void tmrAuto_Timer();
   void cmdAuto1_MouseDown();
   void cmdAuto0_MouseDown();
+  // tmrAuto's interval from txtPollInterval, when that holds 100..65535.
+  void ApplyPollInterval();
 
   // ---- response view ---------------------------------------------------------------------
   void ShowResponse(const Frame& frame, int16_t s);
   void AddResponseLine(const std::string& text);
+  // Milliseconds since the request in flight was sent, on the monotonic
+  // clock, never negative: the response time lblDT shows.
+  int64_t ResponseElapsedMs() const;
+  // The value inspector for line `line` (0-based) of the response view: the
+  // register of that line and the next one in the fourteen formats
+  // (InspectRegisters). In a 32-bit format view the line's first register is
+  // the selected one. Empty for a line that shows no register (coils, writes,
+  // out of range).
+  std::vector<InspectorRow> InspectResponseLine(int line) const;
+  // The address of the selected register of that line, if it shows one.
+  std::optional<int32_t> ResponseLineAddress(int line) const;
 
   // ---- communication log ------------------------------------------------------------------
   void Log(const std::string& text, uint32_t Color = LogColorInfo);
@@ -296,6 +374,10 @@ class frmMain : public CaptionField {
   void WireHandlers();
 
   void AppendLogEntry(const std::string& text, uint32_t Color, LogRecord record);
+  // Raises onStatsChanged.
+  void StatsChanged();
+  // The index in ResponseRegisters of the selected register of a view line, or -1.
+  int32_t ResponseRegisterIndex(int line) const;
 
   // The entries the log pane holds, oldest first. Each knows where it starts,
   // counted in characters ever written (logRemoved_ of them were removed from

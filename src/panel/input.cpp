@@ -75,6 +75,10 @@ void frmMain::txtRtuTimeout_KeyPress(int16_t& KeyAscii) {
   FilterKey(KeyAscii, kDecimalChars, false, Platform().beeper.get());
 }
 
+void frmMain::txtPollInterval_KeyPress(int16_t& KeyAscii) {
+  FilterKey(KeyAscii, kDigits, false, Platform().beeper.get());
+}
+
 void frmMain::txtUnitID_Validate(bool& Cancel) {
   // Taken as an unsigned 8-bit number: outside 0..255 it counts as 0.
   int32_t v = FieldValue(txtUnitID);
@@ -115,6 +119,13 @@ void frmMain::txtTcpTimeout_Validate(bool& Cancel) {
 
 void frmMain::txtRtuTimeout_Validate(bool& Cancel) {
   Check(InRange(FieldValue(txtRtuTimeout), 1, 65535), Cancel, Platform().beeper.get());
+}
+
+void frmMain::txtPollInterval_Validate(bool& Cancel) {
+  const bool ok = InRange(FieldValue(txtPollInterval), kMinPollMs, kMaxPollMs);
+  Check(ok, Cancel, Platform().beeper.get());
+  // A running poll takes the new period at once.
+  if (ok) ApplyPollInterval();
 }
 
 void frmMain::txtResponse_KeyDown(int16_t KeyCode, int16_t Shift) { ProcessClipBoard(txtResponse, KeyCode, Shift); }

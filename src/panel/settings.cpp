@@ -79,6 +79,12 @@ void frmMain::LoadSett() {
   // framing, and the mode list shows no selection.
   if (auto v = ParseInteger(TrimBlank(get("mode", "0")))) Mode = *v;
   ComPortName = get("comport", "");
+  {
+    // Only an interval in range is taken; anything else restores the default.
+    const std::optional<int32_t> v = ToLong(get("pollinterval", kDefaultPollText));
+    txtPollInterval.SetText(v && *v >= kMinPollMs && *v <= kMaxPollMs ? std::to_string(*v) : kDefaultPollText);
+    ApplyPollInterval();
+  }
 
   // The clicks raised above ran with intermediate states; the format just
   // restored is the operator's, and the refresh procedures lay the panel out
@@ -115,5 +121,6 @@ void frmMain::SaveSett() {
   put("hexview", BoolText(HexView));
   put("mode", std::to_string(Mode));
   put("comport", ComPortName);
+  put("pollinterval", TrimBlank(txtPollInterval.Text()));
   store->Flush();
 }

@@ -79,6 +79,8 @@ void frmMain::cmbMode_Click() {
   // the old transport are dropped with it: their framing belongs to the old
   // mode.
   if (UsesSocket(oldMode) != UsesSocket(Mode)) EndTransaction();
+  // The statistics describe one mode's session.
+  if (Mode != oldMode) ResetStats();
   RefreshMode();
 }
 

@@ -67,6 +67,9 @@ class SerialPort {
   // onReadyRead: bytes have arrived. onGone: the open port failed for good
   // (device unplugged, pty closed); reported once per opening.
   virtual void SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) = 0;
+  // True when the last Open failed because the system denied access to the
+  // device (the user lacks permission); false after a successful Open.
+  virtual bool LastOpenDeniedPermission() const { return false; }
 };
 
 // One entry of the system's serial port list.

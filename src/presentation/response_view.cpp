@@ -15,8 +15,20 @@
 #include "common/module1.h"
 #include "panel/frmMain.h"
 #include "presentation/formats.h"
+#include "presentation/inspector.h"
 
 namespace {
+
+// The most registers one read answer carries (a byte count of 255).
+constexpr size_t kMaxInspectedRegisters = 127;
+
+// The number of lines of the view's text.
+int32_t LineCount(const std::string& text) {
+  if (text.empty()) return 0;
+  int32_t n = 1;
+  for (size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++n;
+  return n;
+}
 
 struct Row {
   int32_t address;
@@ -67,6 +79,36 @@ void frmMain::AddResponseLine(const std::string& text) {
   txtResponse.SetText(t);
 }
 
+int64_t frmMain::ResponseElapsedMs() const {
+  if (!platform_.clock) return 0;
+  return std::max<int64_t>(0, platform_.clock->MonotonicMs() - RequestStartMono);
+}
+
+int32_t frmMain::ResponseRegisterIndex(int line) const {
+  if (ResponseRegisters.empty() || line < ResponseRegistersFirstLine) return -1;
+  const long long index = static_cast<long long>(line - ResponseRegistersFirstLine) * ResponseRegistersPerLine;
+  // A 32-bit line shows two registers: both must be there.
+  const long long last = index + ResponseRegistersPerLine - 1;
+  if (last >= static_cast<long long>(ResponseRegisters.size())) return -1;
+  return static_cast<int32_t>(index);
+}
+
+std::vector<InspectorRow> frmMain::InspectResponseLine(int line) const {
+  const int32_t i = ResponseRegisterIndex(line);
+  if (i < 0) return {};
+  const auto k = static_cast<size_t>(i);
+  std::optional<RegisterBytes> next;
+  if (k + 1 < ResponseRegisters.size()) next = ResponseRegisters[k + 1].bytes;
+  return InspectRegisters(ResponseRegisters[k].bytes, next,
+                          platform_.locale ? platform_.locale->DecimalSeparator() : std::string("."));
+}
+
+std::optional<int32_t> frmMain::ResponseLineAddress(int line) const {
+  const int32_t i = ResponseRegisterIndex(line);
+  if (i < 0) return std::nullopt;
+  return ResponseRegisters[static_cast<size_t>(i)].address;
+}
+
 void frmMain::ShowResponse(const Frame& frame, int16_t s) {
   const bool tcpFraming = Mode == 1;
   const long long r = tcpFraming ? 6 : 0;
@@ -80,13 +122,14 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
   if ((rsp[s + 1] & 0x7F) != fc) return;
 
   // 1. A greyed view is emptied; the view shows the latest answer.
-  if (!txtResponse.Enabled()) txtResponse.SetText("");
+  if (!txtResponse.Enabled()) {
+    txtResponse.SetText("");
+    ResponseRegisters.clear();
+  }
   txtResponse.SetEnabled(true);
 
   // 2. The response time on the monotonic clock, never negative.
-  int64_t elapsed = 0;
-  if (platform_.clock) elapsed = std::max<int64_t>(0, platform_.clock->MonotonicMs() - RequestStartMono);
-  lblDT.SetCaption(std::to_string(elapsed) + " ms");
+  lblDT.SetCaption(std::to_string(ResponseElapsedMs()) + " ms");
   lblDT.SetForeColor(kColorButtonText);
 
   // 3./4. Address style and text.
@@ -96,6 +139,7 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
 
   // 5. The lines.
   std::vector<Row> rows;
+  std::vector<ResponseRegister> registers;
   switch (fc) {
     case 5:
       if (rsp.Has(s + 2, 4)) {
@@ -126,6 +170,12 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
       const int32_t start = req.Word(r + 2);
       // The values the byte count announces, as far as their bytes are present.
       const long long b = std::min<long long>(rsp[s + 2], rsp.End() - (s + 3));
+      // The inspector reads the registers of the lines about to be added.
+      registers.clear();
+      for (long long i = 0; 2 * i + 1 < b && registers.size() < kMaxInspectedRegisters; ++i) {
+        const long long g = s + 3 + 2 * i;
+        registers.push_back({start + static_cast<int32_t>(i), {rsp[g], rsp[g + 1]}});
+      }
       if (Format2B()) {
         const bool signedValues = cmbFormat.ListIndex() == 0;
         for (long long i = 0; 2 * i + 1 < b; ++i) {
@@ -165,6 +215,11 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
 
   // 6. One line per row, the values padded to the longest.
   if (rows.empty()) return;
+  if (!registers.empty()) {
+    ResponseRegisters = std::move(registers);
+    ResponseRegistersFirstLine = LineCount(txtResponse.Text());
+    ResponseRegistersPerLine = Format2B() ? 1 : 2;
+  }
   size_t width = 0;
   for (const Row& row : rows) width = std::max(width, row.value.size());
   const bool oneRegister = Format2B();

@@ -70,6 +70,8 @@ void frmMain::tmrTimeout_Timer() {
   ResetRequests();
   StopTimer();
   AwaitingResponse = false;
+  ++Stats.timeouts;
+  StatsChanged();
 }
 
 void frmMain::ResetCommunication() {

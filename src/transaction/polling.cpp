@@ -1,9 +1,12 @@
-// Automatic polling: a timer that presses Send once a second while polling is
+// Automatic polling: a timer that presses Send every txtPollInterval ms while polling is
 // on, skipping every tick at which an answer is still awaited.
+#include "common/module1.h"
+#include "common/number_text.h"
 #include "panel/frmMain.h"
 
 void frmMain::AutoON() {
   AutoPolling = true;
+  ApplyPollInterval();
   RefreshTimerAuto();
   cmdAuto0.SetFocus();
 }
@@ -30,3 +33,10 @@ void frmMain::tmrAuto_Timer() {
 void frmMain::cmdAuto1_MouseDown() { AutoON(); }
 
 void frmMain::cmdAuto0_MouseDown() { AutoOFF(); }
+
+void frmMain::ApplyPollInterval() {
+  // A value outside the range (typed but refused by the value check, or not a
+  // number) leaves the interval as it was.
+  if (const auto ms = ParseLong(TrimBlank(txtPollInterval.Text())); ms && *ms >= kMinPollMs && *ms <= kMaxPollMs)
+    tmrAuto.SetInterval(*ms);
+}

@@ -146,6 +146,16 @@ bool frmMain::Receive(uint8_t b, int32_t total) {
     const int32_t length = ParseLong(entry.substr(second + 1)).value_or(0);
     LogError("Protocol Error", entry.substr(0, first), false, length, offset);
   }
+
+  // Each complete answer counts once; only a good one has a response time.
+  if (!ProtocolErrors.empty()) {
+    ++Stats.protocolErrors;
+  } else if (exception) {
+    ++Stats.exceptions;
+  } else {
+    Stats.CountAnswer(ResponseElapsedMs());
+  }
+  StatsChanged();
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include "common/module1.h"
 #include "common/number_text.h"
 #include "panel/frmMain.h"
+#include "transaction/port_details.h"
 #include "transaction/serial_settings.h"
 
 namespace {
@@ -31,6 +32,8 @@ void frmMain::OpenRtuPort() {
   if (cmbRtuPort.ListIndex() < 0) {
     LogError("Communication Error", cmbRtuPort.ListCount() > 0 ? "COM port not selected" : "COM ports not found", true,
              0, 0);
+    ++Stats.connectionErrors;
+    StatsChanged();
     return;
   }
   if (comm1->IsOpen()) return;
@@ -48,9 +51,15 @@ void frmMain::OpenRtuPort() {
   platform::SerialSettings settings;
   std::string reason;
   // The port is opened by its list name; the number in the name plays no part.
-  if (!ParseSerialSettings(CommSettings, settings, reason) || !comm1->Open(name, settings, reason)) {
+  const bool settingsValid = ParseSerialSettings(CommSettings, settings, reason);
+  if (!settingsValid || !comm1->Open(name, settings, reason)) {
+    // Only a refusal of this very opening tells of missing permission.
+    const bool denied = settingsValid && comm1->LastOpenDeniedPermission();
     LogError("Communication Error", "Failed to open " + name + ": " + reason, true, 0, 0);
+    if (denied) Log(kSerialPermissionHint, LogColorInfo);
     comm1->Close();
+    ++Stats.connectionErrors;
+    StatsChanged();
     return;
   }
   OpenPortName = name;
@@ -86,17 +95,23 @@ void frmMain::SendRtuRequest() {
   LogRequest(LastRequest);
   // An empty frame puts nothing on the line; its time-out ends the transaction.
   if (!LastRequest.empty()) comm1->Write(LastRequest);
+  ++Stats.sent;
+  StatsChanged();
 }
 
 void frmMain::RefreshComPorts() {
   std::vector<std::string> names;
-  // No port list at all reads as a list without ports.
-  if (Platform().ports)
-    for (const platform::PortInfo& port : Platform().ports->Ports()) names.push_back(port.name);
+  // No port list at all reads as a list without ports. The details are kept
+  // for the tool tip, which follows them even when the names stay the same.
+  PortInfos = Platform().ports ? Platform().ports->Ports() : std::vector<platform::PortInfo>{};
+  for (const platform::PortInfo& port : PortInfos) names.push_back(port.name);
   const std::string oldList = JoinTrimmed(cmbRtuPort.Items());
   const std::string newList = JoinTrimmed(names);
   // An unchanged list is left alone, and with it the selection.
-  if (oldList == newList) return;
+  if (oldList == newList) {
+    RefreshPortToolTip();
+    return;
+  }
 
   cmbRtuPort.Clear();
   for (const std::string& name : names) {
@@ -111,6 +126,22 @@ void frmMain::RefreshComPorts() {
   } else {
     SetComboIndexByText(cmbRtuPort, ComPortName);
   }
+  RefreshPortToolTip();
+}
+
+void frmMain::RefreshPortToolTip() {
+  std::string tip;
+  const std::string& selected = cmbRtuPort.Text();
+  if (cmbRtuPort.ListIndex() >= 0 && !selected.empty()) {
+    // The list holds the names trimmed.
+    for (const platform::PortInfo& port : PortInfos) {
+      if (TrimBlank(port.name) == selected) {
+        tip = PortDetailsText(port);
+        break;
+      }
+    }
+  }
+  cmbRtuPort.SetToolTipText(tip);
 }
 
 void frmMain::cmbRtuPort_Click() {
@@ -119,6 +150,7 @@ void frmMain::cmbRtuPort_Click() {
   const int16_t n = name.size() > 3 ? ParseInteger(name.substr(3)).value_or(0) : 0;
   if (!name.empty()) ComPortName = name;
   SetComPort(n);
+  RefreshPortToolTip();
 }
 
 void frmMain::SetComPort(int16_t n) {

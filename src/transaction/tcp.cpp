@@ -61,6 +61,8 @@ void frmMain::SendTcpRequest() {
   // An empty frame (raw input without a digit) puts nothing on the wire; its
   // time-out ends the transaction.
   if (!LastRequest.empty()) ws->Send(LastRequest);
+  ++Stats.sent;
+  StatsChanged();
 }
 
 void frmMain::StartConnectTimer() {
@@ -83,6 +85,8 @@ void frmMain::tmrConnectTimeout_Timer() {
   LogError("Communication Error", "Connect timeout", true, 0, 0);
   ResetRequests();
   ResetCommunication();
+  ++Stats.connectionErrors;
+  StatsChanged();
 }
 
 void frmMain::ws_Connect() {
@@ -115,6 +119,8 @@ void frmMain::ws_Error(int16_t Number, const std::string& Description) {
   // The connection is gone and with it the answer: no time-out will end the
   // transaction any more, so it ends here and polling goes on at its next tick.
   AwaitingResponse = false;
+  ++Stats.connectionErrors;
+  StatsChanged();
 }
 
 void frmMain::cmdTcpConnect_Click() {

@@ -83,6 +83,7 @@ void FakeTimer::Fire() {
 bool FakeSerialPort::Open(const std::string& name, const platform::SerialSettings& settings, std::string& error) {
   openedNames.push_back(name);
   openedSettings.push_back(settings);
+  lastOpenDenied_ = !failOpenWith.empty() && failOpenDeniesPermission;
   if (!failOpenWith.empty()) {
     error = failOpenWith;
     return false;

@@ -79,6 +79,7 @@ class FakeSerialPort : public platform::SerialPort {
   void Write(const Frame& bytes) override { written.push_back(bytes); }
   Frame ReadAll() override;
   void SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) override;
+  bool LastOpenDeniedPermission() const override { return lastOpenDenied_; }
 
   // Bytes arrive from the line: queued and the receive event raised.
   void Deliver(const Frame& bytes);
@@ -86,6 +87,8 @@ class FakeSerialPort : public platform::SerialPort {
   void Vanish(const std::string& reason);
 
   std::string failOpenWith;  // non-empty: the next opens fail with this reason
+  // Those failures are for lack of permission.
+  bool failOpenDeniesPermission = false;
   std::vector<Frame> written;
   std::vector<std::string> openedNames;
   std::vector<platform::SerialSettings> openedSettings;
@@ -93,6 +96,7 @@ class FakeSerialPort : public platform::SerialPort {
 
  private:
   bool open_ = false;
+  bool lastOpenDenied_ = false;
   Frame inbound_;
   std::function<void()> onReadyRead_;
   std::function<void(const std::string&)> onGone_;

@@ -36,7 +36,7 @@ const KeyValues kDefaultsAsStored = {
     {"left", "705"},        {"top", "405"},       {"host", "127.0.0.1"}, {"port", "502"}, {"timeout", "1000"},
     {"unitid", "1"},        {"cmd", "0"},         {"format", "0"},       {"addr", "1"},   {"len", "1"},
     {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},     {"parity", "0"}, {"stopbit", "0"},
-    {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},         {"comport", ""},
+    {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},         {"comport", ""}, {"pollinterval", "1000"},
 };
 
 TEST(PanelSettings, FirstStartShowsDefaultsAndStoresThemOnceInOrder) {

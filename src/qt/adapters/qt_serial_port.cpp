@@ -26,6 +26,7 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
   if (port_->isOpen()) Close();
   ++generation_;
   goneReported_ = false;
+  lastOpenDenied_ = false;
 
   QSerialPort::DataBits dataBits;
   switch (settings.dataBits) {
@@ -91,6 +92,7 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
   port_->setFlowControl(QSerialPort::NoFlowControl);
   if (!port_->open(QIODevice::ReadWrite)) {
     error = port_->errorString().toStdString();
+    lastOpenDenied_ = port_->error() == QSerialPort::PermissionError;
     port_->clearError();
     return false;
   }

@@ -40,6 +40,8 @@ class QtSerialPort : public platform::SerialPort {
   void Write(const Frame& bytes) override;
   Frame ReadAll() override;
   void SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) override;
+  // QSerialPort::PermissionError on the last Open.
+  bool LastOpenDeniedPermission() const override { return lastOpenDenied_; }
 
  private:
   void OnError(QSerialPort::SerialPortError error);
@@ -50,6 +52,7 @@ class QtSerialPort : public platform::SerialPort {
   std::unique_ptr<QSerialPort> port_;
   uint64_t generation_ = 0;  // counts openings and closings
   bool goneReported_ = false;
+  bool lastOpenDenied_ = false;
   std::function<void()> onReadyRead_;
   std::function<void(const std::string&)> onGone_;
 };
