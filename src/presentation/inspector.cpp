@@ -1,6 +1,8 @@
 // The value inspector's rows, from the decoders of the display formats.
 #include "presentation/inspector.h"
 
+#include <initializer_list>
+
 #include "presentation/formats.h"
 
 namespace {
