@@ -1,4 +1,4 @@
-// Panel-to-request composition (spec Part 2.4), with three mends: composition
+// Panel-to-request composition, with three mends: composition
 // refuses, with a beep and one red log row and without pushing any frame,
 //   - a slave (txtUnitID) that is not a number from 0 to 255 (empty is slave 0),
 //   - an address (txtAddr) that is neither decimal nor "0x" and hex digits,

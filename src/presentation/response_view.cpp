@@ -1,4 +1,4 @@
-// The response view (spec Part 4.2), with its mends:
+// The response view, with its mends:
 //   - a response whose function code (bit 7 removed) differs from the
 //     request's shows nothing new: the view, its grey state and lblDT stay;
 //   - a line is shown only when every byte it is made of is present: in the
