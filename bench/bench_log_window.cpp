@@ -1,0 +1,111 @@
+// Appending to a full log through the real window must cost the same however
+// many entries were written before: the pane keeps 1000 entries, the window
+// applies the model's changes incrementally (append, remove from the top).
+// A panel on the real Qt platform is bound to its window, shown, filled with
+// 1,000 and, in a second window, 100,000 entries; then entries are appended
+// one pair at a time, the event loop running after each pair so that the
+// widget really lays out and paints. Prints the cost per entry at both points
+// and their ratio. Needs a display: run it under xvfb-run.
+//
+//   bench_log_window [--measured 2000]
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QStyleFactory>
+#include <QTextDocument>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bench_rig.h"
+#include "qt/window/MainWindow.h"
+#include "qt/window/beep_gate.h"
+#include "qt/window/gui_platform.h"
+
+namespace {
+
+Frame SampleFrame(long i) {
+  Frame f;
+  for (int k = 0; k < 25; ++k) f.push_back(static_cast<uint8_t>(i + k));  // two rows
+  return f;
+}
+
+long VmRssKb() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long kb = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr)
+    if (std::strncmp(line, "VmRSS:", 6) == 0) kb = std::strtol(line + 6, nullptr, 10);
+  std::fclose(f);
+  return kb;
+}
+
+void Pump() { QApplication::processEvents(QEventLoop::AllEvents); }
+
+// Microseconds per entry for `measured` appends after `written` entries;
+// negative when the window was never shown.
+double CostAfter(long written, long measured) {
+  platform::Platform p = qt::MakeGuiPlatform();
+  qt::BeepGate::Install(p);
+  frmMain f(p);
+  f.Form_Load();
+  qt::MainWindow window(f);
+  window.show();
+  if (!bench::RunUntil([&] { return window.windowHandle() != nullptr && window.windowHandle()->isExposed(); }, 5000))
+    return -1;
+  Pump();
+
+  // Written as the program writes them: a request, then its answer or an
+  // error, with the events handled between bursts as the program would.
+  for (long i = 0; i < written; i += 2) {
+    f.LogRequest(SampleFrame(i));
+    f.LogResponse(SampleFrame(i + 1));
+    if (i % 100 == 0) Pump();
+  }
+  Pump();
+  // What the pane's document keeps besides its text: each change the window
+  // applies is an undo step unless the widget's undo is off.
+  if (auto* pane = qobject_cast<QPlainTextEdit*>(window.WidgetOf(f.txtLog)); pane != nullptr && written >= 100000)
+    std::printf("after %ld entries written: the log widget's document holds %d undo steps; VmRSS %.1f MB\n", written,
+                pane->document()->availableUndoSteps(), static_cast<double>(VmRssKb()) / 1024.0);
+
+  const auto t0 = std::chrono::steady_clock::now();
+  for (long i = 0; i < measured; ++i) {
+    f.LogResponse(SampleFrame(i));
+    f.LogError("Protocol Error", "Bad Checksum (expected 00 00)", false, 2, 23);
+    Pump();
+  }
+  const auto t1 = std::chrono::steady_clock::now();
+  return std::chrono::duration<double, std::micro>(t1 - t0).count() / static_cast<double>(2 * measured);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bench::PrivateConfig config;
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  long measured = 2000;
+  for (int i = 1; i + 1 < argc; i += 2)
+    if (std::strcmp(argv[i], "--measured") == 0) measured = std::max(10L, std::atol(argv[i + 1]));
+
+  CostAfter(1000, measured / 10);  // warm up fonts, caches and the allocator
+  const double at1k = CostAfter(1000, measured);
+  const double at100k = CostAfter(100000, measured);
+  if (at1k <= 0 || at100k <= 0) {
+    std::printf("log append through the window: FAILED (the window was not shown)\n");
+    std::printf("TABLE | Log append, window under xvfb, per entry | FAILED | | |\n");
+    return 1;
+  }
+  std::printf(
+      "log append through the window, full pane: %.1f us/entry after 1,000 entries, %.1f us/entry after 100,000 "
+      "entries\n",
+      at1k, at100k);
+  std::printf("ratio (100,000 / 1,000): %.2f\n", at100k / at1k);
+  std::printf(
+      "TABLE | Log append through the window (xvfb), per entry, 100,000 vs 1,000 entries written | %.1f us at "
+      "100,000 | %.1f us at 1,000 | %.2f |\n",
+      at100k, at1k, at100k / at1k);
+  return 0;
+}
