@@ -678,12 +678,6 @@ void MainWindow::FocusFromModel(Binding& b) {
 
 // ---- widget to model ------------------------------------------------------
 
-template <class F>
-void MainWindow::Invoke(F&& f) {
-  f();
-  ApplyPending();
-}
-
 void MainWindow::ConnectActions(Binding& b) {
   switch (b.kind) {
     case Binding::List: {
@@ -691,7 +685,8 @@ void MainWindow::ConnectActions(Binding& b) {
       auto* l = static_cast<ListField*>(b.field);
       connect(w, &QComboBox::activated, this, [this, &b, l](int i) {
         if (updating_ > 0) return;
-        Invoke([&] { l->SetListIndex(i); });
+        l->SetListIndex(i);
+        ApplyPending();
         // The model may refuse or change the choice; show what it holds.
         Guard g(updating_);
         SyncList(b);
@@ -699,7 +694,8 @@ void MainWindow::ConnectActions(Binding& b) {
       if (l->Editable()) {
         connect(w->lineEdit(), &QLineEdit::textEdited, this, [this, l](const QString& t) {
           if (updating_ > 0) return;
-          Invoke([&] { l->SetText(t.toStdString()); });
+          l->SetText(t.toStdString());
+          ApplyPending();
         });
       }
       break;
@@ -724,7 +720,8 @@ void MainWindow::ConnectActions(Binding& b) {
       auto* w = static_cast<QRadioButton*>(b.widget);
       auto* o = static_cast<OptionButton*>(b.field);
       connect(w, &QRadioButton::clicked, this, [this, w, o](bool checked) {
-        if (checked) Invoke([&] { o->SetValue(true); });
+        if (checked) o->SetValue(true);
+        ApplyPending();
         // Clicking a chosen option does not clear it: show what the model holds.
         Guard g(updating_);
         w->setChecked(o->Value());
@@ -734,36 +731,32 @@ void MainWindow::ConnectActions(Binding& b) {
     case Binding::Button: {
       auto* btn = static_cast<Button*>(b.field);
       connect(static_cast<QPushButton*>(b.widget), &QPushButton::clicked, this, [this, btn] {
-        Invoke([&] {
-          if (btn->onClick) btn->onClick();
-        });
+        if (btn->onClick) btn->onClick();
+        ApplyPending();
       });
       break;
     }
     case Binding::Press: {
       auto* btn = static_cast<Button*>(b.field);
       connect(static_cast<PressButton*>(b.widget), &PressButton::mouseDown, this, [this, btn] {
-        Invoke([&] {
-          if (btn->onMouseDown) btn->onMouseDown();
-        });
+        if (btn->onMouseDown) btn->onMouseDown();
+        ApplyPending();
       });
       break;
     }
     case Binding::Label: {
       auto* l = static_cast<Label*>(b.field);
       connect(static_cast<ClickLabel*>(b.widget), &ClickLabel::clicked, this, [this, l] {
-        Invoke([&] {
-          if (l->onClick) l->onClick();
-        });
+        if (l->onClick) l->onClick();
+        ApplyPending();
       });
       break;
     }
     case Binding::Image: {
       auto* img = static_cast<Image*>(b.field);
       connect(static_cast<LogoWidget*>(b.widget), &LogoWidget::clicked, this, [this, img] {
-        Invoke([&] {
-          if (img->onClick) img->onClick();
-        });
+        if (img->onClick) img->onClick();
+        ApplyPending();
       });
       break;
     }
@@ -779,7 +772,8 @@ void MainWindow::SyncTextToModel(Binding& b) {
     text = static_cast<QLineEdit*>(b.widget)->text().toStdString();
   else
     text = FromWidgetText(static_cast<QPlainTextEdit*>(b.widget)->toPlainText());
-  Invoke([&] { t->SetText(text); });
+  t->SetText(text);
+  ApplyPending();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
@@ -832,7 +826,8 @@ bool MainWindow::OnKeyPress(Binding& b, QKeyEvent* e) {
                                ((mods & Qt::AltModifier) ? 4 : 0));
       ApplyPending();
       PushSelection(b);
-      Invoke([&] { (panel_.*b.keyDown)(static_cast<int16_t>(key), shift); });
+      (panel_.*b.keyDown)(static_cast<int16_t>(key), shift);
+      ApplyPending();
       if (b.clipboardKeys && (mods & Qt::ControlModifier) && IsClipboardKey(key)) return true;
     }
   }
@@ -851,7 +846,8 @@ bool MainWindow::OnKeyPress(Binding& b, QKeyEvent* e) {
     return true;
   }
   auto k = static_cast<int16_t>(code);
-  Invoke([&] { (panel_.*b.keyPress)(k); });
+  (panel_.*b.keyPress)(k);
+  ApplyPending();
   if (k == 0) return true;  // refused
   if (k != code) {          // replaced (upper-cased)
     InsertTyped(b, QString(QChar(static_cast<char16_t>(k))));
@@ -873,7 +869,8 @@ void MainWindow::OnFocusOut(Binding& b, QFocusEvent* e) {
   if (modelFocusMove_ || restoringFocus_) return;
   if (refocus_ != nullptr && refocus_ != &b) return;
   bool cancel = false;
-  Invoke([&] { (panel_.*b.validate)(cancel); });
+  (panel_.*b.validate)(cancel);
+  ApplyPending();
   if (cancel) RestoreFocusLater(b, why == Qt::MouseFocusReason);
 }
 

@@ -85,8 +85,6 @@ class MainWindow : public QWidget {
   void FocusFromModel(Binding& b);
 
   // Widget to model.
-  template <class F>
-  void Invoke(F&& f);
   bool OnKeyPress(Binding& b, QKeyEvent* e);
   void OnFocusOut(Binding& b, QFocusEvent* e);
   void PushSelection(Binding& b);
