@@ -105,7 +105,7 @@ void frmMain::SetDesignValues() {
   // Request area.
   Label10.SetCaption("REQUEST");
   Place(Label10, 8, 64, 120, 16);
-  Place(pctRequest, 8, 82, 440, 102);
+  Place(pctRequest, 8, 82, 440, 132);
   Place(pctForm, 0, 0, 440, 44);
   lblUnitID.SetCaption("Slave ID");
   Place(lblUnitID, 0, 0, 60, 16);
@@ -143,7 +143,7 @@ void frmMain::SetDesignValues() {
   cmdAuto0.SetToolTipText("Stop polling");
   txtPollInterval.SetText(kDefaultPollText);
   txtPollInterval.SetToolTipText("Polling interval in milliseconds (100-65535)");
-  Place(txtPollInterval, 338, 48, 100, 26);
+  Place(txtPollInterval, 338, 106, 100, 26);
 
   // Raw request input; start-up places it over the form fields.
   Place(pctHEX, 8, 420, 440, 52);

@@ -37,18 +37,19 @@ bool FixedPitch(const QFont& f) {
 }
 
 std::vector<Field*> AllFields(frmMain& p) {
-  return {&p.lblProtocol,    &p.cmbMode,          &p.pctHEXOpt,       &p.optFORM,       &p.optHEX,
-          &p.Label10,        &p.lblResponse,      &p.lblDT,           &p.pctRTU,        &p.Label3,
-          &p.cmbRtuPort,     &p.Label4,           &p.cmbRtuSpeed,     &p.Label11,       &p.cmbRtuParity,
-          &p.Label12,        &p.cmbRtuStopBit,    &p.Label13,         &p.txtRtuTimeout, &p.Label14,
-          &p.cmdRtuOpenPort, &p.cmdRtuClosePort,  &p.pctTCP,          &p.Label1,        &p.txtTcpHost,
-          &p.Label2,         &p.txtTcpPort,       &p.Label5,          &p.txtTcpTimeout, &p.Label6,
-          &p.cmdTcpConnect,  &p.cmdTcpDisconnect, &p.pctRequest,      &p.pctForm,       &p.lblUnitID,
-          &p.txtUnitID,      &p.lblCommand,       &p.cmbCmd,          &p.Label7,        &p.txtAddr,
-          &p.lblLen,         &p.txtQuantity,      &p.txtValue,        &p.Label15,       &p.cmbFormat,
-          &p.cmdSend,        &p.cmdAuto1,         &p.pctAuto,         &p.cmdAuto0,      &p.pctHEX,
-          &p.txtHEX,         &p.pctResponseForm,  &p.pctResponseText, &p.txtResponse,   &p.pctLog,
-          &p.txtLog,         &p.pctLogo,          &p.imgLogo,         &p.Label8,        &p.lblScada};
+  return {&p.lblProtocol,    &p.cmbMode,          &p.pctHEXOpt,       &p.optFORM,         &p.optHEX,
+          &p.Label10,        &p.lblResponse,      &p.lblDT,           &p.pctRTU,          &p.Label3,
+          &p.cmbRtuPort,     &p.Label4,           &p.cmbRtuSpeed,     &p.Label11,         &p.cmbRtuParity,
+          &p.Label12,        &p.cmbRtuStopBit,    &p.Label13,         &p.txtRtuTimeout,   &p.Label14,
+          &p.cmdRtuOpenPort, &p.cmdRtuClosePort,  &p.pctTCP,          &p.Label1,          &p.txtTcpHost,
+          &p.Label2,         &p.txtTcpPort,       &p.Label5,          &p.txtTcpTimeout,   &p.Label6,
+          &p.cmdTcpConnect,  &p.cmdTcpDisconnect, &p.pctRequest,      &p.pctForm,         &p.lblUnitID,
+          &p.txtUnitID,      &p.lblCommand,       &p.cmbCmd,          &p.Label7,          &p.txtAddr,
+          &p.lblLen,         &p.txtQuantity,      &p.txtValue,        &p.Label15,         &p.cmbFormat,
+          &p.cmdSend,        &p.cmdAuto1,         &p.pctAuto,         &p.cmdAuto0,        &p.txtPollInterval,
+          &p.pctHEX,         &p.txtHEX,           &p.pctResponseForm, &p.pctResponseText, &p.txtResponse,
+          &p.pctLog,         &p.txtLog,           &p.pctLogo,         &p.imgLogo,         &p.Label8,
+          &p.lblScada};
 }
 
 bool EnabledInModel(const Field& f) {
@@ -312,9 +313,9 @@ TEST(Window, TabVisitsTheFieldsInWorkingOrder) {
   frmMain& p = *rig.panel;
   ASSERT_FALSE(p.cmbFormat.Enabled()) << "a bit read at start-up: the format list is skipped";
   const std::vector<const Field*> want = {
-      &p.cmbMode, &p.txtTcpHost, &p.txtTcpPort,  &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
-      &p.optFORM, &p.optHEX,     &p.txtUnitID,   &p.cmbCmd,        &p.txtAddr,       &p.txtQuantity,
-      &p.cmdSend, &p.cmdAuto1,   &p.txtResponse, &p.txtLog,        &p.cmbMode};
+      &p.cmbMode, &p.txtTcpHost, &p.txtTcpPort,      &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
+      &p.optFORM, &p.optHEX,     &p.txtUnitID,       &p.cmbCmd,        &p.txtAddr,       &p.txtQuantity,
+      &p.cmdSend, &p.cmdAuto1,   &p.txtPollInterval, &p.txtResponse,   &p.txtLog,        &p.cmbMode};
   QWidget* first = rig.window->WidgetOf(*want.front());
   first->setFocus(Qt::TabFocusReason);
   ASSERT_TRUE(RunUntil([&] { return first->hasFocus(); }));

@@ -294,6 +294,7 @@ void MainWindow::BuildWidgets() {
     stop->setCheckable(true);
     stop->setChecked(true);
   }
+  line(p.txtPollInterval, &frmMain::txtPollInterval_KeyPress, &frmMain::txtPollInterval_Validate);
 
   group(p.pctHEX);
   {
@@ -366,11 +367,11 @@ void MainWindow::SetTabOrder() {
   frmMain& p = panel_;
   // Mode, the connection, the input kind, the request, then the results.
   const std::vector<const Field*> order = {
-      &p.cmbMode,         &p.txtTcpHost,  &p.txtTcpPort,   &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
-      &p.cmbRtuPort,      &p.cmbRtuSpeed, &p.cmbRtuParity, &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
-      &p.cmdRtuClosePort, &p.optFORM,     &p.optHEX,       &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
-      &p.txtQuantity,     &p.txtValue,    &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
-      &p.cmdAuto0,        &p.txtResponse, &p.txtLog};
+      &p.cmbMode,         &p.txtTcpHost,      &p.txtTcpPort,   &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
+      &p.cmbRtuPort,      &p.cmbRtuSpeed,     &p.cmbRtuParity, &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
+      &p.cmdRtuClosePort, &p.optFORM,         &p.optHEX,       &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
+      &p.txtQuantity,     &p.txtValue,        &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
+      &p.cmdAuto0,        &p.txtPollInterval, &p.txtResponse,  &p.txtLog};
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
 }
 
