@@ -1,8 +1,11 @@
 #include "qt/adapters/qt_serial_port.h"
 
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QMetaObject>
 #include <cctype>
+#include <cerrno>
 
 namespace qt {
 
@@ -92,7 +95,12 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
   port_->setFlowControl(QSerialPort::NoFlowControl);
   if (!port_->open(QIODevice::ReadWrite)) {
     error = port_->errorString().toStdString();
-    lastOpenDenied_ = port_->error() == QSerialPort::PermissionError;
+    // Qt reports a port locked by another program as a permission error
+    // too; only a device the user may not read and write is a lack of
+    // permission the operator can mend.
+    const std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
+    lastOpenDenied_ =
+        port_->error() == QSerialPort::PermissionError && ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
     port_->clearError();
     return false;
   }
