@@ -320,6 +320,7 @@ void MainWindow::BuildWidgets() {
     w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     w->setFocusPolicy(Qt::StrongFocus);
+    w->document()->setUndoRedoEnabled(false);  // a view, rebuilt for every answer
     Binding& b = Bind(p.txtResponse, Binding::Multi, w);
     b.keyDown = &frmMain::txtResponse_KeyDown;
     b.clipboardKeys = true;
@@ -335,6 +336,9 @@ void MainWindow::BuildWidgets() {
     w->setReadOnly(true);
     w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     w->setFocusPolicy(Qt::StrongFocus);
+    // Every change the pane follows would otherwise stay as an undo step, for
+    // as long as the program runs.
+    w->document()->setUndoRedoEnabled(false);
     QPalette pal = w->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
       pal.setColor(group, QPalette::Base, kLogBackground);
