@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev socat
   xvfb xauth
+  dpkg-dev file
   clang libclang-rt-14-dev clang-format
 )
 
