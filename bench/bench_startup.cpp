@@ -32,6 +32,7 @@ namespace {
 struct Start {
   double ms = -1;
   long rssKb = -1;
+  std::string title;  // of the window that was shown
 };
 
 long long MonotonicNs() {
@@ -96,7 +97,11 @@ Start StartOnce(const std::string& program) {
       std::fprintf(stderr, "%s: no window within 30 s\n", program.c_str());
     }
     std::ifstream in(report);
-    if (!(in >> result.ms >> result.rssKb)) result = Start{};
+    if (in >> result.ms >> result.rssKb) {
+      std::getline(in >> std::ws, result.title);
+    } else {
+      result = Start{};
+    }
   }
   std::system(("rm -rf '" + home + "'").c_str());
   return result;
@@ -149,8 +154,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string empty = VESK_EMPTY_WINDOW_PATH;
-  StartOnce(empty);
-  StartOnce(program);
+  const Start firstEmpty = StartOnce(empty);
+  const Start firstProgram = StartOnce(program);
+  std::printf("windows measured: \"%s\" and \"%s\"\n", firstProgram.title.c_str(), firstEmpty.title.c_str());
   Series p;
   Series e;
   for (int r = 0; r < runs; ++r) {

@@ -2,7 +2,7 @@
 // VESK_STARTUP_REPORT is set. When the application object is made it watches
 // every event for the first window being exposed; once that expose has been
 // handled (the window drawn), it writes to the file VESK_STARTUP_REPORT
-//   <ms since VESK_STARTUP_T0_NS> <VmRSS in kB>
+//   <ms since VESK_STARTUP_T0_NS> <VmRSS in kB> <the window's title>
 // and ends the event loop. VESK_STARTUP_T0_NS is CLOCK_MONOTONIC in
 // nanoseconds, taken by the launcher just before it started the program, so
 // the time covers loading, start-up and the first paint. The program under
@@ -29,6 +29,8 @@ long VmRssKb() {
   return kb;
 }
 
+QString g_title;  // the title of the window that was exposed
+
 void Report() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -36,7 +38,7 @@ void Report() {
   const long long t0 = std::atoll(qgetenv("VESK_STARTUP_T0_NS").constData());
   const long rss = VmRssKb();
   if (std::FILE* out = std::fopen(qgetenv("VESK_STARTUP_REPORT").constData(), "w")) {
-    std::fprintf(out, "%.3f %ld\n", static_cast<double>(nowNs - t0) / 1e6, rss);
+    std::fprintf(out, "%.3f %ld %s\n", static_cast<double>(nowNs - t0) / 1e6, rss, g_title.toUtf8().constData());
     std::fclose(out);
   }
   QCoreApplication::exit(0);
@@ -50,6 +52,7 @@ class ExposeWatch : public QObject {
       auto* w = qobject_cast<QWindow*>(watched);
       if (w != nullptr && w->isExposed()) {
         fired_ = true;
+        g_title = w->title();
         // Queued: runs once the expose (and the paint it asks for) is done.
         QTimer::singleShot(0, qApp, &Report);
       }
