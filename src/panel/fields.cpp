@@ -106,10 +106,26 @@ void TextBox::SetSelText(const std::string& t) {
   Notify(Prop::Selection);
 }
 
+uint32_t RichTextField::ColorAt(size_t pos) const {
+  if (pos >= text_.size() || runs_.empty()) return 0;
+  const size_t abs = pos + removed_;
+  // The last run starting at or before abs.
+  auto it = std::upper_bound(runs_.begin(), runs_.end(), abs, [](size_t a, const ColorRun& r) { return a < r.start; });
+  return it == runs_.begin() ? runs_.front().color : std::prev(it)->color;
+}
+
+std::deque<RichTextField::ColorRun>::iterator RichTextField::SplitAt(size_t abs) {
+  auto it = std::upper_bound(runs_.begin(), runs_.end(), abs, [](size_t a, const ColorRun& r) { return a < r.start; });
+  if (it != runs_.begin() && std::prev(it)->start == abs) return std::prev(it);
+  const uint32_t color = it == runs_.begin() ? kColorWindowText : std::prev(it)->color;
+  return runs_.insert(it, ColorRun{abs, color});
+}
+
 void RichTextField::Append(const std::string& t, uint32_t color) {
   if (t.empty()) return;
+  const size_t abs = text_.size() + removed_;
+  if (runs_.empty() || runs_.back().color != color) runs_.push_back({abs, color});
   text_ += t;
-  colors_.insert(colors_.end(), t.size(), color);
   Emit({Change::Append, 0, 0, t, color});
 }
 
@@ -117,35 +133,48 @@ void RichTextField::RemoveFront(size_t n) {
   n = std::min(n, text_.size());
   if (n == 0) return;
   text_.erase(0, n);
-  colors_.erase(colors_.begin(), colors_.begin() + static_cast<long>(n));
+  removed_ += n;
+  // Drop the runs that end before the new first character; the run that
+  // covers it stays.
+  while (runs_.size() > 1 && runs_[1].start <= removed_) runs_.pop_front();
   selStart_ = std::max(0, selStart_ - static_cast<int>(n));
   selLength_ = std::min(selLength_, static_cast<int>(text_.size()) - selStart_);
   Emit({Change::RemoveFront, n, 0, {}, 0});
 }
 
 void RichTextField::SetColor(size_t pos, size_t len, uint32_t color) {
-  if (pos >= colors_.size()) return;
-  len = std::min(len, colors_.size() - pos);
-  std::fill_n(colors_.begin() + static_cast<long>(pos), len, color);
+  if (pos >= text_.size()) return;
+  len = std::min(len, text_.size() - pos);
+  if (len == 0) return;
+  const size_t from = pos + removed_, to = from + len;
+  // Split at the end first: the iterator of the start split stays valid only
+  // for the runs before it.
+  const bool tailInText = to < text_.size() + removed_;
+  if (tailInText) SplitAt(to);
+  auto first = SplitAt(from);
+  auto last = tailInText ? SplitAt(to) : runs_.end();
+  first->color = color;
+  runs_.erase(std::next(first), last);
   Emit({Change::Recolor, pos, len, {}, color});
 }
 
 void RichTextField::SetText(const std::string& t) {
   text_ = t;
-  colors_.assign(t.size(), kColorWindowText);
+  runs_.clear();
+  removed_ = 0;
+  runs_.push_back({0, kColorWindowText});
   selStart_ = selLength_ = 0;
   Emit({Change::Reset, 0, 0, t, kColorWindowText});
   Notify(Prop::Text);
 }
 
 void RichTextField::SetSelText(const std::string& t) {
-  // The log pane is read-only for the operator; a replacement from code keeps
-  // the colours of the text around it and gives the new text the colour of
-  // the character before it.
-  uint32_t c = selStart_ > 0 ? colors_[static_cast<size_t>(selStart_ - 1)] : kColorWindowText;
-  colors_.erase(colors_.begin() + selStart_, colors_.begin() + selStart_ + selLength_);
-  colors_.insert(colors_.begin() + selStart_, t.size(), c);
+  // The log pane is read-only for the operator; a replacement from code gives
+  // the whole text the colour of the character before the selection.
+  const uint32_t c = selStart_ > 0 ? ColorAt(static_cast<size_t>(selStart_ - 1)) : kColorWindowText;
   TextBox::SetSelText(t);
+  runs_.clear();
+  runs_.push_back({removed_, c});
   Emit({Change::Reset, 0, 0, text_, c});
 }
 

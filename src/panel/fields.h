@@ -4,6 +4,7 @@
 // property changed. Setting a list's selection or turning an option button on
 // from code raises its click handler, exactly as the operator's choice does.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -242,7 +243,7 @@ class RichTextField : public TextBox {
   using TextBox::TextBox;
 
   // Colour of the character at pos (0 outside the text).
-  uint32_t ColorAt(size_t pos) const { return pos < colors_.size() ? colors_[pos] : 0; }
+  uint32_t ColorAt(size_t pos) const;
   size_t Length() const { return text_.size(); }
 
   void Append(const std::string& t, uint32_t color);
@@ -260,7 +261,18 @@ class RichTextField : public TextBox {
   void Emit(const Change& c) {
     if (changeObserver_) changeObserver_(c);
   }
-  std::vector<uint32_t> colors_;
+  // Colours as runs: each run starts at a position counted in characters
+  // ever written (removed_ of them are gone from the top) and lasts until the
+  // next run. A full log pane then trims and appends without moving a colour
+  // per character.
+  struct ColorRun {
+    size_t start;
+    uint32_t color;
+  };
+  std::deque<ColorRun> runs_;
+  size_t removed_ = 0;
+  // Makes a run start at absolute position abs (splitting the run there).
+  std::deque<ColorRun>::iterator SplitAt(size_t abs);
   int rightMargin_ = 0;
   ChangeObserver changeObserver_;
 };

@@ -168,3 +168,47 @@ TEST(FieldModel, TextSelection) {
 }
 
 }  // namespace
+
+namespace {
+
+// The log pane keeps its colours as runs; checked against a colour per
+// character over a seeded series of appends, trims and recolourings.
+TEST(FieldModel, RichTextColoursMatchAPerCharacterModel) {
+  RichTextField pane("p", nullptr);
+  std::string text;
+  std::vector<uint32_t> colors;
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int step = 0; step < 3000; ++step) {
+    const uint32_t color = 1 + next(3);
+    switch (next(4)) {
+      case 0:
+      case 1: {
+        const std::string t(1 + next(40), 'x');
+        pane.Append(t, color);
+        text += t;
+        colors.insert(colors.end(), t.size(), color);
+        break;
+      }
+      case 2: {
+        const size_t n = next(static_cast<uint32_t>(text.size() / 3 + 1));
+        pane.RemoveFront(n);
+        text.erase(0, n);
+        colors.erase(colors.begin(), colors.begin() + static_cast<long>(n));
+        break;
+      }
+      default: {
+        const size_t pos = next(static_cast<uint32_t>(text.size() + 2)), len = next(12);
+        pane.SetColor(pos, len, color);
+        for (size_t i = pos; i < std::min(pos + len, colors.size()); ++i) colors[i] = color;
+      }
+    }
+    ASSERT_EQ(pane.Text(), text);
+    for (size_t i = 0; i < colors.size(); ++i) ASSERT_EQ(pane.ColorAt(i), colors[i]) << "step " << step << " at " << i;
+  }
+}
+
+}  // namespace
