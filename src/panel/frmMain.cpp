@@ -144,6 +144,8 @@ void frmMain::SetDesignValues() {
   txtPollInterval.SetText(kDefaultPollText);
   txtPollInterval.SetToolTipText("Polling interval in milliseconds (100-65535)");
   Place(txtPollInterval, 338, 106, 100, 26);
+  lblPollInterval.SetCaption("Poll ms");
+  Place(lblPollInterval, 284, 111, 50, 16);
 
   // Raw request input; start-up places it over the form fields.
   Place(pctHEX, 8, 420, 440, 52);

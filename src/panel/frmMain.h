@@ -109,6 +109,8 @@ class frmMain : public CaptionField {
   Button cmdAuto0{"cmdAuto0", &pctAuto};
   // The polling interval in ms (100..65535), above the Auto buttons.
   TextField txtPollInterval{"txtPollInterval", &pctRequest};
+  // The caption of txtPollInterval, on its left.
+  Label lblPollInterval{"lblPollInterval", &pctRequest};
 
   // ---- group pctHEX: raw request ------------------------------------------
   Group pctHEX{"pctHEX", this};

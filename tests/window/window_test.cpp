@@ -21,6 +21,8 @@
 #include "qt/window/text_map.h"
 #include "window_test_env.h"
 
+using windowtest::Focused;
+using windowtest::Retype;
 using windowtest::Rig;
 using windowtest::RunFor;
 using windowtest::RunUntil;
@@ -37,19 +39,19 @@ bool FixedPitch(const QFont& f) {
 }
 
 std::vector<Field*> AllFields(frmMain& p) {
-  return {&p.lblProtocol,    &p.cmbMode,          &p.pctHEXOpt,       &p.optFORM,         &p.optHEX,
-          &p.Label10,        &p.lblResponse,      &p.lblDT,           &p.pctRTU,          &p.Label3,
-          &p.cmbRtuPort,     &p.Label4,           &p.cmbRtuSpeed,     &p.Label11,         &p.cmbRtuParity,
-          &p.Label12,        &p.cmbRtuStopBit,    &p.Label13,         &p.txtRtuTimeout,   &p.Label14,
-          &p.cmdRtuOpenPort, &p.cmdRtuClosePort,  &p.pctTCP,          &p.Label1,          &p.txtTcpHost,
-          &p.Label2,         &p.txtTcpPort,       &p.Label5,          &p.txtTcpTimeout,   &p.Label6,
-          &p.cmdTcpConnect,  &p.cmdTcpDisconnect, &p.pctRequest,      &p.pctForm,         &p.lblUnitID,
-          &p.txtUnitID,      &p.lblCommand,       &p.cmbCmd,          &p.Label7,          &p.txtAddr,
-          &p.lblLen,         &p.txtQuantity,      &p.txtValue,        &p.Label15,         &p.cmbFormat,
-          &p.cmdSend,        &p.cmdAuto1,         &p.pctAuto,         &p.cmdAuto0,        &p.txtPollInterval,
-          &p.pctHEX,         &p.txtHEX,           &p.pctResponseForm, &p.pctResponseText, &p.txtResponse,
-          &p.pctLog,         &p.txtLog,           &p.pctLogo,         &p.imgLogo,         &p.Label8,
-          &p.lblScada};
+  return {&p.lblProtocol,     &p.cmbMode,          &p.pctHEXOpt,   &p.optFORM,         &p.optHEX,
+          &p.Label10,         &p.lblResponse,      &p.lblDT,       &p.pctRTU,          &p.Label3,
+          &p.cmbRtuPort,      &p.Label4,           &p.cmbRtuSpeed, &p.Label11,         &p.cmbRtuParity,
+          &p.Label12,         &p.cmbRtuStopBit,    &p.Label13,     &p.txtRtuTimeout,   &p.Label14,
+          &p.cmdRtuOpenPort,  &p.cmdRtuClosePort,  &p.pctTCP,      &p.Label1,          &p.txtTcpHost,
+          &p.Label2,          &p.txtTcpPort,       &p.Label5,      &p.txtTcpTimeout,   &p.Label6,
+          &p.cmdTcpConnect,   &p.cmdTcpDisconnect, &p.pctRequest,  &p.pctForm,         &p.lblUnitID,
+          &p.txtUnitID,       &p.lblCommand,       &p.cmbCmd,      &p.Label7,          &p.txtAddr,
+          &p.lblLen,          &p.txtQuantity,      &p.txtValue,    &p.Label15,         &p.cmbFormat,
+          &p.cmdSend,         &p.cmdAuto1,         &p.pctAuto,     &p.cmdAuto0,        &p.txtPollInterval,
+          &p.lblPollInterval, &p.pctHEX,           &p.txtHEX,      &p.pctResponseForm, &p.pctResponseText,
+          &p.txtResponse,     &p.pctLog,           &p.txtLog,      &p.pctLogo,         &p.imgLogo,
+          &p.Label8,          &p.lblScada};
 }
 
 bool EnabledInModel(const Field& f) {
@@ -99,7 +101,9 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
     }
   }
   EXPECT_EQ(rig.window->windowTitle().toStdString(), p.Caption());
-  EXPECT_EQ(rig.window->size(), QSize(Px(p.Width()), Px(p.Height())));
+  // The panel's area, with the aids beside and below it.
+  EXPECT_TRUE(rig.window->rect().contains(QRect(0, 0, Px(p.Width()), Px(p.Height()))));
+  EXPECT_EQ(rig.window->minimumSize(), rig.window->maximumSize());
 }
 
 // Nothing visible is cut off or covered: each visible widget lies inside its
@@ -113,6 +117,11 @@ void ExpectTidyLayout(Rig& rig) {
   std::vector<QWidget*> shown;
   for (Field* f : AllFields(p))
     if (rig.window->WidgetOf(*f)->isVisible()) shown.push_back(rig.window->WidgetOf(*f));
+  for (QWidget* aid : windowtest::Aids(*rig.window)) {
+    ASSERT_NE(aid, nullptr);
+    EXPECT_TRUE(aid->isVisible()) << aid->objectName().toStdString();
+    shown.push_back(aid);
+  }
   for (QWidget* a : shown) {
     SCOPED_TRACE(a->objectName().toStdString());
     const QWidget* parent = a->parentWidget();
@@ -150,32 +159,12 @@ void ExpectTidyLayout(Rig& rig) {
   }
 }
 
-void Shoot(Rig& rig, const char* name) {
-  const QPixmap pm = rig.window->grab();
-  const QString suffix = pm.devicePixelRatio() > 1.5 ? QStringLiteral("@2x") : QString();
-  const QString path = QStringLiteral(VESK_SHOT_DIR "/%1%2.png").arg(QLatin1String(name), suffix);
-  EXPECT_TRUE(pm.save(path)) << path.toStdString();
-}
-
 // Puts a panel in TCP mode against a closed loopback port, so that a send
 // fails fast and touches no device.
 void TcpToNowhere(frmMain& p) {
   p.cmbMode.SetListIndex(1);
   p.txtTcpHost.SetText("127.0.0.1");
   p.txtTcpPort.SetText("1");
-}
-
-QLineEdit* Focused(Rig& rig, const Field& f) {
-  auto* w = rig.Widget<QLineEdit>(f);
-  w->setFocus(Qt::OtherFocusReason);
-  RunUntil([&] { return w->hasFocus(); }, 2000);
-  return w;
-}
-
-void Retype(QLineEdit* w, const char* text) {
-  w->selectAll();
-  QTest::keyClick(w, Qt::Key_Backspace);
-  QTest::keyClicks(w, text);
 }
 
 }  // namespace
@@ -185,10 +174,11 @@ TEST(Window, EveryFieldHasItsWidgetInFormAndHexViewAndBothModes) {
   ASSERT_TRUE(rig.shown);
   {
     SCOPED_TRACE("start-up");
+    ASSERT_EQ(rig.panel->cmbMode.Text(), "RTU");
     ExpectWindowMirrorsPanel(rig);
     ExpectTidyLayout(rig);
   }
-  Shoot(rig, "window");
+  windowtest::Shoot(*rig.window, "window-rtu");
 
   frmMain& p = *rig.panel;
   TcpToNowhere(p);
@@ -203,7 +193,7 @@ TEST(Window, EveryFieldHasItsWidgetInFormAndHexViewAndBothModes) {
     ExpectWindowMirrorsPanel(rig);
     ExpectTidyLayout(rig);
   }
-  Shoot(rig, "window-hex");
+  windowtest::Shoot(*rig.window, "window-hex");
   p.optFORM.SetValue(true);
   for (int i = 0; i < 3; ++i) p.AddResponseLine("HR 0000" + std::to_string(i) + ": " + std::to_string(i * 1111));
   p.lblDT.SetCaption("37 ms");
@@ -216,7 +206,7 @@ TEST(Window, EveryFieldHasItsWidgetInFormAndHexViewAndBothModes) {
     ExpectWindowMirrorsPanel(rig);
     ExpectTidyLayout(rig);
   }
-  Shoot(rig, "window-tcp");
+  windowtest::Shoot(*rig.window, "window-tcp");
 }
 
 TEST(Window, FieldChangesFromTheModelReachTheWidgets) {
@@ -312,18 +302,22 @@ TEST(Window, TabVisitsTheFieldsInWorkingOrder) {
   ASSERT_TRUE(rig.shown);
   frmMain& p = *rig.panel;
   ASSERT_FALSE(p.cmbFormat.Enabled()) << "a bit read at start-up: the format list is skipped";
-  const std::vector<const Field*> want = {
-      &p.cmbMode, &p.txtTcpHost, &p.txtTcpPort,      &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
-      &p.optFORM, &p.optHEX,     &p.txtUnitID,       &p.cmbCmd,        &p.txtAddr,       &p.txtQuantity,
-      &p.cmdSend, &p.cmdAuto1,   &p.txtPollInterval, &p.txtResponse,   &p.txtLog,        &p.cmbMode};
-  QWidget* first = rig.window->WidgetOf(*want.front());
-  first->setFocus(Qt::TabFocusReason);
-  ASSERT_TRUE(RunUntil([&] { return first->hasFocus(); }));
+  std::vector<QWidget*> want;
+  for (const Field* f : std::vector<const Field*>{&p.cmbMode, &p.txtTcpHost, &p.txtTcpPort, &p.txtTcpTimeout,
+                                                  &p.cmdTcpConnect, &p.cmdTcpDisconnect, &p.optFORM, &p.optHEX,
+                                                  &p.txtUnitID, &p.cmbCmd, &p.txtAddr, &p.txtQuantity, &p.cmdSend,
+                                                  &p.cmdAuto1, &p.txtPollInterval, &p.txtResponse, &p.txtLog})
+    want.push_back(rig.window->WidgetOf(*f));
+  // The aids' buttons close the round.
+  for (const char* name : {"saveLog", "resetStats"}) want.push_back(rig.window->findChild<QWidget*>(name));
+  want.push_back(want.front());
+  want.front()->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(RunUntil([&] { return want.front()->hasFocus(); }));
   for (size_t i = 1; i < want.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     RunFor(5);
-    ASSERT_EQ(QApplication::focusWidget(), rig.window->WidgetOf(*want[i]))
-        << "after " << want[i - 1]->Name() << " came "
+    ASSERT_EQ(QApplication::focusWidget(), want[i])
+        << "after " << want[i - 1]->objectName().toStdString() << " came "
         << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "nothing");
   }
 }
@@ -418,7 +412,7 @@ TEST(Window, LogFollowsAppendsTrimsAndHighlightsIncrementally) {
   EXPECT_TRUE(trimmedAtTop);
   ExpectLogColoursMatch(rig);
   RunFor(50);
-  Shoot(rig, "window-log");
+  windowtest::Shoot(*rig.window, "window-log");
   // The pane keeps no history of the changes it followed.
   EXPECT_EQ(log->document()->availableUndoSteps(), 0);
   // The newest row is in view.
@@ -537,7 +531,7 @@ TEST(Window, AutoButtonsActOnAMousePressOnly) {
   QTest::mouseRelease(stop, Qt::LeftButton);
   EXPECT_TRUE(p.AutoPolling) << "the release does nothing";
   EXPECT_TRUE(RunUntil([&] { return stop->hasFocus(); }));
-  Shoot(rig, "window-polling");
+  windowtest::Shoot(*rig.window, "window-polling");
 
   QTest::keyClick(stop, Qt::Key_Space);
   QTest::keyClick(stop, Qt::Key_Enter);

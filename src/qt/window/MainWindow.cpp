@@ -7,10 +7,13 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,12 +24,15 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
+#include <QTableWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 
+#include "presentation/formats.h"
 #include "qt/window/beep_gate.h"
 #include "qt/window/text_map.h"
 #include "qt/window/widgets.h"
@@ -36,6 +42,39 @@ namespace {
 
 // Design positions are in twips; 15 twips make one logical pixel.
 int Px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+
+// The operator aids have fixed places too, in twips. The request preview sits
+// in the request group, left of the poll interval's caption. The aids column
+// lies right of the panel, its inspector level with the response view and its
+// save button level with the log's bottom row; the status bar spans the
+// window under the panel and the column.
+constexpr int kPreviewLeft = 0;
+constexpr int kPreviewTop = 106 * 15;
+constexpr int kPreviewWidth = 280 * 15;
+constexpr int kPreviewHeight = 26 * 15;
+constexpr int kColumnGap = 4 * 15;  // the panel keeps 8 more on its right
+constexpr int kColumnWidth = 350 * 15;
+constexpr int kColumnMargin = 8 * 15;
+constexpr int kInspectorHeaderHeight = 20 * 15;
+constexpr int kInspectorRowHeight = 18 * 15;
+constexpr int kSaveLogWidth = 100 * 15;
+constexpr int kStatusHeight = 26 * 15;
+// Text colour of a preview that is a refusal rather than bytes.
+const QColor kRefusalColor(176, 24, 24);
+
+// The window's inner size for a panel of the given size: the panel, the aids
+// column on its right and the status bar below.
+QSize WindowSizeFor(const Field& form) {
+  return {Px(form.Width() + kColumnGap + kColumnWidth + kColumnMargin), Px(form.Height() + kStatusHeight)};
+}
+
+// The preview holds bytes as hex text ("01 03 00 00 | ...") unless the form
+// refuses to make a frame, when it holds the reason in words.
+bool IsHexText(const QString& text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || c == u' ' || c == u'|';
+  });
+}
 
 // Point sizes of the fixed-pitch fonts: the input fields and lists, the
 // response view, the log pane.
@@ -70,6 +109,13 @@ QColor ToQColor(uint32_t c) {
     }
   }
   return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+}
+
+// A locked text pane is read-only and keeps its caret: the keyboard moves it
+// and selects with it (read-only alone leaves selecting to the mouse).
+void SetPaneLocked(QPlainTextEdit* w, bool locked) {
+  w->setReadOnly(locked);
+  if (locked) w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
 QTextCharFormat LogFormat(uint32_t color) {
@@ -136,6 +182,7 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QWidget(parent), panel
   // The model's placement rules put these groups over other fields.
   WidgetOf(panel_.pctHEX)->raise();
   WidgetOf(panel_.pctAuto)->raise();
+  BuildAids();
   SetTabOrder();
 
   connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { RaiseQueryUnload(2); });
@@ -145,6 +192,7 @@ MainWindow::~MainWindow() {
   StopSwallowingMouse();
   for (auto& b : bindings_) b->field->SetObserver(nullptr);
   panel_.txtLog.SetChangeObserver(nullptr);
+  panel_.onStatsChanged = nullptr;
 }
 
 QWidget* MainWindow::WidgetOf(const Field& field) const {
@@ -181,7 +229,7 @@ void MainWindow::BuildWidgets() {
   auto* rule = new QFrame(this);
   rule->setFrameShape(QFrame::HLine);
   rule->setFrameShadow(QFrame::Sunken);
-  rule->setGeometry(8, Px(p.Label10.Top()) - 6, Px(p.Width()) - 16, 2);
+  rule->setGeometry(8, Px(p.Label10.Top()) - 6, WindowSizeFor(p).width() - 16, 2);
 
   auto group = [&](Group& g) {
     auto* w = new QWidget(ContainerOf(g));
@@ -295,6 +343,9 @@ void MainWindow::BuildWidgets() {
     stop->setChecked(true);
   }
   line(p.txtPollInterval, &frmMain::txtPollInterval_KeyPress, &frmMain::txtPollInterval_Validate);
+  label(p.lblPollInterval);
+  // The caption closes up to its field.
+  static_cast<QLabel*>(WidgetOf(p.lblPollInterval))->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   group(p.pctHEX);
   {
@@ -377,6 +428,9 @@ void MainWindow::SetTabOrder() {
       &p.txtQuantity,     &p.txtValue,        &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
       &p.cmdAuto0,        &p.txtPollInterval, &p.txtResponse,  &p.txtLog};
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
+  // The aids' buttons last; the preview and the inspector are read by eye.
+  QWidget::setTabOrder(WidgetOf(p.txtLog), saveLog_);
+  QWidget::setTabOrder(saveLog_, resetStats_);
 }
 
 // ---- model to widget ---------------------------------------------------------
@@ -397,11 +451,17 @@ void MainWindow::ApplyAll(Binding& b) {
   b.widget->setToolTip(QString::fromStdString(b.field->ToolTipText()));
   if (b.kind == Binding::Line) static_cast<QLineEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
   if (b.kind == Binding::Multi)
-    static_cast<QPlainTextEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
+    SetPaneLocked(static_cast<QPlainTextEdit*>(b.widget), static_cast<TextBox*>(b.field)->Locked());
 }
 
 void MainWindow::Apply(Binding& b, Prop p) {
   Guard g(updating_);
+  if (p == Prop::Text || p == Prop::Items || p == Prop::ListIndex || p == Prop::Value) {
+    // The preview follows every field it may be made of; it is made again
+    // once, after the current event.
+    previewPending_ = true;
+    QueueFlush();
+  }
   switch (p) {
     case Prop::Caption:
       ApplyCaption(b);
@@ -422,6 +482,8 @@ void MainWindow::Apply(Binding& b, Prop p) {
       break;
     case Prop::Enabled:
       if (b.kind != Binding::Window) b.widget->setEnabled(b.field->Enabled());
+      // The inspector reads the response view's answer: greyed with it.
+      if (b.field == &panel_.txtResponse && inspector_ != nullptr) inspector_->setEnabled(b.field->Enabled());
       break;
     case Prop::Visible:
       if (b.kind != Binding::Window) b.widget->setVisible(b.field->Visible());
@@ -445,7 +507,7 @@ void MainWindow::Apply(Binding& b, Prop p) {
       if (b.kind == Binding::Line)
         static_cast<QLineEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
       else if (b.kind == Binding::Multi || b.kind == Binding::Log)
-        static_cast<QPlainTextEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
+        SetPaneLocked(static_cast<QPlainTextEdit*>(b.widget), static_cast<TextBox*>(b.field)->Locked());
       break;
     case Prop::Focus:
       FocusFromModel(b);
@@ -486,6 +548,7 @@ void MainWindow::ApplyText(Binding& b) {
       auto* w = static_cast<QPlainTextEdit*>(b.widget);
       const QString t = ToWidgetText(static_cast<TextBox*>(b.field)->Text());
       if (w->toPlainText() != t) w->setPlainText(t);
+      if (b.field == &panel_.txtResponse && inspector_ != nullptr) RefreshInspector();
       break;
     }
     case Binding::List:
@@ -557,13 +620,23 @@ void MainWindow::ApplyForeColor(Binding& b) {
 void MainWindow::ApplyGeometry(Binding& b) {
   const Field& f = *b.field;
   if (b.kind == Binding::Window) {
-    // The panel's size is the window's inner size. A position of 0,0 means
-    // none was given: the window manager places the window.
-    setFixedSize(Px(f.Width()), Px(f.Height()));
+    // The panel's size with the aids around it is the window's inner size.
+    // A position of 0,0 means none was given: the window manager places the
+    // window.
+    setFixedSize(WindowSizeFor(f));
     const QPoint pos(Px(f.Left()), Px(f.Top()));
-    // A stored position off every screen (a monitor gone since) is not used.
-    const bool onScreen = QGuiApplication::screenAt(pos + QPoint(Px(f.Width()) / 2, 10)) != nullptr;
-    if ((f.Left() != 0 || f.Top() != 0) && onScreen && pos != this->pos()) move(pos);
+    if (f.Left() == 0 && f.Top() == 0) return;
+    if (QGuiApplication::screenAt(pos + QPoint(width() / 2, 10)) != nullptr) {
+      if (pos != this->pos()) move(pos);
+    } else if (!isVisible()) {
+      // A stored position off every screen (a monitor gone since): the window
+      // opens in the middle of the primary screen instead.
+      if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry();
+        move(room.topLeft() +
+             QPoint(std::max(0, (room.width() - width()) / 2), std::max(0, (room.height() - height()) / 2)));
+      }
+    }
     return;
   }
   b.widget->setGeometry(Px(f.Left()), Px(f.Top()), Px(f.Width()), Px(f.Height()));
@@ -594,6 +667,10 @@ void MainWindow::SyncList(Binding& b) {
 void MainWindow::Defer(Binding& b, bool text, bool selection) {
   b.pendingText = b.pendingText || text;
   b.pendingSelection = b.pendingSelection || selection;
+  QueueFlush();
+}
+
+void MainWindow::QueueFlush() {
   if (flushQueued_) return;
   flushQueued_ = true;
   QMetaObject::invokeMethod(
@@ -613,12 +690,20 @@ void MainWindow::ApplyPending() {
       ApplySelection(*b);
     }
   }
+  if (previewPending_ && preview_ != nullptr) {
+    previewPending_ = false;
+    RefreshPreview();
+  }
 }
 
 void MainWindow::ApplyLogChange(const RichTextField::Change& c) {
   Binding& b = *byField_.at(&panel_.txtLog);
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
   Guard g(updating_);
+  // A request logged has used up its transaction identifier: the preview
+  // shows the next one.
+  previewPending_ = true;
+  QueueFlush();
   switch (c.kind) {
     case RichTextField::Change::Reset:
       ApplyText(b);
@@ -1012,6 +1097,233 @@ void MainWindow::RaiseQueryUnload(int16_t unloadMode) {
   int16_t cancel = 0;
   // Closing is never refused, whatever the handler leaves in Cancel.
   panel_.Form_QueryUnload(cancel, unloadMode);
+}
+
+// ---- operator aids ------------------------------------------------------------
+
+void MainWindow::BuildAids() {
+  frmMain& p = panel_;
+  const int columnLeft = p.Width() + kColumnGap;
+
+  // The request preview: the bytes the next Send puts on the wire, shown as
+  // a display rather than an input.
+  preview_ = new QLineEdit(WidgetOf(p.pctRequest));
+  preview_->setObjectName(QStringLiteral("requestPreview"));
+  preview_->setGeometry(Px(kPreviewLeft), Px(kPreviewTop), Px(kPreviewWidth), Px(kPreviewHeight));
+  preview_->setFont(FixedFont(kInputPt));
+  preview_->setReadOnly(true);
+  preview_->setFocusPolicy(Qt::ClickFocus);  // to select and copy; not a stop for Tab
+  preview_->setPlaceholderText(QStringLiteral("Request preview"));
+  {
+    // An arrow before the bytes, as the log marks a request.
+    auto* arrow = new QLabel(QStringLiteral("\u2192"), preview_);
+    {
+      QFont f = font();
+      f.setPointSizeF(f.pointSizeF() * 1.3);
+      arrow->setFont(f);
+    }
+    const int room = arrow->fontMetrics().horizontalAdvance(arrow->text()) + 6;
+    arrow->setGeometry(3, 0, room, preview_->height());
+    arrow->setAlignment(Qt::AlignCenter);
+    QPalette pal = arrow->palette();
+    pal.setColor(QPalette::WindowText, palette().color(QPalette::PlaceholderText));
+    arrow->setPalette(pal);
+    preview_->setTextMargins(room, 0, 0, 0);
+  }
+  {
+    QPalette pal = preview_->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+    preview_->setPalette(pal);
+  }
+
+  // The value inspector: a heading level with the response view's, the
+  // selected register's address on its right, then one row per format.
+  auto* heading = new QLabel(QStringLiteral("INSPECTOR"), this);
+  heading->setObjectName(QStringLiteral("inspectorHeading"));
+  {
+    QFont f = heading->font();
+    f.setBold(true);
+    heading->setFont(f);
+  }
+  heading->setGeometry(Px(columnLeft), Px(p.lblResponse.Top()), Px(kColumnWidth) / 3, Px(p.lblResponse.Height()));
+  inspectorAddress_ = new QLabel(this);
+  inspectorAddress_->setObjectName(QStringLiteral("inspectorAddress"));
+  inspectorAddress_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  inspectorAddress_->setGeometry(Px(columnLeft) + Px(kColumnWidth) / 3, Px(p.lblResponse.Top()),
+                                 Px(kColumnWidth) - Px(kColumnWidth) / 3, Px(p.lblResponse.Height()));
+
+  inspector_ = new QTableWidget(static_cast<int>(kFormatNames.size()), 3, this);
+  inspector_->setObjectName(QStringLiteral("inspector"));
+  inspector_->setHorizontalHeaderLabels({QStringLiteral("Format"), QStringLiteral("Bytes"), QStringLiteral("Value")});
+  inspector_->verticalHeader()->hide();
+  inspector_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  inspector_->verticalHeader()->setDefaultSectionSize(Px(kInspectorRowHeight));
+  inspector_->horizontalHeader()->setFixedHeight(Px(kInspectorHeaderHeight));
+  inspector_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  inspector_->horizontalHeader()->setSectionsClickable(false);
+  inspector_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  inspector_->setSelectionMode(QAbstractItemView::NoSelection);
+  inspector_->setFocusPolicy(Qt::NoFocus);
+  inspector_->setWordWrap(false);  // a long value is cut at its end, never broken
+  inspector_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  inspector_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  inspector_->setFont(FixedFont(kResponsePt));
+  inspector_->horizontalHeader()->setFont(font());
+  {
+    const QFontMetrics fm(inspector_->font());
+    const int pad = fm.averageCharWidth() + 4;
+    inspector_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("UINT32_DCBA")) + pad);
+    inspector_->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("00 00 00 00")) + pad);
+    inspector_->horizontalHeader()->setStretchLastSection(true);
+  }
+  for (int r = 0; r < inspector_->rowCount(); ++r) {
+    const std::string_view name = kFormatNames[static_cast<size_t>(r)];
+    inspector_->setItem(r, 0,
+                        new QTableWidgetItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
+    inspector_->setItem(r, 1, new QTableWidgetItem);
+    inspector_->setItem(r, 2, new QTableWidgetItem);
+  }
+  const int frame = 2 * inspector_->frameWidth();
+  inspector_->setGeometry(Px(columnLeft), Px(p.pctResponseForm.Top()), Px(kColumnWidth),
+                          Px(kInspectorHeaderHeight) + inspector_->rowCount() * Px(kInspectorRowHeight) + frame);
+  auto* response = static_cast<QPlainTextEdit*>(WidgetOf(p.txtResponse));
+  connect(response, &QPlainTextEdit::cursorPositionChanged, this, [this, response] {
+    // The operator's choice of line only; the model's rebuilding of the view
+    // keeps the line chosen, so that polling updates its values.
+    if (updating_ > 0) return;
+    inspectedLine_ = response->textCursor().blockNumber();
+    RefreshInspector();
+  });
+  inspector_->setEnabled(p.txtResponse.Enabled());
+
+  // Saving the log, at the foot of the column beside the log's bottom row.
+  saveLog_ = new QPushButton(QStringLiteral("Save log\u2026"), this);
+  saveLog_->setObjectName(QStringLiteral("saveLog"));
+  saveLog_->setAutoDefault(false);
+  saveLog_->setToolTip(QStringLiteral("Save the log as text or CSV"));
+  saveLog_->setGeometry(Px(columnLeft), Px(p.pctLog.Top() + p.pctLogo.Top()), Px(kSaveLogWidth),
+                        Px(p.pctLogo.Height()));
+  connect(saveLog_, &QPushButton::clicked, this, [this] { ChooseLogFile(); });
+
+  // The session statistics in the status bar, with their reset.
+  const int windowWidth = WindowSizeFor(p).width();
+  auto* rule = new QFrame(this);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Sunken);
+  rule->setGeometry(0, Px(p.Height()), windowWidth, 2);
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName(QStringLiteral("statusBar"));
+  bar->setSizeGripEnabled(false);
+  bar->setContentsMargins(Px(kColumnMargin) - 4, 0, Px(kColumnMargin) - 4, 0);
+  bar->setGeometry(0, Px(p.Height()) + 2, windowWidth, Px(kStatusHeight) - 2);
+  stats_ = new QLabel(bar);
+  stats_->setObjectName(QStringLiteral("sessionStats"));
+  stats_->setTextFormat(Qt::PlainText);
+  bar->addWidget(stats_, 1);
+  resetStats_ = new QPushButton(QStringLiteral("Reset"), bar);
+  resetStats_->setObjectName(QStringLiteral("resetStats"));
+  resetStats_->setAutoDefault(false);
+  resetStats_->setToolTip(QStringLiteral("Reset the session statistics"));
+  resetStats_->setFixedHeight(Px(kStatusHeight) - 6);
+  bar->addPermanentWidget(resetStats_);
+  connect(resetStats_, &QPushButton::clicked, this, [this] {
+    panel_.ResetStats();
+    ApplyPending();
+  });
+  panel_.onStatsChanged = [this] { RefreshStats(); };
+
+  RefreshPreview();
+  RefreshInspector();
+  RefreshStats();
+}
+
+void MainWindow::RefreshPreview() {
+  const QString text = QString::fromStdString(panel_.PreviewRequest());
+  if (preview_->text() != text) {
+    preview_->setText(text);
+    preview_->setCursorPosition(0);  // the start of a long preview in view
+  }
+  QPalette pal = preview_->palette();
+  pal.setColor(QPalette::Text, IsHexText(text) ? palette().color(QPalette::Text) : kRefusalColor);
+  preview_->setPalette(pal);
+  // A long preview is cut off by the field; its tool tip shows it whole.
+  preview_->setToolTip(QStringLiteral("The bytes the next Send puts on the wire") +
+                       (text.isEmpty() ? QString() : QStringLiteral(":\n") + text));
+}
+
+void MainWindow::RefreshInspector() {
+  const std::vector<InspectorRow> rows =
+      inspectedLine_ >= 0 ? panel_.InspectResponseLine(inspectedLine_) : std::vector<InspectorRow>{};
+  for (int r = 0; r < inspector_->rowCount(); ++r) {
+    const InspectorRow* row = static_cast<size_t>(r) < rows.size() ? &rows[static_cast<size_t>(r)] : nullptr;
+    if (row != nullptr) inspector_->item(r, 0)->setText(QString::fromStdString(row->format));
+    inspector_->item(r, 1)->setText(row != nullptr ? QString::fromStdString(row->bytes) : QString());
+    const QString value = row != nullptr ? QString::fromStdString(row->value) : QString();
+    inspector_->item(r, 2)->setText(value);
+    inspector_->item(r, 2)->setToolTip(value);
+  }
+
+  const std::optional<int32_t> address =
+      inspectedLine_ >= 0 ? panel_.ResponseLineAddress(inspectedLine_) : std::nullopt;
+  QString caption;
+  if (address && !rows.empty())
+    caption = QStringLiteral("Address %1 (0x%2)")
+                  .arg(*address)
+                  .arg(QString::number(*address, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+  else if (inspectedLine_ >= 0 && !panel_.txtResponse.Text().empty())
+    caption = QStringLiteral("No register on this line");
+  else
+    caption = QStringLiteral("Click a register line");
+  inspectorAddress_->setText(caption);
+  {
+    QPalette pal = inspectorAddress_->palette();
+    // A hint while no register is picked; the address once one is.
+    pal.setColor(QPalette::WindowText,
+                 rows.empty() ? palette().color(QPalette::PlaceholderText) : palette().color(QPalette::WindowText));
+    inspectorAddress_->setPalette(pal);
+  }
+
+  // The line inspected is marked in the response view.
+  auto* response = static_cast<QPlainTextEdit*>(WidgetOf(panel_.txtResponse));
+  QList<QTextEdit::ExtraSelection> marks;
+  if (!rows.empty()) {
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = QTextCursor(response->document()->findBlockByNumber(inspectedLine_));
+    QColor tint = palette().color(QPalette::Highlight);
+    tint.setAlpha(48);
+    mark.format.setBackground(tint);
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    marks << mark;
+  }
+  response->setExtraSelections(marks);
+}
+
+void MainWindow::RefreshStats() { stats_->setText(QString::fromStdString(panel_.StatsText())); }
+
+void MainWindow::ChooseLogFile() {
+  const QString textFilter = QStringLiteral("Text (*.txt)");
+  const QString csvFilter = QStringLiteral("CSV (*.csv)");
+  QFileDialog dialog(this, QStringLiteral("Save log"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters({textFilter, csvFilter});
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, csvFilter](const QString& filter) {
+    dialog.setDefaultSuffix(filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("txt"));
+  });
+  if (!logFolder_.isEmpty()) dialog.setDirectory(logFolder_);
+  dialog.selectFile(QStringLiteral("vesktarvelo-log.txt"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  SaveLogAs(dialog.selectedFiles().constFirst(), dialog.selectedNameFilter() == csvFilter);
+}
+
+void MainWindow::SaveLogAs(const QString& path, bool csvFilter) {
+  if (path.isEmpty()) return;
+  const QFileInfo file(path);
+  const QString suffix = file.suffix().toLower();
+  const bool csv = suffix == QLatin1String("csv") || (suffix != QLatin1String("txt") && csvFilter);
+  logFolder_ = file.absolutePath();
+  panel_.SaveLog(QFile::encodeName(path).toStdString(), csv);
+  ApplyPending();
 }
 
 }  // namespace qt

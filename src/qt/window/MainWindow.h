@@ -4,6 +4,11 @@
 // model holds; the operator's actions go to the model's handlers, and the
 // model's changes come back through the fields' observers. The window itself
 // decides nothing about the behaviour of the panel.
+//
+// Beside the panel's fields the window shows the operator aids the panel
+// offers: the request preview (in the request area), the value inspector (a
+// column right of the panel, with the log's save button at its foot) and the
+// session statistics (a status bar under everything).
 #include <QPointer>
 #include <QWidget>
 #include <memory>
@@ -18,6 +23,9 @@ class QLineEdit;
 class QPlainTextEdit;
 class QKeyEvent;
 class QFocusEvent;
+class QLabel;
+class QPushButton;
+class QTableWidget;
 
 namespace qt {
 
@@ -39,6 +47,12 @@ class MainWindow : public QWidget {
   // otherwise applied once the current event has been handled, so that a view
   // built line by line is drawn once.
   void ApplyPending();
+
+  // Saves the log to `path` once the operator has chosen it in the save
+  // dialog: as CSV when the name ends in ".csv", as text when it ends in
+  // ".txt", otherwise as the dialog's filter says (`csvFilter`). A failure is
+  // reported in the log by the panel.
+  void SaveLogAs(const QString& path, bool csvFilter);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -97,6 +111,14 @@ class MainWindow : public QWidget {
   void RaiseQueryUnload(int16_t unloadMode);
   void PushPosition();
 
+  // The operator aids.
+  void BuildAids();
+  void QueueFlush();
+  void RefreshPreview();
+  void RefreshInspector();
+  void RefreshStats();
+  void ChooseLogFile();
+
   // Keeping a refused field focused.
   void RestoreFocusLater(Binding& b, bool swallowClick);
   void StopSwallowingMouse();
@@ -119,6 +141,16 @@ class MainWindow : public QWidget {
   bool modelFocusMove_ = false;
   bool swallowMouse_ = false;
   qint64 swallowSince_ = 0;
+
+  QLineEdit* preview_ = nullptr;
+  bool previewPending_ = false;
+  QLabel* inspectorAddress_ = nullptr;
+  QTableWidget* inspector_ = nullptr;
+  int inspectedLine_ = -1;  // the response view's line the operator chose; -1 for none
+  QLabel* stats_ = nullptr;
+  QPushButton* saveLog_ = nullptr;
+  QPushButton* resetStats_ = nullptr;
+  QString logFolder_;  // where the save dialog opens
 };
 
 }  // namespace qt
