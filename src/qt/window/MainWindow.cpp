@@ -1308,7 +1308,16 @@ void MainWindow::ChooseLogFile() {
   dialog.setNameFilters({textFilter, csvFilter});
   dialog.setDefaultSuffix(QStringLiteral("txt"));
   connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, csvFilter](const QString& filter) {
-    dialog.setDefaultSuffix(filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("txt"));
+    const QString suffix = filter == csvFilter ? QStringLiteral("csv") : QStringLiteral("txt");
+    dialog.setDefaultSuffix(suffix);
+    // The name's suffix follows the filter, so that the kind saved (chosen
+    // by the suffix) is the one the filter shows.
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return;
+    const QFileInfo name(chosen.constFirst());
+    const QString old = name.suffix().toLower();
+    if (old == QLatin1String("txt") || old == QLatin1String("csv"))
+      dialog.selectFile(name.completeBaseName() + QLatin1Char('.') + suffix);
   });
   if (!logFolder_.isEmpty()) dialog.setDirectory(logFolder_);
   dialog.selectFile(QStringLiteral("vesktarvelo-log.txt"));
