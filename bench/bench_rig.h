@@ -106,7 +106,7 @@ inline void SetupRequest(frmMain& f) {
 
 // mode 1: TCP, mode 2: RTU-OVER-TCP.
 inline void SetupSocket(frmMain& f, int mode, int port) {
-  f.cmbMode.SetListIndex(static_cast<int>(mode));
+  f.cmbMode.SetListIndex(mode);
   f.txtTcpHost.SetText("127.0.0.1");
   f.txtTcpPort.SetText(std::to_string(port));
   f.txtTcpTimeout.SetText("2000");

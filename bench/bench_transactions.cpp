@@ -1,8 +1,8 @@
 // Back-to-back transactions per second of the panel's engine, headless on the
 // real Qt platform (QTcpSocket, QSerialPort), with the log and the response
 // view at work, against the libmodbus test slave: n read requests are queued
-// (500 at a time) and each answer sends the next. In the same run, with the same slave, a
-// plain client does the same reads one after the other:
+// (500 at a time) and each answer sends the next. In the same run, with the
+// same slave, a plain client does the same reads one after the other:
 //   TCP           libmodbus modbus_read_registers over modbus_new_tcp;
 //   RTU-OVER-TCP  libmodbus has no RTU framing over a socket, so a minimal
 //                 blocking RTU-over-TCP client of this file goes through the
