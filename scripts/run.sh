@@ -12,7 +12,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j 2 --target vesktarvelo modbus_slave
 
 bin="$root/build/release"
-slave_bin=$(find "$bin/tests/peers" -maxdepth 1 -type f -name modbus_slave | head -1)
+slave_bin="$bin/tools/modbus_slave"
 slave_pid=""
 cleanup() { [[ -n "$slave_pid" ]] && kill "$slave_pid" 2>/dev/null || true; }
 trap cleanup EXIT
