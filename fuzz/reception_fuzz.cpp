@@ -204,8 +204,21 @@ void CheckState(Session& s) {
 void CheckLog(const Session& s) {
   const RichTextField& pane = s.f.txtLog;
   const std::string& text = pane.Text();
-  Require(s.mirror.text == text);
+  const std::vector<uint32_t>& colors = s.mirror.colors;
+  Require(s.mirror.text == text && colors.size() == text.size());
   Require(text.empty() || (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0));
+
+  // The pane's colours are those of the mirror: on both sides of every colour
+  // change of the mirror, and at every character (a pane holding frames of
+  // many kilobytes, where a lookup per character would dominate the run time:
+  // at 4096 evenly spaced characters).
+  const size_t stride = text.size() <= 32768 ? 1 : text.size() / 4096;
+  for (size_t pos = 0; pos < text.size(); pos += stride) Require(pane.ColorAt(pos) == colors[pos]);
+  for (size_t pos = 1; pos < text.size(); ++pos)
+    if (colors[pos] != colors[pos - 1])
+      Require(pane.ColorAt(pos - 1) == colors[pos - 1] && pane.ColorAt(pos) == colors[pos]);
+  if (!text.empty()) Require(pane.ColorAt(text.size() - 1) == colors.back());
+  Require(pane.ColorAt(text.size()) == 0);
 
   bool responseRow = false;  // the entry the current row belongs to is a response
   size_t rowStart = 0;
@@ -223,15 +236,14 @@ void CheckLog(const Session& s) {
       responseRow = false;
     }
     for (size_t pos = rowStart; pos < rowEnd + 2; ++pos) {
-      Require(s.mirror.colors[pos] == pane.ColorAt(pos));
-      const uint32_t color = pane.ColorAt(pos);
+      const uint32_t color = colors[pos];
       Require(color == LogColorInfo || color == LogColorError || color == LogColorHighlight);
       if (color != LogColorHighlight) continue;
       Require(responseRow && pos < rowEnd && IsLogHexDigit(text[pos]));
       const size_t column = pos - rowStart;
       Require(column >= kHeadLength && (column - kHeadLength) % 3 != 2);
       const size_t partner = (column - kHeadLength) % 3 == 0 ? pos + 1 : pos - 1;
-      Require(IsLogHexDigit(text[partner]) && pane.ColorAt(partner) == LogColorHighlight);
+      Require(IsLogHexDigit(text[partner]) && colors[partner] == LogColorHighlight);
     }
     rowStart = rowEnd + 2;
   }
