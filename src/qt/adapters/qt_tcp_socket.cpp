@@ -10,6 +10,7 @@ QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
   socket_->setProxy(QNetworkProxy::NoProxy);
   QObject::connect(socket_.get(), &QTcpSocket::connected, socket_.get(), [this] {
     Post([this] {
+      connectReported_ = true;
       const auto handler = onConnect_;
       if (handler) handler();
     });
@@ -44,6 +45,10 @@ QtTcpSocket::~QtTcpSocket() {
 
 int QtTcpSocket::State() const {
   if (peerClosed_) return kOther;
+  // Connected only once the connect event has been delivered: until then a
+  // send must leave its frame queued for that event, or the event would send
+  // a second frame while the first is still in flight.
+  if (socket_->state() == QAbstractSocket::ConnectedState && !connectReported_) return kConnecting;
   switch (socket_->state()) {
     case QAbstractSocket::UnconnectedState:
       return kClosed;
@@ -59,6 +64,7 @@ int QtTcpSocket::State() const {
 void QtTcpSocket::Connect(const std::string& host, int32_t port) {
   ++generation_;
   peerClosed_ = false;
+  connectReported_ = false;
   if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
   if (port < 1 || port > 65535) {
     const std::string description = "Invalid port number " + std::to_string(port);
@@ -85,6 +91,7 @@ Frame QtTcpSocket::ReadAll() {
 void QtTcpSocket::Close() {
   ++generation_;
   peerClosed_ = false;
+  connectReported_ = false;
   socket_->abort();
 }
 

@@ -54,8 +54,9 @@ class QtTcpSocket : public platform::TcpSocket {
   void Post(std::function<void()> event);
 
   std::unique_ptr<QTcpSocket> socket_;
-  uint64_t generation_ = 0;  // counts connects and closes
-  bool peerClosed_ = false;  // the peer closed the connection; not yet closed here
+  uint64_t generation_ = 0;       // counts connects and closes
+  bool peerClosed_ = false;       // the peer closed the connection; not yet closed here
+  bool connectReported_ = false;  // the connect event of this connection was delivered
   std::function<void()> onConnect_;
   std::function<void()> onDataArrival_;
   std::function<void(int, const std::string&)> onError_;
