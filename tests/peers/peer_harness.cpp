@@ -17,10 +17,6 @@
 #include <sstream>
 #include <thread>
 
-#ifndef VESK_SOCAT_PATH
-#define VESK_SOCAT_PATH "socat"
-#endif
-
 extern char** environ;
 
 namespace vesk::test {
@@ -30,46 +26,37 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
 void PauseMs(int ms) { std::this_thread::sleep_for(milliseconds(ms)); }
 
-// True when path exists and leads to an existing file (a link to a live pty).
+// True when path leads to an existing file (a link to a live pty).
 bool Exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-int ExitCodeOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+bool FileContains(const std::string& path, const std::string& text) {
+  std::ostringstream content;
+  content << std::ifstream(path).rdbuf();
+  return content.str().find(text) != std::string::npos;
 }
 
 }  // namespace
 
 int FreeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return 0;
   struct sockaddr_in addr = {};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  int port = 0;
   socklen_t len = sizeof addr;
+  int port = 0;
   if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<struct sockaddr*>(&addr), &len) == 0) {
+      getsockname(fd, reinterpret_cast<struct sockaddr*>(&addr), &len) == 0)
     port = ntohs(addr.sin_port);
-  }
   close(fd);
   return port;
 }
@@ -77,44 +64,19 @@ int FreeTcpPort() {
 std::string MakeTempDir(const std::string& prefix) {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) return "";
-  return buf.data();
+  return mkdtemp(pattern.data()) != nullptr ? pattern : "";
 }
 
 void RemoveTempDir(const std::string& dir) {
   if (dir.empty()) return;
   if (DIR* d = opendir(dir.c_str())) {
     while (struct dirent* e = readdir(d)) {
-      std::string name = e->d_name;
+      const std::string name = e->d_name;
       if (name != "." && name != "..") unlink((dir + "/" + name).c_str());
     }
     closedir(d);
   }
   rmdir(dir.c_str());
-}
-
-// ---- PeerProcess -------------------------------------------------------------------------------
-
-PeerProcess::~PeerProcess() { Stop(); }
-
-PeerProcess::PeerProcess(PeerProcess&& other) noexcept { *this = std::move(other); }
-
-PeerProcess& PeerProcess::operator=(PeerProcess&& other) noexcept {
-  if (this != &other) {
-    Stop();
-    pid_ = other.pid_;
-    out_fd_ = other.out_fd_;
-    output_ = std::move(other.output_);
-    scanned_ = other.scanned_;
-    status_ = other.status_;
-    reaped_ = other.reaped_;
-    other.pid_ = -1;
-    other.out_fd_ = -1;
-    other.reaped_ = false;
-  }
-  return *this;
 }
 
 bool PeerProcess::Start(const std::string& program, const std::vector<std::string>& args,
@@ -129,37 +91,33 @@ bool PeerProcess::Start(const std::string& program, const std::vector<std::strin
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  if (!stderr_path.empty()) {
+  if (!stderr_path.empty())
     posix_spawn_file_actions_addopen(&actions, 2, stderr_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  }
+  // Default signal handling, nothing blocked, a process group of its own (Stop() reaches it all).
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  sigset_t none;
-  sigset_t defaults;
+  sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
   for (int sig : {SIGTERM, SIGINT, SIGPIPE, SIGHUP, SIGCHLD}) sigaddset(&defaults, sig);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setpgroup(&attr, 0);  // own process group, so Stop() reaches its children too
+  posix_spawnattr_setpgroup(&attr, 0);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid_, program.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   close(fds[1]);
   if (rc != 0) {
     close(fds[0]);
+    pid_ = -1;
     return false;
   }
   fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-  pid_ = pid;
   out_fd_ = fds[0];
   reaped_ = false;
   status_ = 0;
@@ -170,37 +128,33 @@ std::optional<std::string> PeerProcess::WaitReady(milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   bool eof = out_fd_ < 0;
   for (;;) {
-    size_t end;
-    while ((end = output_.find('\n', scanned_)) != std::string::npos) {
-      std::string line = output_.substr(scanned_, end - scanned_);
+    for (size_t end; (end = output_.find('\n', scanned_)) != std::string::npos;) {
+      const std::string line = output_.substr(scanned_, end - scanned_);
       scanned_ = end + 1;
       if (line.rfind("READY ", 0) == 0) return line.substr(6);
     }
-    if (eof) return std::nullopt;
-    int wait_ms = RemainingMs(deadline);
-    if (wait_ms == 0) return std::nullopt;
+    const int wait_ms = RemainingMs(deadline);
+    if (eof || wait_ms == 0) return std::nullopt;
     struct pollfd p = {out_fd_, POLLIN, 0};
-    int rc = poll(&p, 1, wait_ms);
+    const int rc = poll(&p, 1, wait_ms);
     if (rc < 0 && errno != EINTR) return std::nullopt;
     if (rc <= 0) continue;
     char buf[1024];
-    ssize_t n = read(out_fd_, buf, sizeof buf);
-    if (n > 0) {
+    const ssize_t n = read(out_fd_, buf, sizeof buf);
+    if (n > 0)
       output_.append(buf, static_cast<size_t>(n));
-    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
       eof = true;
-    }
   }
 }
 
 bool PeerProcess::Running() {
   if (pid_ <= 0 || reaped_) return false;
   int status = 0;
-  pid_t rc = waitpid(pid_, &status, WNOHANG);
+  const pid_t rc = waitpid(pid_, &status, WNOHANG);
   if (rc == pid_) {
     status_ = status;
     reaped_ = true;
-    return false;
   }
   return rc == 0;
 }
@@ -221,14 +175,12 @@ int PeerProcess::Stop(milliseconds grace) {
   if (out_fd_ >= 0) close(out_fd_);
   out_fd_ = -1;
   pid_ = -1;
-  return reaped_ ? ExitCodeOf(status_) : -1;
+  if (!reaped_) return -1;
+  if (WIFEXITED(status_)) return WEXITSTATUS(status_);
+  return WIFSIGNALED(status_) ? 128 + WTERMSIG(status_) : -1;
 }
 
-// ---- PtyPair -----------------------------------------------------------------------------------
-
 PtyPair::PtyPair() : dir_(MakeTempDir("vesk-pty-")) {
-  // Base names unique per pair: a serial port library may lock a port by its base name
-  // (QSerialPort: LCK..<name>), so two pairs in parallel tests must not both have an "a".
   const std::string unique = dir_.substr(dir_.rfind('/') + 1);
   a_ = dir_ + "/" + unique + "-a";
   b_ = dir_ + "/" + unique + "-b";
@@ -254,8 +206,7 @@ bool PtyPair::Open(milliseconds timeout) {
     }
     PauseMs(5);
   }
-  open_ = true;
-  return true;
+  return open_ = true;
 }
 
 void PtyPair::Close() {
@@ -266,8 +217,6 @@ void PtyPair::Close() {
   open_ = false;
 }
 
-// ---- TcpToPtyBridge ----------------------------------------------------------------------------
-
 bool TcpToPtyBridge::Open(int port, milliseconds timeout) {
   Close();
   if (!pair_.Open(timeout)) return false;
@@ -277,17 +226,11 @@ bool TcpToPtyBridge::Open(int port, milliseconds timeout) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     port_ = port != 0 ? port : FreeTcpPort();
     unlink(log.c_str());
-    const std::vector<std::string> args = {
-        "-lu",
-        "-d",
-        "-d",
-        "-t",
-        "0",
-        "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork,max-children=1",
-        "FILE:" + pair_.A() + ",raw,echo=0"};
+    const std::string listen = "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork,max-children=1";
+    const std::vector<std::string> args = {"-lu", "-d", "-d", "-t", "0", listen, "FILE:" + pair_.A() + ",raw,echo=0"};
     if (port_ == 0 || !socat_.Start(VESK_SOCAT_PATH, args, log)) break;
     while (socat_.Running() && RemainingMs(deadline) > 0) {
-      if (ReadFile(log).find("listening on") != std::string::npos) return true;
+      if (FileContains(log, "listening on")) return true;
       PauseMs(5);
     }
     socat_.Stop();
