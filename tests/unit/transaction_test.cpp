@@ -1,0 +1,394 @@
+// The transaction cycle, reception, the socket and serial transports, polling and the statistics.
+#include <tuple>
+
+#include "transaction_rig.h"
+
+namespace {
+
+using namespace txrig;
+
+const Frame kRead1 = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 2}, kRead2 = {0, 2, 0, 0, 0, 6, 1, 3, 0, 0, 0, 2};
+const Frame kAnswer1 = {0, 1, 0, 0, 0, 7, 1, 3, 4, 0, 10, 0, 11}, kRtuRead = WithCrc({1, 3, 0, 0, 0, 1});
+const std::string kRead1Hex = "00 01 00 00 00 06 01 03 00 00 00 02", kRtuHex = "01 03 00 00 00 01 84 0A";
+std::string Hex(const Frame& f) { return ToLogHexString(f); }
+
+TEST(TransactionCycle, QueuedFramesGoOutOnTheCompletingByteAndATimeOutDropsTheRest) {
+  Rig r(kTcp);
+  r.Connect();
+  for (const Frame& q : {kRead1, kRead2, Frame{0, 3}}) r.f.PushRequest(q);
+  r.f.SendTcpRequest();
+  r.fp.clock->Advance(250);
+  r.Mark();
+  Frame chunk = kAnswer1;
+  chunk.insert(chunk.end(), {0, 2, 0});
+  r.fp.socket->Deliver(chunk);
+  EXPECT_EQ(r.NewLog(), r.Rows({"Response <-- " + Hex(kAnswer1), "Request  --> " + Hex(kRead2)}));
+  EXPECT_EQ(r.f.RequestStartTime, 21849045 + 250);  // 06:04:09.045 in day milliseconds, stamped again
+  r.fp.socket->Deliver({0, 2});
+  r.Mark();
+  r.fp.clock->Advance(1000);
+  EXPECT_EQ(r.NewLog(), r.Rows({"Response <-- 00 02", "Communication Error: Request Timeout", "Disconnected"}));
+  r.fp.clock->Advance(10000);
+  EXPECT_EQ(r.fp.socket->sent, (std::vector<Frame>{kRead1, kRead2}));
+  EXPECT_EQ(r.Count("Request Timeout"), 1);
+}
+
+TEST(TransactionCycle, AnEmptyRawFrameOnlyLogsItsRowAndSendWhileAwaitingGoesOutAtOnce) {
+  Rig r(kTcp);
+  r.Connect();
+  r.TypeHex("zz");
+  r.f.cmdSend_Click();
+  EXPECT_EQ(r.NewLog(), r.Rows({"Request  --> "}));
+  EXPECT_TRUE(r.fp.socket->sent.empty() && r.f.AwaitingResponse);
+  r.fp.socket->Deliver({0, 1, 0});
+  r.fp.clock->Advance(600);
+  r.TypeHex(kRead1Hex);
+  r.f.cmdSend_Click();
+  EXPECT_EQ(r.fp.socket->sent, std::vector<Frame>{kRead1});
+  r.fp.clock->Advance(999);
+  r.Mark();
+  r.fp.clock->Advance(1);  // the time-out restarted with the second Send
+  EXPECT_EQ(r.NewLog(), r.Rows({"Communication Error: Request Timeout", "Disconnected"}));
+}
+
+TEST(TransactionCycle, TimeOutFieldOfTheTransportDecidesWhetherAndWhenItFires) {
+  const std::tuple<int16_t, const char*, const char*, int> cases[] = {
+      // mode, TCP and RTU field, 0: never fires
+      {kTcp, "", "700", 0},           {kTcp, "65536", "700", 0},  {kTcp, "abc", "700", 0},
+      {kTcp, " 500\r\n", "700", 500}, {kTcp, "65535", "", 65535}, {kRtuOverTcp, "300", "700", 300},
+      {kRtu, "300", "700", 700},      {kRtu, "700", "", 0}};
+  for (const auto& [mode, tcp, rtu, firesAfter] : cases) {
+    SCOPED_TRACE(std::to_string(mode) + " \"" + tcp + "\" \"" + rtu + "\"");
+    Rig r(mode);
+    r.f.txtTcpTimeout.SetText(tcp);
+    r.f.txtRtuTimeout.SetText(rtu);
+    mode == kRtu ? (r.UsePorts({"COM3"}), r.f.OpenRtuPort()) : r.Connect();
+    r.Send(kRtuRead);
+    r.fp.clock->Advance(firesAfter > 0 ? firesAfter - 1 : 200000);
+    EXPECT_TRUE(r.f.AwaitingResponse);
+    r.fp.clock->Advance(1);
+    EXPECT_EQ(r.f.AwaitingResponse, firesAfter == 0);
+  }
+}
+
+// The rows after the response row, red from their first character, and the bytes painted in the response row.
+TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
+  const Frame tcpRead = {0, 5, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}, tcpWrite = {0, 1, 0, 0, 0, 6, 1, 6, 0, 1, 0, 3};
+  const Frame goodCrc = WithCrc({2, 3, 2, 0, 10});
+  Frame badCrc = goodCrc;
+  badCrc[5] ^= 0xFF;
+  const std::string tid = "Protocol Error: Wrong Transaction ID (expected 00 05)",
+                    pid = "Protocol Error: Invalid protocol ID (expected 00 00)",
+                    mbap = "Protocol Error: Invalid MBAP Length",
+                    e2 = "Modbus Exception: Illegal Data Address (Code 2)",
+                    cmd = "Protocol Error: Wrong response command (expected 03)",
+                    slave = "Protocol Error: Wrong response slave (expected 01)",
+                    tid0 = "Protocol Error: Wrong Transaction ID (expected 00)",
+                    crc = "Protocol Error: Bad Checksum (expected " + Hex({goodCrc[5], goodCrc[6]}) + ")";
+  struct Case {
+    int16_t mode;
+    Frame request, response;
+    std::vector<std::string> rows;
+    std::vector<int> painted;
+  };
+  const Case cases[] = {
+      {kTcp, tcpRead, {0, 7, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid}, {0, 1}},
+      {kTcp, {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}, {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid0}, {0, 1}},
+      {kTcp, tcpRead, {0, 5, 0, 1, 0, 5, 1, 3, 2, 0, 42}, {pid}, {2, 3}},
+      {kTcp, tcpWrite, {0, 1, 0, 0, 0, 2, 1, 6, 0, 1, 0, 3}, {mbap}, {4, 5}},
+      {kTcp, tcpWrite, {0, 1, 0, 0, 0, 7, 1, 6, 0, 1, 0, 3}, {mbap}, {4, 5}},
+      {kTcp, tcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 2}, {e2}, {}},
+      {kTcp, tcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 12}, {"Modbus Exception: Unknown exception (Code 12)"}, {8}},
+      {kRtuOverTcp, kRtuRead, WithCrc({1, 0x83, 9}), {"Modbus Exception: Unknown exception (Code 9)"}, {}},
+      {kRtuOverTcp, kRtuRead, WithCrc({1, 0x83, 0}), {"Modbus Exception: Unknown exception (Code 0)"}, {2}},
+      {kRtuOverTcp, kRtuRead, badCrc, {slave, crc}, {0, 5, 6}},
+      {kRtuOverTcp, kRtuRead, WithCrc({1, 0x84, 2}), {e2, cmd}, {1}},
+      {kTcp, tcpRead, {0, 9, 0, 1, 0, 2, 7, 4, 2, 0, 42}, {tid, pid, mbap, slave, cmd}, {0, 1, 2, 3, 4, 5, 6, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Hex(c.response));
+    Rig r(c.mode);
+    r.Connect();
+    r.Send(c.request);
+    r.Mark();
+    r.fp.socket->Deliver(c.response);
+    EXPECT_FALSE(r.f.AwaitingResponse);
+    std::string expected = r.Rows({"Response <-- " + Hex(c.response)});
+    for (const std::string& row : c.rows) expected += r.Rows({row});
+    EXPECT_EQ(r.NewLog(), expected);
+    EXPECT_EQ(r.Painted(), c.painted);
+    EXPECT_EQ(r.f.txtLog.ColorAt(r.mark + expected.find(c.rows[0])), LogColorError);
+  }
+}
+
+TEST(Reception, ProtocolErrorIsKeptOncePerMessageOffsetAndLength) {
+  Rig r(kTcp);
+  for (int len : {2, 2, 1}) r.f.LogProtocolError("Invalid MBAP Length", 4, len);
+  r.f.LogProtocolError("Wrong response slave (expected 01)");
+  EXPECT_EQ(r.f.ProtocolErrors, (std::vector<std::string>{"Invalid MBAP Length\t4\t2", "Invalid MBAP Length\t4\t1",
+                                                          "Wrong response slave (expected 01)\t0\t0"}));
+}
+
+TEST(Reception, SplitFramesCompleteOnTheByteThatReachesTheLength) {
+  const std::tuple<int16_t, Frame, Frame> cases[] = {
+      {kRtuOverTcp, kRtuRead, WithCrc({1, 3, 2, 0, 10})},
+      {kRtuOverTcp, WithCrc({1, 6, 0, 1, 0, 3}), WithCrc({1, 6, 0, 1, 0, 3})},
+      {kRtuOverTcp, WithCrc({1, 16, 0, 1, 0, 2, 4, 0, 1, 0, 2}), WithCrc({1, 16, 0, 1, 0, 2})},
+      {kRtuOverTcp, kRtuRead, WithCrc({1, 0x83, 2})},
+      {kTcp, {0, 1, 0, 0, 0, 6, 1, 1, 0, 0, 0, 9}, {0, 1, 0, 0, 0, 5, 1, 1, 2, 0xFF, 1}},
+      {kTcp, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}},
+      {kTcp, kRead1, {0, 1, 0, 0, 0, 3, 1, 0x83, 2}}};
+  for (const auto& [mode, request, response] : cases)
+    for (long split = 1; split < static_cast<long>(response.size()); ++split) {
+      SCOPED_TRACE(Hex(response) + " split " + std::to_string(split));
+      Rig r(mode);
+      r.Connect();
+      r.Send(request);
+      r.Mark();
+      r.fp.socket->Deliver(Frame(response.begin(), response.begin() + split));
+      EXPECT_TRUE(r.f.AwaitingResponse);
+      r.fp.socket->Deliver(Frame(response.begin() + split, response.end()));
+      EXPECT_FALSE(r.f.AwaitingResponse);
+      EXPECT_TRUE(r.NewLog().starts_with(r.Rows({"Response <-- " + Hex(response)})));
+      EXPECT_EQ(r.Count("Protocol Error"), 0);
+    }
+}
+
+TEST(Reception, UnknownFunctionCodeTakesItsLengthFromTheMbapHeaderOrTheChunk) {
+  const std::tuple<int16_t, Frame, std::vector<Frame>, int> cases[] = {
+      // mode, request, chunks, frame length: from the MBAP length, the chunk, at least slave, function, a byte, CRC
+      {kTcp, {0, 1, 0, 0, 0, 2, 1, 0x2B}, {{0, 1, 0, 0, 0, 4, 1, 0x2B, 14, 1, 0xEE, 0xEE}}, 10},
+      {kRtuOverTcp, WithCrc({1, 0x11}), {WithCrc({1, 0x11, 3, 0xAA, 0xBB, 0xCC})}, 8},
+      {kRtuOverTcp, WithCrc({1, 0x11}), {{1, 0x11, 0}, {0, 0}}, 5}};
+  for (const auto& [mode, request, chunks, length] : cases) {
+    Rig r(mode);
+    r.Connect();
+    r.Send(request);
+    for (const Frame& chunk : chunks) r.fp.socket->Deliver(chunk);
+    EXPECT_EQ(std::make_pair(r.f.AwaitingResponse, r.f.RxCount), std::make_pair(false, length));
+  }
+}
+
+TEST(Reception, StreamingPeerCannotGrowTheBufferBeyondOneLimit) {
+  Rig r(kTcp);
+  r.f.txtTcpTimeout.SetText("");
+  r.Connect();
+  r.Send({0, 1, 0, 0, 0, 2, 1, 0x41});
+  r.fp.socket->Deliver({0, 1, 0, 0, 0x9C, 0x40, 1, 0x41});  // a length beyond 16 bits never completes
+  for (int i = 0; i < 100; ++i) r.fp.socket->Deliver(Frame(1024, 0x55));
+  EXPECT_TRUE(r.f.AwaitingResponse);
+  EXPECT_EQ(std::make_pair(r.f.RxCount, r.f.RxBuffer.size()), std::make_pair(65536, size_t(65536)));
+}
+
+TEST(TcpTransport, ConnectRowsTheConnectTimeOutAndPollingThroughASocketError) {
+  Rig r(kTcp);
+  r.f.txtTcpHost.SetText(" 127.0.0.1 ");
+  r.TypeHex(kRead1Hex);
+  r.f.cmdSend_Click();
+  EXPECT_EQ(r.NewLog(), r.Rows({"", "Connect to  127.0.0.1 :502..."}));
+  r.Mark();
+  r.fp.clock->Advance(1000);
+  EXPECT_EQ(r.NewLog(), r.Rows({"Communication Error: Connect timeout", "Disconnected"}));
+  EXPECT_TRUE(r.f.Requests.empty());
+  r.f.cmdAuto1_MouseDown();
+  r.Mark();
+  r.fp.socket->AcceptConnect();
+  EXPECT_EQ(r.NewLog(), r.Rows({"Connected", "Request  --> " + kRead1Hex}));
+  r.fp.socket->Deliver(kAnswer1);
+  r.Mark();
+  r.fp.clock->Advance(1000);
+  EXPECT_EQ(r.NewLog(), r.Rows({"Request  --> " + kRead1Hex}));
+  r.fp.socket->Deliver({0, 1, 0});
+  r.Mark();
+  r.fp.socket->RaiseError(1, "The remote host closed the connection");
+  EXPECT_EQ(r.NewLog(),
+            r.Rows({"Response <-- 00 01 00", "Communication Error: The remote host closed the connection (Code 1)"}));
+  EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
+  r.fp.clock->Advance(1000);  // the tick is not skipped: it connects again and sends once connected
+  r.fp.socket->AcceptConnect();
+  EXPECT_EQ(r.fp.socket->connects, (std::vector<std::pair<std::string, int32_t>>(3, {"127.0.0.1", 502})));
+  EXPECT_EQ(r.fp.socket->sent, std::vector<Frame>(3, kRead1));
+}
+
+TEST(TcpTransport, ButtonsEndTheTransactionInFlightWhileSendsOwnReconnectKeepsItsFrame) {
+  const std::vector<std::string> reconnect = {"Disconnected", "", "Connect to 127.0.0.1:502..."};
+  const std::tuple<std::function<void(Rig&)>, std::vector<std::string>, size_t> cases[] = {
+      // action, rows, frames left queued; the last: Send after the slave closed its end mid-answer
+      {[](Rig& r) { r.f.cmdTcpConnect.onClick(); }, reconnect, 0},
+      {[](Rig& r) { r.f.cmdTcpDisconnect.onClick(); }, {"Disconnected"}, 0},
+      {[](Rig& r) {
+         r.fp.socket->state = platform::TcpSocket::kOther;
+         r.TypeHex(kRead1Hex);
+         r.f.cmdSend_Click();
+       },
+       reconnect, 1}};
+  for (const auto& [act, rows, queued] : cases) {
+    SCOPED_TRACE(rows.size() + queued);
+    Rig r(kTcp);
+    r.Connect();
+    r.f.PushRequest(kRead2);
+    r.Send(kRead2);
+    r.fp.socket->Deliver({0, 2, 0});
+    r.Mark();
+    act(r);
+    std::string expected;
+    for (const std::string& row : rows) expected += r.Rows({row});
+    EXPECT_EQ(r.NewLog(), expected);
+    EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
+    EXPECT_EQ(r.f.Requests.size(), queued);
+    r.fp.socket->AcceptConnect();
+    EXPECT_EQ(r.fp.socket->sent, (queued ? std::vector<Frame>{kRead2, kRead1} : std::vector<Frame>{kRead2}));
+  }
+}
+
+TEST(SerialTransport, OpenRowsOnceThenTheCloseButtonAndAVanishedPortEndTheTransaction) {
+  Rig r(kRtu);
+  r.UsePorts({"COM1", "COM3"});
+  r.f.cmbRtuPort.SetListIndex(1);
+  r.f.cmbRtuParity.SetListIndex(2);
+  r.f.cmbRtuStopBit.SetListIndex(1);
+  r.TypeHex(kRtuHex);
+  r.f.cmdSend_Click();
+  r.f.cmdSend_Click();
+  EXPECT_EQ(r.NewLog(),
+            r.Rows({"", "Open COM3...", "COM3 opened", "Request  --> " + kRtuHex, "Request  --> " + kRtuHex}));
+  const platform::SerialSettings& s = r.fp.serial->openedSettings.at(0);
+  EXPECT_EQ(std::tie(s.baud, s.parity, s.dataBits, s.stopBits), std::make_tuple(9600, 'e', 8, 2));
+  EXPECT_FALSE(r.f.cmbRtuPort.Enabled() || r.f.cmbRtuSpeed.Enabled() || r.f.cmbRtuStopBit.Enabled());
+  r.Mark();
+  r.f.cmdRtuClosePort.onClick();
+  EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
+  r.f.cmdRtuClosePort.onClick();
+  r.f.cmdSend_Click();
+  r.fp.serial->Vanish("Inappropriate ioctl for device");
+  EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
+  r.f.comm1_Gone("Inappropriate ioctl for device");  // a second report changes nothing
+  EXPECT_EQ(r.NewLog(), r.Rows({"COM3 closed", "", "Open COM3...", "COM3 opened", "Request  --> " + kRtuHex,
+                                "COM3 closed: Inappropriate ioctl for device"}));
+  EXPECT_EQ(r.fp.serial->closeCount, 1);
+  EXPECT_EQ(r.fp.serial->written, std::vector<Frame>(3, kRtuRead));
+  EXPECT_TRUE(r.f.cmbRtuPort.Enabled() && r.f.cmbRtuStopBit.Enabled());
+}
+
+TEST(SerialTransport, OpenFailuresAreLoggedWithTheirReasonAndTheRequestStaysQueued) {
+  const std::string hint =
+      "Access denied: add your user to the group that owns the device (usually dialout: sudo usermod -aG dialout "
+      "$USER), then log in again.";
+  const std::tuple<std::vector<std::string>, std::string, std::string, bool, std::string> cases[] = {
+      // ports, speed, the port's failure, for lack of permission, the error after "Communication Error: "
+      {{"COM1"}, "9600", "", false, "COM port not selected"},
+      {{}, "9600", "", false, "COM ports not found"},
+      {{"COM3"}, "abc", "", false, "Failed to open COM3: Invalid baud rate: abc"},
+      {{"COM3"}, "9600", "Permission denied", false, "Failed to open COM3: Permission denied"},
+      {{"COM3"}, "9600", "Permission denied", true, "Failed to open COM3: Permission denied"}};
+  for (const auto& [ports, speed, fails, denied, error] : cases) {
+    SCOPED_TRACE(error);
+    Rig r(kRtu);
+    r.UsePorts(ports);
+    r.f.cmbRtuPort.SetListIndex(error == "COM port not selected" ? -1 : 0);
+    r.f.cmbRtuSpeed.SetText(speed);
+    r.fp.serial->failOpenWith = fails;
+    r.fp.serial->failOpenDeniesPermission = denied;
+    r.TypeHex(kRtuHex);
+    r.f.cmdSend_Click();
+    const std::string rows =
+        (error[0] == 'F' ? r.Rows({"", "Open COM3..."}) : "") + r.Rows({"Communication Error: " + error});
+    EXPECT_EQ(r.NewLog(), rows + (denied ? r.Rows({hint}) : ""));
+    EXPECT_TRUE(!denied || r.f.txtLog.ColorAt(r.mark + rows.size() + 24) == LogColorInfo);
+    EXPECT_FALSE(r.fp.serial->IsOpen() || r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
+    EXPECT_EQ(std::make_pair(r.f.Requests.size(), r.f.Stats.connectionErrors), std::make_pair(size_t(1), uint64_t(1)));
+  }
+}
+
+TEST(SerialTransport, RefreshReselectsByNameAndLeavesAnUnchangedListAndAnOpenPortAlone) {
+  Rig r(kRtu);
+  r.f.ComPortName = "com3";
+  r.fp.ports->ports = {{"COM1", "", "", "", std::nullopt, std::nullopt},
+                       {"COM3", "FT232R USB UART", "FTDI", "A10KZ3", 0x0403, 0x6001}};
+  r.f.RefreshComPorts();
+  EXPECT_EQ(std::make_pair(r.f.cmbRtuPort.ListIndex(), r.f.ComPortName), std::make_pair(1, std::string("COM3")));
+  EXPECT_EQ(r.f.cmbRtuPort.ToolTipText(),
+            "Description: FT232R USB UART\nManufacturer: FTDI\nSerial number: A10KZ3\nUSB vendor ID: 0403\nUSB product "
+            "ID: 6001");
+  r.f.OpenRtuPort();
+  r.f.CommSettings = "marker";
+  r.fp.ports->ports[0].name = " COM1 ";
+  r.fp.ports->ports[1].serialNumber = "B77";
+  r.fp.clock->Advance(1000);
+  EXPECT_EQ(r.f.CommSettings, "marker");
+  EXPECT_NE(r.f.cmbRtuPort.ToolTipText().find("Serial number: B77"), std::string::npos);
+  r.fp.ports->ports.insert(r.fp.ports->ports.begin(), {"ttyS0", "", "", "", std::nullopt, std::nullopt});
+  r.Mark();
+  r.fp.clock->Advance(1000);
+  EXPECT_EQ(r.f.cmbRtuPort.Items(), (std::vector<std::string>{"ttyS0", "COM1", "COM3"}));
+  EXPECT_EQ(r.f.cmbRtuPort.ListIndex(), 2);
+  EXPECT_EQ(std::make_pair(r.fp.serial->openedSettings.size(), r.fp.serial->closeCount), std::make_pair(size_t(1), 0));
+  r.fp.ports->SetNames({"COM1"});
+  r.fp.clock->Advance(1000);
+  EXPECT_EQ(std::make_pair(r.f.cmbRtuPort.ListIndex(), r.f.cmbRtuPort.ToolTipText()),
+            std::make_pair(-1, std::string()));
+  r.f.CloseRtuPort();  // the open port keeps its name
+  EXPECT_EQ(r.NewLog(), r.Rows({"COM3 closed"}));
+}
+
+TEST(Polling, StartsAtOnceSkipsTicksWhileAwaitingRetriesAfterATimeOutAndFollowsTheInterval) {
+  Rig r(kRtu);
+  r.UsePorts({"COM3"});
+  r.TypeHex(kRtuHex);
+  r.f.txtRtuTimeout.SetText("600");
+  r.f.txtPollInterval.SetText("250");
+  auto polls = [&] { return r.fp.serial->written.size(); };
+  auto answer = [&] { r.fp.serial->Deliver(WithCrc({1, 3, 2, 0, 7})); };
+  r.f.cmdAuto1.onMouseDown();
+  EXPECT_EQ(polls(), 1u);
+  answer();
+  // Answered: the tick at 250 polls; then 500 is skipped, the time-out at 850 closes the port, 1000 polls again.
+  const std::pair<int, size_t> timeline[] = {{249, 1}, {250, 2}, {500, 2}, {999, 2}, {1000, 3}};
+  for (int64_t now = 0; auto [at, n] : timeline) {
+    r.fp.clock->Advance(at - std::exchange(now, at));
+    EXPECT_EQ(polls(), n) << "at " << at;
+  }
+  EXPECT_EQ(std::make_pair(r.Count("Request Timeout"), r.Count("COM3 opened")), std::make_pair(1, 2));
+  answer();
+  r.f.txtPollInterval.SetText("400");
+  bool cancel = false;
+  r.f.txtPollInterval_Validate(cancel);
+  r.fp.clock->Advance(399);
+  EXPECT_EQ(polls(), 3u);
+  r.fp.clock->Advance(1);
+  EXPECT_EQ(polls(), 4u);
+}
+
+TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
+  Rig r(kTcp);
+  int notices = 0;
+  r.f.onStatsChanged = [&notices] { ++notices; };
+  auto good = [](uint8_t id) { return Frame{0, id, 0, 0, 0, 5, 1, 3, 2, 0, 7}; };
+  auto exception = [](uint8_t id) { return Frame{0, id, 0, 0, 0, 3, 1, 0x83, 2}; };
+  // Good, good, a wrong transaction id, an exception, one with a wrong id (a protocol error), a time-out, good.
+  const int ms[] = {3, 9, 5, 4, 6, 1000, 2};
+  const Frame answers[] = {good(1), good(2), good(9), exception(4), exception(9), Frame(), good(7)};
+  for (uint8_t id = 1; id <= 7; ++id) {
+    if (r.fp.socket->state != platform::TcpSocket::kConnected) r.Connect();
+    r.Send({0, id, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
+    r.fp.clock->Advance(ms[id - 1]);
+    if (!answers[id - 1].empty()) r.fp.socket->Deliver(answers[id - 1]);
+  }
+  r.fp.socket->RaiseError(10054, "Connection reset by peer");
+  const SessionStats& s = r.f.Stats;
+  EXPECT_EQ(std::tie(s.sent, s.answers, s.protocolErrors, s.exceptions, s.timeouts, s.connectionErrors),
+            std::make_tuple(7u, 3u, 2u, 1u, 1u, 1u));
+  EXPECT_EQ(std::tie(s.lastMs, s.minMs, s.maxMs, s.totalMs), std::make_tuple(2, 2, 9, 14));
+  r.fp.locale->separator = ",";
+  EXPECT_EQ(r.f.StatsText(),
+            "Sent 7 \u00B7 OK 3 \u00B7 Protocol errors 2 \u00B7 Exceptions 1 \u00B7 Time-outs 1 \u00B7 "
+            "Connection errors 1 \u00B7 Response ms last 2 min 2 avg 4,7 max 9");
+  EXPECT_EQ(notices, 7 + 3 + 2 + 1 + 1 + 1);
+  r.f.cmbMode.SetListIndex(1);
+  EXPECT_EQ(s.sent, 7u);
+  r.f.cmbMode.SetListIndex(2);
+  EXPECT_EQ(std::tie(s.sent, s.answers, s.timeouts, s.totalMs), std::make_tuple(0u, 0u, 0u, 0));
+  EXPECT_EQ(notices, 16);
+}
+
+}  // namespace
