@@ -65,6 +65,7 @@ void RunExchanges(Panel& p, int16_t mode, const Peer& slave, Rows want) {
   EXPECT_EQ(slave.Requests(), sent);
 }
 
+// Then, through the bridge, requests to unit 7 (not served) time out by the socket's time-out.
 TEST(EngineTest, EveryFunctionCodeOnTheSocketAndThroughTheBridge) {
   Peer slave, rtuSlave;
   vesk::test::TcpToPtyBridge bridge;
@@ -75,8 +76,7 @@ TEST(EngineTest, EveryFunctionCodeOnTheSocketAndThroughTheBridge) {
   RunExchanges(p, kTcp, slave, Connect(port));
   q.UseSocket(kRtuOverTcp, bridge.Port());
   RunExchanges(q, kRtuOverTcp, rtuSlave, Connect(bridge.Port()));
-  // Through the bridge, the socket's time-out governs, not the serial one.
-  q.SetRequest(3, "0", "1", 0, "7");  // not served
+  q.SetRequest(3, "0", "1", 0, "7");
   for (const auto& [tcp, rtu, low, high] : {std::tuple{"300", "3000", 290, 1000}, {"1200", "200", 1190, 2000}}) {
     SCOPED_TRACE(tcp);
     q.f().txtTcpTimeout.SetText(tcp);
@@ -87,6 +87,7 @@ TEST(EngineTest, EveryFunctionCodeOnTheSocketAndThroughTheBridge) {
   }
 }
 
+// The terminal's settings, seen on our own descriptor, also after a refresh that lists a new port.
 TEST(EngineTest, EveryFunctionCodeOnTheSerialLineWithItsSettings) {
   for (const auto& [speed, parity, stop, args, baud] :
        {std::tuple{"9600", 0, 0, Rows{"--baud", "9600", "--parity", "N", "--stop", "1"}, B9600},
@@ -95,13 +96,11 @@ TEST(EngineTest, EveryFunctionCodeOnTheSerialLineWithItsSettings) {
     vesk::test::PtyPair pair, other;
     Peer slave;
     ASSERT_TRUE(pair.Open() && other.Open() && slave.Slave(Cat({"--rtu", pair.B()}, args)));
-    // Our own descriptor shows the terminal's settings (opened before the port takes it).
     const int probe = ::open(pair.A().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(probe, 0);
     Panel p;
     p.UseSerial(pair.A(), speed, parity, stop);
     RunExchanges(p, kRtu, slave, Open(pair.A()));
-    // A new port listed first: the refresh keeps the open port selected by name, with its settings.
     p.ports().Set({other.A(), pair.A()});
     ASSERT_TRUE(RunUntil([&] { return p.f().cmbRtuPort.ListCount() == 2; }, 2500));
     EXPECT_EQ(p.f().cmbRtuPort.ListIndex(), 1);
@@ -111,11 +110,12 @@ TEST(EngineTest, EveryFunctionCodeOnTheSerialLineWithItsSettings) {
     EXPECT_EQ(cfgetospeed(&t), baud);
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop == 1);
-    EXPECT_EQ(t.c_cflag & PARODD, 0u);  // the pty keeps no PARENB; never odd
+    EXPECT_EQ(t.c_cflag & PARODD, 0u);
     EXPECT_EQ(p.Send().size(), 2u);
   }
 }
 
+// The slave closes after two answers; unit 7 is not served; refused requests put no byte out.
 TEST(EngineTest, ExceptionSlaveClosingTimeoutAndRefusedRequestsOnTheSocket) {
   Peer slave;
   const int port = slave.TcpSlave({"--close-after", "2"});
@@ -132,15 +132,15 @@ TEST(EngineTest, ExceptionSlaveClosingTimeoutAndRefusedRequestsOnTheSocket) {
                             "Modbus Exception: Illegal Data Address (Code 2)"}));
   EXPECT_EQ(p.RowColors(), (std::vector<uint32_t>{LogColorInfo, LogColorInfo, LogColorError}));
   EXPECT_EQ(p.ByteColors(), std::vector<uint32_t>(9, LogColorInfo));
-  EXPECT_EQ(p.f().txtResponse.Text(), "IR 00003: 1003");  // the last answer stays, greyed
+  EXPECT_EQ(p.f().txtResponse.Text(), "IR 00003: 1003");
   EXPECT_FALSE(p.f().txtResponse.Enabled());
-  p.Mark();  // the slave closes after its second answer: the socket notices without an event or a row
+  p.Mark();
   ASSERT_TRUE(RunUntil([&] { return p.f().ws->State() == 9; }, 3000));
   RunFor(100);
   EXPECT_EQ(p.Rows(), Rows{});
   p.SetRequest(4, "3", "1", 1);
   EXPECT_EQ(p.Send(), Cat(Cat({"Disconnected"}, Connect(port)), good(3)));
-  p.f().txtUnitID.SetText("7");  // not served: the time-out closes the connection
+  p.f().txtUnitID.SetText("7");
   EXPECT_EQ(p.Send(), (Rows{Req(Adu(kTcp, 4, {7, 4, 0, 3, 0, 1})), kTimedOut, "Disconnected"}));
   EXPECT_PRED3(Within, p.Between("Request", kTimedOut), 390, 1000);
   EXPECT_EQ(p.f().ws->State(), 0);
@@ -148,7 +148,6 @@ TEST(EngineTest, ExceptionSlaveClosingTimeoutAndRefusedRequestsOnTheSocket) {
   p.f().txtUnitID.SetText("1");
   EXPECT_EQ(p.Send(), Cat(Connect(port), good(5)));
 
-  // Refused: a 32-bit value with 06 at the last register, slave 300. One red row, a beep, no byte.
   for (const auto& [addr, format, unit] : {std::tuple{"65535", 2, "1"}, {"5", 0, "300"}}) {
     SCOPED_TRACE(addr);
     p.SetRequest(6, addr, "1", format, unit);
@@ -163,8 +162,9 @@ TEST(EngineTest, ExceptionSlaveClosingTimeoutAndRefusedRequestsOnTheSocket) {
   EXPECT_EQ(slave.Requests().size(), 5u);
 }
 
+// Nothing listens on the port; the time-out counts from the connect.
 TEST(EngineTest, RefusedConnectionLogsTheSocketErrorThenConnectTimeout) {
-  const int port = vesk::test::FreeTcpPort();  // nothing listens there
+  const int port = vesk::test::FreeTcpPort();
   ASSERT_GT(port, 0);
   Panel p;
   p.UseSocket(kTcp, port, "400");
@@ -177,6 +177,7 @@ TEST(EngineTest, RefusedConnectionLogsTheSocketErrorThenConnectTimeout) {
   EXPECT_EQ(p.Rows(), Rows{});
 }
 
+// Last, a two-frame 06 write whose first answer has a stray byte behind it.
 TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
   const Fault kRtuFaults[] = {
       {"reply 01 03 02 00 07 00 00", "Protocol Error: Bad Checksum (expected F9 86)", {5, 6}, true},
@@ -187,7 +188,7 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
     SCOPED_TRACE(mode);
     const std::vector<Fault> faults(mode == kTcp ? std::begin(kTcpFaults) : std::begin(kRtuFaults),
                                     mode == kTcp ? std::end(kTcpFaults) : std::end(kRtuFaults));
-    std::string script;  // last, a 32-bit write with 06 whose first answer has a stray byte behind it
+    std::string script;
     for (const Fault& c : faults) script += std::string(c.step) + "\n";
     script +=
         mode == kTcp ? "reply TID 00 00 00 06 UID 06 00 1E 12 34 EE\necho\n" : "reply 01 06 00 1E 12 34 CRC EE\necho\n";
@@ -209,9 +210,8 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
       EXPECT_EQ(p.RowColors(), colors);
       EXPECT_EQ(p.ByteColors(), bytes);
       EXPECT_EQ(p.f().txtResponse.Enabled(), c.shown);
-      EXPECT_EQ(p.f().txtResponse.Text(), "HR 00000: 7");  // shown now or before
+      EXPECT_EQ(p.f().txtResponse.Text(), "HR 00000: 7");
     }
-    // The second frame goes out on the first answer; the stray byte is not taken for its start.
     p.SetRequest(6, "30", "305419896", 6);
     const int tid = p.f().TransactionID + 1;
     const Frame first = Adu(mode, tid, {1, 6, 0, 30, 0x12, 0x34}),
@@ -219,11 +219,12 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
     EXPECT_EQ(p.Send(), (Rows{Req(first), Rsp(first), Req(second), Rsp(second)}));
     EXPECT_EQ(p.f().txtResponse.Text(), "HR 00030 <- 4660\r\nHR 00031 <- 22136");
     p.Mark();
-    RunFor(350);  // nothing is left to time out
+    RunFor(350);
     EXPECT_EQ(p.Rows(), Rows{});
   }
 }
 
+// Unit 7 is not served; a port held by another program gets its reason and no permission hint.
 TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
   vesk::test::PtyPair pair;
   Peer slave;
@@ -232,10 +233,10 @@ TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
   std::ofstream(file) << "x";
   Panel p;
   p.UseSerial(port, "9600", 0, 0, "300");
-  p.SetRequest(3, "2", "1", 0, "7");  // not served: the time-out closes the port
+  p.SetRequest(3, "2", "1", 0, "7");
   EXPECT_EQ(p.Send(), Cat(Open(port), {Req(WithCrc({7, 3, 0, 2, 0, 1})), kTimedOut, port + " closed"}));
   EXPECT_PRED3(Within, p.Between("Request", kTimedOut), 290, 1000);
-  const auto sendGood = [&](const char* why) {  // the port opens again, and closes on the button
+  const auto sendGood = [&](const char* why) {
     SCOPED_TRACE(why);
     p.SetRequest(3, "2", "1");
     EXPECT_EQ(p.Send(), Cat(Open(port), {Req(WithCrc({1, 3, 0, 2, 0, 1})), Rsp(WithCrc({1, 3, 2, 0, 2}))}));
@@ -244,8 +245,7 @@ TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
     EXPECT_EQ(p.Rows(), Rows{port + " closed"});
   };
   sendGood("after the time-out");
-  // Each Send logs one red row, after the open's rows if it tries, and leaves nothing to time out.
-  qt::QtSerialPort holder;  // another program holds the port: its reason, and no permission hint
+  qt::QtSerialPort holder;
   for (const auto& [ports, select, hold, want] :
        {std::tuple{Rows{port}, std::string(), false, Rows{"Communication Error: COM port not selected"}},
         {Rows{}, std::string(), false, Rows{"Communication Error: COM ports not found"}},
@@ -260,7 +260,7 @@ TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
     Rows rows = p.Send();
     RunFor(350);
     ASSERT_EQ(p.Rows().size(), want.size()) << ::testing::PrintToString(p.Rows());
-    if (want.back().back() == ' ') {  // the port's reason follows
+    if (want.back().back() == ' ') {
       EXPECT_GT(rows.back().size(), want.back().size());
       rows.back().resize(want.back().size());
     }
@@ -273,6 +273,7 @@ TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
   EXPECT_EQ(slave.Requests().size(), 3u);
 }
 
+// A request to unit 9 (not served) is in flight when the pty pair ends.
 TEST(EngineTest, VanishedPortIsDroppedAndRegainedByName) {
   vesk::test::PtyPair pair;
   Peer slave;
@@ -280,7 +281,7 @@ TEST(EngineTest, VanishedPortIsDroppedAndRegainedByName) {
   const std::string port = pair.A(), closed = port + " closed: ";
   Panel p;
   p.UseSerial(port, "9600", 0, 0, "1500");
-  p.SetRequest(3, "4", "1", 0, "9");  // not served: in flight when the port goes
+  p.SetRequest(3, "4", "1", 0, "9");
   QElapsedTimer sinceSend;
   sinceSend.start();
   p.f().cmdSend_Click();
@@ -288,19 +289,19 @@ TEST(EngineTest, VanishedPortIsDroppedAndRegainedByName) {
   pair.Close();
   ASSERT_TRUE(RunUntil([&] { return p.CountPrefix(closed) > 0; }, 3000));
   EXPECT_FALSE(p.f().comm1->IsOpen() || p.f().AwaitingResponse);
-  ASSERT_TRUE(RunUntil([&] { return p.f().cmbRtuPort.ListCount() == 0; }, 2500));  // the refresh drops it
+  ASSERT_TRUE(RunUntil([&] { return p.f().cmbRtuPort.ListCount() == 0; }, 2500));
   EXPECT_EQ(p.f().cmbRtuPort.ListIndex(), -1);
-  const std::clock_t cpu = std::clock();  // this process's CPU time
+  const std::clock_t cpu = std::clock();
   RunFor(1000);
   EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC * 15 / 100) << "CPU time in one idle second";
-  RunUntil([&] { return sinceSend.elapsed() > 1800; }, 2000);  // past the request's time-out
-  Rows rows = p.Rows();  // one closed row, with a reason, ends the request: no time-out
+  RunUntil([&] { return sinceSend.elapsed() > 1800; }, 2000);
+  Rows rows = p.Rows();
   ASSERT_EQ(rows.size(), 5u) << ::testing::PrintToString(rows);
   EXPECT_GT(rows[4].size(), closed.size());
   rows[4].resize(closed.size());
   EXPECT_EQ(rows, Cat(Open(port), {Req(WithCrc({9, 3, 0, 4, 0, 1})), closed}));
 
-  ASSERT_TRUE(pair.Open() && slave.WaitReady());  // the slave reopened its end
+  ASSERT_TRUE(pair.Open() && slave.WaitReady());
   ASSERT_TRUE(RunUntil([&] { return p.f().cmbRtuPort.ListIndex() == 0; }, 2500));
   EXPECT_EQ(p.f().cmbRtuPort.Text(), port);
   p.SetRequest(3, "4", "1");

@@ -13,6 +13,7 @@ bool Poll(
   return RunUntil(done, ms);
 }
 
+// Answers take 1.5 s, polls come every 2 s; the first at once.
 TEST(PollingTest, SlowSlaveGetsOneRequestPerTickNeverTwoInFlightUntilTheModeChanges) {
   Peer slave;
   const int port = slave.TcpSlave({"--delay-ms", "1500"});
@@ -23,9 +24,9 @@ TEST(PollingTest, SlowSlaveGetsOneRequestPerTickNeverTwoInFlightUntilTheModeChan
   ASSERT_TRUE(p.ConnectNow());
   p.Mark();
   p.f().cmdAuto1_MouseDown();
-  EXPECT_EQ(p.Rows(), Rows{Req(Adu(kTcp, 1, {1, 3, 0, 9, 0, 1}))});  // at once, not on the first tick
+  EXPECT_EQ(p.Rows(), Rows{Req(Adu(kTcp, 1, {1, 3, 0, 9, 0, 1}))});
   EXPECT_TRUE(p.f().AutoPolling && p.f().pctAuto.Visible() && !p.f().cmdAuto1.Visible());
-  RunFor(6300);  // answers at 1.5, 3.5 and 5.5 s; polls at 0, 2, 4 and 6 s
+  RunFor(6300);
   Rows want;
   for (int tid = 1; tid <= 4; ++tid)
     want = Cat(want, {Req(Adu(kTcp, tid, {1, 3, 0, 9, 0, 1})), Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 9}))});
@@ -36,36 +37,38 @@ TEST(PollingTest, SlowSlaveGetsOneRequestPerTickNeverTwoInFlightUntilTheModeChan
   const std::string dt = p.f().lblDT.Caption();
   EXPECT_TRUE(std::regex_match(dt, std::regex("1[5-9][0-9][0-9] ms"))) << dt;
 
-  p.f().cmbMode.SetListIndex(kRtu);  // ends polling
+  p.f().cmbMode.SetListIndex(kRtu);
   EXPECT_FALSE(p.f().AutoPolling || p.f().tmrAuto.Enabled() || p.f().pctAuto.Visible());
   EXPECT_TRUE(p.f().cmdAuto1.Visible());
   RunFor(1300);
   EXPECT_EQ(slave.Requests().size(), 4u);
 }
 
+// Unit 7 is never answered: polls at 0, 1 and 2 s, each on a new connection.
 TEST(PollingTest, TimedOutPollIsRetriedOnTheNextTick) {
   Peer slave;
   const int port = slave.TcpSlave();
   ASSERT_GT(port, 0);
   Panel p;
   p.UseSocket(kTcp, port, "300");
-  p.SetRequest(3, "0", "1", 0, "7");  // never answered
+  p.SetRequest(3, "0", "1", 0, "7");
   Poll(p, 2150);
   p.f().cmdAuto0_MouseDown();
   EXPECT_FALSE(p.f().AutoPolling);
-  RunFor(1200);  // the poll in flight runs to its end; no new one
-  Rows want;     // polls at 0, 1 and 2 s, each on a new connection after the time-out
+  RunFor(1200);
+  Rows want;
   for (int tid = 1; tid <= 3; ++tid)
     want = Cat(Cat(want, Connect(port)), {Req(Adu(kTcp, tid, {7, 3, 0, 0, 0, 1})), kTimedOut, "Disconnected"});
   EXPECT_EQ(p.Rows(), want);
   EXPECT_EQ(slave.Requests().size(), 3u);
   const std::vector<long> sent = p.TimesOf("Request"), timedOut = p.TimesOf(kTimedOut);
   for (size_t i = 1; i < 3 && sent.size() == 3 && timedOut.size() == 3; ++i) {
-    EXPECT_GE(sent[i] - timedOut[i - 1], 600) << i;  // on the tick, not straight after the time-out
+    EXPECT_GE(sent[i] - timedOut[i - 1], 600) << i;
     EXPECT_PRED3(Within, sent[i] - sent[i - 1], 950, 1200);
   }
 }
 
+// Qt reports a reset as an orderly close: the poll ends by its time-out.
 TEST(PollingTest, PollingGoesOnAfterThePeerResetsTheConnection) {
   Peer peer;
   const int port = peer.FaultPeer("echo\nreset\necho\n");
@@ -76,7 +79,6 @@ TEST(PollingTest, PollingGoesOnAfterThePeerResetsTheConnection) {
   ASSERT_TRUE(Poll(p, 4500, [&] { return p.CountPrefix("Response") >= 2; })) << ::testing::PrintToString(p.Rows());
   EXPECT_TRUE(p.f().AutoPolling);
   p.f().cmdAuto0_MouseDown();
-  // Qt reports a reset as an orderly close: the poll ends by its time-out, the next tick reconnects.
   const auto req = [](int tid) { return Req(Adu(kTcp, tid, {1, 3, 0, 0, 0, 1})); };
   const auto rsp = [](int tid) { return Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 0})); };
   EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), {req(1), rsp(1), req(2), kTimedOut, "Disconnected"}),
@@ -101,16 +103,17 @@ TEST(PollingTest, DisconnectInTheMiddleOfATransactionDoesNotStopPolling) {
                           {Req(Adu(kTcp, 2, {1, 4, 0, 1, 0, 1})), Rsp(Adu(kTcp, 2, {1, 4, 2, 0x03, 0xE9}))}));
 }
 
+// The slave's log, read before the panel's, never runs more than one request ahead.
 TEST(PollingTest, PollingEvery100MsSendsOneRequestPerTickAndNeverTwoInFlight) {
   Peer slave;
-  const int port = slave.TcpSlave({"--delay-ms", "20"});  // a second request would meet the first there
+  const int port = slave.TcpSlave({"--delay-ms", "20"});
   ASSERT_GT(port, 0);
   Panel p;
   p.UseSocket(kTcp, port, "1000");
   p.SetRequest(4, "5", "2", 1);
   p.f().txtPollInterval.SetText("100");
   int received = 0, answers = 0, worstAhead = 0;
-  const auto observe = [&] {  // the slave's log first: the panel cannot change in between
+  const auto observe = [&] {
     received = static_cast<int>(slave.Requests().size());
     const auto& records = p.f().LogRecords();
     answers = static_cast<int>(std::count_if(records.begin(), records.end(),
@@ -128,7 +131,7 @@ TEST(PollingTest, PollingEvery100MsSendsOneRequestPerTickAndNeverTwoInFlight) {
     want = Cat(want, {Req(Adu(kTcp, tid, {1, 4, 0, 5, 0, 2})), Rsp(Adu(kTcp, tid, {1, 4, 4, 3, 0xED, 3, 0xEE}))});
     sent.push_back("REQ " + Hex(Adu(kTcp, tid, {1, 4, 0, 5, 0, 2})));
   }
-  EXPECT_EQ(p.Rows(), want);  // request and answer by turns
+  EXPECT_EQ(p.Rows(), want);
   EXPECT_EQ(slave.Requests(), sent);
   EXPECT_EQ(p.f().txtResponse.Text(), "IR 00005: 1005\r\nIR 00006: 1006");
 }

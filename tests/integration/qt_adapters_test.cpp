@@ -13,29 +13,30 @@ namespace {
 
 using rig::RunFor;
 
+// Interval 0 from the start and set while running; handlers that stop or delete their timer.
 TEST(QtAdaptersTest, TimerWithIntervalZeroNeverFiresAndAHandlerMayStopItsOwnTimer) {
   qt::QtTimerFactory factory;
   std::unique_ptr<platform::Timer> t[4] = {factory.CreateTimer(), factory.CreateTimer(), factory.CreateTimer(),
                                            factory.CreateTimer()};
   int ticks[4] = {};
   for (int i = 0; i < 4; ++i) t[i]->SetHandler([&, i] { ++ticks[i]; });
-  t[2]->SetHandler([&] { ++ticks[2], t[2]->SetEnabled(false); });  // stops itself
-  t[3]->SetHandler([&] { ++ticks[3], t[3].reset(); });             // deletes itself
+  t[2]->SetHandler([&] { ++ticks[2], t[2]->SetEnabled(false); });
+  t[3]->SetHandler([&] { ++ticks[3], t[3].reset(); });
   for (int i = 1; i < 4; ++i) t[i]->SetInterval(20), t[i]->SetEnabled(true);
-  t[0]->SetEnabled(true);  // interval 0 from the start
-  t[1]->SetInterval(0);    // interval 0 while running
+  t[0]->SetEnabled(true);
+  t[1]->SetInterval(0);
   RunFor(250);
   EXPECT_EQ(std::vector<int>(ticks, ticks + 4), (std::vector<int>{0, 0, 1, 1}));
   EXPECT_FALSE(t[2]->Enabled());
   EXPECT_EQ(t[3], nullptr);
 }
 
+// Refused; closed while connecting; closed with data and the peer's close arrived, not handled.
 TEST(QtAdaptersTest, SocketEventsComeLaterAndNoneAfterClose) {
   QTcpServer server, closed;
   ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0) && closed.listen(QHostAddress::LocalHost, 0));
   const int refused = closed.serverPort();
   closed.close();
-  // Refused; closed while connecting; closed with data and the peer's close arrived, not yet handled.
   for (const int kase : {0, 1, 2}) {
     SCOPED_TRACE(kase);
     qt::QtTcpSocket s;
@@ -44,7 +45,7 @@ TEST(QtAdaptersTest, SocketEventsComeLaterAndNoneAfterClose) {
     s.SetHandlers([&] { ++connects; }, [&] { ++data, s.ReadAll(); },
                   [&](int number, const std::string& text) { errors.push_back(text.empty() ? -1 : number); });
     s.Connect("127.0.0.1", kase == 0 ? refused : server.serverPort());
-    EXPECT_EQ(connects + data + errors.size(), 0u);  // never from inside Connect
+    EXPECT_EQ(connects + data + errors.size(), 0u);
     if (kase == 2) {
       ASSERT_TRUE(rig::RunUntil([&] { return connects == 1 && server.hasPendingConnections(); }, 3000));
       std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
@@ -64,6 +65,7 @@ TEST(QtAdaptersTest, SocketEventsComeLaterAndNoneAfterClose) {
   }
 }
 
+// In XDG_CONFIG_HOME, which main() points at a temp dir.
 TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
   const std::pair<std::string, std::string> values[] = {{"txtTcpHost", "127.0.0.1"},
                                                         {"Empty", ""},
@@ -71,7 +73,7 @@ TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
                                                         {"Utf8", "Größe µs"},
                                                         {"Specials", "x=1;#y\"z\\ [main]\n2"}};
   {
-    qt::QtSettingsStore store("roundtrip");  // in XDG_CONFIG_HOME, a temp dir of main()
+    qt::QtSettingsStore store("roundtrip");
     EXPECT_EQ(store.Location(), qEnvironmentVariable("XDG_CONFIG_HOME").toStdString() + "/VeskTarvelo/roundtrip.conf");
     for (const auto& [key, value] : values) EXPECT_TRUE(store.Write("main", key, value));
     store.Flush();
