@@ -65,6 +65,24 @@ TEST(QtAdaptersTest, SocketEventsComeLaterAndNoneAfterClose) {
   }
 }
 
+// A send between Qt's connect and the posted connect event would go out twice.
+TEST(QtAdaptersTest, ConnectedOnlyOnceTheConnectEventIsDelivered) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  qt::QtTcpSocket s;
+  int connects = 0, early = 0;
+  s.SetHandlers([&] { ++connects; }, [] {}, [](int, const std::string&) {});
+  s.Connect("127.0.0.1", server.serverPort());
+  ASSERT_TRUE(rig::RunUntil(
+      [&] {
+        early += s.State() == 7 && connects == 0;
+        return connects == 1;
+      },
+      3000));
+  EXPECT_EQ(early, 0);
+  EXPECT_EQ(s.State(), 7);
+}
+
 // In XDG_CONFIG_HOME, which main() points at a temp dir.
 TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
   const std::pair<std::string, std::string> values[] = {{"txtTcpHost", "127.0.0.1"},

@@ -291,7 +291,12 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
   std::printf("[ soak     ] VmRSS %ld kB after %d s, %ld kB at the end\n", baselineKb, std::min(60, seconds * 4 / 10),
               finalKb);
   ASSERT_GT(baselineKb, 0);
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer holds freed memory in quarantine, so resident memory
+  // grows by design; its leak check at exit stands in for this one.
+#else
   EXPECT_LE(finalKb * 10, baselineKb * 11) << "resident memory grew by more than 10 %";
+#endif
 }
 
 }  // namespace
