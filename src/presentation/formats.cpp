@@ -65,10 +65,10 @@ double TO_FORMAT_FLOAT_DCBA(uint8_t d0, uint8_t d1, uint8_t d2, uint8_t d3) { re
 
 double DecodeFormat32(int formatIndex, uint8_t d0, uint8_t d1, uint8_t d2, uint8_t d3) {
   using Decoder = double (*)(uint8_t, uint8_t, uint8_t, uint8_t);
-  static constexpr Decoder kDecoders[12] = {
-      TO_FORMAT_FLOAT_ABCD,  TO_FORMAT_FLOAT_CDAB,  TO_FORMAT_FLOAT_BADC,  TO_FORMAT_FLOAT_DCBA,
-      TO_FORMAT_INT32_ABCD,  TO_FORMAT_INT32_CDAB,  TO_FORMAT_INT32_BADC,  TO_FORMAT_INT32_DCBA,
-      TO_FORMAT_UINT32_ABCD, TO_FORMAT_UINT32_CDAB, TO_FORMAT_UINT32_BADC, TO_FORMAT_UINT32_DCBA};
+  static constexpr Decoder kDecoders[12] = {TO_FORMAT_FLOAT_ABCD,  TO_FORMAT_FLOAT_CDAB,  TO_FORMAT_FLOAT_BADC,
+                                            TO_FORMAT_FLOAT_DCBA,  TO_FORMAT_INT32_ABCD,  TO_FORMAT_INT32_CDAB,
+                                            TO_FORMAT_INT32_BADC,  TO_FORMAT_INT32_DCBA,  TO_FORMAT_UINT32_ABCD,
+                                            TO_FORMAT_UINT32_CDAB, TO_FORMAT_UINT32_BADC, TO_FORMAT_UINT32_DCBA};
   if (formatIndex < 2 || formatIndex > 13) return 0.0;
   return kDecoders[formatIndex - 2](d0, d1, d2, d3);
 }

@@ -9,9 +9,8 @@
 // The names of the display formats in the order of cmbFormat (index 0..13;
 // the settings store the index, so the order is fixed).
 inline constexpr std::array<std::string_view, 14> kFormatNames = {
-    "INT16",       "UINT16",      "FLOAT_ABCD",  "FLOAT_CDAB", "FLOAT_BADC",
-    "FLOAT_DCBA",  "INT32_ABCD",  "INT32_CDAB",  "INT32_BADC", "INT32_DCBA",
-    "UINT32_ABCD", "UINT32_CDAB", "UINT32_BADC", "UINT32_DCBA"};
+    "INT16",      "UINT16",     "FLOAT_ABCD", "FLOAT_CDAB",  "FLOAT_BADC",  "FLOAT_DCBA",  "INT32_ABCD",
+    "INT32_CDAB", "INT32_BADC", "INT32_DCBA", "UINT32_ABCD", "UINT32_CDAB", "UINT32_BADC", "UINT32_DCBA"};
 
 // The tag of a format in the response view: "I16", "U16", "FLT", "I32" or
 // "U32"; empty for an index outside 0..13.
