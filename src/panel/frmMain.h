@@ -15,7 +15,7 @@
 #include "common/bytes.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
-#include "presentation/inspector.h"
+#include "presentation/register_decoding.h"
 #include "presentation/log_record.h"
 #include "transaction/session_stats.h"
 

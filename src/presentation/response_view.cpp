@@ -15,7 +15,7 @@
 #include "common/module1.h"
 #include "panel/frmMain.h"
 #include "presentation/formats.h"
-#include "presentation/inspector.h"
+#include "presentation/register_decoding.h"
 
 namespace {
 

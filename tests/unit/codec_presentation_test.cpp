@@ -22,7 +22,7 @@
 #include "panel/command_line.h"
 #include "panel/frmMain.h"
 #include "presentation/formats.h"
-#include "presentation/inspector.h"
+#include "presentation/register_decoding.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The value inspector's rows, from the decoders of the display formats.
-#include "presentation/inspector.h"
+#include "presentation/register_decoding.h"
 
 #include <initializer_list>
 
