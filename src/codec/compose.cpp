@@ -145,18 +145,6 @@ bool BuildFormFrames(frmMain& f, std::vector<Frame>& out, std::string& refusal) 
   return true;
 }
 
-// The hex text of a frame on one line: "01 03 00 00".
-std::string HexText(const Frame& frame) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (uint8_t b : frame) {
-    if (!s.empty()) s += ' ';
-    s += kDigits[b >> 4];
-    s += kDigits[b & 0x0F];
-  }
-  return s;
-}
-
 }  // namespace
 
 bool frmMain::Format2B() { return ::Format2B(cmbFormat.ListIndex()); }
@@ -191,7 +179,7 @@ void frmMain::GetBytesOfForm() {
 void frmMain::GetBytesOfHexInput() { PushRequest(HexToBytes(txtHEX.Text())); }
 
 std::string frmMain::PreviewRequest() {
-  if (HexView) return HexText(HexToBytes(txtHEX.Text()));
+  if (HexView) return PlainHex(HexToBytes(txtHEX.Text()));
   std::vector<Frame> frames;
   std::string refusal;
   int32_t id = TransactionID;
@@ -199,7 +187,7 @@ std::string frmMain::PreviewRequest() {
   std::string text;
   for (const Frame& frame : frames) {
     if (!text.empty()) text += " | ";
-    text += HexText(frame);
+    text += PlainHex(frame);
   }
   return text;
 }
