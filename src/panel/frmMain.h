@@ -15,8 +15,8 @@
 #include "common/bytes.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
-#include "presentation/register_decoding.h"
 #include "presentation/log_record.h"
+#include "presentation/register_decoding.h"
 #include "transaction/session_stats.h"
 
 // Log colours (&H00BBGGRR).
@@ -373,6 +373,15 @@ class frmMain : public CaptionField {
 
  private:
   void SetDesignValues();
+  // The per-frame steps both transports share: the next queued frame becomes
+  // the request in flight (false when none is queued), then goes out with its
+  // time-out armed and its request row logged.
+  bool TakeNextRequest();
+  void PutRequestOnWire(const std::function<void(const Frame&)>& write);
+  // Arms `timer` with the time-out of the mode's field (the socket's for both
+  // socket modes); a text that is no number or lies outside 0..65535 leaves
+  // the interval at 0, so the timer runs but never fires.
+  void ArmTimeout(TimerField& timer);
   void WireHandlers();
 
   void AppendLogEntry(const std::string& text, uint32_t Color, LogRecord record);

@@ -46,15 +46,37 @@ void frmMain::ResetRequests() { Requests.clear(); }
 void frmMain::StartTimer() {
   RequestStartTime = GetDayMilliseconds();
   RequestStartMono = platform_.clock->MonotonicMs();
-  tmrTimeout.SetEnabled(false);
-  tmrTimeout.SetInterval(0);
-  // RTU-OVER-TCP travels on the socket and takes the socket's time-out. A text
-  // that is no number, or one the timer refuses (outside 0..65535), leaves the
-  // interval at 0: the timer never fires and the request waits until the next
-  // Send.
+  // Without a usable time-out the request waits until the next Send.
+  ArmTimeout(tmrTimeout);
+}
+
+void frmMain::ArmTimeout(TimerField& timer) {
+  timer.SetEnabled(false);
+  timer.SetInterval(0);
+  // RTU-OVER-TCP travels on the socket and takes the socket's time-out.
   const std::string& text = Mode != 0 ? txtTcpTimeout.Text() : txtRtuTimeout.Text();
-  if (const auto ms = ParseLong(TrimBlank(text))) tmrTimeout.SetInterval(*ms);
-  tmrTimeout.SetEnabled(true);
+  if (const auto ms = ParseLong(TrimBlank(text))) timer.SetInterval(*ms);
+  timer.SetEnabled(true);
+}
+
+bool frmMain::TakeNextRequest() {
+  std::optional<Frame> request = PopRequest();
+  if (!request) return false;
+  LastRequest = std::move(*request);
+  ResetRxBuffer();
+  AwaitingResponse = true;
+  ResetProtocolErrors();
+  return true;
+}
+
+void frmMain::PutRequestOnWire(const std::function<void(const Frame&)>& write) {
+  StartTimer();
+  LogRequest(LastRequest);
+  // An empty frame (raw input without a digit) puts nothing on the wire; its
+  // time-out ends the transaction.
+  if (!LastRequest.empty()) write(LastRequest);
+  ++Stats.sent;
+  StatsChanged();
 }
 
 void frmMain::StopTimer() {

@@ -84,19 +84,8 @@ void frmMain::CloseRtuPort() {
 
 void frmMain::SendRtuRequest() {
   // Not open (opening failed): the frame stays queued until the next Send.
-  if (!comm1->IsOpen()) return;
-  std::optional<Frame> request = PopRequest();
-  if (!request) return;
-  LastRequest = std::move(*request);
-  ResetRxBuffer();
-  AwaitingResponse = true;
-  ResetProtocolErrors();
-  StartTimer();
-  LogRequest(LastRequest);
-  // An empty frame puts nothing on the line; its time-out ends the transaction.
-  if (!LastRequest.empty()) comm1->Write(LastRequest);
-  ++Stats.sent;
-  StatsChanged();
+  if (!comm1->IsOpen() || !TakeNextRequest()) return;
+  PutRequestOnWire([this](const Frame& bytes) { comm1->Write(bytes); });
 }
 
 void frmMain::RefreshComPorts() {

@@ -47,33 +47,13 @@ void frmMain::DisconnectTCP() {
 
 void frmMain::SendTcpRequest() {
   // Not connected yet: the frame stays queued for the connect event.
-  if (ws->State() != TcpSocket::kConnected) return;
-  std::optional<Frame> request = PopRequest();
-  if (!request) return;
-  LastRequest = std::move(*request);
-  ResetRxBuffer();
+  if (ws->State() != TcpSocket::kConnected || !TakeNextRequest()) return;
   ExpectedTransactionId = ByteAt(LastRequest, 0) * 256 + ByteAt(LastRequest, 1);
-  AwaitingResponse = true;
-  ResetProtocolErrors();
   ws->SetNoDelay();
-  StartTimer();
-  LogRequest(LastRequest);
-  // An empty frame (raw input without a digit) puts nothing on the wire; its
-  // time-out ends the transaction.
-  if (!LastRequest.empty()) ws->Send(LastRequest);
-  ++Stats.sent;
-  StatsChanged();
+  PutRequestOnWire([this](const Frame& bytes) { ws->Send(bytes); });
 }
 
-void frmMain::StartConnectTimer() {
-  tmrConnectTimeout.SetEnabled(false);
-  tmrConnectTimeout.SetInterval(0);
-  // A text that is no number or lies outside 0..65535 leaves the interval at
-  // 0: the timer runs but never fires, and the attempt has no time-out.
-  const std::string& text = Mode != 0 ? txtTcpTimeout.Text() : txtRtuTimeout.Text();
-  if (const auto ms = ParseLong(TrimBlank(text))) tmrConnectTimeout.SetInterval(*ms);
-  tmrConnectTimeout.SetEnabled(true);
-}
+void frmMain::StartConnectTimer() { ArmTimeout(tmrConnectTimeout); }
 
 void frmMain::StopConnectTimer() {
   tmrConnectTimeout.SetEnabled(false);
