@@ -19,7 +19,6 @@
 #include "common/module1.h"
 #include "common/number_text.h"
 #include "fakes/fake_platform.h"
-#include "panel/command_line.h"
 #include "panel/frmMain.h"
 #include "presentation/formats.h"
 #include "presentation/register_decoding.h"
@@ -230,23 +229,6 @@ TEST(Log, HexText) {
   EXPECT_EQ(ToLogHexString(Bytes(16)), row);
   EXPECT_EQ(ToLogHexString(Bytes(33)),
             row + " \r\n" + kIndent + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \r\n" + kIndent + "20");
-}
-
-TEST(CommandLine, Arguments) {
-  const std::string usage = CommandLineUsage(), version = "VeskTarvelo " + frmMain::VersionText() + "\n";
-  const std::vector<std::tuple<std::vector<std::string>, bool, int, std::string, std::string>> cases = {
-      {{}, true, 0, "", ""},
-      {{"--help"}, false, 0, usage, ""},
-      {{"--version"}, false, 0, version, ""},
-      {{"--version", "--help"}, false, 0, version, ""},
-      {{"-h"}, false, 2, "", "VeskTarvelo: unknown argument '-h'\n" + usage},
-      {{"--help", "x"}, false, 2, "", "VeskTarvelo: unknown argument 'x'\n" + usage},
-  };
-  for (const auto& [args, start, exitCode, out, err] : cases) {
-    const CommandLineResult r = ParseCommandLine(args);
-    EXPECT_EQ(std::tie(r.start, r.exitCode, r.out, r.err), std::tie(start, exitCode, out, err)) << args.size();
-  }
-  EXPECT_TRUE(usage.rfind("Usage: VeskTarvelo", 0) == 0 && usage.find("--version") != std::string::npos);
 }
 
 // A PDU (slave byte on) framed for the mode: MBAP header with identifier `id` in TCP, CRC otherwise.
