@@ -1,24 +1,62 @@
 #include "panel/command_line.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include "common/version.h"
 
 namespace {
 constexpr int kUsageError = 2;
+
+// The options Qt 6 (QCoreApplication, QGuiApplication, QApplication and the
+// xcb platform) removes from the command line, named with one dash.
+constexpr std::array<std::string_view, 16> kToolkitOptionsWithValue = {"-platform",
+                                                                       "-platformpluginpath",
+                                                                       "-platformtheme",
+                                                                       "-plugin",
+                                                                       "-qwindowgeometry",
+                                                                       "-qwindowicon",
+                                                                       "-qwindowtitle",
+                                                                       "-geometry",
+                                                                       "-title",
+                                                                       "-icon",
+                                                                       "-session",
+                                                                       "-display",
+                                                                       "-name",
+                                                                       "-visual",
+                                                                       "-style",
+                                                                       "-stylesheet"};
+constexpr std::array<std::string_view, 7> kToolkitFlags = {"-reverse", "-widgetcount", "-testability", "-dograb",
+                                                           "-nograb",  "-qdevel",      "-qdebug"};
+// Options whose value is joined to them: -style=NAME.
+constexpr std::array<std::string_view, 3> kToolkitOptionsWithJoinedValue = {
+    "-style=", "-stylesheet=", "-qmljsdebugger="};
+
+template <std::size_t N>
+bool Contains(const std::array<std::string_view, N>& names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
 }  // namespace
 
 std::string CommandLineUsage() {
-  return "Usage: VeskTarvelo [--help | --version]\n"
+  return "Usage: vesktarvelo [-h | --help | -V | --version]\n"
          "Modbus master test tool: sends Modbus TCP, RTU and RTU-over-TCP requests\n"
          "and shows the answers. Without options it opens its window.\n"
          "\n"
-         "  --help     show this help and exit\n"
-         "  --version  show the version and exit\n";
+         "  -h, --help     show this help and exit\n"
+         "  -V, --version  show the version and exit\n"
+         "\n"
+         "The options of the Qt toolkit, such as -platform NAME or -style NAME,\n"
+         "are accepted as well.\n";
 }
 
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
+  const auto isHelp = [](const std::string& a) { return a == "--help" || a == "-h"; };
+  const auto isVersion = [](const std::string& a) { return a == "--version" || a == "-V"; };
   CommandLineResult result;
   for (const std::string& arg : args) {
-    if (arg != "--help" && arg != "--version") {
+    if (!isHelp(arg) && !isVersion(arg)) {
       result.start = false;
       result.exitCode = kUsageError;
       result.err = "VeskTarvelo: unknown argument '" + arg + "'\n" + CommandLineUsage();
@@ -28,6 +66,26 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
   if (args.empty()) return result;
   result.start = false;
   result.exitCode = 0;
-  result.out = args.front() == "--help" ? CommandLineUsage() : "VeskTarvelo " VESKTARVELO_VERSION_TEXT "\n";
+  result.out = isHelp(args.front()) ? CommandLineUsage() : "VeskTarvelo " VESKTARVELO_VERSION_TEXT "\n";
   return result;
+}
+
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& args) {
+  std::vector<std::string> left;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view name = args[i];
+    // The toolkit reads --platform as -platform.
+    if (name.size() > 2 && name.substr(0, 2) == "--") name.remove_prefix(1);
+    if (Contains(kToolkitOptionsWithValue, name) && i + 1 < args.size()) {
+      ++i;  // its value too
+      continue;
+    }
+    const auto joined = [&](std::string_view prefix) { return name.starts_with(prefix); };
+    if (Contains(kToolkitFlags, name) ||
+        std::any_of(kToolkitOptionsWithJoinedValue.begin(), kToolkitOptionsWithJoinedValue.end(), joined)) {
+      continue;
+    }
+    left.push_back(args[i]);
+  }
+  return left;
 }

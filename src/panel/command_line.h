@@ -13,12 +13,21 @@ struct CommandLineResult {
 // The usage text, ending with a line feed.
 std::string CommandLineUsage();
 
-// `args`: the arguments after the program name (argv[1] ...), as the toolkit
-// left them.
+// `args`: the arguments after the program name (argv[1] ...), without the
+// toolkit's own options (see WithoutToolkitOptions).
 //   no argument        start
-//   --help             usage on standard output, exit 0
-//   --version          "VeskTarvelo <major.minor.patch>\n" on standard output, exit 0
+//   --help, -h         usage on standard output, exit 0
+//   --version, -V      "VeskTarvelo <major.minor.patch>\n" on standard output, exit 0
 //   anything else      "VeskTarvelo: unknown argument '<arg>'\n" and the usage on
 //                      standard error, exit 2
 // An unknown argument anywhere wins; otherwise the first argument decides.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);
+
+// `args` without the options the window toolkit takes for itself when the
+// application object is made (-platform NAME, -style NAME or -style=NAME,
+// -reverse, -display NAME, ..., each also with two dashes), so that the
+// command line can be decided before that object exists: without a display,
+// help, the version and a usage error still work. An option that needs a
+// value but comes last stays in the list (the toolkit leaves it too), and is
+// then refused as unknown.
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& args);

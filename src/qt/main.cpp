@@ -1,6 +1,5 @@
 // VeskTarvelo: the panel model on the real platform, shown in its window.
 #include <QApplication>
-#include <QStringList>
 #include <QStyleFactory>
 #include <cstdio>
 #include <string>
@@ -12,16 +11,20 @@
 #include "qt/window/beep_gate.h"
 #include "qt/window/gui_platform.h"
 
-int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
+namespace {
+// The id the desktop entry, the AppStream metadata and the icon are named
+// by; desktops match the running window to its entry through it.
+constexpr const char* kDesktopId = "example.vesktarvelo.VeskTarvelo";
+}  // namespace
 
-  // The arguments the toolkit left (it takes its own, such as -style) decide
-  // whether the window opens at all; help, the version and a usage error are
-  // printed before anything else is made.
-  std::vector<std::string> args;
-  const QStringList arguments = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments.at(i).toStdString());
-  const CommandLineResult command = ParseCommandLine(args);
+int main(int argc, char* argv[]) {
+  // The command line is decided before the application object is made: that
+  // object needs a display, and help, the version and a usage error must
+  // work without one (over ssh, in a build, for a manual generator). The
+  // toolkit's own options (-platform, -style, ...) are set aside here and
+  // taken by the application object below.
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const CommandLineResult command = ParseCommandLine(WithoutToolkitOptions(args));
   if (!command.start) {
     std::fputs(command.out.c_str(), stdout);
     std::fputs(command.err.c_str(), stderr);
@@ -29,6 +32,14 @@ int main(int argc, char* argv[]) {
     std::fflush(stderr);
     return command.exitCode;
   }
+
+  // The window class (StartupWMClass) is the application name; set, it stays
+  // "VeskTarvelo" whether the program is started as VeskTarvelo or through
+  // the lower-case vesktarvelo link. The settings file is named for the
+  // executable itself (the link resolves to it), so it does not move.
+  QCoreApplication::setApplicationName(QStringLiteral("VeskTarvelo"));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+  QApplication app(argc, argv);
 
   // The panel places its fields at fixed positions; Fusion's metrics fit
   // them on every desktop.
