@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
 # Makes the Debian package of a build folder, unpacks it into a clean folder
-# and checks what it installs: the program, its desktop entry and its icon,
-# the control fields, and that the installed program runs and knows its
-# version.
+# and checks what it installs: the program and its lower-case command, the
+# manual pages, the desktop entry, the AppStream metadata, the icon, the
+# copyright file and the changelog; the control fields; the hardening of the
+# program; lintian (pedantic), appstreamcli and desktop-file-validate, none of
+# which may report an error or a warning; and that the installed program runs
+# and reads its settings where earlier versions kept them.
 #
-#   package_test.sh <build folder> <cpack> <version>
+#   package_test.sh <build folder> <cpack> <version> [<build type>]
 set -euo pipefail
 
 BUILD=$1
 CPACK=$2
 VERSION=$3
+BUILD_TYPE=${4:-}
+ID=example.vesktarvelo.VeskTarvelo
+SOURCE=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
 
+for tool in dpkg-deb dpkg-shlibdeps dpkg-parsechangelog lintian appstreamcli desktop-file-validate readelf strace; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (bash scripts/install-deps.sh test installs it)"
+done
+
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vesk-package-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
-# The package, made into the temporary folder (cpack stages its files there too).
+# ---- the package, made into the temporary folder (cpack stages its files there too)
 if ! "$CPACK" --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/out" >"$WORK/cpack.log" 2>&1; then
   cat "$WORK/cpack.log" >&2
   fail "cpack failed"
@@ -30,48 +40,178 @@ debs=("$WORK"/out/*.deb)
 DEB=${debs[0]}
 echo "package: $(basename "$DEB")"
 
-# Control fields; Depends comes from dpkg-shlibdeps, so it names Qt's libraries.
-[[ $(dpkg-deb -f "$DEB" Package) == vesktarvelo ]] || fail "Package is $(dpkg-deb -f "$DEB" Package)"
-[[ $(dpkg-deb -f "$DEB" Version) == "$VERSION" ]] || fail "Version is $(dpkg-deb -f "$DEB" Version), not $VERSION"
-[[ $(dpkg-deb -f "$DEB" Maintainer) == "VeskTarvelo developers" ]] || fail "Maintainer is $(dpkg-deb -f "$DEB" Maintainer)"
-DEPENDS=$(dpkg-deb -f "$DEB" Depends)
+# ---- control fields; Depends comes from dpkg-shlibdeps, so it names Qt's libraries
+field() { dpkg-deb -f "$DEB" "$1"; }
+expect_field() {  # name value
+  [[ $(field "$1") == "$2" ]] || fail "$1 is \"$(field "$1")\", not \"$2\""
+}
+expect_field Package vesktarvelo
+expect_field Version "$VERSION"
+expect_field Maintainer "VeskTarvelo developers <maintainers@vesktarvelo.example>"
+expect_field Section electronics
+expect_field Priority optional
+expect_field Homepage "https://vesktarvelo.example/"
+DEPENDS=$(field Depends)
 echo "depends: $DEPENDS"
 for lib in libqt6widgets6 libqt6serialport6 libqt6network6 libc6 qt6-qpa-plugins; do
   [[ $DEPENDS == *"$lib"* ]] || fail "Depends lacks $lib"
 done
+# The synopsis, then the extended description: packaging/description.txt
+# character for character, in the control file's form (a leading space, an
+# empty line written " .").
+DESCRIPTION=$(field Description)
+EXPECTED=$(printf 'Modbus master test tool\n'; sed 's/^$/./; s/^/ /' "$SOURCE/packaging/description.txt")
+[[ $DESCRIPTION == "$EXPECTED" ]] || fail "the description is
+$DESCRIPTION
+instead of
+$EXPECTED"
 
-# The files, unpacked into a clean folder.
+# ---- the files, unpacked into a clean folder
 ROOT=$WORK/root
 mkdir "$ROOT"
 dpkg -x "$DEB" "$ROOT"
 BIN=$ROOT/usr/bin/VeskTarvelo
-DESKTOP=$ROOT/usr/share/applications/vesktarvelo.desktop
-ICON=$ROOT/usr/share/icons/hicolor/scalable/apps/vesktarvelo.svg
-[[ -f $BIN && -x $BIN ]] || fail "no executable usr/bin/VeskTarvelo"
-[[ -f $DESKTOP ]] || fail "no usr/share/applications/vesktarvelo.desktop"
-[[ -f $ICON ]] || fail "no usr/share/icons/hicolor/scalable/apps/vesktarvelo.svg"
-for line in "Name=VeskTarvelo" "Comment=Modbus master test tool" "Exec=VeskTarvelo" "Icon=vesktarvelo" \
-  "Categories=Development;Engineering;"; do
-  grep -qxF "$line" "$DESKTOP" || fail "the desktop entry lacks $line"
+LINK=$ROOT/usr/bin/vesktarvelo
+MAN=$ROOT/usr/share/man/man1
+DOC=$ROOT/usr/share/doc/vesktarvelo
+DESKTOP=$ROOT/usr/share/applications/$ID.desktop
+METAINFO=$ROOT/usr/share/metainfo/$ID.metainfo.xml
+ICON=$ROOT/usr/share/icons/hicolor/scalable/apps/$ID.svg
+[[ -f $BIN && ! -L $BIN && -x $BIN ]] || fail "no executable file usr/bin/VeskTarvelo"
+# The settings file is named for the executable the process runs
+# (VeskTarvelo.conf): the lower-case command must be a link to that file,
+# not a copy or a renamed program, or the settings would move.
+[[ -L $LINK && $(readlink "$LINK") == VeskTarvelo ]] || fail "usr/bin/vesktarvelo is not a link to VeskTarvelo"
+[[ -f $MAN/vesktarvelo.1.gz ]] || fail "no usr/share/man/man1/vesktarvelo.1.gz"
+[[ -L $MAN/VeskTarvelo.1.gz && $(readlink "$MAN/VeskTarvelo.1.gz") == vesktarvelo.1.gz ]] ||
+  fail "usr/share/man/man1/VeskTarvelo.1.gz is not a link to vesktarvelo.1.gz"
+for f in "$DESKTOP" "$METAINFO" "$ICON" "$DOC/copyright" "$DOC/changelog.gz"; do
+  [[ -f $f ]] || fail "no ${f#"$ROOT"/}"
 done
+[[ ! -e $ROOT/usr/share/applications/vesktarvelo.desktop ]] || fail "the old desktop entry is still installed"
 grep -q "<svg" "$ICON" || fail "the icon is no SVG"
 
-# The installed program runs, with settings in a temporary home: --version
-# prints the version and exits 0 (the application object is made first, so it
-# needs a display). The display number search starts away from 99, where the
-# window tests that may run at the same time start theirs.
-HOME_DIR=$WORK/home
-mkdir -p "$HOME_DIR/.config" "$HOME_DIR/runtime"
-chmod 700 "$HOME_DIR/runtime"
+# Compressed files: gzip -9 without a name or a time stamp (bytes 3 to 8 are
+# the flags and the time, byte 9 says "best compression"), so that two builds
+# of the same sources give the same package.
+for gz in "$MAN/vesktarvelo.1.gz" "$DOC/changelog.gz"; do
+  header=$(od -An -tx1 -N9 "$gz" | tr -d ' \n')
+  [[ $header == 1f8b08000000000002 ]] || fail "${gz#"$ROOT"/} is not compressed with gzip -9n (header $header)"
+done
+
+# The manual page names the version and documents every option.
+PAGE=$(zcat "$MAN/vesktarvelo.1.gz")
+grep -q "^\.TH VESKTARVELO 1 .*\"VeskTarvelo $VERSION\"" <<<"$PAGE" || fail "the manual page's title does not name $VERSION"
+for option in '\-h' '\-\-help' '\-V' '\-\-version' 'EXIT STATUS' 'VeskTarvelo.conf'; do
+  grep -qF -- "$option" <<<"$PAGE" || fail "the manual page lacks $option"
+done
+
+# The copyright file in the machine-readable format, with the licence text.
+grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$DOC/copyright" ||
+  fail "the copyright file is not machine-readable"
+grep -qx "Copyright: 2026 VeskTarvelo developers" "$DOC/copyright" || fail "the copyright file lacks the holder"
+grep -qx "License: Expat" "$DOC/copyright" || fail "the copyright file does not name the licence"
+
+# The changelog's and the metadata's latest release are this version.
+zcat "$DOC/changelog.gz" >"$WORK/changelog"
+[[ $(dpkg-parsechangelog -l "$WORK/changelog" -S Version) == "$VERSION" ]] ||
+  fail "the changelog's latest entry is $(dpkg-parsechangelog -l "$WORK/changelog" -S Version), not $VERSION"
+[[ $(dpkg-parsechangelog -l "$WORK/changelog" -S Maintainer) == "$(field Maintainer)" ]] ||
+  fail "the changelog's latest entry is not signed by the maintainer"
+RELEASE=$(grep -o '<release version="[^"]*"' "$METAINFO" | head -1)
+[[ $RELEASE == "<release version=\"$VERSION\"" ]] || fail "the metadata's latest release is $RELEASE"
+
+# The desktop entry starts the lower-case command and matches the window.
+for line in "Name=VeskTarvelo" "GenericName=Modbus Master Test Tool" "Exec=vesktarvelo" "Icon=$ID" \
+  "StartupWMClass=VeskTarvelo" "Categories=Development;Engineering;"; do
+  grep -qxF "$line" "$DESKTOP" || fail "the desktop entry lacks $line"
+done
+grep -q "^Keywords=.*Modbus;" "$DESKTOP" || fail "the desktop entry has no keywords"
+grep -qF "<id>$ID</id>" "$METAINFO" || fail "the metadata's id is not $ID"
+grep -qF "<launchable type=\"desktop-id\">$ID.desktop</launchable>" "$METAINFO" || fail "the metadata does not launch $ID.desktop"
+grep -q "<screenshot type=\"default\">" "$METAINFO" || fail "the metadata has no screenshot"
+
+# ---- hardening, read from the program itself (read whole: grep -q would
+# end the pipe early and fail it)
+HEADER=$(readelf -h "$BIN")
+SEGMENTS=$(readelf -lW "$BIN")
+DYNAMIC=$(readelf -dW "$BIN")
+SYMBOLS=$(readelf --dyn-syms -W "$BIN")
+grep -q "Type:.*DYN" <<<"$HEADER" || fail "the program is not position-independent"
+grep -q GNU_RELRO <<<"$SEGMENTS" || fail "the program has no read-only relocations"
+grep -Eq "FLAGS.*(BIND_NOW| NOW)" <<<"$DYNAMIC" || fail "the program's relocations are not bound at start-up"
+grep -q "__stack_chk_fail" <<<"$SYMBOLS" || fail "the program is built without the stack protector"
+# Fortification needs an optimising build (a Debug build leaves it out).
+if [[ -n $BUILD_TYPE && $BUILD_TYPE != Debug ]]; then
+  grep -Eq "__[a-z_]+_chk@" <<<"$SYMBOLS" || fail "the program uses no fortified functions"
+fi
+
+# ---- the distribution's checkers: no error, no warning
+# lintian: information and pedantic tags are shown, not failed on.
 set +e
-HOME=$HOME_DIR XDG_CONFIG_HOME=$HOME_DIR/.config XDG_RUNTIME_DIR=$HOME_DIR/runtime \
-  xvfb-run -a -n $((200 + $$ % 500)) timeout 20 "$BIN" --version >"$WORK/run.out" 2>"$WORK/run.err"
+lintian --pedantic --display-info --fail-on error,warning "$DEB" >"$WORK/lintian.out" 2>"$WORK/lintian.err"
 rc=$?
 set -e
-if ((rc != 0)); then
-  cat "$WORK/run.out" "$WORK/run.err" >&2
-  fail "the installed program ended with code $rc on --version"
+echo "lintian --pedantic:"
+sed 's/^/  /' "$WORK/lintian.out"
+if ((rc != 0)) || grep -q '^[EW]: ' "$WORK/lintian.out"; then
+  cat "$WORK/lintian.err" >&2
+  fail "lintian reports errors or warnings (status $rc)"
 fi
-[[ $(cat "$WORK/run.out") == "VeskTarvelo $VERSION" ]] || fail "--version printed \"$(cat "$WORK/run.out")\""
+# appstreamcli: pedantic, without the network (the screenshot's address is a
+# placeholder).
+set +e
+appstreamcli validate --no-net --pedantic --no-color "$METAINFO" >"$WORK/appstream.out" 2>&1
+rc=$?
+set -e
+echo "appstreamcli validate --pedantic:"
+sed 's/^/  /' "$WORK/appstream.out"
+if ((rc != 0)) || grep -q '^[EW]: ' "$WORK/appstream.out"; then
+  fail "appstreamcli reports errors or warnings (status $rc)"
+fi
+set +e
+desktop-file-validate "$DESKTOP" >"$WORK/desktop.out" 2>&1
+rc=$?
+set -e
+echo "desktop-file-validate:"
+sed 's/^/  /' "$WORK/desktop.out"
+if ((rc != 0)) || grep -Eq 'error:|warning:' "$WORK/desktop.out"; then
+  fail "desktop-file-validate reports errors or warnings (status $rc)"
+fi
+
+# ---- the installed program
+# Through the lower-case command, with no environment at all: no display.
+set +e
+env -i "$LINK" --version >"$WORK/run.out" 2>"$WORK/run.err"
+rc=$?
+set -e
+((rc == 0)) || fail "the installed vesktarvelo --version ended with status $rc: $(cat "$WORK/run.err")"
+[[ $(cat "$WORK/run.out") == "VeskTarvelo $VERSION" && ! -s $WORK/run.err ]] ||
+  fail "--version printed \"$(cat "$WORK/run.out")\" and \"$(cat "$WORK/run.err")\""
 echo "installed program: $(cat "$WORK/run.out")"
+
+# Started through the link, the window (on the offscreen platform) reads its
+# settings from VeskTarvelo/VeskTarvelo.conf, the file earlier versions wrote,
+# and looks for no other. It is stopped after a few seconds; strace records
+# the files it touched.
+HOME_DIR=$WORK/home
+mkdir -p "$HOME_DIR/.config/VeskTarvelo" "$HOME_DIR/runtime"
+chmod 700 "$HOME_DIR/runtime"
+printf '[main]\nhost=127.0.0.1\n' >"$HOME_DIR/.config/VeskTarvelo/VeskTarvelo.conf"
+set +e
+env -i HOME="$HOME_DIR" XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_RUNTIME_DIR="$HOME_DIR/runtime" \
+  QT_QPA_PLATFORM=offscreen "$(command -v strace)" -f -qq -e trace=%file -o "$WORK/strace.out" \
+  "$(command -v timeout)" -s TERM -k 2 8 "$LINK" >"$WORK/window.out" 2>&1
+rc=$?
+set -e
+# Stopped by the time-out (124) is the expected end: the window was open.
+if ((rc != 124)); then
+  cat "$WORK/window.out" >&2
+  fail "the installed program ended by itself (status $rc) instead of showing its window"
+fi
+grep -q "/\.config/VeskTarvelo/VeskTarvelo\.conf\", O_RDONLY" "$WORK/strace.out" ||
+  fail "the program started as vesktarvelo did not read .config/VeskTarvelo/VeskTarvelo.conf"
+OTHERS=$(grep -o '/\.config/VeskTarvelo/[^"]*\.conf"' "$WORK/strace.out" | grep -v '/VeskTarvelo\.conf"$' | sort -u || true)
+[[ -z $OTHERS ]] || fail "the program started as vesktarvelo looked for its settings elsewhere: $OTHERS"
+echo "settings read from .config/VeskTarvelo/VeskTarvelo.conf"
 echo "PASS"
