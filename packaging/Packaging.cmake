@@ -29,7 +29,7 @@ find_program(VESK_GZIP gzip REQUIRED)
 # Debian builds packages with the flags dpkg-buildflags gives (with every
 # hardening feature: stack protector, fortified functions, read-only
 # relocations bound at start-up; PIE is the compiler's default and is asked
-# for below as well). They are applied to each packaged program and to the
+# for below as well for the programs). They are applied to each packaged program and to the
 # project's libraries linked into it. The build type keeps the optimisation
 # level and the debug information; fortification needs an optimising build
 # and is left out of a Debug one (glibc would warn, and warnings are errors
@@ -81,9 +81,13 @@ function(vesk_apply_distribution_flags target)
   if(_type STREQUAL "INTERFACE_LIBRARY")
     return()
   endif()
-  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_compile_options(${target} PRIVATE ${VESK_DIST_COMPILE_FLAGS})
   if(_type STREQUAL "EXECUTABLE")
+    # -fPIE and -pie. Not on the libraries: there the property would mean
+    # -fPIC, slower code (every global function interposable) for nothing;
+    # they are compiled as PIE by Debian's compiler, or by -fPIE in the
+    # flags above where a compiler does not default to it.
+    set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
     target_link_options(${target} PRIVATE ${VESK_DIST_LINK_FLAGS})
   endif()
   get_target_property(_libs ${target} LINK_LIBRARIES)
