@@ -29,8 +29,9 @@ find_program(VESK_GZIP gzip REQUIRED)
 # Debian builds packages with the flags dpkg-buildflags gives (with every
 # hardening feature: stack protector, fortified functions, read-only
 # relocations bound at start-up; PIE is the compiler's default and is asked
-# for below as well for the programs). They are applied to each packaged program and to the
-# project's libraries linked into it. The build type keeps the optimisation
+# for below as well for the programs). They are applied to each packaged
+# program and to the project's libraries linked into it (the benchmarks,
+# which link the same libraries, measure the code that ships). The build type keeps the optimisation
 # level and the debug information; fortification needs an optimising build
 # and is left out of a Debug one (glibc would warn, and warnings are errors
 # there), as is the source path mapping, so that a debugger finds the sources.
@@ -106,7 +107,7 @@ function(vesk_apply_distribution_flags target)
 endfunction()
 
 # ---- the programs and their manual pages ---------------------------------------
-# vesk_package_program(<target> COMMAND <name> [LINK <name>])
+# vesk_package_program(<target> COMMAND <name>)
 # Installs <target> into bin; its manual page is packaging/man/<COMMAND>.1
 # (@PROJECT_VERSION@ in it is replaced), installed compressed as
 # man1/<COMMAND>.1.gz. When the executable's file name is not <COMMAND>, the
