@@ -1,14 +1,17 @@
 #include "qt/window/MainWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <algorithm>
 
 #include "qt/window/beep_gate.h"
@@ -16,39 +19,29 @@
 #include "qt/window/input_guards.h"
 #include "qt/window/log_save_dialog.h"
 #include "qt/window/request_preview.h"
+#include "qt/window/response_grid.h"
 #include "qt/window/stats_bar.h"
 #include "qt/window/value_inspector.h"
 #include "qt/window/widget_factory.h"
 #include "qt/window/widgets.h"
+#include "qt/window/window_layout.h"
 #include "qt/window/window_look.h"
+#include "qt/window/window_menus.h"
+#include "qt/window/window_state.h"
 
 namespace qt {
 namespace {
 
-// The operator aids have fixed places too, in twips. The request preview sits
-// in the request group, left of the poll interval's caption. The aids column
-// lies right of the panel, its inspector level with the response view and its
-// save button level with the log's bottom row; the status bar spans the
-// window under the panel and the column.
-constexpr int kPreviewLeft = 0;
-constexpr int kPreviewTop = 106 * 15;
-constexpr int kPreviewWidth = 280 * 15;
-constexpr int kPreviewHeight = 26 * 15;
-constexpr int kColumnGap = 4 * 15;  // the panel keeps 8 more on its right
-constexpr int kColumnWidth = 350 * 15;
-constexpr int kColumnMargin = 8 * 15;
-constexpr int kSaveLogWidth = 100 * 15;
-constexpr int kStatusHeight = 26 * 15;
-
-// The window's inner size for a panel of the given size: the panel, the aids
-// column on its right and the status bar below.
-QSize WindowSizeFor(const Field& form) {
-  return {Px(form.Width() + kColumnGap + kColumnWidth + kColumnMargin), Px(form.Height() + kStatusHeight)};
-}
+// The size a first start opens with (within the screen's room).
+constexpr QSize kFirstSize(1280, 760);
+// The inspector's width at a first start: enough for its three columns, and
+// not more than a fraction of a small window.
+constexpr int kInspectorWidth = 330;
+constexpr double kInspectorShare = 0.28;
 
 }  // namespace
 
-MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(panel) {
+MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QMainWindow(parent), panel_(panel) {
   setWindowIcon(QIcon(LogoWidget::RenderMark(64)));
   binding_ = new FieldBinding(panel_, this);
   // A paste into a filtered field beeps once, however many characters the
@@ -64,23 +57,26 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QWidget(parent), panel
     if (inspector_ != nullptr) inspector_->SetReadable(enabled);
   };
 
-  // Decoration: a rule between the connection bar and the request and
-  // response areas, under every field in the drawing order.
-  auto* rule = new QFrame(this);
-  rule->setFrameShape(QFrame::HLine);
-  rule->setFrameShadow(QFrame::Sunken);
-  rule->setGeometry(8, Px(panel_.Label10.Top()) - 6, WindowSizeFor(panel_).width() - 16, 2);
-
   BuildFieldWidgets(*binding_, *guards_, this);
-  binding_->Attach();
-  // The model's placement rules put these groups over other fields.
-  WidgetOf(panel_.pctHEX)->raise();
-  WidgetOf(panel_.pctAuto)->raise();
+  // The buttons' tool tips name the keys that do the same.
+  binding_->BindingOf(WidgetOf(panel_.cmdSend))->toolTipKey = QKeySequence(Qt::Key_Enter);
+  binding_->BindingOf(WidgetOf(panel_.cmdAuto1))->toolTipKey = QKeySequence(Qt::Key_F5);
+  binding_->BindingOf(WidgetOf(panel_.cmdAuto0))->toolTipKey = QKeySequence(Qt::Key_F5);
   BuildAids();
+  // The widgets show the model's state before they are laid out, so that the
+  // lists are as wide as their items.
+  binding_->Attach();
+  const WindowPanes panes = ArrangeWindow(*binding_, this, preview_, inspector_, saveLog_);
+  columns_ = panes.columns;
+  rows_ = panes.rows;
+  BuildMenuBar();
+  RestoreState();
   SetFieldTabOrder(*binding_);
   // The aids' buttons last; the preview and the inspector are read by eye.
   QWidget::setTabOrder(WidgetOf(panel_.txtLog), saveLog_);
   QWidget::setTabOrder(saveLog_, stats_->ResetButton());
+  RefreshPreview();
+  inspector_->Refresh();
 
   connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { RaiseQueryUnload(2); });
 }
@@ -97,14 +93,98 @@ QWidget* MainWindow::WidgetOf(const Field& field) const { return binding_->Widge
 
 void MainWindow::ApplyPending() { binding_->ApplyPending(); }
 
+void MainWindow::BuildAids() {
+  frmMain& p = panel_;
+  preview_ = new RequestPreview(WidgetOf(p.pctRequest));
+  inspector_ = new ValueInspector(p, static_cast<ResponseGrid*>(WidgetOf(p.txtResponse)), binding_->Updating(), this);
+  inspector_->setObjectName(QStringLiteral("inspectorPane"));
+
+  saveLog_ = new QPushButton(QStringLiteral("Save log\u2026"), this);
+  saveLog_->setObjectName(QStringLiteral("saveLog"));
+  saveLog_->setAutoDefault(false);
+  saveLog_->setToolTip(WithKey(QStringLiteral("Save the log as text or CSV"), QKeySequence::Save));
+  connect(saveLog_, &QPushButton::clicked, this, [this] { ChooseLogFile(); });
+
+  stats_ = new StatsBar(
+      p, [this] { ApplyPending(); }, this);
+  setStatusBar(stats_);
+}
+
+void MainWindow::BuildMenuBar() {
+  const WindowMenus m = BuildMenus(menuBar());
+  connect(m.saveLog, &QAction::triggered, this, [this] { ChooseLogFile(); });
+  connect(m.quit, &QAction::triggered, this, [this] { close(); });
+  connect(m.send, &QAction::triggered, this, [this] {
+    if (panel_.cmdSend.Enabled() && panel_.cmdSend.onClick) panel_.cmdSend.onClick();
+    ApplyPending();
+  });
+  connect(m.polling, &QAction::triggered, this, [this] { TogglePolling(); });
+  inspectorAction_ = m.inspector;
+  connect(m.inspector, &QAction::toggled, inspector_, &QWidget::setVisible);
+  connect(m.readme, &QAction::triggered, this, [this] {
+    if (panel_.Platform().desktop) panel_.Platform().desktop->OpenUrl(kReadmeUrl);
+  });
+  connect(m.about, &QAction::triggered, this, [this] { ShowAbout(); });
+}
+
+void MainWindow::TogglePolling() {
+  // As a press of the Auto button that shows.
+  Button& button = panel_.AutoPolling ? panel_.cmdAuto0 : panel_.cmdAuto1;
+  if (button.onMouseDown) button.onMouseDown();
+  ApplyPending();
+}
+
+void MainWindow::ShowAbout() {
+  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About VeskTarvelo"),
+                              AboutText(QString::fromStdString(frmMain::VersionText())), QMessageBox::Close, this);
+  box->setObjectName(QStringLiteral("aboutBox"));
+  box->setIconPixmap(LogoWidget::RenderMark(64));
+  box->setTextFormat(Qt::RichText);
+  box->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void MainWindow::RestoreState() {
+  WindowState s;
+  if (panel_.Platform().settings) s = WindowState::Read(*panel_.Platform().settings);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect room = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+  QSize size = s.size.isValid() ? s.size : kFirstSize;
+  resize(size.boundedTo(room.size()).expandedTo(minimumSizeHint()));
+  if (s.columns.size() == 2) {
+    columns_->setSizes(s.columns);
+  } else {
+    const int inspector = std::min(kInspectorWidth, static_cast<int>(width() * kInspectorShare));
+    columns_->setSizes({std::max(1, width() - inspector), inspector});
+  }
+  if (s.rows.size() == 2) {
+    rows_->setSizes(s.rows);
+  } else {
+    rows_->setSizes({60, 40});
+  }
+  inspectorAction_->setChecked(s.inspector);
+  inspector_->setVisible(s.inspector);
+  if (s.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::StoreState() {
+  if (!panel_.Platform().settings) return;
+  WindowState s;
+  s.maximized = isMaximized();
+  s.size = s.maximized ? normalGeometry().size() : size();
+  s.columns = columns_->sizes();
+  s.rows = rows_->sizes();
+  s.inspector = inspectorAction_->isChecked();
+  s.Write(*panel_.Platform().settings);
+}
+
 void MainWindow::PlaceWindow(const Field& f) {
-  // The panel's size with the aids around it is the window's inner size.
-  // A position of 0,0 means none was given: the window manager places the
-  // window.
-  setFixedSize(WindowSizeFor(f));
+  // The window opens where the panel's position says. A position of 0,0
+  // means none was given: the window manager places the window.
   const QPoint pos(Px(f.Left()), Px(f.Top()));
   if (f.Left() == 0 && f.Top() == 0) return;
-  if (QGuiApplication::screenAt(pos + QPoint(width() / 2, 10)) != nullptr) {
+  if (QGuiApplication::screenAt(pos + QPoint(std::min(width(), 200) / 2, 10)) != nullptr) {
     if (pos != this->pos()) move(pos);
   } else if (!isVisible()) {
     // A stored position off every screen (a monitor gone since): the window
@@ -118,7 +198,7 @@ void MainWindow::PlaceWindow(const Field& f) {
 }
 
 void MainWindow::moveEvent(QMoveEvent* e) {
-  QWidget::moveEvent(e);
+  QMainWindow::moveEvent(e);
   if (binding_->Updating() == 0 && isVisible()) PushPosition();
 }
 
@@ -138,47 +218,12 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 void MainWindow::RaiseQueryUnload(int16_t unloadMode) {
   if (unloaded_) return;
   unloaded_ = true;
+  // The window's own state first: the panel's settings end with the store
+  // made durable.
+  StoreState();
   int16_t cancel = 0;
   // Closing is never refused, whatever the handler leaves in Cancel.
   panel_.Form_QueryUnload(cancel, unloadMode);
-}
-
-void MainWindow::BuildAids() {
-  frmMain& p = panel_;
-  const int columnLeft = p.Width() + kColumnGap;
-
-  preview_ = new RequestPreview(WidgetOf(p.pctRequest));
-  preview_->setGeometry(Px(kPreviewLeft), Px(kPreviewTop), Px(kPreviewWidth), Px(kPreviewHeight));
-
-  // The inspector: its heading level with the response view's, its table
-  // level with the view.
-  inspector_ = new ValueInspector(p, static_cast<QPlainTextEdit*>(WidgetOf(p.txtResponse)), binding_->Updating(), this);
-  inspector_->setGeometry(Px(columnLeft), Px(p.lblResponse.Top()), Px(kColumnWidth),
-                          Px(p.pctResponseForm.Top() - p.lblResponse.Top()) + inspector_->TableHeight());
-
-  // Saving the log, at the foot of the column beside the log's bottom row.
-  saveLog_ = new QPushButton(QStringLiteral("Save log\u2026"), this);
-  saveLog_->setObjectName(QStringLiteral("saveLog"));
-  saveLog_->setAutoDefault(false);
-  saveLog_->setToolTip(QStringLiteral("Save the log as text or CSV"));
-  saveLog_->setGeometry(Px(columnLeft), Px(p.pctLog.Top() + p.pctLogo.Top()), Px(kSaveLogWidth),
-                        Px(p.pctLogo.Height()));
-  connect(saveLog_, &QPushButton::clicked, this, [this] { ChooseLogFile(); });
-
-  // The session statistics in the status bar, with their reset.
-  const int windowWidth = WindowSizeFor(p).width();
-  auto* rule = new QFrame(this);
-  rule->setFrameShape(QFrame::HLine);
-  rule->setFrameShadow(QFrame::Sunken);
-  rule->setGeometry(0, Px(p.Height()), windowWidth, 2);
-  stats_ = new StatsBar(
-      p, [this] { ApplyPending(); }, this);
-  stats_->setContentsMargins(Px(kColumnMargin) - 4, 0, Px(kColumnMargin) - 4, 0);
-  stats_->setGeometry(0, Px(p.Height()) + 2, windowWidth, Px(kStatusHeight) - 2);
-  stats_->ResetButton()->setFixedHeight(Px(kStatusHeight) - 6);
-
-  RefreshPreview();
-  inspector_->Refresh();
 }
 
 void MainWindow::RefreshPreview() {

@@ -1,32 +1,33 @@
 #pragma once
 // The program's window: a thin view of the panel model. Every field of the
-// panel has one widget, placed where the model puts it and showing what the
-// model holds; the operator's actions go to the model's handlers, and the
-// model's changes come back through the fields' observers. The window itself
-// decides nothing about the behaviour of the panel.
+// panel has one widget showing what the model holds; the operator's actions
+// go to the model's handlers, and the model's changes come back through the
+// fields' observers. The window itself decides nothing about the behaviour of
+// the panel.
 //
 // Beside the panel's fields the window shows the operator aids the panel
 // offers: the request preview (in the request area), the value inspector (a
-// column right of the panel, with the log's save button at its foot) and the
-// session statistics (a status bar under everything).
+// column of its own) and the session statistics (the status bar), and it has
+// menus with the keys of the common actions. Its layouts fit it to any size
+// from 1024 by 600 up; its size and splitters are remembered.
+#include <QMainWindow>
 #include <QString>
-#include <QWidget>
-#include <memory>
 
 #include "panel/frmMain.h"
 
 class QPushButton;
+class QSplitter;
 
 namespace qt {
 
-class BeepGate;
 class FieldBinding;
 class InputGuards;
 class RequestPreview;
 class StatsBar;
 class ValueInspector;
+struct WindowMenus;
 
-class MainWindow : public QWidget {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // Binds to a panel on which Form_Load has run. The panel must outlive the
@@ -56,8 +57,13 @@ class MainWindow : public QWidget {
  private:
   void PlaceWindow(const Field& form);
   void BuildAids();
+  void BuildMenuBar();
+  void RestoreState();
+  void StoreState();
   void RefreshPreview();
   void ChooseLogFile();
+  void TogglePolling();
+  void ShowAbout();
   void RaiseQueryUnload(int16_t unloadMode);
   void PushPosition();
 
@@ -70,6 +76,9 @@ class MainWindow : public QWidget {
   ValueInspector* inspector_ = nullptr;
   StatsBar* stats_ = nullptr;
   QPushButton* saveLog_ = nullptr;
+  QSplitter* columns_ = nullptr;
+  QSplitter* rows_ = nullptr;
+  QAction* inspectorAction_ = nullptr;
   QString logFolder_;  // where the save dialog opens
 };
 

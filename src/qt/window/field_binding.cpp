@@ -11,9 +11,11 @@
 #include <QTextCursor>
 #include <algorithm>
 
+#include "qt/window/response_grid.h"
 #include "qt/window/text_map.h"
 #include "qt/window/widgets.h"
 #include "qt/window/window_look.h"
+#include "qt/window/window_menus.h"
 
 namespace qt {
 
@@ -78,7 +80,7 @@ void FieldBinding::ApplyAll(Binding& b) {
     b.widget->setVisible(b.field->Visible());
   }
   ApplyForeColor(b);
-  b.widget->setToolTip(QString::fromStdString(b.field->ToolTipText()));
+  b.widget->setToolTip(WithKey(QString::fromStdString(b.field->ToolTipText()), b.toolTipKey));
   if (b.kind == Binding::Line) static_cast<QLineEdit*>(b.widget)->setReadOnly(static_cast<TextBox*>(b.field)->Locked());
   if (b.kind == Binding::Multi)
     SetPaneLocked(static_cast<QPlainTextEdit*>(b.widget), static_cast<TextBox*>(b.field)->Locked());
@@ -96,7 +98,7 @@ void FieldBinding::Apply(Binding& b, Prop p) {
       ApplyCaption(b);
       break;
     case Prop::Text:
-      if (b.kind == Binding::Multi)
+      if (b.kind == Binding::Multi || b.kind == Binding::Grid)
         Defer(b, true, false);
       else if (b.kind != Binding::Log)  // the log pane follows its changes instead
         ApplyText(b);
@@ -121,13 +123,13 @@ void FieldBinding::Apply(Binding& b, Prop p) {
       ApplyForeColor(b);
       break;
     case Prop::ToolTip:
-      b.widget->setToolTip(QString::fromStdString(b.field->ToolTipText()));
+      b.widget->setToolTip(WithKey(QString::fromStdString(b.field->ToolTipText()), b.toolTipKey));
       break;
     case Prop::Geometry:
       ApplyGeometry(b);
       break;
     case Prop::Selection:
-      if (b.kind == Binding::Multi)
+      if (b.kind == Binding::Multi || b.kind == Binding::Grid)
         Defer(b, false, true);
       else
         ApplySelection(b);
@@ -180,6 +182,10 @@ void FieldBinding::ApplyText(Binding& b) {
       if (b.field == &panel_.txtResponse && onResponseShown) onResponseShown();
       break;
     }
+    case Binding::Grid:
+      static_cast<ResponseGrid*>(b.widget)->ShowText(static_cast<TextBox*>(b.field)->Text(), panel_);
+      if (b.field == &panel_.txtResponse && onResponseShown) onResponseShown();
+      break;
     case Binding::List:
       SyncList(b);
       break;
@@ -231,6 +237,13 @@ void FieldBinding::ApplySelection(Binding& b) {
       w->setTextCursor(cur);
       break;
     }
+    case Binding::Grid: {
+      // The lines the model's selection touches.
+      auto* t = static_cast<TextBox*>(b.field);
+      const auto [first, last] = LinesTouched(t->Text(), t->SelStart(), t->SelLength());
+      static_cast<ResponseGrid*>(b.widget)->SelectLines(first, last);
+      break;
+    }
     case Binding::Log:
       ApplyLogSelection();
       break;
@@ -248,11 +261,7 @@ void FieldBinding::ApplyForeColor(Binding& b) {
 
 void FieldBinding::ApplyGeometry(Binding& b) {
   const Field& f = *b.field;
-  if (b.kind == Binding::Window) {
-    if (onWindowGeometry) onWindowGeometry(f);
-    return;
-  }
-  b.widget->setGeometry(Px(f.Left()), Px(f.Top()), Px(f.Width()), Px(f.Height()));
+  if (b.kind == Binding::Window && onWindowGeometry) onWindowGeometry(f);
 }
 
 void FieldBinding::SyncList(Binding& b) {
@@ -484,6 +493,15 @@ void FieldBinding::SyncTextToModel(Binding& b) {
 }
 
 void FieldBinding::PushSelection(Binding& b) {
+  if (b.kind == Binding::Grid) {
+    // The rows selected are whole lines of the view's text.
+    auto* t = static_cast<TextBox*>(b.field);
+    const auto lines = static_cast<ResponseGrid*>(b.widget)->SelectedLines();
+    const auto [start, end] = lines ? LineSpan(t->Text(), lines->first, lines->second) : std::pair{0, 0};
+    UpdateGuard g(updating_);
+    t->Select(start, end - start);
+    return;
+  }
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
   if (b.kind != Binding::Multi && b.kind != Binding::Log) return;
   const std::string& text = b.kind == Binding::Log ? logMirror_ : static_cast<TextBox*>(b.field)->Text();

@@ -8,6 +8,7 @@
 // so that a view built line by line is drawn once; the log pane follows the
 // model's changes (appended rows, rows taken off the top, recoloured bytes)
 // instead of its whole text.
+#include <QKeySequence>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -39,7 +40,7 @@ struct Binding {
   using ValidateHandler = void (frmMain::*)(bool&);
   using KeyDownHandler = void (frmMain::*)(int16_t, int16_t);
 
-  enum Kind { Window, Group, Label, List, Option, Line, Multi, Log, Button, Press, Image } kind;
+  enum Kind { Window, Group, Label, List, Option, Line, Multi, Grid, Log, Button, Press, Image } kind;
   Field* field;
   QWidget* widget;
   KeyPressHandler keyPress = nullptr;
@@ -47,6 +48,10 @@ struct Binding {
   KeyDownHandler keyDown = nullptr;
   // Ctrl+A/C/X/V belong to the model's clipboard handling, not the widget's.
   bool clipboardKeys = false;
+  // Enter sends the request (the fields the request is made of).
+  bool sendOnEnter = false;
+  // The key that does what the widget does, named after the model's tool tip.
+  QKeySequence toolTipKey;
   bool pendingText = false;
   bool pendingSelection = false;
 };
@@ -89,7 +94,8 @@ class FieldBinding : public QObject {
   // is greyed or enabled.
   std::function<void()> onResponseShown;
   std::function<void(bool)> onResponseEnabled;
-  // Places the window as the panel's own geometry says.
+  // Places the window where the panel's position says (the fields' own
+  // positions are not used: the window's layouts place them).
   std::function<void(const Field&)> onWindowGeometry;
 
  private:

@@ -48,6 +48,22 @@ int16_t KeyCodeOfChar(char32_t c) { return static_cast<int16_t>(c > 0x7FFF ? 0x7
 
 bool IsClipboardKey(int key) { return key == Qt::Key_A || key == Qt::Key_C || key == Qt::Key_X || key == Qt::Key_V; }
 
+// The editing keys a text widget handles on its own (select all, undo, redo,
+// deleting words and lines). They type no character, so a field's key filter
+// never sees them; copy, cut and paste do go through it.
+bool IsEditingKey(const QKeyEvent* e) {
+  for (const QKeySequence::StandardKey k :
+       {QKeySequence::SelectAll, QKeySequence::Undo, QKeySequence::Redo, QKeySequence::DeleteEndOfLine,
+        QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord, QKeySequence::DeleteCompleteLine})
+    if (e->matches(k)) return true;
+  return false;
+}
+
+bool IsEnter(const QKeyEvent* e) {
+  const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+  return (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
+}
+
 }  // namespace
 
 InputGuards::InputGuards(FieldBinding& binding, QWidget* window, std::shared_ptr<BeepGate> gate)
@@ -99,6 +115,10 @@ bool InputGuards::eventFilter(QObject* watched, QEvent* e) {
 }
 
 bool InputGuards::OnKeyPress(Binding& b, QKeyEvent* e) {
+  if (b.sendOnEnter && IsEnter(e)) {
+    SendFrom(b);
+    return true;
+  }
   if (b.keyDown != nullptr) {
     const int key = e->key();
     if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
@@ -113,7 +133,7 @@ bool InputGuards::OnKeyPress(Binding& b, QKeyEvent* e) {
       if (b.clipboardKeys && (mods & Qt::ControlModifier) && IsClipboardKey(key)) return true;
     }
   }
-  if (b.keyPress == nullptr) return false;
+  if (b.keyPress == nullptr || IsEditingKey(e)) return false;
 
   const int code = KeyAsciiOf(e);
   if (code < 0) {
@@ -140,6 +160,21 @@ bool InputGuards::OnKeyPress(Binding& b, QKeyEvent* e) {
     return true;
   }
   return false;  // the widget types the character (or copies, cuts, erases)
+}
+
+void InputGuards::SendFrom(Binding& b) {
+  frmMain& panel = binding_.Panel();
+  // The field's value is checked first, as when the operator leaves it for
+  // the Send button: a refused value (with its beep) sends nothing.
+  if (b.validate != nullptr) {
+    bool cancel = false;
+    (panel.*b.validate)(cancel);
+    binding_.ApplyPending();
+    if (cancel) return;
+  }
+  if (!panel.cmdSend.Enabled() || !panel.cmdSend.onClick) return;
+  panel.cmdSend.onClick();
+  binding_.ApplyPending();
 }
 
 void InputGuards::OnFocusOut(Binding& b, QFocusEvent* e) {

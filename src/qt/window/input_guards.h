@@ -5,6 +5,8 @@
 // by character with one beep for the lot, and a field whose value check
 // refuses the value keeps the focus (the click that tried to take it is
 // swallowed). The text panes' clipboard keys go to the model's handling.
+// The usual editing keys (select all, undo, ...) stay the widget's; Enter in
+// a field of the request sends it.
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -40,6 +42,7 @@ class InputGuards : public QObject {
 
  private:
   bool OnKeyPress(Binding& b, QKeyEvent* e);
+  void SendFrom(Binding& b);
   void OnFocusOut(Binding& b, QFocusEvent* e);
   void InsertTyped(Binding& b, const QString& text);
   void PasteFiltered(Binding& b, const QString& text);

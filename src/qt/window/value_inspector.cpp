@@ -4,26 +4,22 @@
 #include <QBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTableWidget>
-#include <QTextBlock>
 
 #include "presentation/formats.h"
+#include "qt/window/response_grid.h"
 #include "qt/window/window_look.h"
 
 namespace qt {
 namespace {
 
-// In twips, as the panel's design: the heading row, the table's header and
-// each of its rows, and the gap between the heading and the table.
-constexpr int kHeadingHeight = 16 * 15;
-constexpr int kHeadingGap = 2 * 15;
-constexpr int kHeaderHeight = 20 * 15;
-constexpr int kRowHeight = 18 * 15;
+// The rows the table shows at least; more scroll.
+constexpr int kMinRowsShown = 4;
 
 }  // namespace
 
-ValueInspector::ValueInspector(frmMain& panel, QPlainTextEdit* responseView, const int& updating, QWidget* parent)
+ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const int& updating, QWidget* parent)
     : QWidget(parent), panel_(panel), view_(responseView) {
   auto* heading = new QLabel(QStringLiteral("INSPECTOR"), this);
   heading->setObjectName(QStringLiteral("inspectorHeading"));
@@ -41,8 +37,10 @@ ValueInspector::ValueInspector(frmMain& panel, QPlainTextEdit* responseView, con
   table_->setHorizontalHeaderLabels({QStringLiteral("Format"), QStringLiteral("Bytes"), QStringLiteral("Value")});
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  table_->verticalHeader()->setDefaultSectionSize(Px(kRowHeight));
-  table_->horizontalHeader()->setFixedHeight(Px(kHeaderHeight));
+  table_->setFont(FixedFont(kResponsePt));
+  const int rowHeight = table_->fontMetrics().height() + 4;
+  table_->verticalHeader()->setDefaultSectionSize(rowHeight);
+  table_->horizontalHeader()->setFixedHeight(fontMetrics().height() + 6);
   table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   table_->horizontalHeader()->setSectionsClickable(false);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -50,8 +48,7 @@ ValueInspector::ValueInspector(frmMain& panel, QPlainTextEdit* responseView, con
   table_->setFocusPolicy(Qt::NoFocus);
   table_->setWordWrap(false);  // a long value is cut at its end, never broken
   table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  table_->setFont(FixedFont(kResponsePt));
+  table_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   table_->horizontalHeader()->setFont(font());
   {
     const QFontMetrics fm(table_->font());
@@ -66,7 +63,11 @@ ValueInspector::ValueInspector(frmMain& panel, QPlainTextEdit* responseView, con
     table_->setItem(r, 1, new QTableWidgetItem);
     table_->setItem(r, 2, new QTableWidgetItem);
   }
-  table_->setFixedHeight(TableHeight());
+  {
+    const int chrome = table_->horizontalHeader()->height() + 2 * table_->frameWidth();
+    table_->setMinimumHeight(chrome + kMinRowsShown * rowHeight);
+    table_->setMaximumHeight(chrome + table_->rowCount() * rowHeight);
+  }
 
   auto* headingRow = new QHBoxLayout;
   headingRow->setContentsMargins(0, 0, 0, 0);
@@ -74,28 +75,22 @@ ValueInspector::ValueInspector(frmMain& panel, QPlainTextEdit* responseView, con
   headingRow->addWidget(heading, 1);
   headingRow->addWidget(address_, 2);
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(Px(kHeadingGap));
+  column->setContentsMargins(4, 0, 0, 0);  // clear of the response time left of it
+  column->setSpacing(2);
   column->addLayout(headingRow);
-  heading->setFixedHeight(HeadingHeight());
-  address_->setFixedHeight(HeadingHeight());
-  column->addWidget(table_);
+  // The table takes the height it needs where there is room; the rest is left
+  // under it.
+  column->addWidget(table_, 100);
   column->addStretch(1);
 
-  connect(view_, &QPlainTextEdit::cursorPositionChanged, this, [this, &updating] {
+  connect(view_, &ResponseGrid::linePicked, this, [this, &updating](int line) {
     // The operator's choice of line only; the model's rebuilding of the view
     // keeps the line chosen, so that polling updates its values.
     if (updating > 0) return;
-    line_ = view_->textCursor().blockNumber();
+    line_ = line;
     Refresh();
   });
   SetReadable(panel_.txtResponse.Enabled());
-}
-
-int ValueInspector::HeadingHeight() const { return Px(kHeadingHeight); }
-
-int ValueInspector::TableHeight() const {
-  return Px(kHeaderHeight) + table_->rowCount() * Px(kRowHeight) + 2 * table_->frameWidth();
 }
 
 void ValueInspector::SetReadable(bool enabled) { table_->setEnabled(enabled); }
@@ -131,17 +126,7 @@ void ValueInspector::Refresh() {
   }
 
   // The line inspected is marked in the response view.
-  auto* response = view_;
-  QList<QTextEdit::ExtraSelection> marks;
-  if (!rows.empty()) {
-    QTextEdit::ExtraSelection mark;
-    mark.cursor = QTextCursor(response->document()->findBlockByNumber(line_));
-    QColor tint = palette().color(QPalette::Highlight);
-    tint.setAlpha(48);
-    mark.format.setBackground(tint);
-    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
-    marks << mark;
-  }
-  response->setExtraSelections(marks);
+  view_->MarkLine(rows.empty() ? -1 : line_);
 }
+
 }  // namespace qt

@@ -9,6 +9,7 @@
 
 #include "qt/window/field_binding.h"
 #include "qt/window/input_guards.h"
+#include "qt/window/response_grid.h"
 #include "qt/window/widgets.h"
 #include "qt/window/window_look.h"
 
@@ -38,15 +39,21 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
     if (l.onClick) w->setCursor(Qt::PointingHandCursor);
     Bind(l, Binding::Label, w);
   };
-  auto list = [&](ListField& l) {
+  auto list = [&](ListField& l) -> Binding& {
     auto* w = new QComboBox(ContainerOf(l));
     w->setEditable(l.Editable());
     if (l.Editable()) w->setInsertPolicy(QComboBox::NoInsert);
     w->setFont(FixedFont(kInputPt));
     w->setMaxVisibleItems(16);
-    Bind(l, Binding::List, w);
+    return Bind(l, Binding::List, w);
   };
-  auto line = [&](TextField& t, KeyPressHandler kp = nullptr, ValidateHandler v = nullptr) {
+  // A list of the request: Enter in it sends.
+  auto requestList = [&](ListField& l) {
+    Binding& b = list(l);
+    b.sendOnEnter = true;
+    guards.Guard(b);
+  };
+  auto line = [&](TextField& t, KeyPressHandler kp = nullptr, ValidateHandler v = nullptr) -> Binding& {
     auto* w = new QLineEdit(ContainerOf(t));
     w->setFont(FixedFont(kInputPt));
     Binding& b = Bind(t, Binding::Line, w);
@@ -57,6 +64,7 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
       w->setAcceptDrops(false);
     }
     if (kp != nullptr || v != nullptr) guards.Guard(b);
+    return b;
   };
   auto button = [&](Button& btn) {
     auto* w = new QPushButton(ContainerOf(btn));
@@ -114,16 +122,17 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   group(p.pctRequest);
   group(p.pctForm);
   label(p.lblUnitID);
-  line(p.txtUnitID, &frmMain::txtUnitID_KeyPress, &frmMain::txtUnitID_Validate);
+  // The fields of the request send it on Enter.
+  line(p.txtUnitID, &frmMain::txtUnitID_KeyPress, &frmMain::txtUnitID_Validate).sendOnEnter = true;
   label(p.lblCommand);
-  list(p.cmbCmd);
+  requestList(p.cmbCmd);
   label(p.Label7);
-  line(p.txtAddr, &frmMain::txtAddr_KeyPress, &frmMain::txtAddr_Validate);
+  line(p.txtAddr, &frmMain::txtAddr_KeyPress, &frmMain::txtAddr_Validate).sendOnEnter = true;
   label(p.lblLen);
-  line(p.txtQuantity, &frmMain::txtQuantity_KeyPress, &frmMain::txtQuantity_Validate);
-  line(p.txtValue, &frmMain::txtValue_KeyPress);
+  line(p.txtQuantity, &frmMain::txtQuantity_KeyPress, &frmMain::txtQuantity_Validate).sendOnEnter = true;
+  line(p.txtValue, &frmMain::txtValue_KeyPress).sendOnEnter = true;
   label(p.Label15);
-  list(p.cmbFormat);
+  requestList(p.cmbFormat);
   button(p.cmdSend);
   pressButton(p.cmdAuto1);
   group(p.pctAuto);
@@ -148,6 +157,7 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
     Binding& b = Bind(p.txtHEX, Binding::Multi, w);
     b.keyPress = &frmMain::txtHEX_KeyPress;
     b.keyDown = &frmMain::txtHEX_KeyDown;
+    b.sendOnEnter = true;
     Binding* raw = &b;
     w->pasteFilter = [&guards, raw](const QString& s) { return guards.FilterThroughKeyPress(*raw, s); };
     guards.Guard(b);
@@ -156,15 +166,8 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   group(p.pctResponseForm);
   group(p.pctResponseText);
   {
-    auto* w = new QPlainTextEdit(ContainerOf(p.txtResponse));
-    w->setFont(FixedFont(kResponsePt));
-    w->setLineWrapMode(QPlainTextEdit::NoWrap);
-    w->setTabChangesFocus(true);
-    w->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    w->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    w->setFocusPolicy(Qt::StrongFocus);
-    w->document()->setUndoRedoEnabled(false);  // a view, rebuilt for every answer
-    Binding& b = Bind(p.txtResponse, Binding::Multi, w);
+    auto* w = new ResponseGrid(ContainerOf(p.txtResponse));
+    Binding& b = Bind(p.txtResponse, Binding::Grid, w);
     b.keyDown = &frmMain::txtResponse_KeyDown;
     b.clipboardKeys = true;
     guards.Guard(b);
