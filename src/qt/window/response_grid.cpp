@@ -95,7 +95,7 @@ ResponseGrid::ResponseGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) 
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setWordWrap(false);
-  setShowGrid(false);
+  setShowGrid(true);  // as the inspector: the value and its bytes kept apart
   setAlternatingRowColors(true);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setFocusPolicy(Qt::StrongFocus);

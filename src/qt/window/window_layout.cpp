@@ -138,13 +138,17 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
     g->addWidget(at(p.cmdSend), 3, 2);
     g->addWidget(at(p.cmdAuto1), 3, 3);
     g->addWidget(at(p.pctAuto), 3, 3);
+    // The poll interval under the Auto button, its caption closing up to it;
+    // the preview gets a row of its own, as wide as the request.
     g->setRowMinimumHeight(4, kGap - kCaptionGap);
     auto* pollRow = new QHBoxLayout;
     pollRow->setSpacing(kGap);
-    pollRow->addWidget(preview, 1);
+    pollRow->addStretch(1);
     pollRow->addWidget(at(p.lblPollInterval));
     pollRow->addWidget(at(p.txtPollInterval));
     g->addLayout(pollRow, 5, 0, 1, 4);
+    g->setRowMinimumHeight(6, kGap - kCaptionGap);
+    g->addWidget(preview, 7, 0, 1, 4);
     for (int c = 0; c < 4; ++c) g->setColumnMinimumWidth(c, col[c]);
     fixWidth(p.cmdSend, col[2]);
     fixWidth(p.cmdAuto1, col[3]);
