@@ -61,6 +61,16 @@ class CountingSettings : public platform::SettingsStore {
   std::shared_ptr<platform::SettingsStore> in_;
 };
 
+// Records the addresses the window asks the desktop to open (and opens none).
+class RecordingDesktop : public platform::Desktop {
+ public:
+  bool OpenUrl(const std::string& url) override {
+    opened.push_back(url);
+    return true;
+  }
+  std::vector<std::string> opened;
+};
+
 class TwoPorts : public platform::PortList {
  public:
   std::vector<platform::PortInfo> Ports() override {
@@ -80,6 +90,7 @@ struct Rig {
     p.beeper = beeper;
     qt::BeepGate::Install(p);
     p.ports = std::make_shared<TwoPorts>();
+    p.desktop = desktop;
     settings = std::make_shared<CountingSettings>(p.settings);
     p.settings = settings;
     panel = std::make_unique<frmMain>(p);
@@ -108,6 +119,7 @@ struct Rig {
   }
 
   std::shared_ptr<qt::CountingBeeper> beeper = std::make_shared<qt::CountingBeeper>();
+  std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();
   std::shared_ptr<CountingSettings> settings;
   std::unique_ptr<frmMain> panel;
   std::unique_ptr<qt::MainWindow> window;
@@ -643,6 +655,18 @@ TEST(Window, MenusAndTheirKeys) {
     EXPECT_EQ(rig.Beeps() - beeps, c.sends ? 0 : 1);
     if (!c.sends) Retype(qobject_cast<QLineEdit*>(w), "1");
   }
+  // In the raw request too (Enter types no line break there).
+  p.optHEX.SetValue(true);
+  rig.window->ApplyPending();
+  auto* hex = Focus(rig.Widget<QPlainTextEdit>(p.txtHEX));
+  QTest::keyClicks(hex, "01 03 00 00 00 01");
+  p.txtResponse.SetEnabled(true);
+  QTest::keyClick(hex, Qt::Key_Return);
+  EXPECT_FALSE(p.txtResponse.Enabled());
+  EXPECT_EQ(p.txtHEX.Text(), "01 03 00 00 00 01");
+  p.optFORM.SetValue(true);
+  rig.window->ApplyPending();
+
   Retype(Focus(addr), "1234");
   const int beeps = rig.Beeps();
   QTest::keyClick(addr, Qt::Key_A, Qt::ControlModifier);
@@ -672,6 +696,10 @@ TEST(Window, MenusAndTheirKeys) {
   EXPECT_FALSE(rig.Aid<QWidget>("inspectorPane")->isVisible());
   rig.Aid<QAction>("inspectorAction")->trigger();
   EXPECT_TRUE(rig.Aid<QWidget>("inspectorPane")->isVisible());
+
+  // Help > README online: the README's address, to the desktop.
+  rig.Aid<QAction>("readmeAction")->trigger();
+  EXPECT_EQ(rig.desktop->opened, std::vector<std::string>{qt::kReadmeUrl});
 
   // Help > About: the version, the licence, the toolkit and the README's address.
   rig.Aid<QAction>("aboutAction")->trigger();

@@ -111,6 +111,8 @@ class FieldBinding : public QObject {
   void Defer(Binding& b, bool text, bool selection);
   void MarkRequestChanged();
   void QueueFlush();
+  // The log pane (log_pane_binding.cpp).
+  void ShowWholeLog(Binding& b);
   void ApplyLogChange(const RichTextField::Change& c);
   void ApplyLogSelection();
   void FocusFromModel(Binding& b);
