@@ -595,6 +595,7 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
       p.optFORM.SetValue(!socketHex);
       rig.window->ApplyPending();
       QTest::qWait(20);
+      EXPECT_EQ(rig.window->size(), size) << "the window had to grow for this view";
       ExpectWindowMirrorsPanel(rig);
       for (const char* aid :
            {"requestPreview", "inspector", "inspectorAddress", "saveLog", "resetStats", "sessionStats"})
