@@ -711,6 +711,9 @@ TEST(Window, MenusAndTheirKeys) {
         QStringLiteral("Qt " QT_VERSION_STR), QString::fromLatin1(qt::kReadmeUrl)})
     EXPECT_TRUE(about->text().contains(part)) << part.toStdString();
   EXPECT_FALSE(about->text().contains(QStringLiteral("libmodbus")));
+  QTest::qWait(10);
+  EXPECT_TRUE(about->grab().save(QStringLiteral(VESK_SHOT_DIR "/window-about%1.png")
+                                     .arg(about->devicePixelRatio() > 1.5 ? QStringLiteral("@2x") : QString())));
   about->close();
   rig.window->activateWindow();  // a window manager would give the focus back; Xvfb has none
   ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
