@@ -209,7 +209,7 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   }
   label(p.Label8);
   label(p.lblScada);
-  // The maker's link closes the row flush with the log pane's right edge.
+  // The maker's link closes up to the log's save button.
   static_cast<QLabel*>(WidgetOf(p.lblScada))->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Makes the widget of every field of the panel, of the kind the field needs
-// (a label, a list, a line or text pane, a button, an option, a group), in
-// the look of the program, and binds it; the guarded fields get their key
-// filters and value checks.
+// (a label, a list, a line or text pane, the response grid, a button, an
+// option, a group), in the look of the program, and binds it; the guarded
+// fields get their key filters and value checks, the request's fields send
+// on Enter.
 class QWidget;
 
 namespace qt {

@@ -1,5 +1,5 @@
 #pragma once
-// The look the window's parts share: the scale of the panel's design units,
+// The look the window's parts share: the scale of the panel's position units,
 // the fixed-pitch fonts of the inputs, the response view and the log, and the
 // panel's colours as Qt colours.
 #include <QColor>
@@ -11,7 +11,7 @@ class QPlainTextEdit;
 
 namespace qt {
 
-// Design positions are in twips; 15 twips make one logical pixel.
+// The panel's positions are in twips; 15 twips make one logical pixel.
 int Px(int twips);
 
 // Point sizes of the fixed-pitch fonts: the input fields and lists, the
