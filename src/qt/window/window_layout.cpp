@@ -45,7 +45,9 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
   // A row of captions over a row of fields.
   auto captionGrid = [&](const Field& group) {
     auto* g = Bare(new QGridLayout(at(group)));
-    g->setHorizontalSpacing(kGap);
+    // A little wider than between the request's fields: the captions of
+    // narrow lists would otherwise run together ("Stop-bit Timeout").
+    g->setHorizontalSpacing(&group == &p.pctForm ? kGap : kGap + 2);
     g->setVerticalSpacing(kCaptionGap);
     g->setRowStretch(2, 1);  // any height to spare goes under the fields
     return g;
