@@ -71,6 +71,7 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QMainWindow(parent), p
   rows_ = panes.rows;
   BuildMenuBar();
   RestoreState();
+  PlaceWindow(panel_);  // again, now that the window has its size
   SetFieldTabOrder(*binding_);
   // The aids' buttons last; the preview and the inspector are read by eye.
   QWidget::setTabOrder(WidgetOf(panel_.txtLog), saveLog_);
@@ -184,7 +185,7 @@ void MainWindow::PlaceWindow(const Field& f) {
   // means none was given: the window manager places the window.
   const QPoint pos(Px(f.Left()), Px(f.Top()));
   if (f.Left() == 0 && f.Top() == 0) return;
-  if (QGuiApplication::screenAt(pos + QPoint(std::min(width(), 200) / 2, 10)) != nullptr) {
+  if (QGuiApplication::screenAt(pos + QPoint(width() / 2, 10)) != nullptr) {
     if (pos != this->pos()) move(pos);
   } else if (!isVisible()) {
     // A stored position off every screen (a monitor gone since): the window
