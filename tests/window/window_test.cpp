@@ -542,6 +542,8 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   EXPECT_EQ(second.Aid<QSplitter>("rowSplitter")->sizes(), rows);
   EXPECT_FALSE(second.Aid<QWidget>("inspectorPane")->isVisible());
   EXPECT_FALSE(second.Aid<QAction>("inspectorAction")->isChecked());
+  second.Aid<QAction>("inspectorAction")->trigger();  // shown again, with room to be read
+  EXPECT_TRUE(QTest::qWaitFor([&] { return second.Aid<QWidget>("inspectorPane")->width() >= 250; }, 1000));
   // A position stored for a screen that is gone opens on the primary screen.
   second.window->close();
   second.settings->Write("main", "left", "750000");
