@@ -9,18 +9,25 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSplitter>
 #include <QStyleFactory>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 #include <cmath>
 
 #include "panel/command_line.h"
@@ -29,7 +36,10 @@
 #include "qt/window/MainWindow.h"
 #include "qt/window/beep_gate.h"
 #include "qt/window/gui_platform.h"
+#include "qt/window/response_grid.h"
 #include "qt/window/text_map.h"
+#include "qt/window/window_menus.h"
+#include "qt/window/window_state.h"
 
 namespace {
 
@@ -51,6 +61,16 @@ class CountingSettings : public platform::SettingsStore {
   std::shared_ptr<platform::SettingsStore> in_;
 };
 
+// Records the addresses the window asks the desktop to open (and opens none).
+class RecordingDesktop : public platform::Desktop {
+ public:
+  bool OpenUrl(const std::string& url) override {
+    opened.push_back(url);
+    return true;
+  }
+  std::vector<std::string> opened;
+};
+
 class TwoPorts : public platform::PortList {
  public:
   std::vector<platform::PortInfo> Ports() override {
@@ -70,6 +90,7 @@ struct Rig {
     p.beeper = beeper;
     qt::BeepGate::Install(p);
     p.ports = std::make_shared<TwoPorts>();
+    p.desktop = desktop;
     settings = std::make_shared<CountingSettings>(p.settings);
     p.settings = settings;
     panel = std::make_unique<frmMain>(p);
@@ -91,12 +112,14 @@ struct Rig {
   }
   int Beeps() const { return beeper->Count(); }
   void Shoot(const char* name) const {  // <build folder>/<name>.png, <name>@2x.png when scaled
+    QTest::qWait(10);                   // the layouts follow what changed
     const QPixmap pm = window->grab();
     const QString at2 = pm.devicePixelRatio() > 1.5 ? QStringLiteral("@2x") : QString();
     EXPECT_TRUE(pm.save(QStringLiteral(VESK_SHOT_DIR "/%1%2.png").arg(QLatin1String(name), at2))) << name;
   }
 
   std::shared_ptr<qt::CountingBeeper> beeper = std::make_shared<qt::CountingBeeper>();
+  std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();
   std::shared_ptr<CountingSettings> settings;
   std::unique_ptr<frmMain> panel;
   std::unique_ptr<qt::MainWindow> window;
@@ -127,6 +150,15 @@ void TcpToNowhere(frmMain& p) {  // a send fails fast and touches no device
 
 // What a widget shows, and what the model says its field shows.
 std::string Shows(const QWidget* w) {
+  if (auto* g = qobject_cast<const qt::ResponseGrid*>(w)) {  // "address: value" a row, as the view's lines
+    std::string text;
+    for (int r = 0; r < g->rowCount(); ++r) {
+      const qt::ResponseLineParts parts =
+          qt::SplitResponseLine(g->item(r, 0)->text().toStdString() + ": " + g->item(r, 1)->text().toStdString());
+      text += (r > 0 ? "\r\n" : "") + parts.address + ": " + parts.value;
+    }
+    return text;
+  }
   if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text().toStdString();
   if (auto* c = qobject_cast<const QComboBox*>(w)) return c->currentText().toStdString();
   if (auto* t = qobject_cast<const QPlainTextEdit*>(w)) return qt::FromWidgetText(t->toPlainText());
@@ -140,15 +172,53 @@ std::string Says(const Field& f) {
   if (auto* o = dynamic_cast<const OptionButton*>(&f)) return o->Caption() + (o->Value() ? "*" : "");
   if (auto* c = dynamic_cast<const CaptionField*>(&f)) return c->Caption();
   if (auto* l = dynamic_cast<const ListField*>(&f)) return l->Text();
-  if (auto* t = dynamic_cast<const TextBox*>(&f)) return t->Text();
+  if (auto* t = dynamic_cast<const TextBox*>(&f)) {
+    if (t->Name() != "txtResponse") return t->Text();
+    std::string text;  // the view's lines without their padding and format tags, as the grid shows them
+    size_t from = 0;
+    for (int n = 0; from <= t->Text().size() && !t->Text().empty(); ++n) {
+      size_t end = t->Text().find("\r\n", from);
+      if (end == std::string::npos) end = t->Text().size();
+      const qt::ResponseLineParts parts = qt::SplitResponseLine(t->Text().substr(from, end - from));
+      text += (n > 0 ? "\r\n" : "") + parts.address + ": " + parts.value;
+      from = end + 2;
+    }
+    return text;
+  }
   return "";
 }
 
-int Px(int twips) { return static_cast<int>(std::lround(twips / 15.0)); }
+// The key a button's tool tip names after the model's text.
+std::string KeyHint(const Field& f) {
+  if (f.Name() == "cmdSend") return " (Enter)";
+  if (f.Name() == "cmdAuto1" || f.Name() == "cmdAuto0") return " (F5)";
+  return "";
+}
+
+// A widget shown whole: visible, of some size, inside the window and inside every widget it lies in,
+// and (for a caption or a button) not narrower than its text.
+void ExpectShownWhole(const QWidget* w, const QWidget* window) {
+  ASSERT_NE(w, nullptr);
+  const std::string name = w->objectName().toStdString();
+  EXPECT_TRUE(w->isVisible()) << name;
+  EXPECT_FALSE(w->visibleRegion().isEmpty()) << name;
+  QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+  EXPECT_TRUE(window->rect().contains(r))
+      << name << " at " << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+  for (const QWidget* up = w->parentWidget(); up != nullptr && up != window; up = up->parentWidget()) {
+    const QRect room(up->mapTo(window, QPoint(0, 0)), up->size());
+    EXPECT_TRUE(room.contains(r)) << name << " cut off by " << up->objectName().toStdString();
+  }
+  if (qobject_cast<const QLabel*>(w) != nullptr || qobject_cast<const QAbstractButton*>(w) != nullptr) {
+    EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+    EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name;
+  }
+}
 
 // Every field: a widget, visible, enabled and placed as the model says, with the model's texts.
 void ExpectWindowMirrorsPanel(Rig& rig) {
   frmMain& p = *rig.panel;
+  QTest::qWait(10);  // the layouts follow the changed texts
   for (Field* f : std::vector<Field*>{
            &p.lblProtocol,     &p.cmbMode,          &p.pctHEXOpt,   &p.optFORM,         &p.optHEX,
            &p.Label10,         &p.lblResponse,      &p.lblDT,       &p.pctRTU,          &p.Label3,
@@ -167,11 +237,13 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
     QWidget* w = rig.window->WidgetOf(*f);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->isVisible(), f->Shown());
-    EXPECT_EQ(w->geometry(), QRect(Px(f->Left()), Px(f->Top()), Px(f->Width()), Px(f->Height())));
+    // Placed by the window's layouts (the model's positions are its own), shown whole.
+    const bool underHex = p.pctHEX.Shown() && (f == &p.pctForm || f->Parent() == &p.pctForm);
+    if (f->Shown() && !underHex) ExpectShownWhole(w, rig.window.get());
     bool enabled = true;
     for (const Field* x = f; x != nullptr; x = x->Parent()) enabled = enabled && x->Enabled();
     EXPECT_EQ(w->isEnabled(), enabled);
-    EXPECT_EQ(w->toolTip().toStdString(), f->ToolTipText());
+    EXPECT_EQ(w->toolTip().toStdString(), f->ToolTipText() + (f->ToolTipText().empty() ? "" : KeyHint(*f)));
     EXPECT_EQ(Shows(w), Says(*f));
     if (auto* l = dynamic_cast<ListField*>(f)) {
       auto* cb = qobject_cast<QComboBox*>(w);
@@ -330,27 +402,47 @@ TEST(Window, OperatorAidsFollowTheWidgets) {
   p.LastRequest = {1, 3, 0, 0, 0, 6, 0, 0};
   p.ShowResponse({1, 3, 12, 0x41, 0xAC, 0, 0, 0xFF, 0xFF, 0xFF, 0xFE, 0x04, 0xD2, 0x16, 0x2E, 0, 0}, 0);
   rig.window->ApplyPending();
-  auto* view = rig.Widget<QPlainTextEdit>(p.txtResponse);
-  ASSERT_EQ(view->document()->blockCount(), 6) << p.txtResponse.Text();
+  auto* view = rig.Widget<qt::ResponseGrid>(p.txtResponse);
+  ASSERT_EQ(view->rowCount(), 6) << p.txtResponse.Text();
   auto* inspector = rig.Aid<QTableWidget>("inspector");
   const struct {
     int line;
-    const char *format, *bytesAndValue;
-  } cases[] = {{0, "INT16", "41 AC|16812"},
-               {0, "FLOAT_ABCD", "41 AC 00 00|21.5"},
-               {2, "INT32_CDAB", "FF FF FF FE|-65537"},
-               {5, "UINT32_ABCD", "16 2E -- --|\u2014"}};  // the last register has no next one
+    const char *format, *bytesAndValue, *gridRow;
+  } cases[] = {{0, "INT16", "41 AC|16812", "HR 00000|16812|41 AC"},
+               {0, "FLOAT_ABCD", "41 AC 00 00|21.5", "HR 00000|16812|41 AC"},
+               {2, "INT32_CDAB", "FF FF FF FE|-65537", "HR 00002|-1|FF FF"},
+               {5, "UINT32_ABCD", "16 2E -- --|\u2014", "HR 00005|5678|16 2E"}};  // the last register has no next
   for (const auto& c : cases) {
-    const QRect r = view->cursorRect(QTextCursor(view->document()->findBlockByNumber(c.line)));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(r.left() + 24, r.center().y()));
+    const QRect r = view->visualItemRect(view->item(c.line, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
     std::string shown;
     for (int i = 0; i < inspector->rowCount(); ++i)
       if (inspector->item(i, 0)->text().toStdString() == c.format)
         shown = (inspector->item(i, 1)->text() + "|" + inspector->item(i, 2)->text()).toStdString();
     EXPECT_EQ(shown, c.bytesAndValue) << c.line << " " << c.format;
+    EXPECT_EQ(
+        (view->item(c.line, 0)->text() + "|" + view->item(c.line, 1)->text() + "|" + view->item(c.line, 2)->text())
+            .toStdString(),
+        c.gridRow);
     EXPECT_TRUE(rig.Aid<QLabel>("inspectorAddress")->text().startsWith(QStringLiteral("Address %1 ").arg(c.line)));
   }
   rig.Shoot("window-extras");
+  // Rows selected in the grid are copied as the view's lines; Ctrl+A takes them all.
+  const struct {
+    int first, last;
+    bool all;
+    std::string copied;
+  } copies[] = {{1, 2, false, "HR 00001: 0    \r\nHR 00002: -1   "}, {3, 3, true, p.txtResponse.Text()}};
+  for (const auto& c : copies) {
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      view->visualItemRect(view->item(c.first, 0)).center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      view->visualItemRect(view->item(c.last, 0)).center());
+    if (c.all) QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), c.copied) << c.first;
+  }
   // The poll interval typed: taken when valid; a refused key and a refused value beep and keep the focus.
   const struct {
     const char *typed, *text;
@@ -389,6 +481,7 @@ void PickByKeys(Rig& rig, const ListField& list, int index) {
 
 TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   QString dir;
+  QList<int> rows;
   {
     Rig first;
     ASSERT_TRUE(first.shown);
@@ -415,9 +508,16 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     QTest::keyClicks(Focus(first.Widget<QPlainTextEdit>(p.txtHEX)), "01 03 00 00 00 01");
     first.window->move(150, 90);
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.window->pos() == QPoint(150, 90); }));
+    // The window's size, a splitter moved, the inspector hidden from the View menu.
+    first.window->resize(1100, 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.window->size() == QSize(1100, 700); }));
+    auto* split = first.Aid<QSplitter>("rowSplitter");
+    split->setSizes({split->sizes()[0] + split->sizes()[1] - 150, 150});
+    rows = split->sizes();
+    first.Aid<QAction>("inspectorAction")->trigger();
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
-    EXPECT_EQ(first.settings->writes.size(), 20u);  // every setting written, once
+    EXPECT_EQ(first.settings->writes.size(), 26u);  // every setting written, once: the panel's 20, the window's 6
     for (const auto& [key, count] : first.settings->writes) EXPECT_EQ(count, 1) << key;
   }
   Rig second(nullptr, dir);
@@ -438,6 +538,12 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   EXPECT_EQ(p.ComPortName, "ttyVT1");
   EXPECT_EQ(p.tmrAuto.Interval(), 2500);
   EXPECT_EQ(second.window->pos(), QPoint(150, 90));
+  EXPECT_EQ(second.window->size(), QSize(1100, 700));
+  EXPECT_EQ(second.Aid<QSplitter>("rowSplitter")->sizes(), rows);
+  EXPECT_FALSE(second.Aid<QWidget>("inspectorPane")->isVisible());
+  EXPECT_FALSE(second.Aid<QAction>("inspectorAction")->isChecked());
+  second.Aid<QAction>("inspectorAction")->trigger();  // shown again, with room to be read
+  EXPECT_TRUE(QTest::qWaitFor([&] { return second.Aid<QWidget>("inspectorPane")->width() >= 250; }, 1000));
   // A position stored for a screen that is gone opens on the primary screen.
   second.window->close();
   second.settings->Write("main", "left", "750000");
@@ -446,6 +552,178 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   Rig third(nullptr, dir);
   ASSERT_TRUE(third.shown);
   EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(third.window->geometry()));
+}
+
+namespace {
+// An answer of `count` holding registers from address 0 in the response grid.
+void ShowRegisters(Rig& rig, int count) {
+  frmMain& p = *rig.panel;
+  p.LastRequest = {1, 3, 0, 0, 0, static_cast<uint8_t>(count), 0, 0};
+  Frame answer = {1, 3, static_cast<uint8_t>(2 * count)};
+  for (int i = 0; i < count; ++i) answer.insert(answer.end(), {static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)});
+  answer.insert(answer.end(), {0, 0});
+  p.ShowResponse(answer, 0);
+  rig.window->ApplyPending();
+}
+}  // namespace
+
+// From a netbook's screen to a large monitor: every field inside the window and shown whole, in
+// the serial form view and in the socket hex view; the response grid shows more rows as the
+// window grows. A screenshot of each size goes to the build folder.
+TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
+  Rig rig([](frmMain& p) {
+    p.cmbCmd.SetListIndex(2);
+    p.txtQuantity.SetText("100");
+  });
+  ASSERT_TRUE(rig.shown);
+  frmMain& p = *rig.panel;
+  ShowRegisters(rig, 100);
+  auto* grid = rig.Widget<qt::ResponseGrid>(p.txtResponse);
+  ASSERT_EQ(grid->rowCount(), 100);
+  // A netbook's 600 lines less a title bar and a desktop panel still hold the window.
+  EXPECT_LE(rig.window->minimumSizeHint().width(), 1024);
+  EXPECT_LE(rig.window->minimumSizeHint().height(), 600 - 60);
+  const QSize sizes[] = {{1024, 600}, {1366, 768}, {1920, 1200}};
+  int rowsBefore = 0;
+  for (const QSize& size : sizes) {
+    const std::string tag = std::to_string(size.width()) + "x" + std::to_string(size.height());
+    SCOPED_TRACE(tag);
+    rig.window->resize(size);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.window->size() == size; }, 2000))
+        << rig.window->width() << "x" << rig.window->height();
+    for (const bool socketHex : {false, true}) {
+      p.cmbMode.SetListIndex(socketHex ? 1 : 0);
+      p.optHEX.SetValue(socketHex);
+      p.optFORM.SetValue(!socketHex);
+      rig.window->ApplyPending();
+      QTest::qWait(20);
+      EXPECT_EQ(rig.window->size(), size) << "the window had to grow for this view";
+      ExpectWindowMirrorsPanel(rig);
+      for (const char* aid :
+           {"requestPreview", "inspector", "inspectorAddress", "saveLog", "resetStats", "sessionStats"})
+        ExpectShownWhole(rig.Aid<QWidget>(aid), rig.window.get());
+      rig.Shoot(("window-" + tag + (socketHex ? "-tcp-hex" : "-rtu")).c_str());
+    }
+    ShowRegisters(rig, 100);  // the mode change emptied nothing, but show a fresh answer all the same
+    const int rows = grid->RowsInView();
+    EXPECT_GT(rows, rowsBefore) << "rows in view";
+    EXPECT_GE(rows, 8);
+    rowsBefore = rows;
+  }
+}
+
+// The menus name every action with its key, and each key does what its menu entry says, pressed
+// as the operator would, in the field that has the focus.
+TEST(Window, MenusAndTheirKeys) {
+  Rig rig(TcpToNowhere);
+  ASSERT_TRUE(rig.shown);
+  frmMain& p = *rig.panel;
+  std::map<std::string, std::string> entries;  // "menu/entry" -> key
+  for (QAction* menu : rig.window->menuBar()->actions())
+    for (QAction* a : menu->menu()->actions())
+      if (!a->isSeparator())
+        entries[(menu->text() + "/" + a->text()).toStdString()] = a->shortcut().toString().toStdString();
+  const std::map<std::string, std::string> expected = {
+      {"&File/&Save log\u2026", "Ctrl+S"},       {"&File/&Quit", "Ctrl+Q"}, {"&Request/&Send", "Enter"},
+      {"&Request/Start or stop &polling", "F5"}, {"&View/&Inspector", ""},  {"&Help/&README online", ""},
+      {"&Help/&About VeskTarvelo", ""}};
+  EXPECT_EQ(entries, expected);
+  EXPECT_EQ(rig.Aid<QPushButton>("saveLog")->toolTip(), QStringLiteral("Save the log as text or CSV (Ctrl+S)"));
+
+  // F5 starts and stops polling from any field.
+  auto* addr = Focus(rig.Widget<QLineEdit>(p.txtAddr));
+  for (const bool polling : {true, false}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+    EXPECT_EQ(p.AutoPolling, polling);
+  }
+  // Enter in a field of the request sends it, once the field's value passes its check; a refused
+  // value beeps and sends nothing. The editing keys are the field's own: no beep, no filter.
+  const struct {
+    const Field* field;
+    const char* text;
+    bool sends;
+  } enters[] = {{&p.txtAddr, "100", true},
+                {&p.txtAddr, "70000", false},
+                {&p.txtUnitID, "1", true},
+                {&p.txtQuantity, "0", false},
+                {&p.cmbCmd, nullptr, true}};
+  for (const auto& c : enters) {
+    SCOPED_TRACE(c.field->Name() + " " + (c.text ? c.text : ""));
+    QWidget* w = Focus(rig.window->WidgetOf(*c.field));
+    if (c.text != nullptr) Retype(qobject_cast<QLineEdit*>(w), c.text);
+    p.txtResponse.SetEnabled(true);  // a send greys it
+    const int beeps = rig.Beeps();
+    QTest::keyClick(w, Qt::Key_Return);
+    EXPECT_EQ(!p.txtResponse.Enabled(), c.sends);
+    EXPECT_EQ(rig.Beeps() - beeps, c.sends ? 0 : 1);
+    if (!c.sends) Retype(qobject_cast<QLineEdit*>(w), "1");
+  }
+  // In the raw request too (Enter types no line break there).
+  p.optHEX.SetValue(true);
+  rig.window->ApplyPending();
+  auto* hex = Focus(rig.Widget<QPlainTextEdit>(p.txtHEX));
+  QTest::keyClicks(hex, "01 03 00 00 00 01");
+  p.txtResponse.SetEnabled(true);
+  QTest::keyClick(hex, Qt::Key_Return);
+  EXPECT_FALSE(p.txtResponse.Enabled());
+  EXPECT_EQ(p.txtHEX.Text(), "01 03 00 00 00 01");
+  p.optFORM.SetValue(true);
+  rig.window->ApplyPending();
+
+  Retype(Focus(addr), "1234");
+  const int beeps = rig.Beeps();
+  QTest::keyClick(addr, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(addr->selectedText(), QStringLiteral("1234"));
+  QTest::keyClicks(addr, "77");
+  QTest::keyClick(addr, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(addr->text(), QStringLiteral("1234"));
+  EXPECT_EQ(p.txtAddr.Text(), "1234");
+  EXPECT_EQ(rig.Beeps(), beeps);
+
+  // Ctrl+S opens the save dialog (closed again unsaved).
+  bool dialogSeen = false;
+  QTimer::singleShot(300, [&] {
+    if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      dialogSeen = d->windowTitle() == QStringLiteral("Save log");
+      d->reject();
+    }
+  });
+  QTest::keyClick(addr, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_TRUE(dialogSeen);
+
+  // View > Inspector hides the column; the response grid takes its room.
+  auto* grid = rig.Widget(p.txtResponse);
+  const int narrow = grid->width();
+  rig.Aid<QAction>("inspectorAction")->trigger();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return grid->width() > narrow; }, 1000));
+  EXPECT_FALSE(rig.Aid<QWidget>("inspectorPane")->isVisible());
+  rig.Aid<QAction>("inspectorAction")->trigger();
+  EXPECT_TRUE(rig.Aid<QWidget>("inspectorPane")->isVisible());
+
+  // Help > README online: the README's address, to the desktop.
+  rig.Aid<QAction>("readmeAction")->trigger();
+  EXPECT_EQ(rig.desktop->opened, std::vector<std::string>{qt::kReadmeUrl});
+
+  // Help > About: the version, the licence, the toolkit and the README's address.
+  rig.Aid<QAction>("aboutAction")->trigger();
+  auto* about = rig.Aid<QMessageBox>("aboutBox");
+  ASSERT_NE(about, nullptr);
+  for (const QString& part :
+       {QString::fromStdString("VeskTarvelo " + frmMain::VersionText()), QStringLiteral("Licence: MIT"),
+        QStringLiteral("Qt " QT_VERSION_STR), QString::fromLatin1(qt::kReadmeUrl)})
+    EXPECT_TRUE(about->text().contains(part)) << part.toStdString();
+  EXPECT_FALSE(about->text().contains(QStringLiteral("libmodbus")));
+  QTest::qWait(10);
+  EXPECT_TRUE(about->grab().save(QStringLiteral(VESK_SHOT_DIR "/window-about%1.png")
+                                     .arg(about->devicePixelRatio() > 1.5 ? QStringLiteral("@2x") : QString())));
+  about->close();
+  rig.window->activateWindow();  // a window manager would give the focus back; Xvfb has none
+  ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
+
+  // Ctrl+Q closes the window (its settings stored as at any close).
+  QTest::keyClick(addr, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !rig.window->isVisible(); }, 1000));
+  EXPECT_EQ(rig.settings->writes.count("rows"), 1u);
 }
 
 TEST(Program, CommandLineIsDecidedBeforeTheWindow) {
@@ -485,6 +763,52 @@ TEST(TextMap, PositionsAndTextsAcrossLineBreaksAndWideCharacters) {
   EXPECT_EQ(qt::WidgetPos(t, 99), 9);
   EXPECT_EQ(qt::LineWidgetPos("a\r\nb", 3), 3);  // one line: CR and LF are two characters
   EXPECT_EQ(qt::LinePanelPos("\xC3\xA9z", 1), 2);
+}
+
+// A response view line taken apart for the grid, and lines of a text mapped to its bytes.
+TEST(ResponseGrid, LinesTakenApartAndLineSpans) {
+  const struct {
+    const char *line, *format, *address, *value;
+    bool written;
+  } lines[] = {{"HR 00003: -2   ", "", "HR 00003", "-2", false},
+               {"FLOAT_ABCD HR 0000: 21.5", "FLOAT_ABCD", "HR 0000", "21.5", false},
+               {"HR 00005 <- 77", "", "HR 00005", "77", true},
+               {"CL 000A: 1", "", "CL 000A", "1", false},
+               {"no register here", "", "", "no register here", false},
+               {"", "", "", "", false}};
+  for (const auto& c : lines) {
+    const qt::ResponseLineParts parts = qt::SplitResponseLine(c.line);
+    EXPECT_EQ(parts.format, c.format) << c.line;
+    EXPECT_EQ(parts.address, c.address) << c.line;
+    EXPECT_EQ(parts.value, c.value) << c.line;
+    EXPECT_EQ(parts.written, c.written) << c.line;
+  }
+  const std::string t = "ab\r\ncd\r\nef";  // lines at bytes 0-1, 4-5, 8-9
+  const struct {
+    int first, last, start, end;
+  } spans[] = {{0, 0, 0, 2}, {1, 2, 4, 10}, {0, 2, 0, 10}, {2, 9, 8, 10}, {3, 3, 10, 10}, {1, 0, 0, 0}};
+  for (const auto& c : spans)
+    EXPECT_EQ(qt::LineSpan(t, c.first, c.last), (std::pair{c.start, c.end})) << c.first << "-" << c.last;
+  const struct {
+    int start, length, first, last;
+  } touched[] = {{0, 10, 0, 2}, {4, 2, 1, 1}, {3, 1, 0, 0}, {4, 4, 1, 1}, {5, 4, 1, 2}, {2, 0, 0, -1}, {10, 3, 0, -1}};
+  for (const auto& c : touched)
+    EXPECT_EQ(qt::LinesTouched(t, c.start, c.length), (std::pair{c.first, c.last})) << c.start << "+" << c.length;
+}
+
+// The window's remembered splitter sizes: only lists of positive whole numbers are taken.
+TEST(WindowState, SplitterSizesReadBackOrRefused) {
+  const struct {
+    const char* text;
+    QList<int> sizes;
+  } cases[] = {{"300,200", {300, 200}}, {" 5 , 7", {5, 7}},   {"", {}}, {"300,", {}}, {"0,10", {}}, {"-4,10", {}},
+               {"1e3,2", {}},           {"99999999999,1", {}}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(qt::ParseSizes(c.text), c.sizes) << c.text;
+    if (!c.sizes.isEmpty()) {
+      EXPECT_EQ(qt::ParseSizes(qt::SizesText(c.sizes)), c.sizes) << c.text;
+    }
+  }
 }
 
 int main(int argc, char** argv) {

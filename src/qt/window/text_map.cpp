@@ -46,6 +46,17 @@ int ToPanel(std::string_view text, int widgetPos, bool lines) {
   return static_cast<int>(i);
 }
 
+// The byte at which line `line` starts (the text's size past the last line).
+size_t LineStart(std::string_view text, int line) {
+  size_t at = 0;
+  for (int i = 0; i < line; ++i) {
+    const size_t next = text.find("\r\n", at);
+    if (next == std::string_view::npos) return text.size();
+    at = next + 2;
+  }
+  return at;
+}
+
 }  // namespace
 
 QString ToWidgetText(std::string_view text) {
@@ -70,5 +81,25 @@ int WidgetPos(std::string_view text, int bytePos) { return ToWidget(text, bytePo
 int PanelPos(std::string_view text, int widgetPos) { return ToPanel(text, widgetPos, true); }
 int LineWidgetPos(std::string_view text, int bytePos) { return ToWidget(text, bytePos, false); }
 int LinePanelPos(std::string_view text, int widgetPos) { return ToPanel(text, widgetPos, false); }
+
+std::pair<int, int> LineSpan(std::string_view text, int first, int last) {
+  if (last < first || first < 0) return {0, 0};
+  const size_t start = LineStart(text, first);
+  size_t end = text.find("\r\n", LineStart(text, last));
+  if (end == std::string_view::npos) end = text.size();
+  return {static_cast<int>(start), static_cast<int>(std::max(start, end))};
+}
+
+std::pair<int, int> LinesTouched(std::string_view text, int start, int length) {
+  if (length <= 0 || start < 0 || static_cast<size_t>(start) >= text.size()) return {0, -1};
+  const size_t end = std::min(text.size(), static_cast<size_t>(start) + static_cast<size_t>(length));
+  int first = 0, last = 0;
+  for (size_t i = 0; i + 1 < end; ++i) {
+    if (text[i] != '\r' || text[i + 1] != '\n') continue;
+    if (i + 2 <= static_cast<size_t>(start)) ++first;
+    if (i + 2 < end) ++last;
+  }
+  return {first, last};
+}
 
 }  // namespace qt

@@ -5,6 +5,7 @@
 #include <QString>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qt {
 
@@ -26,5 +27,13 @@ int PanelPos(std::string_view text, int widgetPos);
 // The single-line variants (no line-break mapping).
 int LineWidgetPos(std::string_view text, int bytePos);
 int LinePanelPos(std::string_view text, int widgetPos);
+
+// Lines of a text whose lines end in CR LF, counted from 0. The bytes from
+// the start of line `first` to the end of line `last` (its CR LF excluded),
+// clamped to the text: {start, end}.
+std::pair<int, int> LineSpan(std::string_view text, int first, int last);
+// The first and last line that the bytes [start, start + length) touch; a
+// caret (length 0) touches none: {0, -1}.
+std::pair<int, int> LinesTouched(std::string_view text, int start, int length);
 
 }  // namespace qt

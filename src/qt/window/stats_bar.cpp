@@ -1,0 +1,33 @@
+#include "qt/window/stats_bar.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace qt {
+
+StatsBar::StatsBar(frmMain& panel, std::function<void()> afterReset, QWidget* parent)
+    : QStatusBar(parent), panel_(panel) {
+  setObjectName(QStringLiteral("statusBar"));
+  setSizeGripEnabled(false);
+  stats_ = new QLabel(this);
+  stats_->setObjectName(QStringLiteral("sessionStats"));
+  stats_->setTextFormat(Qt::PlainText);
+  addWidget(stats_, 1);
+  reset_ = new QPushButton(QStringLiteral("Reset"), this);
+  reset_->setObjectName(QStringLiteral("resetStats"));
+  reset_->setAutoDefault(false);
+  reset_->setToolTip(QStringLiteral("Reset the session statistics"));
+  addPermanentWidget(reset_);
+  connect(reset_, &QPushButton::clicked, this, [this, afterReset = std::move(afterReset)] {
+    panel_.ResetStats();
+    if (afterReset) afterReset();
+  });
+  panel_.onStatsChanged = [this] { Refresh(); };
+  Refresh();
+}
+
+StatsBar::~StatsBar() { panel_.onStatsChanged = nullptr; }
+
+void StatsBar::Refresh() { stats_->setText(QString::fromStdString(panel_.StatsText())); }
+
+}  // namespace qt

@@ -1,0 +1,31 @@
+#pragma once
+// The status bar: the session statistics in one line (sent, answered,
+// protocol errors, exceptions, time-outs, connection errors, response times)
+// with a button that resets them. It follows the panel's statistics.
+#include <QStatusBar>
+#include <functional>
+
+#include "panel/frmMain.h"
+
+class QLabel;
+class QPushButton;
+
+namespace qt {
+
+class StatsBar : public QStatusBar {
+  Q_OBJECT
+ public:
+  // `afterReset` runs after the operator reset the statistics.
+  StatsBar(frmMain& panel, std::function<void()> afterReset, QWidget* parent = nullptr);
+  ~StatsBar() override;
+
+  void Refresh();
+  QPushButton* ResetButton() const { return reset_; }
+
+ private:
+  frmMain& panel_;
+  QLabel* stats_;
+  QPushButton* reset_;
+};
+
+}  // namespace qt

@@ -1,0 +1,132 @@
+#include "qt/window/value_inspector.h"
+
+#include <QAbstractItemView>
+#include <QBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTableWidget>
+
+#include "presentation/formats.h"
+#include "qt/window/response_grid.h"
+#include "qt/window/window_look.h"
+
+namespace qt {
+namespace {
+
+// The rows the table shows at least; more scroll.
+constexpr int kMinRowsShown = 4;
+
+}  // namespace
+
+ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const int& updating, QWidget* parent)
+    : QWidget(parent), panel_(panel), view_(responseView) {
+  auto* heading = new QLabel(QStringLiteral("INSPECTOR"), this);
+  heading->setObjectName(QStringLiteral("inspectorHeading"));
+  {
+    QFont f = heading->font();
+    f.setBold(true);
+    heading->setFont(f);
+  }
+  address_ = new QLabel(this);
+  address_->setObjectName(QStringLiteral("inspectorAddress"));
+  address_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+  table_ = new QTableWidget(static_cast<int>(kFormatNames.size()), 3, this);
+  table_->setObjectName(QStringLiteral("inspector"));
+  table_->setHorizontalHeaderLabels({QStringLiteral("Format"), QStringLiteral("Bytes"), QStringLiteral("Value")});
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->setFont(FixedFont(kResponsePt));
+  const int rowHeight = table_->fontMetrics().height() + 4;
+  table_->verticalHeader()->setDefaultSectionSize(rowHeight);
+  table_->horizontalHeader()->setFixedHeight(fontMetrics().height() + 6);
+  table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  table_->horizontalHeader()->setSectionsClickable(false);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setSelectionMode(QAbstractItemView::NoSelection);
+  table_->setFocusPolicy(Qt::NoFocus);
+  table_->setWordWrap(false);  // a long value is cut at its end, never broken
+  table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  table_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  table_->horizontalHeader()->setFont(font());
+  {
+    const QFontMetrics fm(table_->font());
+    const int pad = fm.averageCharWidth() + 4;
+    table_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("UINT32_DCBA")) + pad);
+    table_->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("00 00 00 00")) + pad);
+    table_->horizontalHeader()->setStretchLastSection(true);
+  }
+  for (int r = 0; r < table_->rowCount(); ++r) {
+    const std::string_view name = kFormatNames[static_cast<size_t>(r)];
+    table_->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
+    table_->setItem(r, 1, new QTableWidgetItem);
+    table_->setItem(r, 2, new QTableWidgetItem);
+  }
+  {
+    const int chrome = table_->horizontalHeader()->height() + 2 * table_->frameWidth();
+    table_->setMinimumHeight(chrome + kMinRowsShown * rowHeight);
+    table_->setMaximumHeight(chrome + table_->rowCount() * rowHeight);
+  }
+
+  auto* headingRow = new QHBoxLayout;
+  headingRow->setContentsMargins(0, 0, 0, 0);
+  headingRow->setSpacing(0);
+  headingRow->addWidget(heading, 1);
+  headingRow->addWidget(address_, 2);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(4, 0, 0, 0);  // clear of the response time left of it
+  column->setSpacing(2);
+  column->addLayout(headingRow);
+  // The table takes the height it needs where there is room; the rest is left
+  // under it.
+  column->addWidget(table_, 100);
+  column->addStretch(1);
+
+  connect(view_, &ResponseGrid::linePicked, this, [this, &updating](int line) {
+    // The operator's choice of line only; the model's rebuilding of the view
+    // keeps the line chosen, so that polling updates its values.
+    if (updating > 0) return;
+    line_ = line;
+    Refresh();
+  });
+  SetReadable(panel_.txtResponse.Enabled());
+}
+
+void ValueInspector::SetReadable(bool enabled) { table_->setEnabled(enabled); }
+
+void ValueInspector::Refresh() {
+  const std::vector<InspectorRow> rows = line_ >= 0 ? panel_.InspectResponseLine(line_) : std::vector<InspectorRow>{};
+  for (int r = 0; r < table_->rowCount(); ++r) {
+    const InspectorRow* row = static_cast<size_t>(r) < rows.size() ? &rows[static_cast<size_t>(r)] : nullptr;
+    if (row != nullptr) table_->item(r, 0)->setText(QString::fromStdString(row->format));
+    table_->item(r, 1)->setText(row != nullptr ? QString::fromStdString(row->bytes) : QString());
+    const QString value = row != nullptr ? QString::fromStdString(row->value) : QString();
+    table_->item(r, 2)->setText(value);
+    table_->item(r, 2)->setToolTip(value);
+  }
+
+  const std::optional<int32_t> address = line_ >= 0 ? panel_.ResponseLineAddress(line_) : std::nullopt;
+  QString caption;
+  if (address && !rows.empty())
+    caption = QStringLiteral("Address %1 (0x%2)")
+                  .arg(*address)
+                  .arg(QString::number(*address, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+  else if (line_ >= 0 && !panel_.txtResponse.Text().empty())
+    caption = QStringLiteral("No register on this line");
+  else
+    caption = QStringLiteral("Click a register line");
+  address_->setText(caption);
+  {
+    QPalette pal = address_->palette();
+    // A hint while no register is picked; the address once one is.
+    pal.setColor(QPalette::WindowText,
+                 rows.empty() ? palette().color(QPalette::PlaceholderText) : palette().color(QPalette::WindowText));
+    address_->setPalette(pal);
+  }
+
+  // The line inspected is marked in the response view.
+  view_->MarkLine(rows.empty() ? -1 : line_);
+}
+
+}  // namespace qt

@@ -1,0 +1,41 @@
+#pragma once
+// The value inspector: the register of the response view's line the operator
+// picked (and the next one) read in every register format, under a heading
+// with the register's address. The table is as tall as its rows where there
+// is room, and scrolls where there is not. The line picked is marked in the view; it
+// stays picked while the model rebuilds the view, so that polling updates the
+// values shown.
+#include <QWidget>
+
+#include "panel/frmMain.h"
+
+class QLabel;
+class QTableWidget;
+
+namespace qt {
+
+class ResponseGrid;
+
+class ValueInspector : public QWidget {
+  Q_OBJECT
+ public:
+  // `updating` counts the window's updates from the model (see UpdateGuard):
+  // the view's cursor moves made by them are not the operator's choice.
+  ValueInspector(frmMain& panel, ResponseGrid* responseView, const int& updating, QWidget* parent = nullptr);
+
+  // Reads the picked line again (after the view changed).
+  void Refresh();
+  // The inspector is greyed with the response view.
+  void SetReadable(bool enabled);
+  // The line inspected (-1 for none).
+  int Line() const { return line_; }
+
+ private:
+  frmMain& panel_;
+  ResponseGrid* view_;
+  QLabel* address_;
+  QTableWidget* table_;
+  int line_ = -1;  // the response view's line the operator chose; -1 for none
+};
+
+}  // namespace qt

@@ -1,0 +1,41 @@
+#pragma once
+// The window's menus and their keys. File: the log saved, quitting (the
+// workspace actions will go first in it). Request: Send, polling on and off.
+// View: the inspector shown or hidden. Help: the README online and About.
+// A key appears beside its action in the menu and in the tool tip of the
+// button that does the same.
+#include <QString>
+
+class QAction;
+class QKeySequence;
+class QMenuBar;
+
+namespace qt {
+
+// The README, online (a placeholder address under the reserved domain the
+// panel's own links use).
+inline constexpr const char* kReadmeUrl = "https://vesktarvelo.example/readme";
+
+struct WindowMenus {
+  QAction* saveLog = nullptr;
+  QAction* quit = nullptr;
+  QAction* send = nullptr;
+  QAction* polling = nullptr;
+  QAction* inspector = nullptr;
+  QAction* readme = nullptr;
+  QAction* about = nullptr;
+};
+
+// Fills the menu bar. The actions' keys act in the whole window, except
+// Send's: Enter sends from the request's fields only (elsewhere it keeps its
+// own meaning), so the menu only names it.
+WindowMenus BuildMenus(QMenuBar* bar);
+
+// A button's tool tip with the key that does the same: "Start polling (F5)".
+QString WithKey(const QString& tip, const QKeySequence& key);
+
+// The About text (rich text): name, version, licence, the libraries linked
+// and the README's address.
+QString AboutText(const QString& version);
+
+}  // namespace qt
