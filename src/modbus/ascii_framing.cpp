@@ -81,7 +81,7 @@ AsciiFrame AsciiDecoder::End() {
   if (nibble_ >= 0) Fault("Odd number of hex characters: the last one is dropped", static_cast<int32_t>(adu_.size()), 0);
   const auto n = static_cast<int32_t>(adu_.size());
   if (n < 3) {
-    Fault("Frame too short (" + std::to_string(n) + " bytes; at least 3 expected)", 0, n);
+    Fault("Frame too short (at least 3 bytes expected)", 0, n);
   } else {
     const uint8_t expected = Lrc(std::span(adu_).first(adu_.size() - 1));
     if (expected != adu_.back()) Fault("Bad LRC (expected " + HexByte(expected) + ")", n - 1, 1);
