@@ -86,6 +86,11 @@ AsciiFrame AsciiDecoder::End() {
     const uint8_t expected = Lrc(std::span(adu_).first(adu_.size() - 1));
     if (expected != adu_.back()) Fault("Bad LRC (expected " + HexByte(expected) + ")", n - 1, 1);
   }
+  // A fault at a dropped half byte keeps its message but marks no byte.
+  for (PduFault& f : faults_) {
+    f.offset = std::min(f.offset, n);
+    f.length = std::min(f.length, n - f.offset);
+  }
   AsciiFrame frame{std::move(adu_), std::move(faults_)};
   adu_.clear();
   faults_.clear();
