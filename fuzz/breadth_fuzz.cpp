@@ -102,7 +102,8 @@ void FuzzFormats(std::span<const uint8_t> data) {
     const std::string text = modbus::Decode64(*f, wire);
     const modbus::Encoded64 back = modbus::Encode64(*f, text);
     Require(back.Ok());
-    const bool nan = f->kind == modbus::Kind64::Double && std::isnan(std::bit_cast<double>(modbus::BitsOfWire(f->order, wire)));
+    const bool nan =
+        f->kind == modbus::Kind64::Double && std::isnan(std::bit_cast<double>(modbus::BitsOfWire(f->order, wire)));
     if (nan) {
       Require(text == "NaN");
     } else {
@@ -115,7 +116,8 @@ void FuzzFormats(std::span<const uint8_t> data) {
       Require(again.Ok() && (again.wire == e.wire || modbus::Decode64(*f, e.wire) == "NaN"));
     }
   }
-  for (modbus::RegisterView v : {modbus::RegisterView::Hex, modbus::RegisterView::Binary, modbus::RegisterView::Ascii}) {
+  for (modbus::RegisterView v :
+       {modbus::RegisterView::Hex, modbus::RegisterView::Binary, modbus::RegisterView::Ascii}) {
     const std::string text = modbus::RegisterViewText(v, data[0], data[1]);
     const modbus::EncodedRegister r = modbus::EncodeRegisterView(v, text);
     if (v != modbus::RegisterView::Ascii) Require(r.Ok() && r.bytes[0] == data[0] && r.bytes[1] == data[1]);
@@ -125,7 +127,9 @@ void FuzzFormats(std::span<const uint8_t> data) {
 
 // The builders with arbitrary values: a PDU that fits, or a refusal.
 void FuzzBuilders(std::span<const uint8_t> data) {
-  auto word = [&](size_t i) { return i + 3 < data.size() ? static_cast<int32_t>(data[i] << 16 | data[i + 1] << 8 | data[i + 2]) - 0x10000 : 0; };
+  auto word = [&](size_t i) {
+    return i + 3 < data.size() ? static_cast<int32_t>(data[i] << 16 | data[i + 1] << 8 | data[i + 2]) - 0x10000 : 0;
+  };
   std::vector<uint8_t> bits(data.size() > 4 ? data.begin() + 4 : data.end(), data.end());
   for (uint8_t& b : bits) b = b > 250 ? b : b & 1;  // a few values out of range
   std::vector<uint16_t> values(bits.size() / 2);

@@ -78,7 +78,8 @@ void AsciiDecoder::AddDigit(char c) {
 }
 
 AsciiFrame AsciiDecoder::End() {
-  if (nibble_ >= 0) Fault("Odd number of hex characters: the last one is dropped", static_cast<int32_t>(adu_.size()), 0);
+  if (nibble_ >= 0)
+    Fault("Odd number of hex characters: the last one is dropped", static_cast<int32_t>(adu_.size()), 0);
   const auto n = static_cast<int32_t>(adu_.size());
   if (n < 3) {
     Fault("Frame too short (at least 3 bytes expected)", 0, n);

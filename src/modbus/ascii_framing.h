@@ -72,7 +72,7 @@ class AsciiDecoder {
   State state_ = State::Idle;
   size_t dropped_ = 0;  // characters before ':' since the last frame
   Frame adu_;
-  int nibble_ = -1;   // the high nibble awaiting its partner, -1 for none
+  int nibble_ = -1;  // the high nibble awaiting its partner, -1 for none
   bool overlong_ = false;
   std::vector<PduFault> faults_;
 };

@@ -175,8 +175,9 @@ Encoded64 Encode64(Format64 f, std::string_view text) {
       const std::optional<double> v = DoubleNumber(t);
       if (!v) {
         return {{},
-                quoted + "a DOUBLE value is NaN, Inf, -Inf, 0 or a number of magnitude from 4.9406564584124654E-324 "
-                         "to 1.7976931348623157E+308"};
+                quoted +
+                    "a DOUBLE value is NaN, Inf, -Inf, 0 or a number of magnitude from 4.9406564584124654E-324 "
+                    "to 1.7976931348623157E+308"};
       }
       bits = std::bit_cast<uint64_t>(*v);
       break;

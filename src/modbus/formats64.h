@@ -34,10 +34,21 @@ enum class RegisterView : uint8_t { Hex, Binary, Ascii };
 // The names of the formats added after the fourteen 16- and 32-bit ones, in
 // the order they follow them in the format list: the twelve 64-bit formats
 // (kind-major, orders as in WordOrder64), then HEX, BINARY and ASCII.
-inline constexpr std::array<std::string_view, 15> kWideFormatNames = {
-    "INT64_ABCDEFGH",  "INT64_GHEFCDAB",  "INT64_BADCFEHG",  "INT64_HGFEDCBA", "UINT64_ABCDEFGH",
-    "UINT64_GHEFCDAB", "UINT64_BADCFEHG", "UINT64_HGFEDCBA", "DOUBLE_ABCDEFGH", "DOUBLE_GHEFCDAB",
-    "DOUBLE_BADCFEHG", "DOUBLE_HGFEDCBA", "HEX",             "BINARY",         "ASCII"};
+inline constexpr std::array<std::string_view, 15> kWideFormatNames = {"INT64_ABCDEFGH",
+                                                                      "INT64_GHEFCDAB",
+                                                                      "INT64_BADCFEHG",
+                                                                      "INT64_HGFEDCBA",
+                                                                      "UINT64_ABCDEFGH",
+                                                                      "UINT64_GHEFCDAB",
+                                                                      "UINT64_BADCFEHG",
+                                                                      "UINT64_HGFEDCBA",
+                                                                      "DOUBLE_ABCDEFGH",
+                                                                      "DOUBLE_GHEFCDAB",
+                                                                      "DOUBLE_BADCFEHG",
+                                                                      "DOUBLE_HGFEDCBA",
+                                                                      "HEX",
+                                                                      "BINARY",
+                                                                      "ASCII"};
 
 // The 64-bit format of a name in kWideFormatNames, or nothing.
 std::optional<Format64> Format64Named(std::string_view name);

@@ -58,7 +58,9 @@ std::string HexText(std::span<const uint8_t> bytes) {
   }
   return t;
 }
-std::string HexWord(int32_t v) { return HexByte(static_cast<uint8_t>(v >> 8)) + " " + HexByte(static_cast<uint8_t>(v)); }
+std::string HexWord(int32_t v) {
+  return HexByte(static_cast<uint8_t>(v >> 8)) + " " + HexByte(static_cast<uint8_t>(v));
+}
 
 PduResult Refuse(std::string why) { return {{}, std::move(why)}; }
 
@@ -148,8 +150,7 @@ PduResult BuildReadWriteMultipleRegisters(int32_t readAddress, int32_t readQuant
     return Refuse(why);
   if (std::string why = CheckAddress(writeAddress, "write address"); !why.empty()) return Refuse(why);
   const auto n = static_cast<int32_t>(std::min<size_t>(values.size(), 0x7FFFFFFF));
-  if (std::string why = CheckQuantity(RangeOf(kReadWriteMultipleRegisters, true), n, "write quantity");
-      !why.empty())
+  if (std::string why = CheckQuantity(RangeOf(kReadWriteMultipleRegisters, true), n, "write quantity"); !why.empty())
     return Refuse(why);
   Pdu p{kReadWriteMultipleRegisters};
   Put16(p, readAddress);
@@ -281,8 +282,8 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> req, std::span<c
       if (!Has(rsp, 1, 1) || !Has(req, 3, 2)) break;
       const int32_t expected = 2 * Word(req, 3);
       if (rsp[1] != expected) {
-        faults.push_back({"Wrong byte count (expected " + (expected > 255 ? HexWord(expected) : HexByte(expected)) + ")",
-                          1, 1});
+        faults.push_back(
+            {"Wrong byte count (expected " + (expected > 255 ? HexWord(expected) : HexByte(expected)) + ")", 1, 1});
       }
       break;
     }
@@ -311,7 +312,8 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> req, std::span<c
       if (Has(rsp, 5, 1) && At(rsp, 4) == 0 && rsp[5] != 0) {
         faults.push_back({"Invalid next object ID (expected 00 when no more follows)", 5, 1});
       }
-      if (Has(rsp, 6, 1) && individual && rsp[6] != 1) faults.push_back({"Wrong number of objects (expected 01)", 6, 1});
+      if (Has(rsp, 6, 1) && individual && rsp[6] != 1)
+        faults.push_back({"Wrong number of objects (expected 01)", 6, 1});
       // The objects: one asked for individually must be the one asked for;
       // a stream lists its objects in ascending order.
       size_t pos = 7;
@@ -321,9 +323,8 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> req, std::span<c
         if (individual && id != At(req, 3)) {
           faults.push_back({"Wrong object ID (expected " + HexByte(At(req, 3)) + ")", static_cast<int32_t>(pos), 1});
         } else if (!individual && id <= previous) {
-          faults.push_back(
-              {"Object ID out of order (expected above " + HexByte(static_cast<uint8_t>(previous)) + ")",
-               static_cast<int32_t>(pos), 1});
+          faults.push_back({"Object ID out of order (expected above " + HexByte(static_cast<uint8_t>(previous)) + ")",
+                            static_cast<int32_t>(pos), 1});
         }
         previous = id;
         pos += 2 + static_cast<size_t>(rsp[pos + 1]);
@@ -339,8 +340,9 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> req, std::span<c
 // ---- view ----------------------------------------------------------------------------
 
 std::string_view DeviceObjectName(uint8_t id) {
-  static constexpr std::array<std::string_view, 7> kNames = {
-      "VendorName", "ProductCode", "MajorMinorRevision", "VendorUrl", "ProductName", "ModelName", "UserApplicationName"};
+  static constexpr std::array<std::string_view, 7> kNames = {"VendorName",         "ProductCode", "MajorMinorRevision",
+                                                             "VendorUrl",          "ProductName", "ModelName",
+                                                             "UserApplicationName"};
   return id < kNames.size() ? kNames[id] : std::string_view{};
 }
 
@@ -408,8 +410,11 @@ std::vector<std::string> ResponseLines(std::span<const uint8_t> req, std::span<c
       if (end > 2) lines.push_back("Server ID: " + HexByte(rsp[2]));
       if (end > 3) {
         const uint8_t run = rsp[3];
-        lines.push_back(std::string("Run indicator: ") + (run == 0xFF ? "ON" : run == 0 ? "OFF" : "invalid") + " (" +
-                        HexByte(run) + ")");
+        lines.push_back(std::string("Run indicator: ") +
+                        (run == 0xFF ? "ON"
+                         : run == 0  ? "OFF"
+                                     : "invalid") +
+                        " (" + HexByte(run) + ")");
       }
       if (end > 4) {
         const auto more = rsp.subspan(4, end - 4);

@@ -161,7 +161,7 @@ struct DeviceIdAnswer {
   uint8_t conformity = 0;
   bool moreFollows = false;  // the server has more objects: ask again from nextObjectId
   uint8_t nextObjectId = 0;
-  uint8_t objectCount = 0;  // as the answer announces it
+  uint8_t objectCount = 0;            // as the answer announces it
   std::vector<DeviceObject> objects;  // the objects whose bytes are all present
 };
 // Nothing when the PDU is not a 43/14 answer with its 7 header bytes.

@@ -46,7 +46,10 @@ std::vector<Case> Table() {
   static uint16_t readBack[MODBUS_MAX_READ_REGISTERS];
   static uint8_t id[256];
   return {
-      {"15 ten coils", 17, [] { return modbus::BuildWriteMultipleCoils(19, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}); },
+      {"15 ten coils", 17,
+       [] {
+         return modbus::BuildWriteMultipleCoils(19, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0});
+       },
        [](modbus_t* c) {
          const uint8_t v[] = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0};
          modbus_write_bits(c, 19, 10, v);
@@ -63,7 +66,9 @@ std::vector<Case> Table() {
       {"22 extremes", 247, [] { return modbus::BuildMaskWriteRegister(65535, 0, 0xFFFF); },
        [](modbus_t* c) { modbus_mask_write_register(c, 65535, 0, 0xFFFF); }},
       {"23 example", 1,
-       [] { return modbus::BuildReadWriteMultipleRegisters(3, 6, 14, {0x00FF, 0x00FF, 0x00FF}); },
+       [] {
+         return modbus::BuildReadWriteMultipleRegisters(3, 6, 14, {0x00FF, 0x00FF, 0x00FF});
+       },
        [](modbus_t* c) {
          const uint16_t v[] = {0x00FF, 0x00FF, 0x00FF};
          modbus_write_and_read_registers(c, 14, 3, v, 3, 6, readBack);
@@ -84,7 +89,7 @@ Frame Framed(bool tcp, int slave, uint16_t transactionId, const Pdu& pdu) {
   if (tcp) {
     const size_t length = pdu.size() + 1;
     f = {static_cast<uint8_t>(transactionId >> 8), static_cast<uint8_t>(transactionId), 0, 0,
-         static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+         static_cast<uint8_t>(length >> 8),        static_cast<uint8_t>(length)};
   }
   f.push_back(static_cast<uint8_t>(slave));
   f.insert(f.end(), pdu.begin(), pdu.end());
