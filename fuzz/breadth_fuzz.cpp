@@ -140,6 +140,15 @@ void FuzzBuilders(std::span<const uint8_t> data) {
       modbus::BuildReadDeviceIdentification(word(0) & 7, word(1) & 0x1FF),
       modbus::BuildDiagnostics(word(0) & 1, values),
   };
+  // Typed coils: accepted ones make a request of that many coils.
+  const std::string_view typed(reinterpret_cast<const char*>(data.data()), data.size());
+  const int32_t quantity = 1 + static_cast<int32_t>(data.size() % 40);
+  for (const modbus::CoilValues& c : {modbus::CoilsFromList(typed), modbus::CoilsFromHexBytes(typed, quantity)}) {
+    if (!c.Ok()) continue;
+    const modbus::PduResult r = modbus::BuildWriteMultipleCoils(0, c.bits);
+    Require(r.Ok() == (c.bits.size() <= 1968));
+    if (r.Ok()) Require(static_cast<size_t>(r.pdu[3] << 8 | r.pdu[4]) == c.bits.size());
+  }
   for (const modbus::PduResult& r : results) {
     Require(r.Ok() != r.pdu.empty());
     Require(static_cast<int32_t>(r.pdu.size()) <= modbus::kMaxPduSize);

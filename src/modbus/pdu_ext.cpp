@@ -131,6 +131,56 @@ PduResult BuildWriteMultipleCoils(int32_t address, const std::vector<uint8_t>& b
   return {p, {}};
 }
 
+CoilValues CoilsFromList(std::string_view text) {
+  CoilValues c;
+  for (char ch : text) {
+    if (ch == '0' || ch == '1') {
+      c.bits.push_back(static_cast<uint8_t>(ch - '0'));
+    } else if (ch != ' ' && ch != '\t' && ch != ',' && ch != ';') {
+      return {{}, "Invalid coil list \"" + std::string(text) + "\": a coil is 0 or 1"};
+    }
+  }
+  if (c.bits.empty()) c.refusal = "Invalid coil list \"" + std::string(text) + "\": a coil is 0 or 1";
+  return c;
+}
+
+CoilValues CoilsFromHexBytes(std::string_view text, int32_t quantity) {
+  const std::string quoted = "Invalid coil bytes \"" + std::string(text) + "\": ";
+  if (std::string why = CheckQuantity(RangeOf(kWriteMultipleCoils), quantity); !why.empty()) return {{}, why};
+  std::vector<uint8_t> bytes;
+  int high = -1;  // the first digit of a byte, -1 between bytes
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (ch == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && high < 0) {
+      ++i;  // a "0x" before a byte
+      continue;
+    }
+    int v = -1;
+    if (ch >= '0' && ch <= '9') v = ch - '0';
+    if (ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
+    if (ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
+    if (v < 0 && ch != ' ' && ch != '\t' && ch != ',') return {{}, quoted + "bytes are pairs of hexadecimal digits"};
+    if (v < 0) {
+      if (high >= 0) return {{}, quoted + "bytes are pairs of hexadecimal digits"};
+    } else if (high < 0) {
+      high = v;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(high << 4 | v));
+      high = -1;
+    }
+  }
+  const size_t expected = (static_cast<size_t>(quantity) + 7) / 8;
+  if (high >= 0) return {{}, quoted + "bytes are pairs of hexadecimal digits"};
+  if (bytes.size() != expected) {
+    return {{},
+            quoted + std::to_string(quantity) + (quantity == 1 ? " coil takes " : " coils take ") +
+                std::to_string(expected) + (expected == 1 ? " byte" : " bytes")};
+  }
+  CoilValues c;
+  for (int32_t i = 0; i < quantity; ++i) c.bits.push_back((bytes[static_cast<size_t>(i) / 8] >> (i % 8)) & 1);
+  return c;
+}
+
 PduResult BuildMaskWriteRegister(int32_t address, int32_t andMask, int32_t orMask) {
   if (std::string why = CheckAddress(address); !why.empty()) return Refuse(why);
   if (std::string why = Check16(andMask, "AND mask", "a mask"); !why.empty()) return Refuse(why);

@@ -94,6 +94,20 @@ struct PduResult {
 // 15: `bits` holds one 0 or 1 per coil, the first coil first; on the wire
 // they are packed eight to a byte, the first coil in bit 0 of the first byte.
 PduResult BuildWriteMultipleCoils(int32_t address, const std::vector<uint8_t>& bits);
+// The coils of a 15 request as the operator types them, or the refusal.
+struct CoilValues {
+  std::vector<uint8_t> bits;  // one 0 or 1 per coil, the first coil first
+  std::string refusal;
+  bool Ok() const { return refusal.empty(); }
+};
+// A list of 0 and 1: "1 0 1 1", "1,0;1" or "1011" (blanks, commas and
+// semicolons separate, or nothing does).
+CoilValues CoilsFromList(std::string_view text);
+// Hexadecimal bytes as they go on the wire ("CD 01", "CD01", "0xCD 0x01"),
+// holding `quantity` coils: exactly (quantity + 7) / 8 bytes, the first coil
+// in bit 0 of the first byte. Bits beyond the quantity are not sent as coils
+// (the builder fills them with 0).
+CoilValues CoilsFromHexBytes(std::string_view text, int32_t quantity);
 // 22: the register becomes (current AND andMask) OR (orMask AND NOT andMask).
 PduResult BuildMaskWriteRegister(int32_t address, int32_t andMask, int32_t orMask);
 // 23: writes `values` at writeAddress, then reads readQuantity registers at

@@ -119,6 +119,37 @@ TEST(BreadthPdu, BuildersMakeThePublishedRequestsAndRefuseOutOfRange) {
   }
 }
 
+TEST(BreadthPdu, CoilsAsTypedListsOrWireBytes) {
+  struct Case {
+    bool hex;
+    const char* text;
+    int32_t quantity;
+    const char* bits;
+    std::string refusal;
+  };
+  const std::vector<Case> table = {
+      {false, "1 0 1 1", 0, "1011", ""},
+      {false, "1,0;1\t1", 0, "1011", ""},
+      {false, "1011001110", 0, "1011001110", ""},
+      {false, "1 2", 0, "", "Invalid coil list \"1 2\": a coil is 0 or 1"},
+      {false, " ", 0, "", "Invalid coil list \" \": a coil is 0 or 1"},
+      // The protocol's example: CD 01 holds coils 20..29 as 1011001110.
+      {true, "CD 01", 10, "1011001110", ""},
+      {true, "0xcd0x01", 10, "1011001110", ""},
+      {true, "FF", 3, "111", ""},
+      {true, "CD", 10, "", "Invalid coil bytes \"CD\": 10 coils take 2 bytes"},
+      {true, "CD 01 00", 10, "", "Invalid coil bytes \"CD 01 00\": 10 coils take 2 bytes"},
+      {true, "C D", 4, "", "Invalid coil bytes \"C D\": bytes are pairs of hexadecimal digits"},
+      {true, "CG", 4, "", "Invalid coil bytes \"CG\": bytes are pairs of hexadecimal digits"},
+      {true, "", 1969, "", "Invalid quantity \"1969\": write 1 to 1968 coils"},
+  };
+  for (const Case& c : table) {
+    const CoilValues v = c.hex ? CoilsFromHexBytes(c.text, c.quantity) : CoilsFromList(c.text);
+    EXPECT_EQ(v.refusal, c.refusal) << c.text;
+    EXPECT_EQ(v.bits, Bits(c.bits)) << c.text;
+  }
+}
+
 // The largest quantities are accepted and make requests that fit in a PDU.
 TEST(BreadthPdu, LargestQuantitiesAreAccepted) {
   EXPECT_EQ(BuildWriteMultipleCoils(0, std::vector<uint8_t>(1968, 1)).pdu.size(), 6u + 246u);
