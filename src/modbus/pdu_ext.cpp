@@ -314,8 +314,9 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> req, std::span<c
       echo(1, 2, "sub-function");
       // The data: one fault over the span from the first to the last byte that differs.
       size_t first = SIZE_MAX, last = 0;
-      for (size_t i = 3; i < rsp.size(); ++i) {
-        if (i >= req.size() || rsp[i] != req[i]) {
+      const size_t common = std::min(rsp.size(), req.size());
+      for (size_t i = 3; i < common; ++i) {
+        if (rsp[i] != req[i]) {
           first = std::min(first, i);
           last = i;
         }
@@ -325,6 +326,11 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> req, std::span<c
         for (size_t i = first; i <= last; ++i) expected.push_back(At(req, i));
         faults.push_back({"Wrong echo of the query data (expected " + HexText(expected) + ")",
                           static_cast<int32_t>(first), static_cast<int32_t>(last - first + 1)});
+      }
+      // An echo longer or shorter than the request (a TCP length can say so).
+      if (rsp.size() != req.size()) {
+        faults.push_back({"Wrong echo length (expected " + std::to_string(req.size()) + " bytes)",
+                          static_cast<int32_t>(common), static_cast<int32_t>(rsp.size() - common)});
       }
       break;
     }

@@ -235,6 +235,7 @@ TEST(BreadthPdu, AnswerChecksReportEveryWrongEchoAndCount) {
       {"08 good", rq08, rq08, {}},
       {"08 sub-function", rq08, P("08 00 01 A5 37 12 34"), {{"Wrong echo of the sub-function (expected 00 00)", 1, 2}}},
       {"08 data span", rq08, P("08 00 00 A5 00 12 00"), {{"Wrong echo of the query data (expected 37 12 34)", 4, 3}}},
+      {"08 echo too long", rq08, P("08 00 00 A5 37 12 34 56"), {{"Wrong echo length (expected 7 bytes)", 7, 1}}},
       {"17 good", P("11"), P("11 02 01 FF"), {}},
       {"17 count", P("11"), P("11 01 01"), {{"Byte count too small (expected at least 02)", 1, 1}}},
       {"07 any status", P("07"), P("07 6D"), {}},
