@@ -344,6 +344,12 @@ CliParse ParseCliOptions(const std::vector<std::string>& args) {
   return result;
 }
 
+std::vector<std::string_view> CliLongOptionNames() {
+  std::vector<std::string_view> names;
+  for (const OptionSpec& o : kOptions) names.push_back(o.name);
+  return names;
+}
+
 std::string CliVersion() { return "vesktarvelo-cli " VESKTARVELO_VERSION_TEXT "\n"; }
 
 }  // namespace cli

@@ -90,6 +90,8 @@ CliParse ParseCliOptions(const std::vector<std::string>& args);
 std::string CliUsage();
 // "vesktarvelo-cli <version>\n".
 std::string CliVersion();
+// Every long option the parser knows, without "--" (aliases included).
+std::vector<std::string_view> CliLongOptionNames();
 
 // The exit status of a usage error.
 inline constexpr int kExitUsage = 2;

@@ -69,13 +69,17 @@ Run and output:
                           and every fault with its bytes marked
       --color[=WHEN]      mark the faulty bytes in colour: auto (default: when
                           the output is a terminal and NO_COLOR is not set),
-                          always or never
+                          always (also --color alone) or never
+      --no-color          the same as --color=never
   -c, --csv               one CSV row per transaction, with a header row
   -j, --json              one JSON object per line and transaction
   -S, --stats             a summary of the session at the end (also printed
                           when interrupted)
   -h, --help              show this help and exit
   -V, --version           show the version and exit
+
+Other names: -u, --unit for --slave; --baudrate for --baud; --count for
+--polls; --colour for --color; --json-lines for --json.
 
 Output: without --csv or --json one line per value, ADDRESS: VALUE, the
 address as the window's response view writes it. With --csv or --json the
