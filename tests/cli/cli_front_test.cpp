@@ -476,6 +476,9 @@ TEST(CliOutput, JsonLinesParseBack) {
   const std::string line = JsonLine(r);
   ASSERT_EQ(line.back(), '\n');
   ASSERT_EQ(line.find('\n'), line.size() - 1) << "one object, one line";
+  // JSON forbids raw control characters in strings; Qt's reader lets them pass.
+  for (size_t i = 0; i + 1 < line.size(); ++i)
+    EXPECT_GE(static_cast<unsigned char>(line[i]), 0x20) << "raw control character at " << i;
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
   ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << line;
