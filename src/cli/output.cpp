@@ -165,6 +165,18 @@ bool UseColor(ColorChoice choice, bool streamIsTerminal, bool noColorSet, bool d
   return false;
 }
 
+OutputPlan PlanOutput(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal, bool noColorSet,
+                      bool dumbTerminal) {
+  OutputPlan plan;
+  // CSV and JSON keep standard output to one format.
+  plan.trafficToStderr = options.output != OutputFormat::Text;
+  plan.statsToStderr = options.output == OutputFormat::Csv;
+  plan.statsAsJson = options.output == OutputFormat::Json;
+  const bool terminal = plan.trafficToStderr ? stderrIsTerminal : stdoutIsTerminal;
+  plan.color = UseColor(options.color, terminal, noColorSet, dumbTerminal);
+  return plan;
+}
+
 std::string HexText(const std::vector<uint8_t>& bytes) {
   std::string out;
   for (size_t i = 0; i < bytes.size(); ++i) {

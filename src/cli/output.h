@@ -3,10 +3,12 @@
 // text. Each returns complete lines ending in "\n" (or nothing); the caller
 // chooses the stream.
 //
-// Where the text goes: the value lines, JSON objects and CSV rows on standard
-// output; error lines on standard error. The traffic rows (--verbose) and the
-// summary (--stats) on standard output in the default format, on standard
-// error with --csv or --json, so that standard output stays one format.
+// Where the text goes (PlanOutput): the value lines, JSON objects and CSV rows
+// on standard output; error lines on standard error. The traffic rows
+// (--verbose) on standard output in the default format, on standard error
+// with --csv or --json, so that standard output stays one format. The summary
+// (--stats): text on standard output, the last JSON line with --json, text on
+// standard error with --csv.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -87,6 +89,17 @@ std::string StatsJson(const RunStats& stats);
 // Whether to colour: always, never, or (auto) when the stream is a terminal,
 // NO_COLOR is not set and TERM is not "dumb".
 bool UseColor(ColorChoice choice, bool streamIsTerminal, bool noColorSet, bool dumbTerminal);
+
+// Where a run's text goes and whether the traffic rows are coloured, from
+// the options and what the streams are (isatty and the environment, passed in).
+struct OutputPlan {
+  bool trafficToStderr = false;  // --verbose rows
+  bool statsToStderr = false;    // --stats summary
+  bool statsAsJson = false;      // the summary as one JSON object
+  bool color = false;            // colour the traffic rows
+};
+OutputPlan PlanOutput(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal, bool noColorSet,
+                      bool dumbTerminal);
 
 // Text as a JSON string literal, quotes included.
 std::string JsonString(const std::string& text);

@@ -12,7 +12,8 @@ or ASCII, checks every answer byte by byte and prints the values.
 Link:
   -m, --mode MODE         tcp (default), rtu, rtu-over-tcp or ascii; ascii goes
                           over --device, or over --host when no device is given
-  -H, --host HOST         the slave's host name or IP address (tcp, rtu-over-tcp)
+  -H, --host HOST         the slave's host name or IP address (tcp,
+                          rtu-over-tcp, ascii without --device)
   -p, --port PORT         TCP port, 1 to 65535 (default 502)
   -d, --device PATH       serial port, e.g. /dev/ttyUSB0 (rtu, ascii)
   -b, --baud RATE         50 to 4000000 (default 9600)
@@ -83,8 +84,9 @@ Other names: -u, --unit for --slave; --baudrate for --baud; --count for
 
 Output: without --csv or --json one line per value, ADDRESS: VALUE, the
 address as the window's response view writes it. With --csv or --json the
-traffic rows and the summary go to standard error, so standard output stays
-one format. Errors go to standard error, one line each.
+traffic rows go to standard error, so standard output stays one format; the
+summary is the last JSON line ({"statistics": ...}) with --json and goes to
+standard error with --csv. Errors go to standard error, one line each.
 
 Exit status: the most severe outcome of the run, in this order from least to
 most severe: 0, 5, 6, 4, 3.

@@ -667,6 +667,31 @@ TEST(CliOutput, ColourOnlyWhereItIsWanted) {
         << static_cast<int>(c.choice) << c.terminal << c.noColor << c.dumb;
 }
 
+// Colour follows the stream the traffic rows go to: standard error with CSV
+// and JSON, whose standard output is usually a pipe.
+TEST(CliOutput, PlanKeepsStandardOutputOneFormat) {
+  const struct {
+    const char* line;
+    bool stdoutTty, stderrTty;
+    bool trafficToStderr, statsToStderr, statsAsJson, color;
+  } cases[] = {
+      {"-H h -v", true, false, false, false, false, true},
+      {"-H h -v", false, true, false, false, false, false},
+      {"-H h -v --json", false, true, true, false, true, true},
+      {"-H h -v --csv", true, false, true, true, false, false},
+      {"-H h -v --csv --color=always", false, false, true, true, false, true},
+  };
+  for (const auto& c : cases) {
+    const CliParse p = Parse(c.line);
+    ASSERT_EQ(p.action, CliAction::Run) << p.error;
+    const OutputPlan plan = PlanOutput(p.options, c.stdoutTty, c.stderrTty, false, false);
+    EXPECT_EQ(plan.trafficToStderr, c.trafficToStderr) << c.line;
+    EXPECT_EQ(plan.statsToStderr, c.statsToStderr) << c.line;
+    EXPECT_EQ(plan.statsAsJson, c.statsAsJson) << c.line;
+    EXPECT_EQ(plan.color, c.color) << c.line << " " << c.stdoutTty << c.stderrTty;
+  }
+}
+
 TEST(CliOutput, StatisticsCountEachOutcomeOnce) {
   RunStats stats;
   EXPECT_NE(StatsText(stats).find("response ms: -\n"), std::string::npos);
