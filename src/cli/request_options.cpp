@@ -296,7 +296,11 @@ std::string Lower(std::string_view t) {
 
 std::string Fail(std::string_view text) { return std::string(kProgram) + ": " + std::string(text); }
 std::string Invalid(std::string_view option, std::string_view value, std::string_view reason) {
-  return Fail("invalid --" + std::string(option) + " '" + std::string(value) + "': " + std::string(reason));
+  // A long value (a list of a thousand coils) is cut so the line stays readable.
+  constexpr size_t kShown = 40;
+  const std::string shown =
+      value.size() > kShown ? std::string(value.substr(0, kShown - 3)) + "..." : std::string(value);
+  return Fail("invalid --" + std::string(option) + " '" + shown + "': " + std::string(reason));
 }
 
 // An address typed in the chosen notation, or the reason it is refused.

@@ -26,13 +26,13 @@ Request:
   -s, --slave N           slave address 0 to 255 (default 1); 0 broadcasts and
                           is for writes only
   -f, --function CODE     function code in decimal (default 3):
-                           1 read coils           2 read discrete inputs
-                           3 read holding regs    4 read input registers
-                           5 write one coil       6 write one register
-                           7 read exception status 8 diagnostics (return data)
-                          15 write coils         16 write registers
-                          17 report server id    22 mask write register
-                          23 read/write registers 43 read device id (14)
+                           1 read coils              2 read discrete inputs
+                           3 read holding registers  4 read input registers
+                           5 write one coil          6 write one register
+                           7 read exception status   8 diagnostics (echo)
+                          15 write coils            16 write registers
+                          17 report server id       22 mask write register
+                          23 read/write registers   43 read device id
   -a, --address ADDR      start address in the notation of --addresses
                           (decimal, or 0x hexadecimal: then shown in hex)
   -q, --quantity N        coils, inputs or registers (not values) to read:

@@ -40,6 +40,8 @@ struct Refusal {
 
 TEST(CliOptions, RefusesBadOptionsWithOneLine) {
   const std::string h = "-H 127.0.0.1 ";
+  std::string coils1969 = "1";
+  for (int i = 1; i < 1969; ++i) coils1969 += ",1";
   const std::vector<Refusal> cases = {
       {Split(h + "--address 70000"), "vesktarvelo-cli: invalid --address '70000': an address is 0 to 65535"},
       {Split(h + "--slave 300"), "vesktarvelo-cli: invalid --slave '300': a slave address is 0 to 255"},
@@ -91,6 +93,12 @@ TEST(CliOptions, RefusesBadOptionsWithOneLine) {
        "vesktarvelo-cli: invalid --values '1,x': 'x' is not a valid INT16 value (-32768 to 32767)"},
       {Split(h + "-f 16 -w 1,,2"), "vesktarvelo-cli: invalid --values '1,,2': an empty value in the list"},
       {Split(h + "-f 15 -w 1,2"), "vesktarvelo-cli: invalid --values '1,2': '2' is not a coil state (0 or 1)"},
+      {Split(h + "-f 15 -w " + coils1969),  // a long value is cut in the message
+       "vesktarvelo-cli: invalid --values '1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1...': write 1 to 1968 coils (1969 "
+       "given)"},
+      {Split(h + "-f 16 -w " + coils1969.substr(0, 247)),
+       "vesktarvelo-cli: invalid --values '1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1...': write 1 to 123 registers (124 "
+       "given)"},
       {Split(h + "-f 5 -w 1,0"), "vesktarvelo-cli: invalid --values '1,0': function 5 writes one coil (0 or 1)"},
       {Split(h + "-f 6 -w 1,2"),
        "vesktarvelo-cli: invalid --values '1,2': function 6 writes one 16- or 32-bit value (use 16 for more)"},
