@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include "cli/exit_status.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/reporter.h"
 #include "cli/value_types.h"
 #include "gtest/gtest.h"
 
@@ -737,6 +739,91 @@ TEST(CliOutput, StatisticsCountEachOutcomeOnce) {
     thirds.Count(r);
   }
   EXPECT_NE(StatsText(thirds).find("avg 1.7,"), std::string::npos) << StatsText(thirds);
+}
+
+// ---- the report of a run -------------------------------------------------------
+
+struct Captured {
+  std::string out, err;
+};
+
+Captured RunReport(const std::string& line, const std::vector<TransactionRecord>& records, bool interrupted,
+                   int& status) {
+  const CliParse p = Parse(line);
+  EXPECT_EQ(p.action, CliAction::Run) << p.error;
+  Captured c;
+  RunReporter reporter(
+      p.options, PlanOutput(p.options, false, false, false, false), [&c](std::string_view t) { c.out += t; },
+      [&c](std::string_view t) { c.err += t; });
+  for (const TransactionRecord& r : records) reporter.Report(r);
+  status = reporter.Finish(interrupted);
+  return c;
+}
+
+TransactionRecord ExceptionRecord() {
+  TransactionRecord e = ReadRecord();
+  e.outcome = Outcome::Exception;
+  e.values.clear();
+  e.exception = RecordException{2, "Illegal Data Address"};
+  return e;
+}
+
+TEST(CliReport, TextValuesOnStandardOutputErrorsOnStandardError) {
+  int status = -1;
+  Captured c = RunReport("-H h -a 20 -q 3", {ReadRecord(), ExceptionRecord(), ReadRecord()}, false, status);
+  EXPECT_EQ(c.out, "00020: 1\n00021: -1\n00022: NaN\n00020: 1\n00021: -1\n00022: NaN\n");
+  EXPECT_EQ(c.err, "vesktarvelo-cli: slave 17, function 3: Modbus exception: Illegal Data Address (Code 2)\n");
+  EXPECT_EQ(status, 5);
+
+  // Interrupted: the summary comes even without --stats.
+  c = RunReport("-H h -a 20 -q 3 -n 0", {ReadRecord()}, true, status);
+  EXPECT_NE(c.out.find("--- statistics ---\ntransactions: 1\nok: 1\n"), std::string::npos) << c.out;
+  EXPECT_EQ(status, 0);
+  c = RunReport("-H h -n 0", {}, true, status);
+  EXPECT_NE(c.out.find("transactions: 0\n"), std::string::npos) << c.out;
+  EXPECT_EQ(status, 0);
+
+  // Verbose text: the traffic rows on standard output before the values, the
+  // error lines still on standard error.
+  c = RunReport("-H h -a 20 -q 3 -v", {ExceptionRecord()}, false, status);
+  EXPECT_EQ(c.out.find("05.12.26  06:04:09.045  Request  --> "), 0u) << c.out;
+  EXPECT_NE(c.out.find("Modbus Exception: Illegal Data Address (Code 2)\n"), std::string::npos);
+  EXPECT_NE(c.err.find("Modbus exception: Illegal Data Address (Code 2)\n"), std::string::npos);
+}
+
+TEST(CliReport, JsonAndCsvKeepStandardOutputOneFormat) {
+  TransactionRecord timeout = ReadRecord();
+  timeout.outcome = Outcome::Timeout;
+  timeout.values.clear();
+  timeout.response.clear();
+  timeout.responseMs.reset();
+  timeout.error = "Request Timeout";
+  int status = -1;
+  Captured c = RunReport("-H h --json -v --stats", {ReadRecord(), timeout, ExceptionRecord()}, false, status);
+  EXPECT_EQ(status, 4);
+  std::istringstream lines(c.out);
+  std::vector<QJsonObject> objects;
+  for (std::string line; std::getline(lines, line);) {
+    QJsonParseError error{};
+    objects.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object());
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+  }
+  ASSERT_EQ(objects.size(), 4u) << c.out;
+  EXPECT_EQ(objects[1]["outcome"].toString(), "timeout");
+  EXPECT_EQ(objects[3]["statistics"].toObject()["timeouts"].toInt(), 1);
+  // The traffic rows went to standard error, and they name every fault, so
+  // no error line repeats them there.
+  EXPECT_NE(c.err.find("Communication Error: Request Timeout\n"), std::string::npos) << c.err;
+  EXPECT_EQ(c.err.find("vesktarvelo-cli:"), std::string::npos) << c.err;
+
+  c = RunReport("-H h --csv --stats", {ReadRecord(), timeout}, false, status);
+  EXPECT_EQ(c.out.rfind(CsvHeader(), 0), 0u);
+  EXPECT_EQ(c.out.find(CsvHeader(), 1), std::string::npos) << "one header";
+  EXPECT_EQ(std::count(c.out.begin(), c.out.end(), '\n'), 3);
+  EXPECT_NE(c.err.find("--- statistics ---"), std::string::npos);
+  EXPECT_NE(c.err.find("vesktarvelo-cli: slave 17, function 3: Request Timeout\n"), std::string::npos);
+  c = RunReport("-H h --csv", {}, true, status);
+  EXPECT_EQ(c.out, CsvHeader());
 }
 
 // ---- exit statuses -----------------------------------------------------------
