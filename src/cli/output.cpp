@@ -153,6 +153,10 @@ std::string TrafficRows(const TransactionRecord& record, bool color) {
   return out;
 }
 
+std::string EventRow(const LocalTime& time, const std::string& text, bool isError, bool color) {
+  return isError ? ErrorRow(time, text, color) : Stamp(time) + text + "\n";
+}
+
 bool UseColor(ColorChoice choice, bool streamIsTerminal, bool noColorSet, bool dumbTerminal) {
   switch (choice) {
     case ColorChoice::Always:

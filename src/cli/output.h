@@ -50,6 +50,11 @@ std::string ErrorLines(const TransactionRecord& record);
 // marks the painted bytes.
 std::string TrafficRows(const TransactionRecord& record, bool color);
 
+// A row of a link event for the traffic (e.g. "Connected to 127.0.0.1:502",
+// or an error row "Communication Error: Connection refused (Code 0)"): the
+// time stamp and the text, red when it is an error and colour is on.
+std::string EventRow(const LocalTime& time, const std::string& text, bool isError, bool color);
+
 // One JSON object on one line: time, slave, function, address, outcome,
 // values (numbers, 0/1 for bits, strings where a value is not a number),
 // texts, addresses, response_ms, exception (null or {"code", "text"}),
