@@ -17,13 +17,13 @@ using detail::Lower;
 
 enum class Arg { None, Required, Optional };
 
-struct OptionSpec {
+struct OptionDef {
   std::string_view name;  // without "--"
   char shortName;         // 0: none
   Arg arg;
 };
 
-constexpr std::array<OptionSpec, 37> kOptions = {{
+constexpr std::array<OptionDef, 37> kOptions = {{
     {"mode", 'm', Arg::Required},
     {"host", 'H', Arg::Required},
     {"port", 'p', Arg::Required},
@@ -73,14 +73,14 @@ std::string_view Canonical(std::string_view name) {
   return name;
 }
 
-const OptionSpec* FindLong(std::string_view name) {
-  for (const OptionSpec& o : kOptions)
+const OptionDef* FindLong(std::string_view name) {
+  for (const OptionDef& o : kOptions)
     if (o.name == name) return &o;
   return nullptr;
 }
 
-const OptionSpec* FindShort(char c) {
-  for (const OptionSpec& o : kOptions)
+const OptionDef* FindShort(char c) {
+  for (const OptionDef& o : kOptions)
     if (o.shortName == c) return &o;
   return nullptr;
 }
@@ -296,7 +296,7 @@ CliParse ParseCliOptions(const std::vector<std::string>& args) {
   Given given;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const OptionSpec* spec = nullptr;
+    const OptionDef* def = nullptr;
     std::optional<std::string> value;
     std::string shown;  // the option as typed, for messages
     if (arg == "--") {
@@ -306,26 +306,26 @@ CliParse ParseCliOptions(const std::vector<std::string>& args) {
     if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
       const size_t eq = arg.find('=');
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      spec = FindLong(name);
+      def = FindLong(name);
       shown = "--" + name;
       if (eq != std::string::npos) value = arg.substr(eq + 1);
     } else if (arg.size() >= 2 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
-      spec = FindShort(arg[1]);
+      def = FindShort(arg[1]);
       shown = arg.substr(0, 2);
-      if (spec && arg.size() > 2) {
-        if (spec->arg == Arg::None) return usage(Fail("option " + shown + " takes no value"));
+      if (def && arg.size() > 2) {
+        if (def->arg == Arg::None) return usage(Fail("option " + shown + " takes no value"));
         value = arg.substr(2);
       }
     } else {
       return usage(Fail("unexpected argument '" + arg + "'"));
     }
-    if (!spec) return usage(Fail("unknown option '" + shown + "' (see --help)"));
-    if (spec->arg == Arg::None && value) return usage(Fail("option " + shown + " takes no value"));
-    if (spec->arg == Arg::Required && !value) {
+    if (!def) return usage(Fail("unknown option '" + shown + "' (see --help)"));
+    if (def->arg == Arg::None && value) return usage(Fail("option " + shown + " takes no value"));
+    if (def->arg == Arg::Required && !value) {
       if (i + 1 >= args.size()) return usage(Fail("option " + shown + " needs a value"));
       value = args[++i];
     }
-    const std::string_view name = Canonical(spec->name);
+    const std::string_view name = Canonical(def->name);
     if (name == "help") {
       result.action = CliAction::Help;
       return result;
@@ -346,7 +346,7 @@ CliParse ParseCliOptions(const std::vector<std::string>& args) {
 
 std::vector<std::string_view> CliLongOptionNames() {
   std::vector<std::string_view> names;
-  for (const OptionSpec& o : kOptions) names.push_back(o.name);
+  for (const OptionDef& o : kOptions) names.push_back(o.name);
   return names;
 }
 
