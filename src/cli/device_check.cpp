@@ -1,0 +1,20 @@
+#include "cli/device_check.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace cli {
+
+std::optional<std::string> CheckSerialDevice(const std::string& path) {
+  const std::string head = "vesktarvelo-cli: invalid --device '" + path + "': ";
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return head + std::strerror(errno);
+  if (!S_ISCHR(info.st_mode)) return head + "not a serial port (not a character device)";
+  if (::access(path.c_str(), R_OK | W_OK) != 0) return head + std::strerror(errno);
+  return std::nullopt;
+}
+
+}  // namespace cli
