@@ -120,6 +120,7 @@ bool WatchModel::Edit(WatchBlockId id, const WatchBlockSpec& spec) {
   const bool sameFormat = b->spec.formatIndex == spec.formatIndex;
   b->spec = spec;
   if (!sameRead) {
+    ++b->revision;
     ResetValues(*b);
     b->state = WatchBlockState{};
   } else if (!sameFormat && !WatchReadsBits(spec.function)) {
@@ -162,12 +163,13 @@ bool WatchModel::SetPaused(WatchBlockId id, bool paused) {
   return true;
 }
 
-bool WatchModel::FeedGood(WatchBlockId id, int64_t now, int64_t responseMs, const std::vector<uint8_t>& data) {
+bool WatchModel::FeedGood(WatchBlockId id, uint32_t revision, int64_t now, int64_t responseMs,
+                          const std::vector<uint8_t>& data) {
   WatchBlock* b = FindMutable(id);
-  if (!b) return false;
+  if (!b || b->revision != revision) return false;
   const size_t need = WatchDataBytes(b->spec);
   if (data.size() < need) {
-    FeedFailure(id, now, WatchOutcome::ProtocolError, responseMs);
+    FeedFailure(id, revision, now, WatchOutcome::ProtocolError, responseMs);
     return false;
   }
   b->data.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(need));
@@ -183,10 +185,10 @@ bool WatchModel::FeedGood(WatchBlockId id, int64_t now, int64_t responseMs, cons
   return true;
 }
 
-bool WatchModel::FeedFailure(WatchBlockId id, int64_t now, WatchOutcome outcome, std::optional<int64_t> responseMs,
-                             uint8_t exceptionCode) {
+bool WatchModel::FeedFailure(WatchBlockId id, uint32_t revision, int64_t now, WatchOutcome outcome,
+                             std::optional<int64_t> responseMs, uint8_t exceptionCode) {
   WatchBlock* b = FindMutable(id);
-  if (!b || outcome == WatchOutcome::Good) return false;
+  if (!b || b->revision != revision || outcome == WatchOutcome::Good) return false;
   for (WatchValue& v : b->values) v.stale = true;
   b->state.lastUpdateMs = now;
   if (responseMs) b->state.responseTimeMs = responseMs;

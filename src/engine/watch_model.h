@@ -69,6 +69,11 @@ struct WatchBlockState {
 
 struct WatchBlock {
   WatchBlockId id = 0;
+  // Counts the edits that changed what the block reads. The caller notes it
+  // when a transaction starts and hands it back with the outcome, so that an
+  // answer to the registers read before an edit is never shown as the new
+  // ones.
+  uint32_t revision = 0;
   WatchBlockSpec spec;
   WatchBlockState state;
   std::vector<WatchValue> values;
@@ -92,15 +97,18 @@ class WatchModel {
   bool Move(WatchBlockId id, size_t position);
   bool SetPaused(WatchBlockId id, bool paused);
 
+  // The outcome of a transaction started at `revision` of the block; false
+  // (and ignored) for an unknown id or an older revision.
+  //
   // A good answer: `data` as WatchDataBytes says (extra bytes are ignored).
   // Too few bytes count as a protocol error, mark the values stale and give
   // false.
-  bool FeedGood(WatchBlockId id, int64_t now, int64_t responseMs, const std::vector<uint8_t>& data);
+  bool FeedGood(WatchBlockId id, uint32_t revision, int64_t now, int64_t responseMs, const std::vector<uint8_t>& data);
   // A failed transaction: every value of the block becomes stale.
   // `responseMs` for outcomes that had an answer (exception, protocol error).
-  // False for an unknown id or WatchOutcome::Good.
-  bool FeedFailure(WatchBlockId id, int64_t now, WatchOutcome outcome, std::optional<int64_t> responseMs = {},
-                   uint8_t exceptionCode = 0);
+  // False also for WatchOutcome::Good.
+  bool FeedFailure(WatchBlockId id, uint32_t revision, int64_t now, WatchOutcome outcome,
+                   std::optional<int64_t> responseMs = {}, uint8_t exceptionCode = 0);
 
   const WatchBlock* Find(WatchBlockId id) const;
   const std::vector<WatchBlock>& Blocks() const { return blocks_; }

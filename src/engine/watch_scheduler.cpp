@@ -1,6 +1,7 @@
 #include "engine/watch_scheduler.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace engine {
 
@@ -53,6 +54,7 @@ bool WatchScheduler::Add(WatchBlockId id, uint32_t intervalMs, bool paused, int6
 bool WatchScheduler::Remove(WatchBlockId id) {
   auto it = std::find_if(blocks_.begin(), blocks_.end(), [id](const Block& b) { return b.id == id; });
   if (it == blocks_.end()) return false;
+  if (inFlight_ == id) inFlightRemoved_ = true;
   blocks_.erase(it);
   return true;
 }
@@ -137,7 +139,8 @@ bool WatchScheduler::Started(WatchBlockId id, int64_t now) {
 bool WatchScheduler::Finished(WatchBlockId id, int64_t now, WatchOutcome outcome) {
   if (inFlight_ != id) return false;
   inFlight_.reset();
-  if (Block* b = Find(id)) {
+  const bool removed = std::exchange(inFlightRemoved_, false);
+  if (Block* b = removed ? nullptr : Find(id)) {
     b->lastFinish = now;
     b->timeouts = outcome == WatchOutcome::Timeout ? b->timeouts + 1 : 0;
   }

@@ -48,7 +48,8 @@ class WatchScheduler {
   // outside kMinIntervalMs..kMaxIntervalMs.
   bool Add(WatchBlockId id, uint32_t intervalMs, bool paused, int64_t now);
   // Removes a block. If it is in flight, the link stays busy until its
-  // Finished() arrives.
+  // Finished() arrives (which then touches no block, even one added again
+  // under the same id).
   bool Remove(WatchBlockId id);
   // A paused block is never due. A resumed one is due one interval after its
   // last start, or at once if that has passed.
@@ -69,7 +70,8 @@ class WatchScheduler {
   // nothing (in flight, or nothing due).
   std::optional<WatchBlockId> Next(int64_t now) const;
   // Marks `id` in flight. False while another is in flight or for an unknown
-  // id; a pending Send is cleared when kPanelSend starts.
+  // id; a pending Send is cleared when kPanelSend starts. A block need not be
+  // due (the caller may run one at once, say on the operator's request).
   bool Started(WatchBlockId id, int64_t now);
   // Ends the transaction in flight. False (ignored) unless `id` is the one in
   // flight.
@@ -102,6 +104,7 @@ class WatchScheduler {
 
   std::vector<Block> blocks_;
   std::optional<WatchBlockId> inFlight_;
+  bool inFlightRemoved_ = false;
   bool sendPending_ = false;
 };
 

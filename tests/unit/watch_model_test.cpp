@@ -102,7 +102,7 @@ TEST(WatchModel, AGoodAnswerGivesOneValuePerBitRegisterOr32BitValue) {
     WatchModel m;
     const auto id = m.Add(c.spec);
     ASSERT_NE(id, 0u);
-    ASSERT_TRUE(m.FeedGood(id, 1000, 12, c.data));
+    ASSERT_TRUE(m.FeedGood(id, 0, 1000, 12, c.data));
     Values got;
     for (const auto& v : m.Find(id)->values) {
       got.emplace_back(v.address, v.text);
@@ -113,7 +113,7 @@ TEST(WatchModel, AGoodAnswerGivesOneValuePerBitRegisterOr32BitValue) {
   }
   WatchModel comma(",");
   const auto id = comma.Add(Spec(3, 0, 2, 2));
-  ASSERT_TRUE(comma.FeedGood(id, 0, 1, {0x3F, 0xC0, 0, 0}));
+  ASSERT_TRUE(comma.FeedGood(id, 0, 0, 1, {0x3F, 0xC0, 0, 0}));
   EXPECT_EQ(comma.Find(id)->values[0].text, "1,5");
   EXPECT_EQ(comma.Find(id)->values[0].number, 1.5);
 }
@@ -151,15 +151,16 @@ TEST(WatchModel, AValueIsNeverFreshAfterItsBlockFailed) {
     SCOPED_TRACE(st.name);
     now += 100;
     WatchBlockSpec spec = m.Find(id)->spec;
+    const uint32_t rev = m.Find(id)->revision;
     switch (st.op) {
       case Step::Good:
-        ASSERT_TRUE(m.FeedGood(id, now, 7, {0xFF, 0xFE, 0, 1}));
+        ASSERT_TRUE(m.FeedGood(id, rev, now, 7, {0xFF, 0xFE, 0, 1}));
         break;
       case Step::Fail:
-        ASSERT_TRUE(m.FeedFailure(id, now, st.outcome, 9, 2));
+        ASSERT_TRUE(m.FeedFailure(id, rev, now, st.outcome, 9, 2));
         break;
       case Step::Short:
-        ASSERT_FALSE(m.FeedGood(id, now, 7, {0xFF, 0xFE, 0}));
+        ASSERT_FALSE(m.FeedGood(id, rev, now, 7, {0xFF, 0xFE, 0}));
         break;
       case Step::EditFormat:
         spec.formatIndex = 1;
@@ -187,8 +188,15 @@ TEST(WatchModel, AValueIsNeverFreshAfterItsBlockFailed) {
       EXPECT_EQ(b.state.exceptionCode, st.outcome == WatchOutcome::Exception ? 2 : 0);
     }
   }
-  EXPECT_FALSE(m.FeedFailure(id, now, WatchOutcome::Good));
-  EXPECT_FALSE(m.FeedGood(999, now, 1, {0, 0, 0, 0}));
+  EXPECT_FALSE(m.FeedFailure(id, 1, now, WatchOutcome::Good));
+  EXPECT_FALSE(m.FeedGood(999, 0, now, 1, {0, 0, 0, 0}));
+  // An answer to the registers read before the last edit is not shown.
+  EXPECT_EQ(m.Find(id)->revision, 1u);
+  EXPECT_FALSE(m.FeedGood(id, 0, now, 7, {1, 2, 3, 4}));
+  EXPECT_FALSE(m.FeedFailure(id, 0, now, WatchOutcome::Timeout));
+  EXPECT_TRUE(m.Find(id)->values[0].stale);
+  EXPECT_EQ(m.Find(id)->values[0].text, "");
+  EXPECT_FALSE(m.Find(id)->state.outcome);
 }
 
 TEST(WatchModel, EditingTheFormatChangesTheValueCountAndReorderingKeepsTheBlocks) {
@@ -196,7 +204,7 @@ TEST(WatchModel, EditingTheFormatChangesTheValueCountAndReorderingKeepsTheBlocks
   const auto a = m.Add(Spec(3, 10, 4, 0));
   const auto b = m.Add(Spec(1, 0, 8));
   const auto c = m.Add(Spec(4, 0, 1));
-  ASSERT_TRUE(m.FeedGood(a, 50, 3, {0x3F, 0x80, 0, 0, 0x40, 0, 0, 0}));
+  ASSERT_TRUE(m.FeedGood(a, 0, 50, 3, {0x3F, 0x80, 0, 0, 0x40, 0, 0, 0}));
   WatchBlockSpec s = m.Find(a)->spec;
   s.formatIndex = 2;  // FLOAT_ABCD: two values from the same four registers
   ASSERT_TRUE(m.Edit(a, s));

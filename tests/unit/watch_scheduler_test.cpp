@@ -187,7 +187,7 @@ TEST(WatchScheduler, AGoodAnswerEndsTheBackOff) {
 
 TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
   struct Step {
-    enum Op { Add, Remove, Pause, Resume, Interval, Move, Send, Start, Finish, ExpectNext, ExpectWake } op;
+    enum Op { Add, Remove, Pause, Resume, Interval, Move, Send, Start, Finish, TimedOut, ExpectNext, ExpectWake } op;
     WatchBlockId id;
     int64_t arg;                    // time, interval or position
     std::optional<int64_t> expect;  // Next/NextWakeUp result; for the others 1 = accepted, 0 = refused
@@ -235,6 +235,14 @@ TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
         {S::Finish, 1, 9, 1},
         {S::ExpectNext, 0, 9, 2},
         {S::Remove, 1, 9, 0}}},
+      {"removed in flight and added again: the old end leaves the new block alone",
+       {{S::Add, 1, 0, 1},
+        {S::Start, 1, 0, 1},
+        {S::Remove, 1, 0, 1},
+        {S::Add, 1, 0, 1},
+        {S::ExpectNext, 0, 500, {}},
+        {S::TimedOut, 1, 1000, 1},
+        {S::ExpectNext, 0, 1000, 1}}},
       {"pause while in flight: not due again until resumed",
        {{S::Add, 1, 0, 1},
         {S::Start, 1, 0, 1},
@@ -305,6 +313,9 @@ TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
           break;
         case S::Finish:
           ok = s.Finished(st.id, st.arg, WatchOutcome::Good);
+          break;
+        case S::TimedOut:
+          ok = s.Finished(st.id, st.arg, WatchOutcome::Timeout);
           break;
         case S::ExpectNext: {
           const std::optional<WatchBlockId> next = s.Next(st.arg);
