@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -165,184 +169,104 @@ TEST(WatchScheduler, ThePanelsSendGoesNextEvenWithADeadSlaveAndOtherBlocksKeepTh
   }
 }
 
-TEST(WatchScheduler, AGoodAnswerEndsTheBackOff) {
+// Runs steps separated by ';' on a scheduler: "add ID [paused] [@T]",
+// "remove ID", "pause ID @T", "resume ID @T", "interval ID MS", "move ID POS",
+// "send", "start ID @T", "finish|timeout|exception ID @T" (a step ending in
+// "!" must be refused), and the checks "next @T = ID", "wake @T = T" ("-":
+// nothing), "due @T = ID,ID,..." and "order = ID,ID,...".
+void RunScript(const std::string& script) {
   WatchScheduler s;
-  ASSERT_TRUE(s.Add(1, 100, false, 0));
-  int64_t now = 0;
-  for (int k = 0; k < 4; ++k) {  // four time-outs: waits 100, 200, 400, 800 from each end
-    ASSERT_TRUE(s.Started(1, now));
-    now += 1000;
-    ASSERT_TRUE(s.Finished(1, now, WatchOutcome::Timeout));
-    EXPECT_EQ(s.DueAt(1), now + (100 << k));
-    now = *s.DueAt(1);
+  std::istringstream steps(script);
+  for (std::string step; std::getline(steps, step, ';');) {
+    SCOPED_TRACE(step);
+    std::istringstream in(step);
+    std::string op, token, expected;
+    std::vector<int64_t> args{0, 0};
+    int64_t t = 0;
+    bool refused = false, paused = false;
+    in >> op;
+    for (size_t n = 0; in >> token;) {
+      refused = refused || token == "!";
+      paused = paused || token == "paused";
+      if (token == "=") in >> expected;
+      if (token[0] == '@') t = std::stoll(token.substr(1));
+      if (std::isdigit(static_cast<unsigned char>(token[0])) && n < 2) args[n++] = std::stoll(token);
+    }
+    const auto id = static_cast<WatchBlockId>(args[0]);
+    const auto shown = [](std::optional<int64_t> v) { return v ? std::to_string(*v) : std::string("-"); };
+    const auto list = [](const std::vector<WatchBlockId>& ids) {
+      std::string text;
+      for (WatchBlockId i : ids) text += (text.empty() ? "" : ",") + std::to_string(i);
+      return text;
+    };
+    const auto check = [&](const std::string& got) {
+      EXPECT_EQ(got, expected);
+      return true;
+    };
+    const std::map<std::string, std::function<bool()>> ops = {
+        {"add", [&] { return s.Add(id, 100, paused, t); }},
+        {"remove", [&] { return s.Remove(id); }},
+        {"pause", [&] { return s.SetPaused(id, true, t); }},
+        {"resume", [&] { return s.SetPaused(id, false, t); }},
+        {"interval", [&] { return s.SetInterval(id, static_cast<uint32_t>(args[1])); }},
+        {"move", [&] { return s.Move(id, static_cast<size_t>(args[1])); }},
+        {"send",
+         [&] {
+           s.RequestSend();
+           return true;
+         }},
+        {"start", [&] { return s.Started(id, t); }},
+        {"finish", [&] { return s.Finished(id, t, WatchOutcome::Good); }},
+        {"timeout", [&] { return s.Finished(id, t, WatchOutcome::Timeout); }},
+        {"exception", [&] { return s.Finished(id, t, WatchOutcome::Exception); }},
+        {"next", [&] { return check(shown(s.Next(t))); }},
+        {"wake", [&] { return check(shown(s.NextWakeUp(t))); }},
+        {"due", [&] { return check(list(s.Due(t))); }},
+        {"order", [&] { return check(list(s.Order())); }},
+    };
+    const auto it = ops.find(op);
+    ASSERT_NE(it, ops.end()) << "unknown step";
+    EXPECT_EQ(it->second(), !refused);
   }
-  ASSERT_TRUE(s.Started(1, now));
-  ASSERT_TRUE(s.Finished(1, now + 5, WatchOutcome::Good));
-  EXPECT_EQ(s.DueAt(1), now + 100);
-  // An exception answer is an answer: no back-off.
-  ASSERT_TRUE(s.Started(1, now + 100));
-  ASSERT_TRUE(s.Finished(1, now + 105, WatchOutcome::Exception));
-  EXPECT_EQ(s.DueAt(1), now + 200);
 }
 
 TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
-  struct Step {
-    enum Op { Add, Remove, Pause, Resume, Interval, Move, Send, Start, Finish, TimedOut, ExpectNext, ExpectWake } op;
-    WatchBlockId id;
-    int64_t arg;                    // time, interval or position
-    std::optional<int64_t> expect;  // Next/NextWakeUp result; for the others 1 = accepted, 0 = refused
-  };
-  using S = Step;
   const struct {
     const char* name;
-    std::vector<Step> steps;
+    const char* script;
   } cases[] = {
       {"refuses a second start",
-       {{S::Add, 1, 0, 1},
-        {S::Add, 2, 0, 1},
-        {S::Start, 1, 0, 1},
-        {S::ExpectNext, 0, 0, {}},
-        {S::Start, 2, 0, 0},
-        {S::Start, kSend, 0, 0},
-        {S::ExpectWake, 0, 0, {}},
-        {S::Finish, 2, 5, 0},
-        {S::Finish, 1, 5, 1},
-        {S::ExpectNext, 0, 5, 2},
-        {S::Finish, 1, 6, 0}}},
+       "add 1; add 2; start 1 @0; next @0 = -; start 2 @0 !; start 0 @0 !; wake @0 = -; finish 2 @5 !;"
+       "finish 1 @5; next @5 = 2; finish 1 @6 !"},
       {"send first, then the oldest due; list order breaks ties",
-       {{S::Add, 1, 0, 1},
-        {S::Add, 2, 0, 1},
-        {S::Move, 2, 0, 1},
-        {S::ExpectNext, 0, 0, 2},
-        {S::Send, 0, 0, 1},
-        {S::ExpectNext, 0, 0, kSend},
-        {S::Start, kSend, 0, 1},
-        {S::ExpectNext, 0, 0, {}},
-        {S::Finish, kSend, 50, 1},
-        {S::ExpectNext, 0, 50, 2},
-        {S::Start, 2, 50, 1},
-        {S::Finish, 2, 60, 1},
-        {S::ExpectNext, 0, 60, 1},
-        {S::Start, 1, 60, 1},
-        {S::Finish, 1, 70, 1},
-        {S::ExpectWake, 0, 70, 150}}},
+       "add 1; add 2; move 2 0; next @0 = 2; send; next @0 = 0; start 0 @0; next @0 = -; finish 0 @50;"
+       "next @50 = 2; start 2 @50; finish 2 @60; next @60 = 1; start 1 @60; finish 1 @70; wake @70 = 150"},
       {"remove while in flight keeps the link busy until its end",
-       {{S::Add, 1, 0, 1},
-        {S::Add, 2, 0, 1},
-        {S::Start, 1, 0, 1},
-        {S::Remove, 1, 0, 1},
-        {S::ExpectNext, 0, 1, {}},
-        {S::Finish, 1, 9, 1},
-        {S::ExpectNext, 0, 9, 2},
-        {S::Remove, 1, 9, 0}}},
+       "add 1; add 2; start 1 @0; remove 1; next @1 = -; finish 1 @9; next @9 = 2; remove 1 !"},
       {"removed in flight and added again: the old end leaves the new block alone",
-       {{S::Add, 1, 0, 1},
-        {S::Start, 1, 0, 1},
-        {S::Remove, 1, 0, 1},
-        {S::Add, 1, 0, 1},
-        {S::ExpectNext, 0, 500, {}},
-        {S::TimedOut, 1, 1000, 1},
-        {S::ExpectNext, 0, 1000, 1}}},
+       "add 1; start 1 @0; remove 1; add 1; next @500 = -; timeout 1 @1000; next @1000 = 1"},
       {"pause while in flight: not due again until resumed",
-       {{S::Add, 1, 0, 1},
-        {S::Start, 1, 0, 1},
-        {S::Pause, 1, 5, 1},
-        {S::Finish, 1, 10, 1},
-        {S::ExpectWake, 0, 10, {}},
-        {S::ExpectNext, 0, 5000, {}},
-        {S::Resume, 1, 5000, 1},
-        {S::ExpectNext, 0, 5000, 1}}},
+       "add 1; start 1 @0; pause 1 @5; finish 1 @10; wake @10 = -; next @5000 = -; resume 1 @5000; next @5000 = 1"},
       {"resumed soon after a start: due one interval after it",
-       {{S::Add, 1, 0, 1},
-        {S::Start, 1, 0, 1},
-        {S::Finish, 1, 10, 1},
-        {S::Pause, 1, 20, 1},
-        {S::Resume, 1, 30, 1},
-        {S::ExpectNext, 0, 30, {}},
-        {S::ExpectWake, 0, 30, 100}}},
+       "add 1; start 1 @0; finish 1 @10; pause 1 @20; resume 1 @30; next @30 = -; wake @30 = 100"},
       {"interval changed in flight applies to the next due time",
-       {{S::Add, 1, 0, 1},
-        {S::Start, 1, 0, 1},
-        {S::Interval, 1, 2000, 1},
-        {S::Finish, 1, 10, 1},
-        {S::ExpectWake, 0, 10, 2000},
-        {S::Interval, 1, 99, 0},
-        {S::Interval, 1, 65536, 0},
-        {S::Interval, 7, 500, 0}}},
+       "add 1; start 1 @0; interval 1 2000; finish 1 @10; wake @10 = 2000; interval 1 99 !; interval 1 65536 !;"
+       "interval 7 500 !"},
+      {"the due list in the order of service, without the block in flight",
+       "add 1 @30; add 2 @10; add 3 @30; add 4 @50; due @40 = 2,1,3; move 3 0; order = 3,1,2,4; due @40 = 2,3,1;"
+       "start 2 @40; due @60 = 3,1,4"},
+      {"time-outs double the wait from their end; an answer, even an exception, ends it",
+       "add 1; start 1 @0; timeout 1 @1000; wake @1000 = 1100; start 1 @1100; timeout 1 @2100; wake @2100 = 2300;"
+       "start 1 @2300; timeout 1 @3300; wake @3300 = 3700; start 1 @3700; finish 1 @3705; wake @3705 = 3800;"
+       "start 1 @3800; timeout 1 @4800; start 1 @4900; exception 1 @4950; wake @4950 = 5000"},
       {"added paused, duplicate and reserved ids refused",
-       {{S::Add, 1, 1, 1},
-        {S::ExpectNext, 0, 0, {}},
-        {S::ExpectWake, 0, 0, {}},
-        {S::Add, kSend, 0, 0},
-        {S::Start, 9, 0, 0},
-        {S::Resume, 1, 40, 1},
-        {S::ExpectWake, 0, 10, 40},
-        {S::ExpectWake, 0, 90, 90}}},
+       "add 1 paused; next @0 = -; wake @0 = -; add 1 !; add 0 !; start 9 @0 !; resume 1 @40; wake @10 = 40;"
+       "wake @90 = 90"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    WatchScheduler s;
-    size_t n = 0;
-    for (const Step& st : c.steps) {
-      SCOPED_TRACE("step " + std::to_string(n++));
-      bool ok = true;
-      switch (st.op) {
-        case S::Add:
-          ok = s.Add(st.id, 100, st.arg != 0, 0);  // arg: added paused
-          break;
-        case S::Remove:
-          ok = s.Remove(st.id);
-          break;
-        case S::Pause:
-          ok = s.SetPaused(st.id, true, st.arg);
-          break;
-        case S::Resume:
-          ok = s.SetPaused(st.id, false, st.arg);
-          break;
-        case S::Interval:
-          ok = s.SetInterval(st.id, static_cast<uint32_t>(st.arg));
-          break;
-        case S::Move:
-          ok = s.Move(st.id, static_cast<size_t>(st.arg));
-          break;
-        case S::Send:
-          s.RequestSend();
-          break;
-        case S::Start:
-          ok = s.Started(st.id, st.arg);
-          break;
-        case S::Finish:
-          ok = s.Finished(st.id, st.arg, WatchOutcome::Good);
-          break;
-        case S::TimedOut:
-          ok = s.Finished(st.id, st.arg, WatchOutcome::Timeout);
-          break;
-        case S::ExpectNext: {
-          const std::optional<WatchBlockId> next = s.Next(st.arg);
-          EXPECT_EQ(next ? std::optional<int64_t>(*next) : std::nullopt, st.expect);
-          continue;
-        }
-        case S::ExpectWake:
-          EXPECT_EQ(s.NextWakeUp(st.arg), st.expect);
-          continue;
-      }
-      EXPECT_EQ(ok, st.expect == 1);
-    }
+    RunScript(c.script);
   }
-}
-
-TEST(WatchScheduler, DueListsTheOrderOfServiceAndSkipsTheBlockInFlight) {
-  WatchScheduler s;
-  ASSERT_TRUE(s.Add(1, 100, false, 30));
-  ASSERT_TRUE(s.Add(2, 100, false, 10));
-  ASSERT_TRUE(s.Add(3, 100, false, 30));
-  ASSERT_TRUE(s.Add(4, 100, false, 50));
-  EXPECT_EQ(s.Due(40), (std::vector<WatchBlockId>{2, 1, 3}));
-  ASSERT_TRUE(s.Move(3, 0));
-  EXPECT_EQ(s.Order(), (std::vector<WatchBlockId>{3, 1, 2, 4}));
-  EXPECT_EQ(s.Due(40), (std::vector<WatchBlockId>{2, 3, 1}));
-  ASSERT_TRUE(s.Started(2, 40));
-  EXPECT_EQ(s.Due(60), (std::vector<WatchBlockId>{3, 1, 4}));
 }
 
 }  // namespace
