@@ -18,13 +18,13 @@ bool Format32(int formatIndex) { return !Format2B(formatIndex); }
 
 // The number of values a block shows: one per bit or register, or one per
 // two registers in a 32-bit format.
-size_t ValueCount(const WatchBlockSpec& s) {
+size_t ValueCount(const WatchBlockConfig& s) {
   if (WatchReadsBits(s.function) || !Format32(s.formatIndex)) return s.quantity;
   return s.quantity / 2u;
 }
 
 // Same registers on the wire: the data of one answer fits the other.
-bool SameRead(const WatchBlockSpec& a, const WatchBlockSpec& b) {
+bool SameRead(const WatchBlockConfig& a, const WatchBlockConfig& b) {
   return a.slave == b.slave && a.function == b.function && a.address == b.address && a.quantity == b.quantity;
 }
 
@@ -34,26 +34,26 @@ int WatchFormatCount() { return static_cast<int>(kFormatNames.size()); }
 
 bool WatchReadsBits(uint8_t function) { return function == 1 || function == 2; }
 
-size_t WatchDataBytes(const WatchBlockSpec& spec) {
-  return WatchReadsBits(spec.function) ? (spec.quantity + 7u) / 8u : 2u * spec.quantity;
+size_t WatchDataBytes(const WatchBlockConfig& config) {
+  return WatchReadsBits(config.function) ? (config.quantity + 7u) / 8u : 2u * config.quantity;
 }
 
-std::optional<WatchSpecProblem> CheckWatchBlock(const WatchBlockSpec& s) {
-  if (s.slave < 1 || s.slave > 247) return WatchSpecProblem{"slave", Range(1, 247)};
-  if (s.function < 1 || s.function > 4) return WatchSpecProblem{"function", Range(1, 4)};
+std::optional<WatchConfigProblem> CheckWatchBlock(const WatchBlockConfig& s) {
+  if (s.slave < 1 || s.slave > 247) return WatchConfigProblem{"slave", Range(1, 247)};
+  if (s.function < 1 || s.function > 4) return WatchConfigProblem{"function", Range(1, 4)};
   if (s.formatIndex < 0 || s.formatIndex >= WatchFormatCount()) {
-    return WatchSpecProblem{"format", Range(0, WatchFormatCount() - 1)};
+    return WatchConfigProblem{"format", Range(0, WatchFormatCount() - 1)};
   }
   const bool bits = WatchReadsBits(s.function);
   const long lowest = !bits && Format32(s.formatIndex) ? 2 : 1;
   // The last bit or register read must not pass address 65535.
   const long highest = std::min<long>(bits ? kMaxBits : kMaxRegisters, 65536L - s.address);
   if (s.quantity < lowest || s.quantity > highest) {
-    return WatchSpecProblem{"quantity", highest < lowest ? "cannot be read from address " + std::to_string(s.address)
-                                                         : Range(lowest, highest)};
+    return WatchConfigProblem{"quantity", highest < lowest ? "cannot be read from address " + std::to_string(s.address)
+                                                           : Range(lowest, highest)};
   }
   if (s.intervalMs < WatchScheduler::kMinIntervalMs || s.intervalMs > WatchScheduler::kMaxIntervalMs) {
-    return WatchSpecProblem{"interval", Range(WatchScheduler::kMinIntervalMs, WatchScheduler::kMaxIntervalMs)};
+    return WatchConfigProblem{"interval", Range(WatchScheduler::kMinIntervalMs, WatchScheduler::kMaxIntervalMs)};
   }
   return std::nullopt;
 }
@@ -71,7 +71,7 @@ const WatchBlock* WatchModel::Find(WatchBlockId id) const {
 }
 
 void WatchModel::ResetValues(WatchBlock& b) {
-  const WatchBlockSpec& s = b.spec;
+  const WatchBlockConfig& s = b.config;
   const size_t n = ValueCount(s);
   const uint32_t step = WatchReadsBits(s.function) || !Format32(s.formatIndex) ? 1 : 2;
   b.values.assign(n, WatchValue{});
@@ -82,7 +82,7 @@ void WatchModel::ResetValues(WatchBlock& b) {
 // Fills the value texts and numbers from b.data (which holds at least
 // WatchDataBytes); freshness is the caller's.
 void WatchModel::Decode(WatchBlock& b) const {
-  const WatchBlockSpec& s = b.spec;
+  const WatchBlockConfig& s = b.config;
   const std::vector<uint8_t>& d = b.data;
   for (size_t i = 0; i < b.values.size(); ++i) {
     WatchValue& v = b.values[i];
@@ -103,27 +103,27 @@ void WatchModel::Decode(WatchBlock& b) const {
   }
 }
 
-WatchBlockId WatchModel::Add(const WatchBlockSpec& spec) {
-  if (CheckWatchBlock(spec)) return 0;
+WatchBlockId WatchModel::Add(const WatchBlockConfig& config) {
+  if (CheckWatchBlock(config)) return 0;
   WatchBlock b;
   b.id = nextId_++;
-  b.spec = spec;
+  b.config = config;
   ResetValues(b);
   blocks_.push_back(std::move(b));
   return blocks_.back().id;
 }
 
-bool WatchModel::Edit(WatchBlockId id, const WatchBlockSpec& spec) {
+bool WatchModel::Edit(WatchBlockId id, const WatchBlockConfig& config) {
   WatchBlock* b = FindMutable(id);
-  if (!b || CheckWatchBlock(spec)) return false;
-  const bool sameRead = SameRead(b->spec, spec);
-  const bool sameFormat = b->spec.formatIndex == spec.formatIndex;
-  b->spec = spec;
+  if (!b || CheckWatchBlock(config)) return false;
+  const bool sameRead = SameRead(b->config, config);
+  const bool sameFormat = b->config.formatIndex == config.formatIndex;
+  b->config = config;
   if (!sameRead) {
     ++b->revision;
     ResetValues(*b);
     b->state = WatchBlockState{};
-  } else if (!sameFormat && !WatchReadsBits(spec.function)) {
+  } else if (!sameFormat && !WatchReadsBits(config.function)) {
     // Same bytes, another reading of them: the values keep their freshness.
     std::vector<WatchValue> old = std::move(b->values);
     std::vector<uint8_t> data = std::move(b->data);
@@ -159,7 +159,7 @@ bool WatchModel::Move(WatchBlockId id, size_t position) {
 bool WatchModel::SetPaused(WatchBlockId id, bool paused) {
   WatchBlock* b = FindMutable(id);
   if (!b) return false;
-  b->spec.paused = paused;
+  b->config.paused = paused;
   return true;
 }
 
@@ -167,7 +167,7 @@ bool WatchModel::FeedGood(WatchBlockId id, uint32_t revision, int64_t now, int64
                           const std::vector<uint8_t>& data) {
   WatchBlock* b = FindMutable(id);
   if (!b || b->revision != revision) return false;
-  const size_t need = WatchDataBytes(b->spec);
+  const size_t need = WatchDataBytes(b->config);
   if (data.size() < need) {
     FeedFailure(id, revision, now, WatchOutcome::ProtocolError, responseMs);
     return false;

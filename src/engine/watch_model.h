@@ -17,7 +17,7 @@
 namespace engine {
 
 // What one block reads and how often.
-struct WatchBlockSpec {
+struct WatchBlockConfig {
   uint8_t slave = 1;
   uint8_t function = 3;  // 1 coils, 2 discrete inputs, 3 holding registers, 4 input registers
   uint16_t address = 0;
@@ -26,21 +26,21 @@ struct WatchBlockSpec {
   uint32_t intervalMs = 1000;
   bool paused = false;
 
-  bool operator==(const WatchBlockSpec&) const = default;
+  bool operator==(const WatchBlockConfig&) const = default;
 };
 
-// The first field of a spec that is out of range, with what it must be:
+// The first field of a config that is out of range, with what it must be:
 // {"quantity", "must be 1 to 125"}.
-struct WatchSpecProblem {
+struct WatchConfigProblem {
   std::string field;
   std::string message;
 };
 
-// Nothing when the spec is valid. Ranges: slave 1..247, function 1..4,
+// Nothing when the config is valid. Ranges: slave 1..247, function 1..4,
 // quantity 1..2000 bits or 1..125 registers (2..125 for a 32-bit format) and
 // never past address 65535, format index within the known formats, interval
 // 100..65535 ms.
-std::optional<WatchSpecProblem> CheckWatchBlock(const WatchBlockSpec& spec);
+std::optional<WatchConfigProblem> CheckWatchBlock(const WatchBlockConfig& config);
 
 // The number of display formats a block can use.
 int WatchFormatCount();
@@ -50,7 +50,7 @@ bool WatchReadsBits(uint8_t function);
 
 // The data bytes of a complete good answer: packed bits, or two bytes per
 // register.
-size_t WatchDataBytes(const WatchBlockSpec& spec);
+size_t WatchDataBytes(const WatchBlockConfig& config);
 
 struct WatchValue {
   uint32_t address = 0;  // the bit, the register, or a 32-bit value's first register
@@ -74,7 +74,7 @@ struct WatchBlock {
   // answer to the registers read before an edit is never shown as the new
   // ones.
   uint32_t revision = 0;
-  WatchBlockSpec spec;
+  WatchBlockConfig config;
   WatchBlockState state;
   std::vector<WatchValue> values;
   // The data of the last good answer, so a change of format re-decodes it.
@@ -86,12 +86,12 @@ class WatchModel {
   // `decimalSeparator` goes between whole part and fraction of 32-bit values.
   explicit WatchModel(std::string decimalSeparator = ".");
 
-  // Appends a block; its id (never 0, never reused), or 0 for an invalid spec.
-  WatchBlockId Add(const WatchBlockSpec& spec);
-  // Replaces a block's spec. Same registers read (slave, function, address,
+  // Appends a block; its id (never 0, never reused), or 0 for an invalid config.
+  WatchBlockId Add(const WatchBlockConfig& config);
+  // Replaces a block's config. Same registers read (slave, function, address,
   // quantity): the values stay, re-decoded in a changed format. Otherwise the
-  // values start over, stale. False for an unknown id or an invalid spec.
-  bool Edit(WatchBlockId id, const WatchBlockSpec& spec);
+  // values start over, stale. False for an unknown id or an invalid config.
+  bool Edit(WatchBlockId id, const WatchBlockConfig& config);
   bool Remove(WatchBlockId id);
   // Moves a block to `position` (clamped to the end).
   bool Move(WatchBlockId id, size_t position);

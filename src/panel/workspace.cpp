@@ -154,8 +154,8 @@ WorkspaceRequest ReadRequest(const json::Value* v, std::vector<std::string>& pro
 
 // One block; nothing when any field is absent or out of range (a block is
 // applied whole or not at all).
-std::optional<engine::WatchBlockSpec> ReadBlock(const json::Value& v, const std::string& path,
-                                                std::vector<std::string>& problems) {
+std::optional<engine::WatchBlockConfig> ReadBlock(const json::Value& v, const std::string& path,
+                                                  std::vector<std::string>& problems) {
   if (!v.IsObject()) {
     problems.push_back("field '" + path + "' must be an object");
     return std::nullopt;
@@ -165,7 +165,7 @@ std::optional<engine::WatchBlockSpec> ReadBlock(const json::Value& v, const std:
   for (const char* key : {"slave", "function", "address", "quantity"}) {
     if (!s.Has(key)) s.Problem(key, "is missing");
   }
-  engine::WatchBlockSpec b;
+  engine::WatchBlockConfig b;
   // The quantity's range depends on the function and format: CheckWatchBlock
   // below names it.
   const auto slave = s.Integer("slave", 1, 247);
@@ -192,14 +192,14 @@ std::optional<engine::WatchBlockSpec> ReadBlock(const json::Value& v, const std:
 }
 
 // True when `address` is the address of one of the block's values.
-bool BlockShows(const engine::WatchBlockSpec& b, uint32_t address) {
+bool BlockShows(const engine::WatchBlockConfig& b, uint32_t address) {
   if (address < b.address) return false;
   const uint32_t offset = address - b.address;
   if (engine::WatchReadsBits(b.function) || Format2B(b.formatIndex)) return offset < b.quantity;
   return offset % 2 == 0 && offset + 1 < b.quantity;
 }
 
-json::Value BlockToJson(const engine::WatchBlockSpec& b) {
+json::Value BlockToJson(const engine::WatchBlockConfig& b) {
   json::Value v;
   v.Set("slave", int{b.slave});
   v.Set("function", int{b.function});
@@ -263,7 +263,7 @@ WorkspaceLoad ParseWorkspace(std::string_view text) {
                              " blocks: the rest are left out");
           break;
         }
-        std::optional<engine::WatchBlockSpec> b = ReadBlock(blocks[i], "watch[" + std::to_string(i) + "]", problems);
+        std::optional<engine::WatchBlockConfig> b = ReadBlock(blocks[i], "watch[" + std::to_string(i) + "]", problems);
         kept.push_back(b ? std::optional<size_t>(ws.watch.size()) : std::nullopt);
         if (b) ws.watch.push_back(*b);
       }
@@ -352,7 +352,7 @@ std::string WorkspaceToJson(const Workspace& ws) {
   doc.Set("request", std::move(req));
 
   json::Value watch = json::Value::Array{};
-  for (const engine::WatchBlockSpec& b : ws.watch) watch.Push(BlockToJson(b));
+  for (const engine::WatchBlockConfig& b : ws.watch) watch.Push(BlockToJson(b));
   doc.Set("watch", std::move(watch));
 
   json::Value plot = json::Value::Array{};

@@ -62,7 +62,7 @@ struct WorkspacePlotted {
 struct Workspace {
   WorkspaceConnection connection;
   WorkspaceRequest request;
-  std::vector<engine::WatchBlockSpec> watch;
+  std::vector<engine::WatchBlockConfig> watch;
   std::vector<WorkspacePlotted> plot;    // indexes into `watch`
   std::optional<int> plotWindowMinutes;  // 1..60
 

@@ -15,13 +15,13 @@
 namespace {
 
 using engine::CheckWatchBlock;
-using engine::WatchBlockSpec;
+using engine::WatchBlockConfig;
 using engine::WatchModel;
 using engine::WatchOutcome;
 
-WatchBlockSpec Spec(uint8_t function, uint16_t address, uint16_t quantity, int format = 0, uint8_t slave = 1,
-                    uint32_t interval = 1000) {
-  WatchBlockSpec s;
+WatchBlockConfig Block(uint8_t function, uint16_t address, uint16_t quantity, int format = 0, uint8_t slave = 1,
+                       uint32_t interval = 1000) {
+  WatchBlockConfig s;
   s.slave = slave;
   s.function = function;
   s.address = address;
@@ -33,40 +33,40 @@ WatchBlockSpec Spec(uint8_t function, uint16_t address, uint16_t quantity, int f
 
 TEST(WatchModel, RangeChecksNameTheFieldAndTheRange) {
   const struct {
-    WatchBlockSpec spec;
+    WatchBlockConfig config;
     std::string field, message;  // empty: valid
   } cases[] = {
-      {Spec(3, 0, 125), "", ""},
-      {Spec(1, 0, 2000), "", ""},
-      {Spec(2, 65535, 1), "", ""},
-      {Spec(4, 65534, 2, 2), "", ""},
-      {Spec(3, 0, 1, 0, 247, 100), "", ""},
-      {Spec(3, 0, 1, 0, 1, 65535), "", ""},
-      {Spec(3, 0, 1, 0, 0), "slave", "must be 1 to 247"},
-      {Spec(3, 0, 1, 0, 248), "slave", "must be 1 to 247"},
-      {Spec(5, 0, 1), "function", "must be 1 to 4"},
-      {Spec(0, 0, 1), "function", "must be 1 to 4"},
-      {Spec(3, 0, 126), "quantity", "must be 1 to 125"},
-      {Spec(4, 0, 0), "quantity", "must be 1 to 125"},
-      {Spec(1, 0, 2001), "quantity", "must be 1 to 2000"},
-      {Spec(3, 0, 1, 13), "quantity", "must be 2 to 125"},
-      {Spec(1, 0, 1, 13), "", ""},  // the format of a bit read is not used
-      {Spec(3, 65530, 7), "quantity", "must be 1 to 6"},
-      {Spec(3, 65535, 2, 6), "quantity", "cannot be read from address 65535"},
-      {Spec(3, 0, 1, 14), "format", "must be 0 to 13"},
-      {Spec(3, 0, 1, -1), "format", "must be 0 to 13"},
-      {Spec(3, 0, 1, 0, 1, 99), "interval", "must be 100 to 65535"},
-      {Spec(3, 0, 1, 0, 1, 65536), "interval", "must be 100 to 65535"},
+      {Block(3, 0, 125), "", ""},
+      {Block(1, 0, 2000), "", ""},
+      {Block(2, 65535, 1), "", ""},
+      {Block(4, 65534, 2, 2), "", ""},
+      {Block(3, 0, 1, 0, 247, 100), "", ""},
+      {Block(3, 0, 1, 0, 1, 65535), "", ""},
+      {Block(3, 0, 1, 0, 0), "slave", "must be 1 to 247"},
+      {Block(3, 0, 1, 0, 248), "slave", "must be 1 to 247"},
+      {Block(5, 0, 1), "function", "must be 1 to 4"},
+      {Block(0, 0, 1), "function", "must be 1 to 4"},
+      {Block(3, 0, 126), "quantity", "must be 1 to 125"},
+      {Block(4, 0, 0), "quantity", "must be 1 to 125"},
+      {Block(1, 0, 2001), "quantity", "must be 1 to 2000"},
+      {Block(3, 0, 1, 13), "quantity", "must be 2 to 125"},
+      {Block(1, 0, 1, 13), "", ""},  // the format of a bit read is not used
+      {Block(3, 65530, 7), "quantity", "must be 1 to 6"},
+      {Block(3, 65535, 2, 6), "quantity", "cannot be read from address 65535"},
+      {Block(3, 0, 1, 14), "format", "must be 0 to 13"},
+      {Block(3, 0, 1, -1), "format", "must be 0 to 13"},
+      {Block(3, 0, 1, 0, 1, 99), "interval", "must be 100 to 65535"},
+      {Block(3, 0, 1, 0, 1, 65536), "interval", "must be 100 to 65535"},
   };
   for (const auto& c : cases) {
-    const auto problem = CheckWatchBlock(c.spec);
+    const auto problem = CheckWatchBlock(c.config);
     SCOPED_TRACE(c.field + " " + c.message);
     ASSERT_EQ(problem.has_value(), !c.field.empty());
     if (problem) {
       EXPECT_EQ(std::make_pair(problem->field, problem->message), std::make_pair(c.field, c.message));
     }
     WatchModel m;
-    EXPECT_EQ(m.Add(c.spec) != 0, c.field.empty());
+    EXPECT_EQ(m.Add(c.config) != 0, c.field.empty());
   }
 }
 
@@ -74,33 +74,33 @@ TEST(WatchModel, AGoodAnswerGivesOneValuePerBitRegisterOr32BitValue) {
   using Values = std::vector<std::pair<uint32_t, std::string>>;
   const struct {
     const char* name;
-    WatchBlockSpec spec;
+    WatchBlockConfig config;
     std::vector<uint8_t> data;
     Values expected;
   } cases[] = {
       {"coils, least significant bit first, across bytes",
-       Spec(1, 10, 10),
+       Block(1, 10, 10),
        {0b1000'0101, 0b10},
        {{10, "1"}, {11, "0"}, {12, "1"}, {13, "0"}, {14, "0"}, {15, "0"}, {16, "0"}, {17, "1"}, {18, "0"}, {19, "1"}}},
-      {"discrete inputs, padding bits ignored", Spec(2, 0, 3), {0xFE}, {{0, "0"}, {1, "1"}, {2, "1"}}},
+      {"discrete inputs, padding bits ignored", Block(2, 0, 3), {0xFE}, {{0, "0"}, {1, "1"}, {2, "1"}}},
       {"INT16",
-       Spec(3, 100, 3, 0),
+       Block(3, 100, 3, 0),
        {0xFF, 0xFF, 0x80, 0x00, 0x7F, 0xFF},
        {{100, "-1"}, {101, "-32768"}, {102, "32767"}}},
-      {"UINT16", Spec(4, 7, 2, 1), {0xFF, 0xFF, 0x12, 0x34}, {{7, "65535"}, {8, "4660"}}},
-      {"FLOAT_ABCD", Spec(3, 0, 4, 2), {0x3F, 0xC0, 0, 0, 0xC1, 0x20, 0, 0}, {{0, "1.5"}, {2, "-10"}}},
-      {"FLOAT_CDAB", Spec(3, 0, 2, 3), {0, 0, 0x3F, 0xC0}, {{0, "1.5"}}},
+      {"UINT16", Block(4, 7, 2, 1), {0xFF, 0xFF, 0x12, 0x34}, {{7, "65535"}, {8, "4660"}}},
+      {"FLOAT_ABCD", Block(3, 0, 4, 2), {0x3F, 0xC0, 0, 0, 0xC1, 0x20, 0, 0}, {{0, "1.5"}, {2, "-10"}}},
+      {"FLOAT_CDAB", Block(3, 0, 2, 3), {0, 0, 0x3F, 0xC0}, {{0, "1.5"}}},
       {"INT32_DCBA, odd quantity leaves the last register out",
-       Spec(3, 50, 3, 9),
+       Block(3, 50, 3, 9),
        {0xFE, 0xFF, 0xFF, 0xFF, 1, 2},
        {{50, "-2"}}},
-      {"UINT32_ABCD", Spec(4, 0, 2, 10), {0xFF, 0xFF, 0xFF, 0xFF}, {{0, "4294967295"}}},
-      {"extra bytes ignored", Spec(3, 0, 1, 1), {0, 5, 9, 9}, {{0, "5"}}},
+      {"UINT32_ABCD", Block(4, 0, 2, 10), {0xFF, 0xFF, 0xFF, 0xFF}, {{0, "4294967295"}}},
+      {"extra bytes ignored", Block(3, 0, 1, 1), {0, 5, 9, 9}, {{0, "5"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WatchModel m;
-    const auto id = m.Add(c.spec);
+    const auto id = m.Add(c.config);
     ASSERT_NE(id, 0u);
     ASSERT_TRUE(m.FeedGood(id, 0, 1000, 12, c.data));
     Values got;
@@ -112,7 +112,7 @@ TEST(WatchModel, AGoodAnswerGivesOneValuePerBitRegisterOr32BitValue) {
     EXPECT_EQ(got, c.expected);
   }
   WatchModel comma(",");
-  const auto id = comma.Add(Spec(3, 0, 2, 2));
+  const auto id = comma.Add(Block(3, 0, 2, 2));
   ASSERT_TRUE(comma.FeedGood(id, 0, 0, 1, {0x3F, 0xC0, 0, 0}));
   EXPECT_EQ(comma.Find(id)->values[0].text, "1,5");
   EXPECT_EQ(comma.Find(id)->values[0].number, 1.5);
@@ -145,12 +145,12 @@ TEST(WatchModel, AValueIsNeverFreshAfterItsBlockFailed) {
       {"other registers: start over", Step::EditRead, WatchOutcome::Good, true, "", {}},
   };
   WatchModel m;
-  const auto id = m.Add(Spec(3, 0, 2, 0));
+  const auto id = m.Add(Block(3, 0, 2, 0));
   int64_t now = 0;
   for (const Step& st : steps) {
     SCOPED_TRACE(st.name);
     now += 100;
-    WatchBlockSpec spec = m.Find(id)->spec;
+    WatchBlockConfig config = m.Find(id)->config;
     const uint32_t rev = m.Find(id)->revision;
     switch (st.op) {
       case Step::Good:
@@ -163,16 +163,16 @@ TEST(WatchModel, AValueIsNeverFreshAfterItsBlockFailed) {
         ASSERT_FALSE(m.FeedGood(id, rev, now, 7, {0xFF, 0xFE, 0}));
         break;
       case Step::EditFormat:
-        spec.formatIndex = 1;
-        ASSERT_TRUE(m.Edit(id, spec));
+        config.formatIndex = 1;
+        ASSERT_TRUE(m.Edit(id, config));
         break;
       case Step::EditRead:
-        spec.address = 1;
-        ASSERT_TRUE(m.Edit(id, spec));
+        config.address = 1;
+        ASSERT_TRUE(m.Edit(id, config));
         break;
       case Step::EditInterval:
-        spec.intervalMs = 500;
-        ASSERT_TRUE(m.Edit(id, spec));
+        config.intervalMs = 500;
+        ASSERT_TRUE(m.Edit(id, config));
         break;
     }
     const auto& b = *m.Find(id);
@@ -201,11 +201,11 @@ TEST(WatchModel, AValueIsNeverFreshAfterItsBlockFailed) {
 
 TEST(WatchModel, AFormatChangeReDecodesTheLastAnswerAndIdsAreNeverReused) {
   WatchModel m;
-  const auto a = m.Add(Spec(3, 10, 4, 0));
-  const auto b = m.Add(Spec(1, 0, 8));
-  m.Add(Spec(4, 0, 1));
+  const auto a = m.Add(Block(3, 10, 4, 0));
+  const auto b = m.Add(Block(1, 0, 8));
+  m.Add(Block(4, 0, 1));
   ASSERT_TRUE(m.FeedGood(a, 0, 50, 3, {0x3F, 0x80, 0, 0, 0x40, 0, 0, 0}));
-  WatchBlockSpec s = m.Find(a)->spec;
+  WatchBlockConfig s = m.Find(a)->config;
   s.formatIndex = 2;  // FLOAT_ABCD: two values from the same four registers
   ASSERT_TRUE(m.Edit(a, s));
   const auto& values = m.Find(a)->values;
@@ -217,10 +217,10 @@ TEST(WatchModel, AFormatChangeReDecodesTheLastAnswerAndIdsAreNeverReused) {
   EXPECT_FALSE(values[1].stale);
   s.quantity = 1;
   EXPECT_FALSE(m.Edit(a, s));  // a 32-bit format needs two registers; nothing changes
-  EXPECT_EQ(m.Find(a)->spec.quantity, 4);
+  EXPECT_EQ(m.Find(a)->config.quantity, 4);
 
   ASSERT_TRUE(m.Remove(b));
-  EXPECT_EQ(m.Add(Spec(3, 0, 1)), 4u);  // ids are never reused
+  EXPECT_EQ(m.Add(Block(3, 0, 1)), 4u);  // ids are never reused
   EXPECT_EQ(m.Blocks().size(), 3u);
 }
 

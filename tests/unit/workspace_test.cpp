@@ -137,9 +137,9 @@ Workspace Full() {
   Workspace ws;
   ws.connection = {2, "192.0.2.7", 1502, "/dev/ttyUSB0", 19200, 2, 1, 1500, 800};
   ws.request = {17, 6, "0x1F", 10, "-1.5", 13, true, "01 03 00 00 00 0A C5 CD", 250};
-  engine::WatchBlockSpec a{1, 3, 0, 10, 0, 100, false};
-  engine::WatchBlockSpec b{247, 4, 65534, 2, 2, 65535, true};
-  engine::WatchBlockSpec c{2, 1, 100, 2000, 5, 1000, false};
+  engine::WatchBlockConfig a{1, 3, 0, 10, 0, 100, false};
+  engine::WatchBlockConfig b{247, 4, 65534, 2, 2, 65535, true};
+  engine::WatchBlockConfig c{2, 1, 100, 2000, 5, 1000, false};
   ws.watch = {a, b, c};
   ws.plot = {{0, 9}, {1, 65534}, {2, 2099}};
   ws.plotWindowMinutes = 60;
