@@ -86,7 +86,8 @@ class WatchModel {
   // `decimalSeparator` goes between whole part and fraction of 32-bit values.
   explicit WatchModel(std::string decimalSeparator = ".");
 
-  // Appends a block; its id (never 0, never reused), or 0 for an invalid config.
+  // Appends a block; its id (never 0, never reused, so it can serve as the
+  // block's id in the scheduler too), or 0 for an invalid config.
   WatchBlockId Add(const WatchBlockConfig& config);
   // Replaces a block's config. Same registers read (slave, function, address,
   // quantity): the values stay, re-decoded in a changed format. Otherwise the

@@ -6,6 +6,16 @@
 // named in `problems`, so the caller can apply what is valid. Fields that are
 // absent are simply not applied. Writing the file whole or not at all is the
 // caller's job.
+//
+//   {"type": "VeskTarvelo workspace", "version": 1,
+//    "connection": {"mode": "TCP", "host": "127.0.0.1", "port": 502, "serialPort": "",
+//                   "speed": 9600, "parity": "None", "stopBits": 1, "tcpTimeout": 1000, "rtuTimeout": 1000},
+//    "request": {"slave": 1, "command": 3, "address": "0", "quantity": 10, "value": "0", "format": "INT16",
+//                "hexView": false, "hexText": "", "pollInterval": 1000},
+//    "watch": [{"slave": 1, "function": 4, "address": 100, "quantity": 4, "format": "FLOAT_ABCD",
+//               "interval": 1000, "paused": false}],
+//    "plot": [{"block": 0, "address": 102}],
+//    "plotWindow": 10}
 #include <cstddef>
 #include <cstdint>
 #include <optional>
