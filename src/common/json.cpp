@@ -1,0 +1,518 @@
+#include "common/json.h"
+
+#include <charconv>
+#include <cmath>
+#include <unordered_set>
+
+namespace json {
+
+namespace {
+
+// Decodes one UTF-8 sequence at text[i], advancing i; nothing (i unchanged)
+// for an invalid, overlong or truncated sequence, a surrogate or a code point
+// above U+10FFFF.
+std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  size_t n = 0;
+  char32_t cp = 0, min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    n = 1, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    n = 2, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    n = 3, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return std::nullopt;
+  }
+  for (size_t k = 1; k <= n; ++k) {
+    if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) return std::nullopt;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+  i += n + 1;
+  return cp;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+class Parser {
+ public:
+  Parser(std::string_view text, const Limits& limits) : t_(text), limits_(limits) {}
+
+  ParseResult Run() {
+    ParseResult r;
+    if (t_.size() > limits_.maxBytes) {
+      r.error = "the text is longer than " + std::to_string(limits_.maxBytes) + " bytes";
+      r.line = r.column = 1;
+      return r;
+    }
+    // A byte order mark is not JSON; say so rather than "unexpected character".
+    if (t_.substr(0, 3) == "\xEF\xBB\xBF") return Fail("a byte order mark is not allowed");
+    Value v;
+    SkipBlanks();
+    if (!ParseValue(v, 0)) return Result();
+    SkipBlanks();
+    if (p_ != t_.size()) return Fail("unexpected text after the value");
+    r.value = std::move(v);
+    return r;
+  }
+
+ private:
+  ParseResult Result() const {
+    ParseResult r;
+    r.error = error_;
+    r.line = 1;
+    size_t lineStart = 0;
+    for (size_t k = 0; k < errorAt_ && k < t_.size(); ++k) {
+      if (t_[k] == '\n') {
+        ++r.line;
+        lineStart = k + 1;
+      }
+    }
+    r.column = errorAt_ - lineStart + 1;
+    return r;
+  }
+  // Records the first error; parsing then unwinds.
+  ParseResult Fail(std::string message) {
+    if (error_.empty()) {
+      error_ = std::move(message);
+      errorAt_ = p_;
+    }
+    return Result();
+  }
+  bool Error(std::string message) {
+    Fail(std::move(message));
+    return false;
+  }
+
+  bool AtEnd() const { return p_ >= t_.size(); }
+  char Peek() const { return AtEnd() ? '\0' : t_[p_]; }
+  void SkipBlanks() {
+    while (!AtEnd() && (t_[p_] == ' ' || t_[p_] == '\t' || t_[p_] == '\n' || t_[p_] == '\r')) ++p_;
+  }
+  bool Literal(std::string_view word) {
+    if (t_.substr(p_, word.size()) != word) return Error("unexpected character");
+    p_ += word.size();
+    return true;
+  }
+
+  bool ParseValue(Value& out, size_t depth) {
+    if (++values_ > limits_.maxValues) return Error("more than " + std::to_string(limits_.maxValues) + " values");
+    if (AtEnd()) return Error("unexpected end of the text");
+    switch (Peek()) {
+      case '{':
+        return ParseObject(out, depth + 1);
+      case '[':
+        return ParseArray(out, depth + 1);
+      case '"': {
+        std::string s;
+        if (!ParseString(s)) return false;
+        out = Value(std::move(s));
+        return true;
+      }
+      case 't':
+        return Literal("true") && (out = Value(true), true);
+      case 'f':
+        return Literal("false") && (out = Value(false), true);
+      case 'n':
+        return Literal("null") && (out = Value(), true);
+      default:
+        return ParseNumber(out);
+    }
+  }
+
+  bool ParseObject(Value& out, size_t depth) {
+    if (depth > limits_.maxDepth) return Error("nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
+    ++p_;  // '{'
+    Value::Object members;
+    std::unordered_set<std::string> keys;
+    SkipBlanks();
+    if (Peek() == '}') {
+      ++p_;
+      out = Value(std::move(members));
+      return true;
+    }
+    for (;;) {
+      SkipBlanks();
+      if (Peek() != '"') return Error(AtEnd() ? "unexpected end of the text" : "expected a string as object key");
+      const size_t keyAt = p_;
+      std::string key;
+      if (!ParseString(key)) return false;
+      if (!keys.insert(key).second) {
+        p_ = keyAt;
+        return Error("duplicate key \"" + key + "\"");
+      }
+      SkipBlanks();
+      if (Peek() != ':') return Error("expected ':' after an object key");
+      ++p_;
+      SkipBlanks();
+      Value v;
+      if (!ParseValue(v, depth)) return false;
+      members.emplace_back(std::move(key), std::move(v));
+      SkipBlanks();
+      if (Peek() == ',') {
+        ++p_;
+        continue;
+      }
+      if (Peek() == '}') {
+        ++p_;
+        out = Value(std::move(members));
+        return true;
+      }
+      return Error(AtEnd() ? "unexpected end of the text" : "expected ',' or '}' in an object");
+    }
+  }
+
+  bool ParseArray(Value& out, size_t depth) {
+    if (depth > limits_.maxDepth) return Error("nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
+    ++p_;  // '['
+    Value::Array elements;
+    SkipBlanks();
+    if (Peek() == ']') {
+      ++p_;
+      out = Value(std::move(elements));
+      return true;
+    }
+    for (;;) {
+      SkipBlanks();
+      Value v;
+      if (!ParseValue(v, depth)) return false;
+      elements.push_back(std::move(v));
+      SkipBlanks();
+      if (Peek() == ',') {
+        ++p_;
+        continue;
+      }
+      if (Peek() == ']') {
+        ++p_;
+        out = Value(std::move(elements));
+        return true;
+      }
+      return Error(AtEnd() ? "unexpected end of the text" : "expected ',' or ']' in an array");
+    }
+  }
+
+  std::optional<unsigned> Hex4() {
+    if (p_ + 4 > t_.size()) return std::nullopt;
+    unsigned v = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      const char c = t_[p_ + k];
+      v <<= 4;
+      if (c >= '0' && c <= '9') {
+        v |= static_cast<unsigned>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        v |= static_cast<unsigned>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        v |= static_cast<unsigned>(c - 'A' + 10);
+      } else {
+        return std::nullopt;
+      }
+    }
+    p_ += 4;
+    return v;
+  }
+
+  bool ParseString(std::string& out) {
+    ++p_;  // '"'
+    for (;;) {
+      if (AtEnd()) return Error("unterminated string");
+      const unsigned char c = static_cast<unsigned char>(t_[p_]);
+      if (c == '"') {
+        ++p_;
+        return true;
+      }
+      if (c < 0x20) return Error("control character in a string");
+      if (c == '\\') {
+        ++p_;
+        if (AtEnd()) return Error("unterminated string");
+        const char e = t_[p_++];
+        switch (e) {
+          case '"':
+            out += '"';
+            break;
+          case '\\':
+            out += '\\';
+            break;
+          case '/':
+            out += '/';
+            break;
+          case 'b':
+            out += '\b';
+            break;
+          case 'f':
+            out += '\f';
+            break;
+          case 'n':
+            out += '\n';
+            break;
+          case 'r':
+            out += '\r';
+            break;
+          case 't':
+            out += '\t';
+            break;
+          case 'u': {
+            const size_t at = p_ - 2;
+            std::optional<unsigned> u = Hex4();
+            if (!u) return Error("\\u needs four hexadecimal digits");
+            char32_t cp = *u;
+            if (cp >= 0xDC00 && cp <= 0xDFFF) {
+              p_ = at;
+              return Error("lone low surrogate in a \\u escape");
+            }
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+              std::optional<unsigned> low;
+              if (t_.substr(p_, 2) == "\\u") {
+                p_ += 2;
+                low = Hex4();
+              }
+              if (!low || *low < 0xDC00 || *low > 0xDFFF) {
+                p_ = at;
+                return Error("high surrogate without a low one in a \\u escape");
+              }
+              cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
+            }
+            AppendUtf8(out, cp);
+            break;
+          }
+          default:
+            p_ -= 2;
+            return Error("unknown escape in a string");
+        }
+        continue;
+      }
+      const size_t start = p_;
+      if (!DecodeUtf8(t_, p_)) return Error("invalid UTF-8 in a string");
+      out.append(t_.substr(start, p_ - start));
+    }
+  }
+
+  bool ParseNumber(Value& out) {
+    const size_t start = p_;
+    auto digits = [&] {
+      const size_t from = p_;
+      while (!AtEnd() && t_[p_] >= '0' && t_[p_] <= '9') ++p_;
+      return p_ - from;
+    };
+    if (Peek() == '-') ++p_;
+    if (Peek() == '0') {
+      ++p_;
+      if (Peek() >= '0' && Peek() <= '9') return Error("leading zero in a number");
+    } else if (digits() == 0) {
+      if (AtEnd()) return Error("unexpected end of the text");
+      p_ = start;
+      return Error("unexpected character");
+    }
+    if (Peek() == '.') {
+      ++p_;
+      if (digits() == 0) return Error("digits expected after '.'");
+    }
+    if (Peek() == 'e' || Peek() == 'E') {
+      ++p_;
+      if (Peek() == '+' || Peek() == '-') ++p_;
+      if (digits() == 0) return Error("digits expected in the exponent");
+    }
+    double v = 0;
+    const char* first = t_.data() + start;
+    const char* last = t_.data() + p_;
+    const auto [ptr, ec] = std::from_chars(first, last, v);
+    if (ec == std::errc::result_out_of_range || ptr != last || !std::isfinite(v)) {
+      p_ = start;
+      return Error("number out of range");
+    }
+    out = Value(v);
+    return true;
+  }
+
+  std::string_view t_;
+  const Limits& limits_;
+  size_t p_ = 0;
+  size_t values_ = 0;
+  std::string error_;
+  size_t errorAt_ = 0;
+};
+
+void WriteString(std::string& out, std::string_view s) {
+  out += '"';
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        ++i;
+        continue;
+      case '\\':
+        out += "\\\\";
+        ++i;
+        continue;
+      case '\b':
+        out += "\\b";
+        ++i;
+        continue;
+      case '\f':
+        out += "\\f";
+        ++i;
+        continue;
+      case '\n':
+        out += "\\n";
+        ++i;
+        continue;
+      case '\r':
+        out += "\\r";
+        ++i;
+        continue;
+      case '\t':
+        out += "\\t";
+        ++i;
+        continue;
+      default:
+        break;
+    }
+    if (c < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++i;
+      continue;
+    }
+    const size_t start = i;
+    if (DecodeUtf8(s, i)) {
+      out.append(s.substr(start, i - start));
+    } else {
+      AppendUtf8(out, 0xFFFD);
+      ++i;
+    }
+  }
+  out += '"';
+}
+
+void WriteNumber(std::string& out, double v) {
+  if (!std::isfinite(v)) {
+    out += "null";
+    return;
+  }
+  char buf[64];
+  std::to_chars_result r;
+  if (v == std::floor(v) && std::fabs(v) <= 9007199254740992.0) {
+    r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
+  } else {
+    r = std::to_chars(buf, buf + sizeof buf, v);
+  }
+  out.append(buf, r.ptr);
+}
+
+void WriteValue(std::string& out, const Value& v, size_t indent) {
+  const std::string pad(2 * (indent + 1), ' ');
+  const std::string close(2 * indent, ' ');
+  switch (v.type()) {
+    case Value::Type::Null:
+      out += "null";
+      return;
+    case Value::Type::Bool:
+      out += v.AsBool() ? "true" : "false";
+      return;
+    case Value::Type::Number:
+      WriteNumber(out, v.AsNumber());
+      return;
+    case Value::Type::String:
+      WriteString(out, v.AsString());
+      return;
+    case Value::Type::Array: {
+      if (v.AsArray().empty()) {
+        out += "[]";
+        return;
+      }
+      out += "[\n";
+      bool first = true;
+      for (const Value& e : v.AsArray()) {
+        out += first ? "" : ",\n";
+        first = false;
+        out += pad;
+        WriteValue(out, e, indent + 1);
+      }
+      out += "\n" + close + "]";
+      return;
+    }
+    case Value::Type::Object: {
+      if (v.AsObject().empty()) {
+        out += "{}";
+        return;
+      }
+      out += "{\n";
+      bool first = true;
+      for (const auto& [key, member] : v.AsObject()) {
+        out += first ? "" : ",\n";
+        first = false;
+        out += pad;
+        WriteString(out, key);
+        out += ": ";
+        WriteValue(out, member, indent + 1);
+      }
+      out += "\n" + close + "}";
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<int64_t> Value::AsInteger(int64_t lo, int64_t hi) const {
+  if (type_ != Type::Number || number_ != std::floor(number_)) return std::nullopt;
+  // Beyond +/-2^63 the conversion below would be undefined.
+  if (std::fabs(number_) >= 9223372036854775808.0) return std::nullopt;
+  if (number_ < static_cast<double>(lo) || number_ > static_cast<double>(hi)) return std::nullopt;
+  return static_cast<int64_t>(number_);
+}
+
+const Value* Value::Find(std::string_view key) const {
+  if (type_ != Type::Object) return nullptr;
+  for (const Member& m : object_) {
+    if (m.first == key) return &m.second;
+  }
+  return nullptr;
+}
+
+Value& Value::Set(std::string key, Value v) {
+  if (type_ == Type::Null) type_ = Type::Object;
+  object_.emplace_back(std::move(key), std::move(v));
+  return *this;
+}
+
+Value& Value::Push(Value v) {
+  if (type_ == Type::Null) type_ = Type::Array;
+  array_.push_back(std::move(v));
+  return *this;
+}
+
+ParseResult Parse(std::string_view text, const Limits& limits) { return Parser(text, limits).Run(); }
+
+std::string Write(const Value& v) {
+  std::string out;
+  WriteValue(out, v, 0);
+  out += '\n';
+  return out;
+}
+
+}  // namespace json
