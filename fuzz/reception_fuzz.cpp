@@ -17,10 +17,12 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/crc16.h"
+#include "modbus/crc16.h"
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
 #include "panel/frmMain.h"
+
+using namespace modbus;
 
 namespace {
 

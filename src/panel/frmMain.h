@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "modbus/response.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
 #include "presentation/log_record.h"
@@ -253,13 +254,7 @@ class frmMain : public CaptionField {
   void lblScada_Click();
   std::string OpenDocument(const std::string& target);
 
-  // ---- request builders and composition -----------------------------------------
-  int16_t SetTcpHeader(Frame& buf, int32_t len);
-  Frame GetReadRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t Count);
-  Frame GetWriteSingleCoilRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t value);
-  Frame GetWriteSingleRegisterRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t value);
-  Frame GetWriteMultipleRegisterRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t Count, int32_t Value1,
-                                            int32_t Value2 = 0);
+  // ---- request composition -----------------------------------------
   void GetBytesOfForm();
   void GetBytesOfHexInput();
   // The composition behind GetBytesOfForm: the frames of the form in `out`,
@@ -295,9 +290,10 @@ class frmMain : public CaptionField {
   void EndTransaction();
 
   // ---- reception -------------------------------------------------------------------
-  bool Receive(uint8_t b, int32_t total);
+  // Feeds a chunk of received bytes to the answer in flight; true when it
+  // completed the answer (the rest of the chunk is dropped).
+  bool ReceiveChunk(const Frame& data);
   void ResetProtocolErrors();
-  void LogProtocolError(const std::string& err, int32_t Offset = 0, int32_t Length = 0);
 
   // ---- serial transport --------------------------------------------------------------
   void OpenRtuPort();
@@ -396,6 +392,10 @@ class frmMain : public CaptionField {
   std::deque<LogRecord> logEntries_;
   size_t logRemoved_ = 0;
   size_t lastResponseStart_ = static_cast<size_t>(-1);  // the entry LogResponse wrote last
+
+  // RxBuffer, RxCount, ProtocolErrors and ExpectedTransactionId from the assembler.
+  void MirrorReception();
+  modbus::ResponseAssembler assembler_;
 
   platform::Platform platform_;
 };

@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "codec/convert.h"
+#include "modbus/convert.h"
 #include "common/module1.h"
 #include "panel/frmMain.h"
-#include "presentation/formats.h"
+#include "modbus/formats.h"
 #include "presentation/register_decoding.h"
+
+using namespace modbus;
 
 namespace {
 

@@ -64,6 +64,7 @@ bool frmMain::TakeNextRequest() {
   if (!request) return false;
   LastRequest = std::move(*request);
   ResetRxBuffer();
+  assembler_ = modbus::ResponseAssembler(modbus::ModeOf(Mode), LastRequest);
   AwaitingResponse = true;
   ResetProtocolErrors();
   return true;

@@ -151,14 +151,10 @@ void frmMain::SetComPort(int16_t n) {
 
 void frmMain::comm1_OnComm() {
   const Frame data = comm1->ReadAll();
-  const auto total = static_cast<int32_t>(data.size());
-  for (uint8_t b : data) {
-    if (Receive(b, total)) {
-      // The answer is complete. The next queued request goes out at once;
-      // the rest of this chunk belongs to no request and is dropped.
-      SendRtuRequest();
-      break;
-    }
+  if (ReceiveChunk(data)) {
+    // The answer is complete. The next queued request goes out at once;
+    // the rest of this chunk belongs to no request and is dropped.
+    SendRtuRequest();
   }
 }
 

@@ -78,15 +78,11 @@ void frmMain::ws_Connect() {
 
 void frmMain::ws_DataArrival(int32_t /*bytesTotal*/) {
   const Frame data = ws->ReadAll();
-  const auto total = static_cast<int32_t>(data.size());
-  for (uint8_t b : data) {
-    if (Receive(b, total)) {
-      // The answer is complete. The next queued request goes out at once;
-      // the rest of this chunk belongs to no request and is dropped, so it
-      // can never be taken as the start of the next answer.
-      SendTcpRequest();
-      break;
-    }
+  if (ReceiveChunk(data)) {
+    // The answer is complete. The next queued request goes out at once;
+    // the rest of this chunk belongs to no request and is dropped, so it
+    // can never be taken as the start of the next answer.
+    SendTcpRequest();
   }
 }
 

@@ -121,53 +121,8 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
   }
 }
 
-TEST(Reception, ProtocolErrorIsKeptOncePerMessageOffsetAndLength) {
-  Rig r(kTcp);
-  for (int len : {2, 2, 1}) r.f.LogProtocolError("Invalid MBAP Length", 4, len);
-  r.f.LogProtocolError("Wrong response slave (expected 01)");
-  EXPECT_EQ(r.f.ProtocolErrors, (std::vector<std::string>{"Invalid MBAP Length\t4\t2", "Invalid MBAP Length\t4\t1",
-                                                          "Wrong response slave (expected 01)\t0\t0"}));
-}
 
-TEST(Reception, SplitFramesCompleteOnTheByteThatReachesTheLength) {
-  const std::tuple<int16_t, Frame, Frame> cases[] = {
-      {kRtuOverTcp, kRtuRead, WithCrc({1, 3, 2, 0, 10})},
-      {kRtuOverTcp, WithCrc({1, 6, 0, 1, 0, 3}), WithCrc({1, 6, 0, 1, 0, 3})},
-      {kRtuOverTcp, WithCrc({1, 16, 0, 1, 0, 2, 4, 0, 1, 0, 2}), WithCrc({1, 16, 0, 1, 0, 2})},
-      {kRtuOverTcp, kRtuRead, WithCrc({1, 0x83, 2})},
-      {kTcp, {0, 1, 0, 0, 0, 6, 1, 1, 0, 0, 0, 9}, {0, 1, 0, 0, 0, 5, 1, 1, 2, 0xFF, 1}},
-      {kTcp, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}},
-      {kTcp, kRead1, {0, 1, 0, 0, 0, 3, 1, 0x83, 2}}};
-  for (const auto& [mode, request, response] : cases)
-    for (long split = 1; split < static_cast<long>(response.size()); ++split) {
-      SCOPED_TRACE(Hex(response) + " split " + std::to_string(split));
-      Rig r(mode);
-      r.Connect();
-      r.Send(request);
-      r.Mark();
-      r.fp.socket->Deliver(Frame(response.begin(), response.begin() + split));
-      EXPECT_TRUE(r.f.AwaitingResponse);
-      r.fp.socket->Deliver(Frame(response.begin() + split, response.end()));
-      EXPECT_FALSE(r.f.AwaitingResponse);
-      EXPECT_TRUE(r.NewLog().starts_with(r.Rows({"Response <-- " + Hex(response)})));
-      EXPECT_EQ(r.Count("Protocol Error"), 0);
-    }
-}
 
-TEST(Reception, UnknownFunctionCodeTakesItsLengthFromTheMbapHeaderOrTheChunk) {
-  const std::tuple<int16_t, Frame, std::vector<Frame>, int> cases[] = {
-      // mode, request, chunks, frame length: from the MBAP length, the chunk, at least slave, function, a byte, CRC
-      {kTcp, {0, 1, 0, 0, 0, 2, 1, 0x2B}, {{0, 1, 0, 0, 0, 4, 1, 0x2B, 14, 1, 0xEE, 0xEE}}, 10},
-      {kRtuOverTcp, WithCrc({1, 0x11}), {WithCrc({1, 0x11, 3, 0xAA, 0xBB, 0xCC})}, 8},
-      {kRtuOverTcp, WithCrc({1, 0x11}), {{1, 0x11, 0}, {0, 0}}, 5}};
-  for (const auto& [mode, request, chunks, length] : cases) {
-    Rig r(mode);
-    r.Connect();
-    r.Send(request);
-    for (const Frame& chunk : chunks) r.fp.socket->Deliver(chunk);
-    EXPECT_EQ(std::make_pair(r.f.AwaitingResponse, r.f.RxCount), std::make_pair(false, length));
-  }
-}
 
 TEST(Reception, StreamingPeerCannotGrowTheBufferBeyondOneLimit) {
   Rig r(kTcp);

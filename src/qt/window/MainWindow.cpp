@@ -32,7 +32,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "presentation/formats.h"
+#include "modbus/formats.h"
 #include "qt/window/beep_gate.h"
 #include "qt/window/text_map.h"
 #include "qt/window/widgets.h"
@@ -1152,7 +1152,7 @@ void MainWindow::BuildAids() {
   inspectorAddress_->setGeometry(Px(columnLeft) + Px(kColumnWidth) / 3, Px(p.lblResponse.Top()),
                                  Px(kColumnWidth) - Px(kColumnWidth) / 3, Px(p.lblResponse.Height()));
 
-  inspector_ = new QTableWidget(static_cast<int>(kFormatNames.size()), 3, this);
+  inspector_ = new QTableWidget(static_cast<int>(modbus::kFormatNames.size()), 3, this);
   inspector_->setObjectName(QStringLiteral("inspector"));
   inspector_->setHorizontalHeaderLabels({QStringLiteral("Format"), QStringLiteral("Bytes"), QStringLiteral("Value")});
   inspector_->verticalHeader()->hide();
@@ -1177,7 +1177,7 @@ void MainWindow::BuildAids() {
     inspector_->horizontalHeader()->setStretchLastSection(true);
   }
   for (int r = 0; r < inspector_->rowCount(); ++r) {
-    const std::string_view name = kFormatNames[static_cast<size_t>(r)];
+    const std::string_view name = modbus::kFormatNames[static_cast<size_t>(r)];
     inspector_->setItem(r, 0,
                         new QTableWidgetItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
     inspector_->setItem(r, 1, new QTableWidgetItem);

@@ -1,10 +1,9 @@
-// Conversions, number parsing, CRC-16, value formats, the command line; on the panel: request builders, requests
-// composed from the form (sent and previewed), the response view and its mends, the inspector, the log.
+// On the panel: requests composed from the form (sent and previewed), the response view and its mends, the
+// inspector, the log.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -14,176 +13,24 @@
 #include <tuple>
 #include <vector>
 
-#include "codec/convert.h"
-#include "codec/crc16.h"
 #include "common/module1.h"
 #include "common/number_text.h"
 #include "fakes/fake_platform.h"
+#include "modbus/convert.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
-#include "presentation/formats.h"
 #include "presentation/register_decoding.h"
 
 namespace {
 
+using namespace modbus;
+
 enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC };
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 std::string Hex(const Frame& f) {
   std::string s;
   for (uint8_t b : f) s += (s.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
   return s;
-}
-
-TEST(Convert, LongToByteArray) {
-  // Zero is one byte whatever the count (count untouched); a count below 0 is the minimal one, written back.
-  const std::vector<std::tuple<int32_t, int16_t, std::string, int16_t>> cases = {
-      {0, 2, "00", 2},       {0, -1, "00", -1},
-      {258, -1, "01 02", 2}, {-1, -1, "FF FF FF FF", 4},
-      {0x1234, 1, "34", 1},  {5, 6, "00 00 00 00 00 05", 6},
-      {5, 0, "", 0}};
-  for (auto [value, countIn, bytes, countOut] : cases) {
-    int16_t count = countIn;
-    EXPECT_EQ(Hex(LongToByteArray(value, count)), bytes) << value << " count " << countIn;
-    EXPECT_EQ(count, countOut) << value << " count " << countIn;
-  }
-}
-
-// The four bytes, index 0 the least significant, as one number.
-uint32_t U32(const std::array<uint8_t, 4>& b) { return uint32_t(b[3]) << 24 | b[2] << 16 | b[1] << 8 | b[0]; }
-
-TEST(Convert, BytesOfLongAndFloat) {
-  // The whole part, never rounded; zero outside 0..4294967295.
-  for (auto [v, u] : std::vector<std::pair<double, uint32_t>>{
-           {305419896, 0x12345678}, {12.9, 12}, {4294967295.0, 0xFFFFFFFF}, {-0.5, 0}, {4294967295.5, 0}, {kNaN, 0}})
-    EXPECT_EQ(U32(BytesOfLong(v)), u) << v;
-  // Rounded to the nearest single; zero on overflow.
-  for (auto [v, u] : std::vector<std::pair<double, uint32_t>>{
-           {-2.5, 0xC0200000}, {0.1, 0x3DCCCCCD}, {3.4028234663852886e38, 0x7F7FFFFF}, {1.401298464324817e-45, 1}})
-    EXPECT_EQ(U32(BytesOfFloat(v)), u) << v;
-  for (double v : {1e39, -1e39, kInf, kNaN}) EXPECT_EQ(U32(BytesOfFloat(v)), 0u) << v;
-}
-
-TEST(Convert, StringToLong) {
-  const std::vector<std::pair<std::string, int32_t>> cases = {
-      {" \r\n0x10 \n", 16}, {" 0X10 ", 0}, {"0x", 0},    {"0x1fzz", 31}, {"1F", 0}, {"abc", 0},
-      {"12.5", 12},         {"13.5", 14},  {"-2.5", -2}, {"12.51", 13},  {"-", 0},  {"1e3", 1000}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(StringToLong(text), value) << '"' << text << '"';
-  EXPECT_EQ(StringToLong("2147483647"), INT32_MAX);
-  EXPECT_EQ(StringToLong("-2147483648"), INT32_MIN);
-  EXPECT_EQ(StringToLong("2147483648"), 0);                    // outside the Long range
-  EXPECT_EQ(StringToLong("0x123456789ABC") & 0xFFFF, 0x9ABC);  // low 16 bits of a longer hex number
-}
-
-TEST(Convert, StringToDouble) {
-  const std::vector<std::pair<std::string, double>> cases = {
-      {"1,5", 1.5}, {"1.5.0", 1.5}, {"1,234.5", 1.2345}, {"12abc3", 123}, {"5-3", 53}, {" -3,25 ", -3.25},
-      {"-", 0},     {".", 0},       {"-,5", -0.5},       {"--5", -5},     {"1e5", 15}, {std::string(400, '9'), 0}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(StringToDouble(text), value) << '"' << text << '"';
-}
-
-TEST(Convert, IsHexAndHexToBytes) {
-  for (auto [text, hex] : std::vector<std::pair<std::string, bool>>{
-           {" 0x", true}, {"0x1F  ", true}, {"0X1", false}, {"12", false}, {"", false}, {"\n0x1", false}})
-    EXPECT_EQ(IsHex(text), hex) << '"' << text << '"';
-  // Pairs of digits form bytes; any other character ends a byte of one digit (a non-ASCII one too).
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"0103 0A", "01 03 0A"}, {"ABC", "AB 0C"}, {"A,B", "0A 0B"},       {"0x1F", "00 1F"},
-      {"FFF", "FF 0F"},        {"xyz -+", ""},   {"--ab;;;cd", "AB CD"}, {"\u00E912", "12"}};
-  for (const auto& [text, bytes] : cases) EXPECT_EQ(Hex(HexToBytes(text)), bytes) << '"' << text << '"';
-  const std::string longest(32767, 'A');  // at most 32767 characters, not bytes
-  EXPECT_EQ(HexToBytes(longest).size(), 16384u);
-  EXPECT_TRUE(HexToBytes(longest + "A").empty());
-}
-
-TEST(Convert, IsValidAddressText) {
-  for (const char* ok : {"0", "16", " 65535 \r\n", "65535", "0x10", "0x1f", "0xFFFFF", "99999999999"})
-    EXPECT_TRUE(IsValidAddressText(ok)) << ok;
-  for (const char* bad : {"", "  ", "1F", "ABC", "0x", "0X10", "0x1G", "0x 1", "x10", "1 2", "-", ".", "1E3", "1e999",
-                          "12.5", "-1", "+3"})
-    EXPECT_FALSE(IsValidAddressText(bad)) << bad;
-}
-
-TEST(NumberText, ParseNumberLongAndInteger) {
-  const std::vector<std::pair<std::string, std::optional<double>>> numbers = {
-      {"12", 12},    {" -3.25 ", -3.25}, {"+7", 7},      {"1e3", 1000},   {".5", 0.5},         {"5.", 5},
-      {"", {}},      {"-", {}},          {".", {}},      {"1,5", {}},     {"0x10", {}},        {"1e", {}},
-      {"12abc", {}}, {"1e999", {}},      {"-1e999", {}}, {"1e-999", 0.0}, {"0.0001e-400", 0.0}};
-  for (const auto& [text, value] : numbers) EXPECT_EQ(ParseNumber(text), value) << '"' << text << '"';
-  const std::vector<std::pair<std::string, std::optional<int32_t>>> longs = {
-      {"12.5", 12},        {"13.5", 14},
-      {"-2.5", -2},        {"2147483647", INT32_MAX},
-      {"2147483648", {}},  {"-2147483648.5", INT32_MIN},
-      {"-2147483649", {}}, {"abc", {}}};
-  for (const auto& [text, value] : longs) EXPECT_EQ(ParseLong(text), value) << text;
-  EXPECT_EQ(ParseInteger("32767"), 32767);
-  EXPECT_EQ(ParseInteger("32768"), std::nullopt);
-}
-
-TEST(Crc16, CheckValueAppendAndCheck) {
-  EXPECT_EQ(Crc16Modbus(reinterpret_cast<const uint8_t*>("123456789"), 9), 0x4B37);
-  Frame frame = HexToBytes("01 03 00 00 00 0A 00 00");
-  EXPECT_EQ(AppendCRC(frame, 6), 2);
-  EXPECT_EQ(AppendCRC(frame, 7), 0);  // no room: nothing written
-  EXPECT_EQ(Hex(frame), "01 03 00 00 00 0A C5 CD");
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"01 03 00 00 00 0A C5 CD", "good C5 CD"},
-      {"01 03 00 00 00 0A CD C5", "bad C5 CD"},
-      {"FF FF", "good FF FF"},
-      {"01", "bad FF FF"}};  // a CRC over no data; too short for a CRC
-  for (const auto& [frame, result] : cases) {
-    std::array<uint8_t, 2> expected{0x12, 0x34};
-    const bool good = CheckCRC(HexToBytes(frame), expected);
-    EXPECT_EQ((good ? "good " : "bad ") + Hex({expected[0], expected[1]}), result) << frame;
-  }
-}
-
-TEST(Formats, Decoders) {
-  // The register bytes in wire order (the first register's high byte first) and their value.
-  const std::vector<std::tuple<int, uint32_t, double>> cases = {
-      {I_ABCD, 0x80000000, -2147483648.0},
-      {I_ABCD, 0x7FFFFFFF, 2147483647},
-      {U_ABCD, 0xFFFFFFFF, 4294967295.0},
-      {F_ABCD, 0x3F800000, 1},
-      {F_CDAB, 0x00003F80, 1},
-      {F_BADC, 0x803F0000, 1},
-      {F_DCBA, 0x0000803F, 1},
-      {F_ABCD, 0x00000001, std::ldexp(1.0, -149)},          // smallest subnormal
-      {F_DCBA, 0xCDCCCC3D, 0.100000001490116119384765625},  // widened, not rounded to 0.1
-      {F_ABCD, 0xFF800000, -kInf},
-  };
-  for (const auto& [format, w, value] : cases)
-    EXPECT_EQ(DecodeFormat32(format, w >> 24, w >> 16 & 255, w >> 8 & 255, w & 255), value) << format << " " << w;
-  EXPECT_TRUE(std::isnan(TO_FORMAT_FLOAT_ABCD(0x7F, 0xC0, 0, 0)) && std::isnan(TO_FORMAT_FLOAT_ABCD(0xFF, 0x80, 0, 1)));
-}
-
-TEST(Formats, FloatOfBytesMatchesTheBitPatternEverywhere) {
-  for (uint32_t e = 0; e < 255; ++e)
-    for (uint32_t fraction : {0u, 1u, 2u, 0x400000u, 0x7FFFFEu, 0x7FFFFFu, 0x123456u})
-      for (uint32_t u : {e << 23 | fraction, 1u << 31 | e << 23 | fraction})
-        EXPECT_EQ(std::bit_cast<uint32_t>(FloatOfBytes(u >> 24, u >> 16 & 255, u >> 8 & 255, u & 255)), u) << u;
-}
-
-TEST(Formats, ValueText) {
-  const std::vector<std::pair<double, std::string>> cases = {
-      {4294967295.0, "4294967295"},
-      {-0.0, "0"},
-      {0.100000001490116119384765625, "0.100000001490116"},
-      {std::ldexp(1.0, -149), "1.40129846432482E-45"},
-      {1e15, "1E+15"},
-      {1e14, "100000000000000"},
-      {1234567890123456.0, "1.23456789012346E+15"},
-      {999999999999999.5, "1E+15"},
-      {0.0001, "0.0001"},
-      {0.000015, "1.5E-05"},
-      {kInf, "Inf"},
-      {-kInf, "-Inf"},
-      {std::numeric_limits<double>::quiet_NaN(), "NaN"},
-  };
-  for (const auto& [v, text] : cases) EXPECT_EQ(FormatValueText(v, "."), text) << v;
-  EXPECT_EQ(FormatValueText(-2.5, ",") + " " + FormatValueText(0.000015, ",") + " " + FormatValueText(2.5, ""),
-            "-2,5 1,5E-05 2.5");
-  EXPECT_EQ(FormatValueText(0.5, "\u066B"), "0\u066B5");
 }
 
 TEST(Inspector, FourteenFormatsOfAPairAndAMissingNextRegister) {
@@ -253,14 +100,6 @@ struct Panel {
     if (load) f.Form_Load();
     f.Mode = mode;
   }
-  // One builder call: fc 1-4 read (a = count), 5 coil and 6 register (a = value), 16 (a = count, b, c = values).
-  Frame Build(int16_t mode, int16_t slave, int16_t fc, int32_t addr, int32_t a, int32_t b = 0, int32_t c = 0) {
-    f.Mode = mode;
-    if (fc == 5) return f.GetWriteSingleCoilRequestData(slave, fc, addr, a);
-    if (fc == 6) return f.GetWriteSingleRegisterRequestData(slave, fc, addr, a);
-    if (fc == 16) return f.GetWriteMultipleRegisterRequestData(slave, fc, addr, a, b, c);
-    return f.GetReadRequestData(slave, fc, addr, a);
-  }
   // The form as the operator fills it: the command first (01 and 02 force UINT16), then the format.
   void Fill(int fc, int format, const std::string& unit, const std::string& addr, const std::string& quantity,
             const std::string& value) {
@@ -294,45 +133,6 @@ struct Panel {
     return f.txtResponse.Text();
   }
 };
-
-TEST(Builders, FramesByteForByte) {
-  // mode, slave, fc, addr, a, b, c (as for Build), the frame (TCP with transaction identifier 1)
-  const std::vector<std::tuple<int16_t, int16_t, int16_t, int32_t, int32_t, int32_t, int32_t, std::string>> cases = {
-      {1, 1, 3, 0, 10, 0, 0, "00 01 00 00 00 06 01 03 00 00 00 0A"},
-      {0, 1, 3, 0, 10, 0, 0, "01 03 00 00 00 0A C5 CD"},
-      {0, 17, 1, 19, 37, 0, 0, "11 01 00 13 00 25 0E 84"},
-      {0, 17, 2, 196, 22, 0, 0, "11 02 00 C4 00 16 BA A9"},
-      {0, 17, 4, 8, 1, 0, 0, "11 04 00 08 00 01 B2 98"},
-      {0, 1, 5, 172, 1, 0, 0, "01 05 00 AC FF 00 4C 1B"},
-      {0, 1, 5, 172, 0, 0, 0, "01 05 00 AC 00 00 0D EB"},
-      {1, 1, 5, 0, -1, 0, 0, "00 01 00 00 00 06 01 05 00 00 FF 00"},  // anything but 0 is on
-      {0, 1, 6, 1, 3, 0, 0, "01 06 00 01 00 03 98 0B"},
-      {0, 1, 6, 1, 70000, 0, 0, "01 06 00 01 11 70 D5 BE"},  // low 16 bits
-      {1, 1, 6, 65535, -1, 0, 0, "00 01 00 00 00 06 01 06 FF FF FF FF"},
-      {0, 1, 16, 1, 2, 0x000A, 0x0102, "01 10 00 01 00 02 04 00 0A 01 02 92 30"},
-      {1, 1, 16, 100, 1, 0x1234, 0x5555, "00 01 00 00 00 09 01 10 00 64 00 01 02 12 34"},  // value 2 ignored
-      {1, 1, 3, 65536, 1, 0, 0, "00 01 00 00 00 06 01 03 00 00 00 01"},
-      {1, 300, 256, 1, 1, 0, 0, "00 01 00 00 00 06 00 00 00 01 00 01"},  // bytes that do not fit stay 0
-  };
-  for (const auto& [mode, slave, fc, addr, a, b, c, frame] : cases)
-    EXPECT_EQ(Hex(Panel().Build(mode, slave, fc, addr, a, b, c)), frame) << fc << " mode " << mode;
-}
-
-TEST(Builders, TransactionIdentifier) {
-  Panel p;
-  auto heads = [&p](std::initializer_list<int16_t> modes) {
-    std::string s;
-    for (int16_t mode : modes) s += Hex(p.Build(mode, 1, 3, 0, 1)).substr(0, 5) + "|";
-    return s;
-  };
-  EXPECT_EQ(heads({1, 1, 0, 2, 1}), "00 01|00 02|01 03|01 03|00 03|");  // RTU frames do not advance it
-  p.f.TransactionID = 65534;                                            // the wire carries the low 16 bits
-  EXPECT_EQ(heads({1, 1, 1}), "FF FF|00 00|00 01|");
-  EXPECT_EQ(p.f.TransactionID, 65537);
-  p.f.TransactionID = 2147483646;  // saturates
-  EXPECT_EQ(heads({1, 1, 1}), "FF FF|FF FF|FF FF|");
-  EXPECT_EQ(p.f.TransactionID, 2147483647);
-}
 
 TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
   // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on)

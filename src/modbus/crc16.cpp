@@ -1,5 +1,7 @@
 // CRC-16/MODBUS.
-#include "codec/crc16.h"
+#include "modbus/crc16.h"
+
+namespace modbus {
 
 uint16_t Crc16Modbus(const uint8_t* data, size_t size) {
   uint16_t crc = 0xFFFF;
@@ -32,3 +34,5 @@ bool CheckCRC(const Frame& frame, std::array<uint8_t, 2>& expected) {
   expected = {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)};
   return frame[dataSize] == expected[0] && frame[dataSize + 1] == expected[1];
 }
+
+}  // namespace modbus

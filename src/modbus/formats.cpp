@@ -1,20 +1,33 @@
 // Register value formats.
-#include "presentation/formats.h"
+#include "modbus/formats.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
+#include "modbus/convert.h"
+
+namespace modbus {
+
 std::string_view FormatTag(int formatIndex) {
-  if (formatIndex == 0) return "I16";
-  if (formatIndex == 1) return "U16";
-  if (formatIndex >= 2 && formatIndex <= 5) return "FLT";
-  if (formatIndex >= 6 && formatIndex <= 9) return "I32";
-  if (formatIndex >= 10 && formatIndex <= 13) return "U32";
+  switch (KindOf(static_cast<Format>(formatIndex))) {
+    case ValueKind::Int16:
+      return "I16";
+    case ValueKind::Uint16:
+      return "U16";
+    case ValueKind::Float:
+      return "FLT";
+    case ValueKind::Int32:
+      return "I32";
+    case ValueKind::Uint32:
+      return "U32";
+    case ValueKind::None:
+      break;
+  }
   return {};
 }
 
-bool Format2B(int formatIndex) { return formatIndex == 0 || formatIndex == 1; }
+bool Format2B(int formatIndex) { return IsOneRegister(static_cast<Format>(formatIndex)); }
 
 namespace {
 
@@ -69,7 +82,7 @@ double DecodeFormat32(int formatIndex, uint8_t d0, uint8_t d1, uint8_t d2, uint8
                                             TO_FORMAT_FLOAT_DCBA,  TO_FORMAT_INT32_ABCD,  TO_FORMAT_INT32_CDAB,
                                             TO_FORMAT_INT32_BADC,  TO_FORMAT_INT32_DCBA,  TO_FORMAT_UINT32_ABCD,
                                             TO_FORMAT_UINT32_CDAB, TO_FORMAT_UINT32_BADC, TO_FORMAT_UINT32_DCBA};
-  if (formatIndex < 2 || formatIndex > 13) return 0.0;
+  if (!Is32Bit(static_cast<Format>(formatIndex))) return 0.0;
   return kDecoders[formatIndex - 2](d0, d1, d2, d3);
 }
 
@@ -130,3 +143,35 @@ std::string FormatValueText(double v, const std::string& decimalSeparator) {
   }
   return out;
 }
+
+std::optional<std::array<uint8_t, 4>> EncodeValue32(Format format, double value) {
+  switch (KindOf(format)) {
+    case ValueKind::Float:
+      return BytesOfFloat(value);
+    case ValueKind::Uint32:
+      return BytesOfLong(value);
+    case ValueKind::Int32:
+      if (value >= 0) return BytesOfLong(value);
+      if (value >= -2147483648.0) return BytesOfLong(value + 4294967296.0);
+      return std::array<uint8_t, 4>{0, 0, 0, 0};
+    default:
+      return std::nullopt;
+  }
+}
+
+std::pair<int32_t, int32_t> RegistersOf(Format format, const std::array<uint8_t, 4>& bytes) {
+  const uint8_t A = bytes[3], B = bytes[2], C = bytes[1], D = bytes[0];
+  switch (OrderOf(format)) {
+    case WordOrder::Abcd:
+      return {Uint16(A, B), Uint16(C, D)};
+    case WordOrder::Cdab:
+      return {Uint16(C, D), Uint16(A, B)};
+    case WordOrder::Badc:
+      return {Uint16(B, A), Uint16(D, C)};
+    case WordOrder::Dcba:
+      break;
+  }
+  return {Uint16(D, C), Uint16(B, A)};
+}
+
+}  // namespace modbus

@@ -3,8 +3,14 @@
 // decoders of 32-bit values from register bytes, and the text of a value.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "modbus/types.h"
+
+namespace modbus {
 
 // The names of the display formats in the order of cmbFormat (index 0..13;
 // the settings store the index, so the order is fixed).
@@ -56,3 +62,14 @@ double DecodeFormat32(int formatIndex, uint8_t d0, uint8_t d1, uint8_t d2, uint8
 // and 0.0001 are written out, 4294967295 shows all its digits. Zero (either
 // sign) is "0"; NaN is "NaN"; the infinities are "Inf" and "-Inf".
 std::string FormatValueText(double v, const std::string& decimalSeparator);
+
+// The four bytes (index 0 = D, the least significant .. 3 = A) of a value
+// written in a 32-bit format: floats rounded to single precision, unsigned
+// whole parts, signed ones as their two's complement (zero below the Long
+// range). Nothing for a format that is not 32-bit.
+std::optional<std::array<uint8_t, 4>> EncodeValue32(Format format, double value);
+// The two registers (first, second) that carry those bytes in the format's
+// word order.
+std::pair<int32_t, int32_t> RegistersOf(Format format, const std::array<uint8_t, 4>& bytes);
+
+}  // namespace modbus

@@ -7,6 +7,8 @@
 
 #include "common/bytes.h"
 
+namespace modbus {
+
 // The CRC over `size` bytes at `data` (check value 0x4B37 over "123456789").
 uint16_t Crc16Modbus(const uint8_t* data, size_t size);
 
@@ -23,3 +25,5 @@ int16_t AppendCRC(Frame& buf, int32_t n);
 // data (passes exactly when FF FF). A frame shorter than two bytes cannot carry
 // a CRC: expected is set to FF FF (the CRC of no data) and the result is false.
 bool CheckCRC(const Frame& frame, std::array<uint8_t, 2>& expected);
+
+}  // namespace modbus

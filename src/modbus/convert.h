@@ -8,6 +8,8 @@
 
 #include "common/bytes.h"
 
+namespace modbus {
+
 // hi * 256 + lo, 0..65535.
 int32_t Uint16(uint8_t hi, uint8_t lo);
 // Bits 8..15 and bits 0..7 of x (only the low 16 bits of x count; -1 gives FF).
@@ -60,3 +62,5 @@ Frame HexToBytes(std::string_view HexString);
 // "0x", "0xZ1", "1E3", "-1" and the empty text are not.
 // It checks the grammar only; the range (0..65535) is the caller's business.
 bool IsValidAddressText(std::string_view text);
+
+}  // namespace modbus

@@ -1,5 +1,5 @@
 // Byte, number and text conversions.
-#include "codec/convert.h"
+#include "modbus/convert.h"
 
 #include <bit>
 #include <cfloat>
@@ -8,6 +8,8 @@
 
 #include "common/module1.h"
 #include "common/number_text.h"
+
+namespace modbus {
 
 namespace {
 
@@ -195,3 +197,5 @@ bool IsValidAddressText(std::string_view text) {
     if (c < '0' || c > '9') return false;
   return true;
 }
+
+}  // namespace modbus
