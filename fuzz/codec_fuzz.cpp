@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/number_text.h"
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
-#include "common/number_text.h"
 #include "modbus/formats.h"
 
 using namespace modbus;

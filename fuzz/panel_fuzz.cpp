@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "modbus/crc16.h"
 #include "fakes/fake_platform.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
 
 using namespace modbus;

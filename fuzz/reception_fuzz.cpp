@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
-#include "modbus/crc16.h"
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
 
 using namespace modbus;

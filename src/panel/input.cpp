@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "modbus/convert.h"
 #include "common/module1.h"
 #include "common/number_text.h"
+#include "modbus/convert.h"
 #include "panel/frmMain.h"
 
 using namespace modbus;

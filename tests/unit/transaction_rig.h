@@ -3,9 +3,9 @@
 // the log rows written since a mark and to build response frames.
 #include <gtest/gtest.h>
 
-#include "modbus/crc16.h"
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
 
 namespace txrig {

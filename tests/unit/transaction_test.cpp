@@ -71,7 +71,8 @@ TEST(TransactionCycle, TimeOutFieldOfTheTransportDecidesWhetherAndWhenItFires) {
   }
 }
 
-// The rows after the response row, red from their first character, and the bytes painted in the response row.
+// The rows after the response row, red from their first character, and the bytes painted in the response row
+// (the faults themselves are the assembler's, tested in modbus_test.cpp).
 TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
   const Frame tcpRead = {0, 5, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}, tcpWrite = {0, 1, 0, 0, 0, 6, 1, 6, 0, 1, 0, 3};
   const Frame goodCrc = WithCrc({2, 3, 2, 0, 10});
@@ -83,7 +84,6 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
                     e2 = "Modbus Exception: Illegal Data Address (Code 2)",
                     cmd = "Protocol Error: Wrong response command (expected 03)",
                     slave = "Protocol Error: Wrong response slave (expected 01)",
-                    tid0 = "Protocol Error: Wrong Transaction ID (expected 00)",
                     crc = "Protocol Error: Bad Checksum (expected " + Hex({goodCrc[5], goodCrc[6]}) + ")";
   struct Case {
     int16_t mode;
@@ -93,10 +93,7 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
   };
   const Case cases[] = {
       {kTcp, tcpRead, {0, 7, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid}, {0, 1}},
-      {kTcp, {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}, {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid0}, {0, 1}},
-      {kTcp, tcpRead, {0, 5, 0, 1, 0, 5, 1, 3, 2, 0, 42}, {pid}, {2, 3}},
       {kTcp, tcpWrite, {0, 1, 0, 0, 0, 2, 1, 6, 0, 1, 0, 3}, {mbap}, {4, 5}},
-      {kTcp, tcpWrite, {0, 1, 0, 0, 0, 7, 1, 6, 0, 1, 0, 3}, {mbap}, {4, 5}},
       {kTcp, tcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 2}, {e2}, {}},
       {kTcp, tcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 12}, {"Modbus Exception: Unknown exception (Code 12)"}, {8}},
       {kRtuOverTcp, kRtuRead, WithCrc({1, 0x83, 9}), {"Modbus Exception: Unknown exception (Code 9)"}, {}},
@@ -119,20 +116,6 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
     EXPECT_EQ(r.Painted(), c.painted);
     EXPECT_EQ(r.f.txtLog.ColorAt(r.mark + expected.find(c.rows[0])), LogColorError);
   }
-}
-
-
-
-
-TEST(Reception, StreamingPeerCannotGrowTheBufferBeyondOneLimit) {
-  Rig r(kTcp);
-  r.f.txtTcpTimeout.SetText("");
-  r.Connect();
-  r.Send({0, 1, 0, 0, 0, 2, 1, 0x41});
-  r.fp.socket->Deliver({0, 1, 0, 0, 0x9C, 0x40, 1, 0x41});  // a length beyond 16 bits never completes
-  for (int i = 0; i < 100; ++i) r.fp.socket->Deliver(Frame(1024, 0x55));
-  EXPECT_TRUE(r.f.AwaitingResponse);
-  EXPECT_EQ(std::make_pair(r.f.RxCount, r.f.RxBuffer.size()), std::make_pair(65536, size_t(65536)));
 }
 
 TEST(TcpTransport, ConnectRowsTheConnectTimeOutAndPollingThroughASocketError) {

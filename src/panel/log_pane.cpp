@@ -1,38 +1,21 @@
-// The communication log: time-stamped, coloured rows in the log pane, with
-// the bytes that a fault concerns painted inside the last response row.
+// The communication log pane: time-stamped, coloured rows, with the bytes
+// that a fault concerns painted inside the last response row, and the log
+// saved as text or CSV (the whole file or nothing).
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
 
 #include "common/module1.h"
 #include "panel/frmMain.h"
+#include "presentation/log_record.h"
 
 namespace {
 // The most entries the pane holds. Once more have been written, each new
 // entry removes the oldest whole entry (all of its rows).
 constexpr int32_t kMaxLogEntries = 1000;
-// Length of the fixed head of a response row: time stamp, two blanks and
-// "Response <-- ".
-constexpr int32_t kResponseHead = 37;
 
-bool IsLogHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 }  // namespace
-
-std::string ToLogHexString(const Frame& data) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  s.reserve(data.size() * 3 + data.size() / 16 * 40);
-  int row = 0;
-  for (size_t i = 0; i < data.size(); ++i) {
-    s += kDigits[data[i] >> 4];
-    s += kDigits[data[i] & 0x0F];
-    s += ' ';
-    if (++row == 16 && i + 1 < data.size()) {
-      s += "\r\n";
-      s.append(static_cast<size_t>(kResponseHead), ' ');
-      row = 0;
-    }
-  }
-  return TrimToken(s, " ");
-}
 
 void frmMain::Log(const std::string& text, uint32_t Color) {
   LogRecord record;
@@ -105,19 +88,43 @@ void frmMain::LogError(const std::string& Class, const std::string& msg, bool Sh
       break;
     }
 
-  // Paint bytes HighlightOffset .. HighlightOffset+HighlightLength-1 of the
-  // last response row, counting hex digits only (blanks, line breaks and the
-  // indent of continuation rows are skipped).
-  const std::string& text = txtLog.Text();
-  const long long first = 2LL * HighlightOffset;
-  const long long last = 2LL * (static_cast<long long>(HighlightOffset) + HighlightLength);
-  const long long from = static_cast<long long>(RxLogStart) + kResponseHead;
-  const long long to = std::min<long long>(RxLogEnd, static_cast<long long>(text.size()));
-  long long n = 0;
-  for (long long pos = std::max<long long>(from, 0); pos < to; ++pos) {
-    if (!IsLogHexDigit(text[static_cast<size_t>(pos)])) continue;
-    if (n % 2 == 0 && n >= first && n < last) txtLog.SetColor(static_cast<size_t>(pos), 2, LogColorHighlight);
-    ++n;
-  }
+  // Paint the bytes in the last response row, if the pane still holds it.
+  for (size_t pos : PaintedDigits(txtLog.Text(), RxLogStart, RxLogEnd, HighlightOffset, HighlightLength))
+    txtLog.SetColor(pos, 2, LogColorHighlight);
   txtLog.Select(static_cast<int>(txtLog.Length()), 0);
+}
+
+std::string frmMain::LogAsCsv() const {
+  std::vector<const LogRecord*> records;
+  for (const LogRecord& r : logEntries_) records.push_back(&r);
+  return LogRecordsToCsv(records);
+}
+
+bool frmMain::SaveLog(const std::string& path, bool csv) {
+  namespace fs = std::filesystem;
+  const std::string content = csv ? LogAsCsv() : txtLog.Text();
+  const fs::path target(path);
+  fs::path temp = target;
+  temp += ".part";
+  std::string reason;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      reason = "cannot write " + temp.string();
+    } else {
+      out.write(content.data(), static_cast<std::streamsize>(content.size()));
+      out.close();
+      if (!out) reason = "write failed";
+    }
+  }
+  if (reason.empty()) {
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    if (ec) reason = ec.message();
+  }
+  if (reason.empty()) return true;
+  std::error_code ignored;
+  fs::remove(temp, ignored);
+  Log("Failed to save the log to " + path + ": " + reason, LogColorError);
+  return false;
 }

@@ -1,11 +1,11 @@
 // The session statistics on the panel: reset, the status-bar line and the
-// change notice. The engine counts in cycle.cpp, reception.cpp, serial.cpp
-// and tcp.cpp.
+// change notice. The session counts them; Stats mirrors its counters.
 #include "panel/frmMain.h"
+#include "panel/stats_text.h"
 
 void frmMain::ResetStats() {
-  Stats = SessionStats{};
-  StatsChanged();
+  // The session reports the change, which updates Stats and raises the notice.
+  session_->ResetStats();
 }
 
 std::string frmMain::StatsText() const {

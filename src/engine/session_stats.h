@@ -3,7 +3,8 @@
 // response times of the good answers. Constant memory: counters and running
 // sums only, no history.
 #include <cstdint>
-#include <string>
+
+namespace engine {
 
 struct SessionStats {
   // Requests put on the wire (each frame of a two-frame write counts).
@@ -34,9 +35,4 @@ struct SessionStats {
   int64_t MeanTenthsMs() const;
 };
 
-// One status-bar line, for example
-// "Sent 12 · OK 10 · Protocol errors 1 · Exceptions 0 · Time-outs 1 · Connection errors 0 · Response ms last 3 min 2
-// avg 3.4 max 9"
-// ("Response ms —" before the first good answer). The mean has one decimal,
-// written with `decimalSeparator` ("." when empty). The dots are U+00B7.
-std::string FormatSessionStats(const SessionStats& stats, const std::string& decimalSeparator);
+}  // namespace engine

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "modbus/convert.h"
 #include "common/module1.h"
-#include "panel/frmMain.h"
+#include "modbus/convert.h"
 #include "modbus/formats.h"
+#include "panel/frmMain.h"
 #include "presentation/register_decoding.h"
 
 using namespace modbus;

@@ -1,4 +1,4 @@
-#include "transaction/port_details.h"
+#include "panel/port_details.h"
 
 #include "common/module1.h"
 
