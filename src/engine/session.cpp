@@ -66,7 +66,7 @@ Session::Requester* Session::Find(RequesterId id) {
 void Session::Submit(RequesterId requester, std::vector<Frame> frames) {
   Requester* r = Find(requester);
   if (r == nullptr || r->source) return;
-  r->frames.insert(r->frames.end(), std::make_move_iterator(frames.begin()), std::make_move_iterator(frames.end()));
+  if (!frames.empty()) r->transactions.push_back(std::move(frames));
   if (awaiting_) return;  // its turn comes when the answer in flight ends
   if (SocketMode()) {
     EnsureConnected();
@@ -77,12 +77,19 @@ void Session::Submit(RequesterId requester, std::vector<Frame> frames) {
 }
 
 void Session::Withdraw(RequesterId requester) {
-  if (Requester* r = Find(requester)) r->frames.clear();
+  if (Requester* r = Find(requester)) {
+    r->transactions.clear();
+    r->begun = false;
+  }
 }
 
 std::vector<Frame> Session::Queued(RequesterId requester) const {
   for (const Requester& r : requesters_)
-    if (r.id == requester) return r.frames;
+    if (r.id == requester) {
+      std::vector<Frame> frames;
+      for (const std::vector<Frame>& t : r.transactions) frames.insert(frames.end(), t.begin(), t.end());
+      return frames;
+    }
   return {};
 }
 
@@ -104,15 +111,17 @@ void Session::SendNow(RequesterId requester) {
 std::optional<std::pair<RequesterId, Frame>> Session::TakeFrame() {
   auto take = [](Requester& r) -> std::optional<Frame> {
     if (r.source) return r.source();
-    if (r.frames.empty()) return std::nullopt;
-    Frame f = std::move(r.frames.front());
-    r.frames.erase(r.frames.begin());
+    if (r.transactions.empty()) return std::nullopt;
+    std::vector<Frame>& t = r.transactions.front();
+    Frame f = std::move(t.front());
+    t.erase(t.begin());
+    r.begun = !t.empty();
+    if (t.empty()) r.transactions.pop_front();
     return f;
   };
-  // The requester asked to go next, then the one whose transaction runs, then the others in turn.
   std::vector<RequesterId> order;
   if (priority_ != 0) order.push_back(std::exchange(priority_, 0));
-  if (current_ != 0) order.push_back(current_);
+  if (const Requester* r = Find(current_); r != nullptr && (r->source || r->begun)) order.push_back(current_);
   const auto at =
       std::find_if(requesters_.begin(), requesters_.end(), [this](const Requester& r) { return r.id == current_; });
   const size_t start = at == requesters_.end() ? 0 : static_cast<size_t>(at - requesters_.begin()) + 1;
@@ -125,7 +134,8 @@ std::optional<std::pair<RequesterId, Frame>> Session::TakeFrame() {
 
 void Session::DropQueued() {
   for (Requester& r : requesters_) {
-    r.frames.clear();
+    r.transactions.clear();
+    r.begun = false;
     if (r.drop) r.drop();
   }
 }

@@ -12,6 +12,7 @@
 // requester. Never are two requests in flight: the next frame goes out when
 // the answer in flight is complete, has timed out or can no longer arrive.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -114,8 +115,9 @@ class Session {
   // one through `source` when it is that requester's turn, and has it drop
   // them through `drop` when the waiting frames are given up.
   RequesterId AddRequester(Sink sink, Source source, std::function<void()> drop);
-  // Appends one transaction's frames to the requester's own frames, and
-  // starts the link or sends when it is idle.
+  // Queues one transaction (its frames go out back to back) for the
+  // requester, and starts the link or sends when it is idle. A requester's
+  // next transaction waits for the others' turns.
   void Submit(RequesterId requester, std::vector<Frame> frames);
   // Drops the frames the session keeps for the requester.
   void Withdraw(RequesterId requester);
@@ -176,7 +178,10 @@ class Session {
     Sink sink;
     Source source;
     std::function<void()> drop;
-    std::vector<Frame> frames;  // when the session keeps them
+    // When the session keeps them: the transactions waiting, oldest first,
+    // and whether the first one has begun (its frames go back to back).
+    std::deque<std::vector<Frame>> transactions;
+    bool begun = false;
   };
 
   LinkSettings Settings() const { return settings_ ? settings_() : LinkSettings{}; }
@@ -185,8 +190,9 @@ class Session {
   Frame ReceivedSoFar() const;
   void StatsChanged();
   Requester* Find(RequesterId id);
-  // Takes the next frame: the current requester's first (a transaction's
-  // frames go back to back), then the others in turn.
+  // Takes the next frame: the requester asked to go next, the rest of a
+  // transaction that has begun (or the next frame of a requester that keeps
+  // its own, whose frames are one transaction), then the others in turn.
   std::optional<std::pair<RequesterId, Frame>> TakeFrame();
   bool TakeNextRequest();
   void PutOnWire();

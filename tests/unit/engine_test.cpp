@@ -120,11 +120,22 @@ TEST(EngineSessions, OneLinkServesTwoRequestersInTurnNeverTwoInFlight) {
   EXPECT_EQ(first, (std::vector<std::string>{"sent 1", "answer 0", "sent 2", "answer 0"}));
   EXPECT_EQ(second, (std::vector<std::string>{"sent 3", "answer 0"}));
 
+  // Turns: p's next transaction, submitted while its previous one runs, waits for q's.
+  rtu.session->Submit(p, {Read(modbus::Mode::Rtu, 7, 0)});
+  rtu.session->Submit(q, {Read(modbus::Mode::Rtu, 8, 0)});
+  rtu.session->Submit(p, {Read(modbus::Mode::Rtu, 9, 0)});
+  answer(7);
+  answer(8);
+  answer(9);
+  EXPECT_EQ(second, (std::vector<std::string>{"sent 3", "answer 0", "sent 8", "answer 0"}));
+  EXPECT_EQ(first.back(), "answer 0");
+  EXPECT_EQ(first.at(first.size() - 2), "sent 9");
+
   // q asks to go next while p's request is in flight: it waits for p's answer, then goes before p's queued frame.
   rtu.session->Submit(p, {Read(modbus::Mode::Rtu, 4, 0), Read(modbus::Mode::Rtu, 5, 0)});
   rtu.session->Submit(q, {Read(modbus::Mode::Rtu, 6, 0)});
   rtu.session->SendNow(q);
-  EXPECT_EQ(rtu.serial->written.size(), 4u);
+  EXPECT_EQ(rtu.serial->written.size(), 7u);
   answer(4);
   EXPECT_EQ(rtu.serial->written.back(), Read(modbus::Mode::Rtu, 6, 0));
   // q's request times out: the link is closed and every waiting frame is dropped.
@@ -133,7 +144,7 @@ TEST(EngineSessions, OneLinkServesTwoRequestersInTurnNeverTwoInFlight) {
   EXPECT_TRUE(rtu.session->Queued(p).empty());
   EXPECT_FALSE(rtu.serial->IsOpen());
   EXPECT_EQ(rtu.overlaps, 0);
-  EXPECT_EQ(rtu.session->Stats().sent, 5u);
+  EXPECT_EQ(rtu.session->Stats().sent, 8u);
 }
 
 }  // namespace
