@@ -11,10 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "codec/convert.h"
-#include "codec/crc16.h"
 #include "common/number_text.h"
-#include "presentation/formats.h"
+#include "modbus/convert.h"
+#include "modbus/crc16.h"
+#include "modbus/formats.h"
+
+using namespace modbus;
 
 namespace {
 

@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "codec/crc16.h"
 #include "fakes/fake_platform.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
+
+using namespace modbus;
 
 namespace {
 

@@ -4,7 +4,7 @@
 // through the panel (form fields or raw hex) and sent with cmdSend_Click;
 // arbitrary bytes in arbitrary chunks, well-formed answers to the request in
 // flight (mangled or not), long floods, delivered through the fake transports
-// so that Receive runs with the chunk rules of the transports; clock advances
+// so that reception runs with the chunk rules of the transports; clock advances
 // below and past the time-out; the peer closing or failing.
 //
 // After every step the panel's invariants are checked; a violation traps and
@@ -17,10 +17,12 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/crc16.h"
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
+
+using namespace modbus;
 
 namespace {
 

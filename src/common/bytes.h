@@ -1,5 +1,6 @@
 #pragma once
 // Byte frames and bounds-checked access to them.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

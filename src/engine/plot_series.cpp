@@ -5,7 +5,8 @@
 #include <map>
 #include <utility>
 
-#include "presentation/formats.h"
+#include "modbus/formats.h"
+using modbus::FormatValueText;
 
 namespace engine {
 

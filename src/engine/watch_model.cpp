@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "presentation/formats.h"
+#include "modbus/formats.h"
+using modbus::DecodeFormat32;
+using modbus::Format2B;
+using modbus::FormatValueText;
+using modbus::kFormatNames;
 
 namespace engine {
 

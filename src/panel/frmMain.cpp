@@ -18,6 +18,7 @@ frmMain::frmMain(const platform::Platform& platform)
       ws(platform.socket),
       platform_(platform) {
   SetDesignValues();
+  StartEngine();
   WireHandlers();
 }
 

@@ -1,9 +1,13 @@
 #pragma once
-// The front panel: every field of the window, the panel-level state, and all
+// The front panel: every field of the window, the panel-level state, and the
 // procedures and event handlers of the program as members. The window (or a
-// test) drives it by calling the handlers; the procedures of each subsystem
-// are defined in the source files of their folder (panel/, codec/,
-// transaction/, presentation/).
+// test) drives it by calling the handlers. The link, the requests on it, the
+// time-outs, polling and the statistics are the engine's (engine::Session,
+// engine::Poller): the handlers forward to it, and the state items it owns
+// (AwaitingResponse, LastRequest, RxBuffer, Stats, ...) are kept here as
+// mirrors, brought up to date after every call into it and with every event
+// it reports. The log rows are made from its events in one place
+// (session_events.cpp).
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -13,11 +17,13 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "engine/poller.h"
+#include "engine/session.h"
+#include "engine/session_stats.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
 #include "presentation/log_record.h"
 #include "presentation/register_decoding.h"
-#include "transaction/session_stats.h"
 
 // Log colours (&H00BBGGRR).
 constexpr uint32_t LogColorInfo = 0xA7A3A1;       // RGB(161,163,167) light grey
@@ -35,16 +41,14 @@ inline constexpr int32_t kMinPollMs = 100;
 inline constexpr int32_t kMaxPollMs = 65535;
 inline constexpr const char* kDefaultPollText = "1000";
 
-// The hex text of a frame as the log shows it: two upper-case digits per
-// byte, one blank between bytes, 16 bytes per row, continuation rows indented
-// by 37 blanks.
-std::string ToLogHexString(const Frame& data);
 // The characters of s whose codes are 32..126, in order.
 std::string CleanString(const std::string& s);
 // Selects the first item equal to searchText (ignoring case unless
 // caseSensitive); -1 and false when none is equal; false and unchanged when
 // the list is empty.
 bool SetComboIndexByText(ListField& cbo, const std::string& searchText, bool caseSensitive = false);
+
+using SessionStats = engine::SessionStats;
 
 class frmMain : public CaptionField {
  public:
@@ -253,13 +257,7 @@ class frmMain : public CaptionField {
   void lblScada_Click();
   std::string OpenDocument(const std::string& target);
 
-  // ---- request builders and composition -----------------------------------------
-  int16_t SetTcpHeader(Frame& buf, int32_t len);
-  Frame GetReadRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t Count);
-  Frame GetWriteSingleCoilRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t value);
-  Frame GetWriteSingleRegisterRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t value);
-  Frame GetWriteMultipleRegisterRequestData(int16_t Slave, int16_t Cmd, int32_t Addr, int32_t Count, int32_t Value1,
-                                            int32_t Value2 = 0);
+  // ---- request composition -----------------------------------------
   void GetBytesOfForm();
   void GetBytesOfHexInput();
   // The composition behind GetBytesOfForm: the frames of the form in `out`,
@@ -284,8 +282,6 @@ class frmMain : public CaptionField {
   void PushRequest(const Frame& Data);
   std::optional<Frame> PopRequest();
   void ResetRequests();
-  void StartTimer();
-  void StopTimer();
   void tmrTimeout_Timer();
   void ResetCommunication();
   void ResetRxBuffer();
@@ -295,9 +291,7 @@ class frmMain : public CaptionField {
   void EndTransaction();
 
   // ---- reception -------------------------------------------------------------------
-  bool Receive(uint8_t b, int32_t total);
   void ResetProtocolErrors();
-  void LogProtocolError(const std::string& err, int32_t Offset = 0, int32_t Length = 0);
 
   // ---- serial transport --------------------------------------------------------------
   void OpenRtuPort();
@@ -320,8 +314,6 @@ class frmMain : public CaptionField {
   void TryTcpConnect();
   void DisconnectTCP();
   void SendTcpRequest();
-  void StartConnectTimer();
-  void StopConnectTimer();
   void tmrConnectTimeout_Timer();
   void ws_Connect();
   void ws_DataArrival(int32_t bytesTotal);
@@ -368,20 +360,16 @@ class frmMain : public CaptionField {
   std::string LogAsCsv() const;
   bool SaveLog(const std::string& path, bool csv);
 
+  // The session that carries the panel's requests (another requester can
+  // take turns on the same link through it).
+  engine::Session& LinkSession() { return *session_; }
+  engine::RequesterId PanelRequester() const { return requester_; }
+
   // The platform parts, for the procedures that need them directly.
   const platform::Platform& Platform() const { return platform_; }
 
  private:
   void SetDesignValues();
-  // The per-frame steps both transports share: the next queued frame becomes
-  // the request in flight (false when none is queued), then goes out with its
-  // time-out armed and its request row logged.
-  bool TakeNextRequest();
-  void PutRequestOnWire(const std::function<void(const Frame&)>& write);
-  // Arms `timer` with the time-out of the mode's field (the socket's for both
-  // socket modes); a text that is no number or lies outside 0..65535 leaves
-  // the interval at 0, so the timer runs but never fires.
-  void ArmTimeout(TimerField& timer);
   void WireHandlers();
 
   void AppendLogEntry(const std::string& text, uint32_t Color, LogRecord record);
@@ -397,5 +385,25 @@ class frmMain : public CaptionField {
   size_t logRemoved_ = 0;
   size_t lastResponseStart_ = static_cast<size_t>(-1);  // the entry LogResponse wrote last
 
+  // ---- the engine behind the panel ----------------------------------------------
+  // Makes the session (on comm1, ws and the timer fields), the panel's
+  // requester and the poller.
+  void StartEngine();
+  // The link settings as the fields hold them now.
+  engine::LinkSettings LinkSettingsNow() const;
+  // The one place where the session's events become log rows, field states
+  // and mirrors.
+  void OnSessionEvent(const engine::Event& e);
+  // The mirrors of the session's state: after every call into it.
+  void SyncFromSession();
+  // RxBuffer, RxCount, ProtocolErrors and ExpectedTransactionId from the answer being assembled.
+  void MirrorReception();
+  // An error row after the row of the bytes received for the request in flight (if any).
+  void LogErrorShowing(const std::string& Class, const std::string& msg, const Frame& received);
+
   platform::Platform platform_;
+  std::shared_ptr<platform::TimerFactory> fieldTimers_;
+  std::unique_ptr<engine::Session> session_;
+  engine::RequesterId requester_ = 0;
+  std::unique_ptr<engine::Poller> poller_;
 };

@@ -6,10 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "codec/convert.h"
 #include "common/module1.h"
 #include "common/number_text.h"
+#include "modbus/convert.h"
 #include "panel/frmMain.h"
+
+using namespace modbus;
 
 namespace {
 

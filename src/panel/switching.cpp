@@ -1,11 +1,12 @@
 // Mode, command and input-kind switching: the refresh procedures that put the
 // panel into the layout of the chosen mode, command and input kind, and the
 // click handlers of the lists and options that call them.
+#include "modbus/types.h"
 #include "panel/frmMain.h"
 
 namespace {
-// The serial port carries mode 0; every other mode number uses the socket.
-bool UsesSocket(int mode) { return mode != 0; }
+// The serial port carries RTU; every other mode number uses the socket.
+bool UsesSocket(int16_t mode) { return modbus::IsSocketMode(modbus::ModeOf(mode)); }
 }  // namespace
 
 void frmMain::RefreshCmd() {

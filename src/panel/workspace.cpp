@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "common/json.h"
-#include "presentation/formats.h"
+#include "modbus/formats.h"
+using modbus::Format2B;
+using modbus::kFormatNames;
 
 namespace {
 

@@ -1,12 +1,8 @@
-// Saving the communication log: as plain text exactly as shown, or as CSV
-// with one record per entry. The file is written completely or not at all.
+// The communication log as data: CSV with one record per entry, time
+// stamps and plain hex text.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
-#include "common/module1.h"
-#include "panel/frmMain.h"
+#include "presentation/log_record.h"
 
 namespace {
 
@@ -66,39 +62,4 @@ std::string LogRecordsToCsv(const std::vector<const LogRecord*>& records) {
            CsvField(PlainHex(r->bytes)) + "," + CsvField(r->message) + "," + CsvField(painted) + "\r\n";
   }
   return out;
-}
-
-std::string frmMain::LogAsCsv() const {
-  std::vector<const LogRecord*> records;
-  for (const LogRecord& r : logEntries_) records.push_back(&r);
-  return LogRecordsToCsv(records);
-}
-
-bool frmMain::SaveLog(const std::string& path, bool csv) {
-  namespace fs = std::filesystem;
-  const std::string content = csv ? LogAsCsv() : txtLog.Text();
-  const fs::path target(path);
-  fs::path temp = target;
-  temp += ".part";
-  std::string reason;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      reason = "cannot write " + temp.string();
-    } else {
-      out.write(content.data(), static_cast<std::streamsize>(content.size()));
-      out.close();
-      if (!out) reason = "write failed";
-    }
-  }
-  if (reason.empty()) {
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) reason = ec.message();
-  }
-  if (reason.empty()) return true;
-  std::error_code ignored;
-  fs::remove(temp, ignored);
-  Log("Failed to save the log to " + path + ": " + reason, LogColorError);
-  return false;
 }

@@ -28,3 +28,14 @@ std::string PlainHex(const Frame& bytes);
 // One CSV record (RFC 4180 quoting) per entry, after a header line:
 // time,kind,class,bytes,message,painted
 std::string LogRecordsToCsv(const std::vector<const LogRecord*>& records);
+
+// The hex text of a frame as the log shows it: two upper-case digits per
+// byte, one blank between bytes, 16 bytes per row, continuation rows indented
+// by 37 blanks.
+std::string ToLogHexString(const Frame& data);
+// Where to paint the bytes offset .. offset + length - 1 of the response row
+// that spans [rowStart, rowEnd) of the log's text: the position of each such
+// byte's first digit (counting digits only; a range beyond the row or the
+// text paints what exists).
+std::vector<size_t> PaintedDigits(const std::string& text, int32_t rowStart, int32_t rowEnd, int32_t offset,
+                                  int32_t length);

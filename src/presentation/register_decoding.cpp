@@ -3,7 +3,9 @@
 
 #include <initializer_list>
 
-#include "presentation/formats.h"
+#include "modbus/formats.h"
+
+using namespace modbus;
 
 namespace {
 

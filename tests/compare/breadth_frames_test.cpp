@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/crc16.h"
+#include "modbus/crc16.h"
 #include "modbus/pdu_ext.h"
 
 namespace {
@@ -94,7 +94,7 @@ Frame Framed(bool tcp, int slave, uint16_t transactionId, const Pdu& pdu) {
   f.push_back(static_cast<uint8_t>(slave));
   f.insert(f.end(), pdu.begin(), pdu.end());
   if (!tcp) {
-    const uint16_t crc = Crc16Modbus(f.data(), f.size());
+    const uint16_t crc = modbus::Crc16Modbus(f.data(), f.size());
     f.push_back(static_cast<uint8_t>(crc & 0xFF));
     f.push_back(static_cast<uint8_t>(crc >> 8));
   }

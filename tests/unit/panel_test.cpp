@@ -146,11 +146,10 @@ TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransa
     SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
     Panel p;
     p.f.cmbMode.SetListIndex(from);
-    p.fp.serial->open_ = true;  // both transports up, polling on, a request in flight
+    p.fp.serial->open_ = true;  // both transports up; polling on sends a request at once, which stays in flight
     p.fp.socket->state = platform::TcpSocket::kConnected;
-    p.f.AwaitingResponse = true;
     p.f.AutoON();
-    p.f.StartTimer();
+    ASSERT_TRUE(p.f.AwaitingResponse && p.f.tmrTimeout.Enabled());
     p.f.Requests.push_back({1, 3, 0, 0, 0, 1, 0x84, 0x0A});
     p.f.cmbMode.SetListIndex(to);
     EXPECT_EQ(std::make_pair(p.f.Mode, p.f.cmbMode.ListIndex()), std::make_pair(int16_t(to), to));

@@ -3,9 +3,9 @@
 // the log rows written since a mark and to build response frames.
 #include <gtest/gtest.h>
 
-#include "codec/crc16.h"
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/crc16.h"
 #include "panel/frmMain.h"
 
 namespace txrig {
@@ -14,7 +14,7 @@ constexpr int16_t kRtu = 0, kTcp = 1, kRtuOverTcp = 2;
 
 // The frame with its CRC appended (low byte first).
 inline Frame WithCrc(Frame f) {
-  const uint16_t crc = Crc16Modbus(f.data(), f.size());
+  const uint16_t crc = modbus::Crc16Modbus(f.data(), f.size());
   f.insert(f.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
   return f;
 }

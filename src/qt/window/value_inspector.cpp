@@ -7,7 +7,8 @@
 #include <QScrollBar>
 #include <QTableWidget>
 
-#include "presentation/formats.h"
+#include "modbus/formats.h"
+using modbus::kFormatNames;
 #include "qt/window/response_grid.h"
 #include "qt/window/window_look.h"
 

@@ -1,0 +1,115 @@
+// Fuzz target for the assembly and checking of answers on its own, in each
+// framing. The input picks the mode (RTU, TCP, RTU-OVER-TCP, or a number
+// outside the list, which frames like RTU) and the request (built from values
+// or taken as raw bytes), then the answer's bytes in chunks of arbitrary
+// sizes. After every byte the assembler's invariants are checked; a violation
+// traps and libFuzzer reports it as a crash.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "modbus/requests.h"
+#include "modbus/response.h"
+
+namespace {
+
+void Require(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+class Input {
+ public:
+  Input(const uint8_t* d, size_t n) : d_(d), n_(n) {}
+  size_t Position() const { return i_ < n_ ? i_ : n_; }
+  uint8_t Byte() { return i_ < n_ ? d_[i_++] : 0; }
+  Frame Bytes(size_t len) {
+    Frame f;
+    for (size_t k = 0; k < len && i_ < n_; ++k) f.push_back(d_[i_++]);
+    return f;
+  }
+
+ private:
+  const uint8_t* d_;
+  size_t n_;
+  size_t i_ = 0;
+};
+
+modbus::Mode ModeOf(uint8_t b) {
+  static constexpr int16_t kModes[] = {0, 1, 2, 5};
+  return modbus::ModeOf(kModes[b % 4]);
+}
+
+// A request as the program builds it (most inputs), or raw bytes as the HEX
+// view sends them.
+Frame RequestOf(Input& in, modbus::Mode mode) {
+  const uint8_t kind = in.Byte();
+  if (kind & 0x80) return in.Bytes(in.Byte() % 24);
+  const int32_t slave = in.Byte();
+  const int32_t function = in.Byte() % 20;
+  const int32_t address = in.Byte() << 8 | in.Byte();
+  const int32_t count = in.Byte() << 8 | in.Byte();
+  const int32_t id = in.Byte() << 8 | in.Byte();
+  switch (kind % 4) {
+    case 0:
+      return modbus::ReadRequest(mode, slave, function, address, count, id);
+    case 1:
+      return modbus::WriteSingleCoilRequest(mode, slave, function, address, count & 1, id);
+    case 2:
+      return modbus::WriteSingleRegisterRequest(mode, slave, function, address, count, id);
+    default:
+      return modbus::WriteMultipleRegistersRequest(mode, slave, function, address, count % 4, 1, 2, id);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 8192) return 0;
+  Input in(data, size);
+  const modbus::Mode mode = ModeOf(in.Byte());
+  const Frame request = RequestOf(in, mode);
+  modbus::ResponseAssembler a(mode, request);
+  const int32_t s = a.SlaveIndex();
+  // A chunk length byte, then that many bytes (the last chunk may be short);
+  // a long chunk now and then pushes frames past the 255-byte counts. The
+  // chunks are fed straight from the input, as a transport hands them over.
+  size_t at = in.Position();
+  size_t fed = 0;
+  bool completed = false;
+  while (at < size && !completed) {
+    const uint8_t head = data[at++];
+    const size_t length = std::min<size_t>(head == 0xFF ? 1024 : head % 64 + 1, size - at);
+    const size_t before = a.Received().size();
+    completed = a.FeedChunk(data + at, length);
+    // Every byte of the chunk is taken up to the bound, or up to the frame's end.
+    Require(completed
+                ? a.Received().size() <= before + length
+                : a.Received().size() == std::min(before + length, static_cast<size_t>(modbus::kMaxResponseBytes)));
+    fed += length;
+    at += length;
+  }
+  Require(completed == a.Complete());
+  Require(a.Received().size() <= std::min(fed, static_cast<size_t>(modbus::kMaxResponseBytes)));
+  if (completed) {
+    // Whatever follows the frame belongs to no answer: ignored, the frame kept.
+    const size_t length = a.Received().size();
+    Require(!a.Feed(0x55, 1) && a.Received().size() == length);
+  } else {
+    Require(!a.Exception());
+  }
+  // Faults are distinct, and each one's bytes lie inside the frame once it is complete.
+  const auto& faults = a.Faults();
+  for (size_t i = 0; i < faults.size(); ++i) {
+    Require(!faults[i].message.empty() && faults[i].offset >= 0 && faults[i].length >= 1);
+    for (size_t j = 0; j < i; ++j) Require(!(faults[i] == faults[j]));
+    if (a.Complete()) Require(faults[i].offset + faults[i].length <= static_cast<int32_t>(a.Received().size()));
+  }
+  if (a.Complete()) {
+    const Frame& frame = a.Received();
+    Require(frame.size() >= static_cast<size_t>(s + 3));
+    Require(a.Exception().has_value() == ((frame[static_cast<size_t>(s + 1)] & 0x80) != 0));
+    if (a.Exception()) Require(*a.Exception() == frame[static_cast<size_t>(s + 2)]);
+  }
+  return 0;
+}

@@ -1,0 +1,228 @@
+#pragma once
+// A session: one link to one slave (TCP, RTU on a serial port, or RTU over
+// TCP) on the platform parts it is given, the requests that travel on it one
+// at a time, the request and connect time-outs and the statistics. It says
+// what happens as structured events and knows nothing of any window, log
+// text or colour.
+//
+// Requesters take turns on the link. Each requester has its own frames (a
+// transaction is one or more frames that go out back to back, e.g. the two
+// frames of a 32-bit value written with function 06) and gets the events of
+// its own requests; link events (connecting, port opened, ...) go to every
+// requester. Never are two requests in flight: the next frame goes out when
+// the answer in flight is complete, has timed out or can no longer arrive.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "engine/session_stats.h"
+#include "modbus/response.h"
+#include "modbus/types.h"
+#include "platform/platform.h"
+
+namespace engine {
+
+// The link's settings as they stand when the session needs them (the
+// session asks again at each connect, open and time-out arming).
+struct LinkSettings {
+  modbus::Mode mode = modbus::Mode::Tcp;
+  // The socket: the host as entered (blanks around it are dropped for the
+  // connect, kept in the event) and the port.
+  std::string host;
+  int32_t port = 0;
+  // Time-outs in ms; nothing, or a value outside 0..65535, arms a timer that
+  // never fires. The socket's time-out serves both socket modes and the
+  // connect; the serial one serves RTU.
+  std::optional<int32_t> socketTimeoutMs;
+  std::optional<int32_t> serialTimeoutMs;
+  // The serial port: whether one is chosen (and whether the system lists any
+  // at all), its name, and its line settings or why they cannot be used.
+  bool portChosen = false;
+  bool portsListed = false;
+  std::string portName;
+  std::optional<platform::SerialSettings> serial;
+  std::string serialRefusal;
+};
+
+enum class EventKind {
+  Connecting,       // text: host as entered, number: port
+  Connected,        //
+  SocketReleased,   // the session let go of the socket; flag: it was not closed (a "Disconnected")
+  ConnectTimeout,   // received
+  ConnectionError,  // number: code, text: description, received
+  PortRefused,      // no port chosen; flag: the system lists ports, received
+  PortOpening,      // text: port name, serial: the line settings
+  PortOpened,       // text: port name
+  PortOpenFailed,   // text: port name, detail: reason, flag: permission denied, received
+  PortClosed,       // text: port name
+  PortGone,         // text: port name, detail: the port's reason
+  RequestSent,      // frame
+  AnswerComplete,   // frame, request, faults, exception, number: slave index, responseMs
+  RequestTimeout,   // received
+  StatsChanged,     //
+};
+
+using RequesterId = int32_t;
+
+struct Event {
+  EventKind kind = EventKind::StatsChanged;
+  // The requester whose request this concerns; 0 for link events.
+  RequesterId requester = 0;
+  std::string text;
+  std::string detail;
+  int32_t number = 0;
+  bool flag = false;
+  Frame frame;
+  Frame request;
+  // The bytes received for the request in flight (when one is in flight).
+  Frame received;
+  std::vector<modbus::Fault> faults;
+  std::optional<uint8_t> exception;
+  int64_t responseMs = 0;
+  platform::SerialSettings serial;
+};
+
+// The platform parts one link needs. Two sessions on two links get two sets.
+struct LinkParts {
+  std::shared_ptr<platform::Clock> clock;
+  std::shared_ptr<platform::TimerFactory> timers;
+  std::shared_ptr<platform::SerialPort> serial;
+  std::shared_ptr<platform::TcpSocket> socket;
+};
+
+class Session {
+ public:
+  using Sink = std::function<void(const Event&)>;
+  // Takes the requester's next frame, or nothing when it has none.
+  using Source = std::function<std::optional<Frame>()>;
+
+  // The session makes two timers from parts.timers, the connect time-out
+  // first, then the request time-out; it hooks itself to the transports'
+  // events.
+  Session(LinkParts parts, std::function<LinkSettings()> settings);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // A requester whose frames the session keeps (Submit adds to them).
+  RequesterId AddRequester(Sink sink);
+  // A requester that keeps its frames itself: the session takes them one by
+  // one through `source` when it is that requester's turn, and has it drop
+  // them through `drop` when the waiting frames are given up.
+  RequesterId AddRequester(Sink sink, Source source, std::function<void()> drop);
+  // Queues one transaction (its frames go out back to back) for the
+  // requester, and starts the link or sends when it is idle. A requester's
+  // next transaction waits for the others' turns.
+  void Submit(RequesterId requester, std::vector<Frame> frames);
+  // Drops the frames the session keeps for the requester.
+  void Withdraw(RequesterId requester);
+
+  // Makes the requester's next frame go out now: on a link that is up, the
+  // answer still awaited (if it is the same requester's) is given up for it;
+  // a link that is down is brought up first (the frame goes out when it is).
+  // When another requester's answer is awaited, its turn comes right after.
+  void SendNow(RequesterId requester);
+
+  // ---- the link ----------------------------------------------------------------
+  void Connect();          // (re)connects the socket, closing it first
+  void EnsureConnected();  // connects unless connected or connecting
+  void Disconnect();       // closes the socket (a "Disconnected" when it was not closed)
+  void OpenPort();         // opens the chosen serial port unless open
+  void ClosePort();        // closes the serial port if open
+  // Sends the next frame of the requester whose turn it is, if the link is
+  // ready (socket connected, or serial port open) and one is waiting.
+  void SendNext();
+  // Gives up the request in flight and every frame waiting (the operator
+  // closed the link or switched the framing).
+  void EndTransaction();
+
+  // ---- events from the platform (hooked by the constructor; public so that
+  // a face that routes them itself can forward them) -------------------------
+  void OnConnected();
+  void OnSocketData();
+  void OnSocketError(int32_t number, const std::string& description);
+  void OnSerialData();
+  void OnPortGone(const std::string& reason);
+  void OnRequestTimeout();
+  void OnConnectTimeout();
+
+  // ---- state -------------------------------------------------------------------
+  bool AwaitingResponse() const { return awaiting_; }
+  const Frame& LastRequest() const { return lastRequest_; }
+  const modbus::ResponseAssembler& Assembly() const { return assembler_; }
+  // Wall-clock day milliseconds and monotonic ms of the last send.
+  int32_t RequestStartDayMs() const { return startDayMs_; }
+  int64_t RequestStartMono() const { return startMono_; }
+  // Milliseconds since the last send on the monotonic clock, never negative.
+  int64_t ElapsedMs() const;
+  const std::string& OpenPortName() const { return openPortName_; }
+  bool PortOpen() const { return parts_.serial && parts_.serial->IsOpen(); }
+  int SocketState() const { return parts_.socket ? parts_.socket->State() : platform::TcpSocket::kClosed; }
+  const SessionStats& Stats() const { return stats_; }
+  void ResetStats();
+  // The frames the session keeps for a requester (none for one with its own source).
+  std::vector<Frame> Queued(RequesterId requester) const;
+  // The requester whose frame went out last.
+  RequesterId Current() const { return current_; }
+  const platform::Timer& RequestTimer() const { return *requestTimer_; }
+  const platform::Timer& ConnectTimer() const { return *connectTimer_; }
+
+ private:
+  struct Requester {
+    RequesterId id = 0;
+    Sink sink;
+    Source source;
+    std::function<void()> drop;
+    // When the session keeps them: the transactions waiting, oldest first,
+    // and whether the first one has begun (its frames go back to back).
+    std::deque<std::vector<Frame>> transactions;
+    bool begun = false;
+  };
+
+  LinkSettings Settings() const { return settings_ ? settings_() : LinkSettings{}; }
+  void Emit(Event e);
+  // The bytes received for the request in flight, or none.
+  Frame ReceivedSoFar() const;
+  void StatsChanged();
+  Requester* Find(RequesterId id);
+  // Takes the next frame: the requester asked to go next, the rest of a
+  // transaction that has begun (or the next frame of a requester that keeps
+  // its own, whose frames are one transaction), then the others in turn.
+  std::optional<std::pair<RequesterId, Frame>> TakeFrame();
+  bool TakeNextRequest();
+  void PutOnWire();
+  void ArmTimeout(platform::Timer& timer);
+  void StopRequestTimer();
+  void StopConnectTimer();
+  void DropQueued();
+  void ReceiveChunk(const Frame& data);
+  void ResetCommunication();
+  bool SocketMode() const;
+
+  LinkParts parts_;
+  std::function<LinkSettings()> settings_;
+  std::unique_ptr<platform::Timer> connectTimer_;
+  std::unique_ptr<platform::Timer> requestTimer_;
+  std::vector<Requester> requesters_;
+  RequesterId nextId_ = 1;
+  RequesterId current_ = 0;
+  // A requester whose frame goes out as soon as the answer in flight ends.
+  RequesterId priority_ = 0;
+
+  bool awaiting_ = false;
+  Frame lastRequest_;
+  modbus::ResponseAssembler assembler_;
+  int32_t startDayMs_ = 0;
+  int64_t startMono_ = 0;
+  std::string openPortName_;
+  SessionStats stats_;
+  // The mode of the request in flight (answers are framed as it was sent).
+  modbus::Mode sentMode_ = modbus::Mode::Tcp;
+};
+
+}  // namespace engine

@@ -1,0 +1,69 @@
+#pragma once
+// Request frames from values. Every builder starts from a 256-byte work
+// buffer of zeros, writes the MBAP header when the mode uses one or appends
+// the CRC-16 otherwise, and returns the buffer cut to the frame's length.
+// Slave, function and the byte count of function 16 are written only when
+// they fit in a byte (0 otherwise); addresses, counts, values and the
+// transaction identifier are cut to their low 16 bits.
+//
+// The transaction identifier is an input: the builders never count it on.
+// A caller that numbers its requests takes NextTransactionId for each frame
+// it builds in a mode that uses the MBAP header.
+#include <cstdint>
+#include <vector>
+
+#include "common/bytes.h"
+#include "modbus/types.h"
+
+namespace modbus {
+
+// The identifier after `id`: one more, saturating at 2147483647 (the wire then
+// carries FF FF for good).
+int32_t NextTransactionId(int32_t id);
+
+// Function 1..4 (any code in fact): address and count.
+Frame ReadRequest(Mode mode, int32_t slave, int32_t function, int32_t address, int32_t count, int32_t transactionId);
+// Function 5: FF 00 for on, 00 00 for off.
+Frame WriteSingleCoilRequest(Mode mode, int32_t slave, int32_t function, int32_t address, bool on,
+                             int32_t transactionId);
+// Function 6: one register value.
+Frame WriteSingleRegisterRequest(Mode mode, int32_t slave, int32_t function, int32_t address, int32_t value,
+                                 int32_t transactionId);
+// Function 16 with `count` registers, of which the first two carry value1 and
+// value2 (the program writes one or two). A count that would not fit in the
+// work buffer (or a negative one) is laid out with as many data bytes as fit;
+// the count, byte count and MBAP length fields are written as given.
+Frame WriteMultipleRegistersRequest(Mode mode, int32_t slave, int32_t function, int32_t address, int32_t count,
+                                    int32_t value1, int32_t value2, int32_t transactionId);
+
+// A request as the form describes it, in values.
+struct RequestValues {
+  Mode mode = Mode::Rtu;
+  int32_t slave = 0;
+  int32_t function = 0;
+  int32_t address = 0;
+  // Reads: the number of values (a 32-bit format reads two registers each).
+  int32_t quantity = 0;
+  // Writes: the value typed.
+  double value = 0.0;
+  Format format = Format::Int16;
+};
+
+enum class BuildResult {
+  Built,  // the frames (none for a function the form does not compose)
+  // A 32-bit value written with function 06 at register 65535: its second
+  // register would lie beyond 65535.
+  SecondRegisterOutOfRange,
+};
+
+// The frames of one transaction: one frame, or two for a 32-bit value
+// written with function 06 (at address and address + 1). `transactionId`
+// holds the last identifier used afterwards (moved on only in MBAP framing).
+// Nothing is appended, and the identifier is left alone, when it is refused.
+BuildResult BuildRequestFrames(const RequestValues& request, int32_t& transactionId, std::vector<Frame>& out);
+
+// The value rounded half to even, as a Long; beyond the Long range the whole
+// number wraps like two's complement arithmetic.
+int32_t WholeValue(double value);
+
+}  // namespace modbus

@@ -1,0 +1,85 @@
+#pragma once
+// Assembly and checking of one answer. Bytes received after a request are
+// fed in as they come; the assembler tells when they make a complete frame,
+// and then gives the frame, the faults found in it (in the order first found,
+// each once) and the exception code, if the slave answered with one. A faulty
+// frame is never discarded: it is complete with its faults.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "modbus/types.h"
+
+namespace modbus {
+
+// One fault of an answer: what is wrong and which bytes it concerns (offset
+// and length in the frame; length 0 paints none).
+struct Fault {
+  std::string message;
+  int32_t offset = 0;
+  int32_t length = 0;
+  bool operator==(const Fault&) const = default;
+};
+
+// The most bytes held for one answer. A peer that keeps streaming without
+// ever completing a frame cannot make the buffer grow further; the request
+// time-out, if one runs, ends the transaction.
+inline constexpr int32_t kMaxResponseBytes = 65536;
+
+class ResponseAssembler {
+ public:
+  ResponseAssembler() = default;
+  ResponseAssembler(Mode mode, Frame request);
+
+  // Feeds one byte that arrived in a chunk of `chunkSize` bytes. An answer to
+  // a function without a length rule is, in RTU framing, taken to be as long
+  // as the chunk it arrives in (at least slave, function, one byte and CRC).
+  // True when this byte completes the frame. Once complete, or once the bound
+  // is reached, further bytes are ignored (false).
+  bool Feed(uint8_t b, int32_t chunkSize);
+  // Feeds a whole chunk as it arrived, byte by byte as above (the bytes after
+  // the one that completes the frame are ignored); true when it completed the
+  // frame. Once the frame's length is settled the bytes are taken in bulk.
+  bool FeedChunk(const uint8_t* bytes, size_t size);
+  bool FeedChunk(const Frame& chunk) { return FeedChunk(chunk.data(), chunk.size()); }
+
+  bool Complete() const { return complete_; }
+  Mode FrameMode() const { return mode_; }
+  const Frame& Request() const { return request_; }
+  // The bytes held: all received so far, or the frame once complete.
+  const Frame& Received() const { return rx_; }
+  // The faults found so far, in the order first found.
+  const std::vector<Fault>& Faults() const { return faults_; }
+  // The exception code of a complete exception answer.
+  std::optional<uint8_t> Exception() const { return exception_; }
+  // Index of the slave byte in the frame.
+  int32_t SlaveIndex() const { return SlaveOffset(mode_); }
+  // The transaction identifier the answer must carry (MBAP framing).
+  int32_t ExpectedTransactionId() const { return ByteAt(request_, 0) * 256 + ByteAt(request_, 1); }
+
+ private:
+  void AddFault(std::string message, int32_t offset, int32_t length);
+  // Completes the frame at E bytes from the slave byte (L: the MBAP length).
+  bool Finish(int32_t E, int32_t L);
+
+  Mode mode_ = Mode::Rtu;
+  Frame request_;
+  Frame rx_;
+  std::vector<Fault> faults_;
+  std::optional<uint8_t> exception_;
+  bool complete_ = false;
+  // Once the bytes held settle the frame's length: where it ends (the largest
+  // int when it never can), and the MBAP length.
+  int32_t settledEnd_ = -1;
+  int32_t settledL_ = 0;
+  // Where the frame ends by the size of the chunk being fed (the rule for a
+  // function without a length rule), -1 when that rule did not apply.
+  int32_t chunkEnd_ = -1;
+};
+
+// The operator's name of a standard exception code 1..11; empty for others.
+const char* ExceptionName(int32_t code);
+
+}  // namespace modbus

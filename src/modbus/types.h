@@ -1,0 +1,112 @@
+#pragma once
+// The vocabulary of the Modbus layer: the framing (mode), the function codes
+// the program builds and reads, and the fourteen register formats. Each rule
+// about them ("which modes travel on a socket", "which formats take two
+// registers", "what an answer to this function looks like") lives here, once.
+#include <cstdint>
+
+namespace modbus {
+
+// The framing and the link it travels on. The values are the indices of the
+// mode list and the numbers the settings store. A stored number outside the
+// list is possible and is kept: it travels on the socket with RTU framing.
+enum class Mode : int16_t { Rtu = 0, Tcp = 1, RtuOverTcp = 2 };
+
+// Any 16-bit mode number as a Mode (values outside the list included).
+constexpr Mode ModeOf(int32_t number) { return static_cast<Mode>(static_cast<int16_t>(number)); }
+// True when the mode travels on the TCP socket (every mode but serial RTU).
+constexpr bool IsSocketMode(Mode m) { return m != Mode::Rtu; }
+// True when frames carry the MBAP header (and no CRC): TCP only.
+constexpr bool UsesMbap(Mode m) { return m == Mode::Tcp; }
+// True when frames end with the CRC-16: every mode without the MBAP header.
+constexpr bool UsesCrc(Mode m) { return !UsesMbap(m); }
+// Where the slave byte of a frame of this mode stands.
+constexpr int32_t SlaveOffset(Mode m) { return UsesMbap(m) ? 6 : 0; }
+// Bytes after the PDU: the CRC in the RTU framings.
+constexpr int32_t TrailerSize(Mode m) { return UsesCrc(m) ? 2 : 0; }
+
+// The function codes of the command list (and the two of writes the answer
+// rules know).
+enum class FunctionCode : uint8_t {
+  ReadCoils = 1,
+  ReadDiscreteInputs = 2,
+  ReadHoldingRegisters = 3,
+  ReadInputRegisters = 4,
+  WriteSingleCoil = 5,
+  WriteSingleRegister = 6,
+  WriteMultipleCoils = 15,
+  WriteMultipleRegisters = 16,
+};
+
+// How long a normal answer to a function is, from the slave byte on.
+enum class AnswerShape {
+  ByteCount,  // slave, function, byte count n, n data bytes
+  Echo,       // slave, function, four bytes (address and value or quantity)
+  Unknown,    // no rule: the MBAP length or the chunk tells
+};
+constexpr AnswerShape AnswerShapeOf(int32_t function) {
+  switch (function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+      return AnswerShape::ByteCount;
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+      return AnswerShape::Echo;
+    default:
+      return AnswerShape::Unknown;
+  }
+}
+// True for the functions the request form composes (01 02 03 04 05 06 16).
+constexpr bool IsComposable(int32_t function) { return (function >= 1 && function <= 6) || function == 16; }
+
+// The register formats, in the order of the format list (the settings store
+// the index, so the order is fixed). Any int converts; the helpers say what
+// an index outside 0..13 means.
+enum class Format : int32_t {
+  Int16 = 0,
+  Uint16 = 1,
+  FloatAbcd = 2,
+  FloatCdab = 3,
+  FloatBadc = 4,
+  FloatDcba = 5,
+  Int32Abcd = 6,
+  Int32Cdab = 7,
+  Int32Badc = 8,
+  Int32Dcba = 9,
+  Uint32Abcd = 10,
+  Uint32Cdab = 11,
+  Uint32Badc = 12,
+  Uint32Dcba = 13,
+};
+inline constexpr int kFormatCount = 14;
+
+// The kind of value a format reads; None for an index outside the list.
+enum class ValueKind { None, Int16, Uint16, Float, Int32, Uint32 };
+constexpr ValueKind KindOf(Format f) {
+  const auto i = static_cast<int32_t>(f);
+  if (i == 0) return ValueKind::Int16;
+  if (i == 1) return ValueKind::Uint16;
+  if (i >= 2 && i <= 5) return ValueKind::Float;
+  if (i >= 6 && i <= 9) return ValueKind::Int32;
+  if (i >= 10 && i <= 13) return ValueKind::Uint32;
+  return ValueKind::None;
+}
+// True when a value of the format takes one register (INT16, UINT16).
+constexpr bool IsOneRegister(Format f) { return KindOf(f) == ValueKind::Int16 || KindOf(f) == ValueKind::Uint16; }
+// True for the twelve formats whose value takes two registers.
+constexpr bool Is32Bit(Format f) {
+  const ValueKind k = KindOf(f);
+  return k == ValueKind::Float || k == ValueKind::Int32 || k == ValueKind::Uint32;
+}
+
+// The order of the bytes A (most significant) .. D of a 32-bit value on the
+// wire, by the suffix of the format's name.
+enum class WordOrder { Abcd, Cdab, Badc, Dcba };
+// Meaningful for the 32-bit formats only.
+constexpr WordOrder OrderOf(Format f) { return static_cast<WordOrder>((static_cast<int32_t>(f) - 2) % 4); }
+
+}  // namespace modbus

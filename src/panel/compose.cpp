@@ -1,0 +1,102 @@
+// Panel-to-request composition (the frames themselves come from the Modbus
+// layer's builders), with three mends: composition
+// refuses, with a beep and one red log row and without pushing any frame,
+//   - a slave (txtUnitID) that is not a number from 0 to 255 (empty is slave 0),
+//   - an address (txtAddr) that is neither decimal nor "0x" and hex digits,
+//   - a 32-bit value written with function 06 at register 65535, whose second
+//     register would lie beyond 65535 (the text as written wraps it to 0).
+// Send and the request preview share one composition (ComposeForm); only Send
+// pushes, beeps, logs and moves TransactionID on.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/module1.h"
+#include "common/number_text.h"
+#include "modbus/convert.h"
+#include "modbus/formats.h"
+#include "modbus/requests.h"
+#include "panel/frmMain.h"
+#include "presentation/log_record.h"
+
+using namespace modbus;
+
+namespace {
+
+constexpr const char* kErrorClass = "Communication Error";
+
+// The typed quantity: a whole number, 0 when not a number or outside the Long range.
+int32_t QuantityOf(const std::string& text) { return ParseLong(TrimBlank(text)).value_or(0); }
+
+}  // namespace
+
+bool frmMain::Format2B() { return modbus::Format2B(cmbFormat.ListIndex()); }
+
+bool frmMain::ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t& transactionId) {
+  modbus::RequestValues rq;
+  rq.mode = modbus::ModeOf(Mode);
+  rq.function = GetCmd();
+  if (!modbus::IsComposable(rq.function)) return true;
+
+  // Slave: empty is slave 0; otherwise a whole number from 0 to 255.
+  {
+    const std::string text = TrimBlank(txtUnitID.Text());
+    if (!text.empty()) {
+      const std::optional<int32_t> v = ParseLong(text);
+      if (!v || *v < 0 || *v > 255) {
+        refusal = "Invalid slave address \"" + text + "\": a slave address is a number from 0 to 255";
+        return false;
+      }
+      rq.slave = *v;
+    }
+  }
+
+  // Address: decimal, or "0x" and hexadecimal digits.
+  if (!modbus::IsValidAddressText(txtAddr.Text())) {
+    const std::string text = TrimBlank(txtAddr.Text());
+    refusal = text.empty() ? std::string("Invalid address: the start address is empty")
+                           : "Invalid address \"" + text +
+                                 "\": an address is a decimal number or 0x followed by hexadecimal digits";
+    return false;
+  }
+  rq.address = modbus::StringToLong(txtAddr.Text());
+  rq.value = modbus::StringToDouble(txtValue.Text());
+  rq.quantity = QuantityOf(txtQuantity.Text());
+  rq.format = static_cast<modbus::Format>(cmbFormat.ListIndex());
+
+  if (modbus::BuildRequestFrames(rq, transactionId, out) == modbus::BuildResult::SecondRegisterOutOfRange) {
+    refusal = "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536";
+    return false;
+  }
+  return true;
+}
+
+void frmMain::GetBytesOfForm() {
+  std::vector<Frame> frames;
+  std::string refusal;
+  int32_t id = TransactionID;
+  if (!ComposeForm(frames, refusal, id)) {
+    // Refused: a beep and one red row, no frame, the identifier unchanged.
+    if (platform_.beeper) platform_.beeper->Beep();
+    LogError(kErrorClass, refusal);
+    return;
+  }
+  TransactionID = id;
+  for (const Frame& frame : frames) PushRequest(frame);
+}
+
+void frmMain::GetBytesOfHexInput() { PushRequest(modbus::HexToBytes(txtHEX.Text())); }
+
+std::string frmMain::PreviewRequest() {
+  if (HexView) return PlainHex(modbus::HexToBytes(txtHEX.Text()));
+  std::vector<Frame> frames;
+  std::string refusal;
+  int32_t id = TransactionID;
+  if (!ComposeForm(frames, refusal, id)) return refusal;
+  std::string text;
+  for (const Frame& frame : frames) {
+    if (!text.empty()) text += " | ";
+    text += PlainHex(frame);
+  }
+  return text;
+}

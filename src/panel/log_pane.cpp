@@ -1,0 +1,130 @@
+// The communication log pane: time-stamped, coloured rows, with the bytes
+// that a fault concerns painted inside the last response row, and the log
+// saved as text or CSV (the whole file or nothing).
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "common/module1.h"
+#include "panel/frmMain.h"
+#include "presentation/log_record.h"
+
+namespace {
+// The most entries the pane holds. Once more have been written, each new
+// entry removes the oldest whole entry (all of its rows).
+constexpr int32_t kMaxLogEntries = 1000;
+
+}  // namespace
+
+void frmMain::Log(const std::string& text, uint32_t Color) {
+  LogRecord record;
+  record.kind = Color == LogColorError ? LogRecord::Kind::Error : LogRecord::Kind::Information;
+  record.message = text;
+  AppendLogEntry(text, Color, std::move(record));
+}
+
+void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord record) {
+  record.time = platform_.clock->Now();
+  std::string row = text.empty() ? std::string() : FormatTimeStamp(record.time) + "  " + text;
+  row += "\r\n";
+  record.start = txtLog.Length() + logRemoved_;
+  txtLog.Append(row, Color);
+  logEntries_.push_back(std::move(record));
+
+  if (++LogLineCount > kMaxLogEntries) {
+    // Remove the oldest entry with all its rows: it ends where the next
+    // entry starts.
+    logEntries_.pop_front();
+    const size_t cut = logEntries_.front().start - logRemoved_;
+    txtLog.RemoveFront(cut);
+    logRemoved_ += cut;
+    RxLogStart -= static_cast<int32_t>(cut);
+    RxLogEnd -= static_cast<int32_t>(cut);
+    LogLineCount = kMaxLogEntries;
+  }
+  txtLog.Select(static_cast<int>(txtLog.Length()), 0);
+}
+
+void frmMain::LogRequest(const Frame& Data) {
+  LogRecord record;
+  record.kind = LogRecord::Kind::Request;
+  record.bytes = Data;
+  AppendLogEntry("Request  --> " + ToLogHexString(Data), LogColorInfo, std::move(record));
+}
+
+void frmMain::LogResponse(const Frame& Data) {
+  RxLogStart = static_cast<int32_t>(txtLog.Length());
+  LogRecord record;
+  record.kind = LogRecord::Kind::Response;
+  record.bytes = Data;
+  AppendLogEntry("Response <-- " + ToLogHexString(Data), LogColorInfo, std::move(record));
+  RxLogEnd = static_cast<int32_t>(txtLog.Length());
+  lastResponseStart_ = logEntries_.back().start;
+}
+
+void frmMain::LogError(const std::string& Class, const std::string& msg, bool ShowRx, int32_t HighlightLength,
+                       int32_t HighlightOffset) {
+  // Only bytes received for the request in flight are shown: after an answer
+  // completed, RxBuffer still holds it, and it must not be logged again.
+  if (ShowRx && AwaitingResponse && RxCount > 0) {
+    Frame rx(RxBuffer.begin(), RxBuffer.begin() + std::min<size_t>(RxBuffer.size(), static_cast<size_t>(RxCount)));
+    LogRecord received;
+    received.kind = LogRecord::Kind::Response;
+    received.bytes = rx;
+    AppendLogEntry("Response <-- " + ToLogHexString(rx), LogColorInfo, std::move(received));
+  }
+  LogRecord record;
+  record.kind = LogRecord::Kind::Error;
+  record.errorClass = Class;
+  record.message = msg;
+  AppendLogEntry(Class + ": " + msg, LogColorError, std::move(record));
+  if (HighlightLength < 1) return;
+  // The painted range belongs to the last response row, if the pane still
+  // holds it.
+  for (auto it = logEntries_.rbegin(); it != logEntries_.rend(); ++it)
+    if (it->start == lastResponseStart_ && it->kind == LogRecord::Kind::Response) {
+      it->painted.emplace_back(HighlightOffset, HighlightLength);
+      break;
+    }
+
+  // Paint the bytes in the last response row, if the pane still holds it.
+  for (size_t pos : PaintedDigits(txtLog.Text(), RxLogStart, RxLogEnd, HighlightOffset, HighlightLength))
+    txtLog.SetColor(pos, 2, LogColorHighlight);
+  txtLog.Select(static_cast<int>(txtLog.Length()), 0);
+}
+
+std::string frmMain::LogAsCsv() const {
+  std::vector<const LogRecord*> records;
+  for (const LogRecord& r : logEntries_) records.push_back(&r);
+  return LogRecordsToCsv(records);
+}
+
+bool frmMain::SaveLog(const std::string& path, bool csv) {
+  namespace fs = std::filesystem;
+  const std::string content = csv ? LogAsCsv() : txtLog.Text();
+  const fs::path target(path);
+  fs::path temp = target;
+  temp += ".part";
+  std::string reason;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      reason = "cannot write " + temp.string();
+    } else {
+      out.write(content.data(), static_cast<std::streamsize>(content.size()));
+      out.close();
+      if (!out) reason = "write failed";
+    }
+  }
+  if (reason.empty()) {
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    if (ec) reason = ec.message();
+  }
+  if (reason.empty()) return true;
+  std::error_code ignored;
+  fs::remove(temp, ignored);
+  Log("Failed to save the log to " + path + ": " + reason, LogColorError);
+  return false;
+}

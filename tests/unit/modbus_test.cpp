@@ -1,0 +1,421 @@
+// The Modbus layer on its own: conversions, number parsing, CRC-16, the register formats and their decoders,
+// request frames from values and the assembly and checking of answers.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/number_text.h"
+#include "modbus/convert.h"
+#include "modbus/crc16.h"
+#include "modbus/formats.h"
+#include "modbus/requests.h"
+#include "modbus/response.h"
+
+namespace {
+
+using namespace modbus;
+
+enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC };
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::string Hex(const Frame& f) {
+  std::string s;
+  for (uint8_t b : f) s += (s.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  return s;
+}
+
+TEST(Convert, LongToByteArray) {
+  // Zero is one byte whatever the count (count untouched); a count below 0 is the minimal one, written back.
+  const std::vector<std::tuple<int32_t, int16_t, std::string, int16_t>> cases = {
+      {0, 2, "00", 2},       {0, -1, "00", -1},
+      {258, -1, "01 02", 2}, {-1, -1, "FF FF FF FF", 4},
+      {0x1234, 1, "34", 1},  {5, 6, "00 00 00 00 00 05", 6},
+      {5, 0, "", 0}};
+  for (auto [value, countIn, bytes, countOut] : cases) {
+    int16_t count = countIn;
+    EXPECT_EQ(Hex(LongToByteArray(value, count)), bytes) << value << " count " << countIn;
+    EXPECT_EQ(count, countOut) << value << " count " << countIn;
+  }
+}
+
+// The four bytes, index 0 the least significant, as one number.
+uint32_t U32(const std::array<uint8_t, 4>& b) { return uint32_t(b[3]) << 24 | b[2] << 16 | b[1] << 8 | b[0]; }
+
+TEST(Convert, BytesOfLongAndFloat) {
+  // The whole part, never rounded; zero outside 0..4294967295.
+  for (auto [v, u] : std::vector<std::pair<double, uint32_t>>{
+           {305419896, 0x12345678}, {12.9, 12}, {4294967295.0, 0xFFFFFFFF}, {-0.5, 0}, {4294967295.5, 0}, {kNaN, 0}})
+    EXPECT_EQ(U32(BytesOfLong(v)), u) << v;
+  // Rounded to the nearest single; zero on overflow.
+  for (auto [v, u] : std::vector<std::pair<double, uint32_t>>{
+           {-2.5, 0xC0200000}, {0.1, 0x3DCCCCCD}, {3.4028234663852886e38, 0x7F7FFFFF}, {1.401298464324817e-45, 1}})
+    EXPECT_EQ(U32(BytesOfFloat(v)), u) << v;
+  for (double v : {1e39, -1e39, kInf, kNaN}) EXPECT_EQ(U32(BytesOfFloat(v)), 0u) << v;
+}
+
+TEST(Convert, StringToLong) {
+  const std::vector<std::pair<std::string, int32_t>> cases = {
+      {" \r\n0x10 \n", 16}, {" 0X10 ", 0}, {"0x", 0},    {"0x1fzz", 31}, {"1F", 0}, {"abc", 0},
+      {"12.5", 12},         {"13.5", 14},  {"-2.5", -2}, {"12.51", 13},  {"-", 0},  {"1e3", 1000}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(StringToLong(text), value) << '"' << text << '"';
+  EXPECT_EQ(StringToLong("2147483647"), INT32_MAX);
+  EXPECT_EQ(StringToLong("-2147483648"), INT32_MIN);
+  EXPECT_EQ(StringToLong("2147483648"), 0);                    // outside the Long range
+  EXPECT_EQ(StringToLong("0x123456789ABC") & 0xFFFF, 0x9ABC);  // low 16 bits of a longer hex number
+}
+
+TEST(Convert, StringToDouble) {
+  const std::vector<std::pair<std::string, double>> cases = {
+      {"1,5", 1.5}, {"1.5.0", 1.5}, {"1,234.5", 1.2345}, {"12abc3", 123}, {"5-3", 53}, {" -3,25 ", -3.25},
+      {"-", 0},     {".", 0},       {"-,5", -0.5},       {"--5", -5},     {"1e5", 15}, {std::string(400, '9'), 0}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(StringToDouble(text), value) << '"' << text << '"';
+}
+
+TEST(Convert, IsHexAndHexToBytes) {
+  for (auto [text, hex] : std::vector<std::pair<std::string, bool>>{
+           {" 0x", true}, {"0x1F  ", true}, {"0X1", false}, {"12", false}, {"", false}, {"\n0x1", false}})
+    EXPECT_EQ(IsHex(text), hex) << '"' << text << '"';
+  // Pairs of digits form bytes; any other character ends a byte of one digit (a non-ASCII one too).
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0103 0A", "01 03 0A"}, {"ABC", "AB 0C"}, {"A,B", "0A 0B"},       {"0x1F", "00 1F"},
+      {"FFF", "FF 0F"},        {"xyz -+", ""},   {"--ab;;;cd", "AB CD"}, {"\u00E912", "12"}};
+  for (const auto& [text, bytes] : cases) EXPECT_EQ(Hex(HexToBytes(text)), bytes) << '"' << text << '"';
+  const std::string longest(32767, 'A');  // at most 32767 characters, not bytes
+  EXPECT_EQ(HexToBytes(longest).size(), 16384u);
+  EXPECT_TRUE(HexToBytes(longest + "A").empty());
+}
+
+TEST(Convert, IsValidAddressText) {
+  for (const char* ok : {"0", "16", " 65535 \r\n", "65535", "0x10", "0x1f", "0xFFFFF", "99999999999"})
+    EXPECT_TRUE(IsValidAddressText(ok)) << ok;
+  for (const char* bad : {"", "  ", "1F", "ABC", "0x", "0X10", "0x1G", "0x 1", "x10", "1 2", "-", ".", "1E3", "1e999",
+                          "12.5", "-1", "+3"})
+    EXPECT_FALSE(IsValidAddressText(bad)) << bad;
+}
+
+TEST(NumberText, ParseNumberLongAndInteger) {
+  const std::vector<std::pair<std::string, std::optional<double>>> numbers = {
+      {"12", 12},    {" -3.25 ", -3.25}, {"+7", 7},      {"1e3", 1000},   {".5", 0.5},         {"5.", 5},
+      {"", {}},      {"-", {}},          {".", {}},      {"1,5", {}},     {"0x10", {}},        {"1e", {}},
+      {"12abc", {}}, {"1e999", {}},      {"-1e999", {}}, {"1e-999", 0.0}, {"0.0001e-400", 0.0}};
+  for (const auto& [text, value] : numbers) EXPECT_EQ(ParseNumber(text), value) << '"' << text << '"';
+  const std::vector<std::pair<std::string, std::optional<int32_t>>> longs = {
+      {"12.5", 12},        {"13.5", 14},
+      {"-2.5", -2},        {"2147483647", INT32_MAX},
+      {"2147483648", {}},  {"-2147483648.5", INT32_MIN},
+      {"-2147483649", {}}, {"abc", {}}};
+  for (const auto& [text, value] : longs) EXPECT_EQ(ParseLong(text), value) << text;
+  EXPECT_EQ(ParseInteger("32767"), 32767);
+  EXPECT_EQ(ParseInteger("32768"), std::nullopt);
+}
+
+TEST(Crc16, CheckValueAppendAndCheck) {
+  EXPECT_EQ(Crc16Modbus(reinterpret_cast<const uint8_t*>("123456789"), 9), 0x4B37);
+  Frame frame = HexToBytes("01 03 00 00 00 0A 00 00");
+  EXPECT_EQ(AppendCRC(frame, 6), 2);
+  EXPECT_EQ(AppendCRC(frame, 7), 0);  // no room: nothing written
+  EXPECT_EQ(Hex(frame), "01 03 00 00 00 0A C5 CD");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"01 03 00 00 00 0A C5 CD", "good C5 CD"},
+      {"01 03 00 00 00 0A CD C5", "bad C5 CD"},
+      {"FF FF", "good FF FF"},
+      {"01", "bad FF FF"}};  // a CRC over no data; too short for a CRC
+  for (const auto& [frame, result] : cases) {
+    std::array<uint8_t, 2> expected{0x12, 0x34};
+    const bool good = CheckCRC(HexToBytes(frame), expected);
+    EXPECT_EQ((good ? "good " : "bad ") + Hex({expected[0], expected[1]}), result) << frame;
+  }
+}
+
+TEST(Formats, Decoders) {
+  // The register bytes in wire order (the first register's high byte first) and their value.
+  const std::vector<std::tuple<int, uint32_t, double>> cases = {
+      {I_ABCD, 0x80000000, -2147483648.0},
+      {I_ABCD, 0x7FFFFFFF, 2147483647},
+      {U_ABCD, 0xFFFFFFFF, 4294967295.0},
+      {F_ABCD, 0x3F800000, 1},
+      {F_CDAB, 0x00003F80, 1},
+      {F_BADC, 0x803F0000, 1},
+      {F_DCBA, 0x0000803F, 1},
+      {F_ABCD, 0x00000001, std::ldexp(1.0, -149)},          // smallest subnormal
+      {F_DCBA, 0xCDCCCC3D, 0.100000001490116119384765625},  // widened, not rounded to 0.1
+      {F_ABCD, 0xFF800000, -kInf},
+  };
+  for (const auto& [format, w, value] : cases)
+    EXPECT_EQ(DecodeFormat32(format, w >> 24, w >> 16 & 255, w >> 8 & 255, w & 255), value) << format << " " << w;
+  EXPECT_TRUE(std::isnan(TO_FORMAT_FLOAT_ABCD(0x7F, 0xC0, 0, 0)) && std::isnan(TO_FORMAT_FLOAT_ABCD(0xFF, 0x80, 0, 1)));
+}
+
+TEST(Formats, FloatOfBytesMatchesTheBitPatternEverywhere) {
+  for (uint32_t e = 0; e < 255; ++e)
+    for (uint32_t fraction : {0u, 1u, 2u, 0x400000u, 0x7FFFFEu, 0x7FFFFFu, 0x123456u})
+      for (uint32_t u : {e << 23 | fraction, 1u << 31 | e << 23 | fraction})
+        EXPECT_EQ(std::bit_cast<uint32_t>(FloatOfBytes(u >> 24, u >> 16 & 255, u >> 8 & 255, u & 255)), u) << u;
+}
+
+TEST(Formats, ValueText) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {4294967295.0, "4294967295"},
+      {-0.0, "0"},
+      {0.100000001490116119384765625, "0.100000001490116"},
+      {std::ldexp(1.0, -149), "1.40129846432482E-45"},
+      {1e15, "1E+15"},
+      {1e14, "100000000000000"},
+      {1234567890123456.0, "1.23456789012346E+15"},
+      {999999999999999.5, "1E+15"},
+      {0.0001, "0.0001"},
+      {0.000015, "1.5E-05"},
+      {kInf, "Inf"},
+      {-kInf, "-Inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+  };
+  for (const auto& [v, text] : cases) EXPECT_EQ(FormatValueText(v, "."), text) << v;
+  EXPECT_EQ(FormatValueText(-2.5, ",") + " " + FormatValueText(0.000015, ",") + " " + FormatValueText(2.5, ""),
+            "-2,5 1,5E-05 2.5");
+  EXPECT_EQ(FormatValueText(0.5, "\u066B"), "0\u066B5");
+}
+
+// The frame with its CRC appended (low byte first).
+Frame WithCrc(Frame f) {
+  const uint16_t crc = Crc16Modbus(f.data(), f.size());
+  f.insert(f.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
+  return f;
+}
+
+TEST(Requests, FramesByteForByte) {
+  // mode, slave, fc, addr, a, b, c (fc 1-4: a = count; 5, 6: a = value; 16: a = count, b, c = values), the frame
+  // (transaction identifier 1 in TCP)
+  const std::vector<std::tuple<int16_t, int16_t, int16_t, int32_t, int32_t, int32_t, int32_t, std::string>> cases = {
+      {1, 1, 3, 0, 10, 0, 0, "00 01 00 00 00 06 01 03 00 00 00 0A"},
+      {0, 1, 3, 0, 10, 0, 0, "01 03 00 00 00 0A C5 CD"},
+      {2, 1, 3, 0, 10, 0, 0, "01 03 00 00 00 0A C5 CD"},
+      {0, 17, 1, 19, 37, 0, 0, "11 01 00 13 00 25 0E 84"},
+      {0, 17, 2, 196, 22, 0, 0, "11 02 00 C4 00 16 BA A9"},
+      {0, 17, 4, 8, 1, 0, 0, "11 04 00 08 00 01 B2 98"},
+      {0, 1, 5, 172, 1, 0, 0, "01 05 00 AC FF 00 4C 1B"},
+      {0, 1, 5, 172, 0, 0, 0, "01 05 00 AC 00 00 0D EB"},
+      {0, 1, 6, 1, 3, 0, 0, "01 06 00 01 00 03 98 0B"},
+      {0, 1, 6, 1, 70000, 0, 0, "01 06 00 01 11 70 D5 BE"},  // low 16 bits
+      {1, 1, 6, 65535, -1, 0, 0, "00 01 00 00 00 06 01 06 FF FF FF FF"},
+      {0, 1, 16, 1, 2, 0x000A, 0x0102, "01 10 00 01 00 02 04 00 0A 01 02 92 30"},
+      {1, 1, 16, 100, 1, 0x1234, 0x5555, "00 01 00 00 00 09 01 10 00 64 00 01 02 12 34"},  // value 2 ignored
+      {1, 1, 3, 65536, 1, 0, 0, "00 01 00 00 00 06 01 03 00 00 00 01"},
+      {1, 300, 256, 1, 1, 0, 0, "00 01 00 00 00 06 00 00 00 01 00 01"},  // bytes that do not fit stay 0
+      {5, 1, 3, 0, 10, 0, 0, "01 03 00 00 00 0A C5 CD"},                 // a mode outside the list: RTU framing
+  };
+  for (const auto& [mode, slave, fc, addr, a, b, c, frame] : cases) {
+    const Mode m = ModeOf(mode);
+    const Frame built = fc == 5    ? WriteSingleCoilRequest(m, slave, fc, addr, a != 0, 1)
+                        : fc == 6  ? WriteSingleRegisterRequest(m, slave, fc, addr, a, 1)
+                        : fc == 16 ? WriteMultipleRegistersRequest(m, slave, fc, addr, a, b, c, 1)
+                                   : ReadRequest(m, slave, fc, addr, a, 1);
+    EXPECT_EQ(Hex(built), frame) << fc << " mode " << mode;
+  }
+  // A count far beyond the work buffer is laid out with what fits, its fields as given.
+  const Frame big = WriteMultipleRegistersRequest(Mode::Tcp, 1, 16, 0, 300, 1, 2, 7);
+  EXPECT_EQ(big.size(), 255u);
+  EXPECT_EQ(Hex(Frame(big.begin(), big.begin() + 13)), "00 07 00 00 02 5F 01 10 00 00 01 2C 00");
+}
+
+TEST(Requests, TransactionIdentifierMovesOnOnlyInMbapFramingAndSaturates) {
+  RequestValues read{Mode::Tcp, 1, 3, 0, 1, 0, Format::Uint16};
+  auto heads = [&read](int32_t& id, std::initializer_list<Mode> modes) {
+    std::string s;
+    for (Mode mode : modes) {
+      std::vector<Frame> out;
+      read.mode = mode;
+      BuildRequestFrames(read, id, out);
+      s += Hex(out.at(0)).substr(0, 5) + "|";
+    }
+    return s;
+  };
+  int32_t id = 0;
+  EXPECT_EQ(heads(id, {Mode::Tcp, Mode::Tcp, Mode::Rtu, Mode::RtuOverTcp, Mode::Tcp}),
+            "00 01|00 02|01 03|01 03|00 03|");
+  id = 65534;  // the wire carries the low 16 bits
+  EXPECT_EQ(heads(id, {Mode::Tcp, Mode::Tcp, Mode::Tcp}), "FF FF|00 00|00 01|");
+  EXPECT_EQ(id, 65537);
+  id = 2147483646;  // saturates
+  EXPECT_EQ(heads(id, {Mode::Tcp, Mode::Tcp, Mode::Tcp}), "FF FF|FF FF|FF FF|");
+  EXPECT_EQ(id, 2147483647);
+
+  // A 32-bit value written with 06 is two frames with two identifiers; refused at 65535 it uses up none.
+  RequestValues write{Mode::Tcp, 1, 6, 100, 1, 1.0, Format::FloatAbcd};
+  std::vector<Frame> out;
+  id = 9;
+  EXPECT_EQ(BuildRequestFrames(write, id, out), BuildResult::Built);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(Hex(out[0]) + " | " + Hex(out[1]),
+            "00 0A 00 00 00 06 01 06 00 64 3F 80 | 00 0B 00 00 00 06 01 06 00 65 00 00");
+  EXPECT_EQ(id, 11);
+  write.address = 0x1FFFF;  // 65535 in its low 16 bits
+  EXPECT_EQ(BuildRequestFrames(write, id, out), BuildResult::SecondRegisterOutOfRange);
+  EXPECT_EQ(std::make_pair(out.size(), id), std::make_pair(size_t(2), 11));
+  write.function = 7;  // not a command of the form: nothing
+  EXPECT_EQ(BuildRequestFrames(write, id, out), BuildResult::Built);
+  EXPECT_EQ(out.size(), 2u);
+}
+
+TEST(Formats, RangesAndWordOrders) {
+  // index: tag, one register, 32-bit, the registers of the four bytes 11 22 33 44 (A..D)
+  for (int i = -1; i <= 14; ++i) {
+    const Format f = static_cast<Format>(i);
+    const std::string tag(FormatTag(i));
+    const bool known = i >= 0 && i <= 13;
+    EXPECT_EQ(!tag.empty(), known) << i;
+    EXPECT_EQ(IsOneRegister(f), i == 0 || i == 1) << i;
+    EXPECT_EQ(Is32Bit(f), i >= 2 && i <= 13) << i;
+    EXPECT_EQ(EncodeValue32(f, 1.0).has_value(), Is32Bit(f)) << i;
+  }
+  const std::array<uint8_t, 4> abcd{0x44, 0x33, 0x22, 0x11};
+  EXPECT_EQ(RegistersOf(Format::FloatAbcd, abcd), std::make_pair(0x1122, 0x3344));
+  EXPECT_EQ(RegistersOf(Format::Int32Cdab, abcd), std::make_pair(0x3344, 0x1122));
+  EXPECT_EQ(RegistersOf(Format::Uint32Badc, abcd), std::make_pair(0x2211, 0x4433));
+  EXPECT_EQ(RegistersOf(Format::Uint32Dcba, abcd), std::make_pair(0x4433, 0x2211));
+  // Encoding then decoding gives the value back in every 32-bit format.
+  for (int i = 2; i <= 13; ++i) {
+    const auto f = static_cast<Format>(i);
+    const double v = KindOf(f) == ValueKind::Int32 ? -123456.0 : 123456.0;
+    const auto [first, second] = RegistersOf(f, *EncodeValue32(f, v));
+    EXPECT_EQ(DecodeFormat32(i, uint8_t(first >> 8), uint8_t(first), uint8_t(second >> 8), uint8_t(second)), v) << i;
+  }
+}
+
+// The answer assembled from chunks: whether it completes (and with which chunk), the frame, the faults in order and
+// the exception.
+struct Assembled {
+  int completedBy = -1;
+  Frame frame;
+  std::vector<Fault> faults;
+  std::optional<uint8_t> exception;
+};
+Assembled Assemble(Mode mode, const Frame& request, const std::vector<Frame>& chunks) {
+  // Byte by byte, and chunk by chunk as the transports feed it: the same answer either way.
+  ResponseAssembler bytes(mode, request), whole(mode, request);
+  Assembled out;
+  for (size_t c = 0; c < chunks.size(); ++c) {
+    bool completed = false;
+    for (uint8_t b : chunks[c]) completed = bytes.Feed(b, static_cast<int32_t>(chunks[c].size())) || completed;
+    EXPECT_EQ(whole.FeedChunk(chunks[c]), completed) << "chunk " << c;
+    if (completed && out.completedBy < 0) out.completedBy = int(c);
+  }
+  EXPECT_EQ(bytes.Complete(), out.completedBy >= 0);
+  EXPECT_EQ(whole.Received(), bytes.Received());
+  EXPECT_EQ(whole.Faults(), bytes.Faults());
+  EXPECT_EQ(whole.Exception(), bytes.Exception());
+  out.frame = bytes.Received();
+  out.faults = bytes.Faults();
+  out.exception = bytes.Exception();
+  return out;
+}
+
+const Frame kTcpRead = {0, 5, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}, kTcpWrite = {0, 1, 0, 0, 0, 6, 1, 6, 0, 1, 0, 3};
+const Frame kRtuRead = WithCrc({1, 3, 0, 0, 0, 1});
+
+TEST(ResponseAssembly, FaultsInTheOrderFirstFoundEachOnceAndTheException) {
+  const Frame goodCrc = WithCrc({2, 3, 2, 0, 10});
+  Frame badCrc = goodCrc;
+  badCrc[5] ^= 0xFF;
+  const Fault tid{"Wrong Transaction ID (expected 00 05)", 0, 2}, pid{"Invalid protocol ID (expected 00 00)", 2, 2},
+      mbap{"Invalid MBAP Length", 4, 2};
+  struct Case {
+    Mode mode;
+    Frame request, response;
+    std::vector<Fault> faults;
+    std::optional<uint8_t> exception;
+  };
+  const Case cases[] = {
+      {Mode::Tcp, kTcpRead, {0, 7, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid}, {}},
+      {Mode::Tcp,
+       {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1},
+       {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 42},
+       {{"Wrong Transaction ID (expected 00)", 0, 2}},
+       {}},
+      {Mode::Tcp, kTcpRead, {0, 5, 0, 1, 0, 5, 1, 3, 2, 0, 42}, {pid}, {}},
+      {Mode::Tcp, kTcpWrite, {0, 1, 0, 0, 0, 2, 1, 6, 0, 1, 0, 3}, {mbap}, {}},  // found early and at the end: once
+      {Mode::Tcp, kTcpWrite, {0, 1, 0, 0, 0, 7, 1, 6, 0, 1, 0, 3}, {mbap}, {}},
+      {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 2}, {}, 2},
+      {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 12}, {}, 12},
+      {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x83, 0}), {}, 0},
+      {Mode::Rtu,
+       kRtuRead,
+       badCrc,
+       {{"Wrong response slave (expected 01)", 0, 1},
+        {"Bad Checksum (expected " + Hex({goodCrc[5], goodCrc[6]}) + ")", 5, 2}},
+       {}},
+      {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x84, 2}), {{"Wrong response command (expected 03)", 1, 1}}, 2},
+      {Mode::Tcp,
+       kTcpRead,
+       {0, 9, 0, 1, 0, 2, 7, 4, 2, 0, 42},
+       {tid, pid, mbap, {"Wrong response slave (expected 01)", 6, 1}, {"Wrong response command (expected 03)", 7, 1}},
+       {}},
+      {ModeOf(7), kRtuRead, WithCrc({1, 3, 2, 0, 1}), {}, {}},  // a mode outside the list frames like RTU
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Hex(c.response));
+    Frame chunk = c.response;
+    chunk.insert(chunk.end(), {0xAA, 0xBB});  // bytes after the frame belong to no answer
+    const Assembled a = Assemble(c.mode, c.request, {chunk});
+    EXPECT_EQ(a.completedBy, 0);
+    EXPECT_EQ(a.frame, c.response);
+    EXPECT_EQ(a.faults, c.faults);
+    EXPECT_EQ(a.exception, c.exception);
+  }
+}
+
+TEST(ResponseAssembly, SplitFramesCompleteOnTheByteThatReachesTheLength) {
+  const std::tuple<Mode, Frame, Frame> cases[] = {
+      {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 3, 2, 0, 10})},
+      {Mode::Rtu, WithCrc({1, 6, 0, 1, 0, 3}), WithCrc({1, 6, 0, 1, 0, 3})},
+      {Mode::Rtu, WithCrc({1, 16, 0, 1, 0, 2, 4, 0, 1, 0, 2}), WithCrc({1, 16, 0, 1, 0, 2})},
+      {Mode::Rtu, WithCrc({1, 15, 0, 1, 0, 9, 2, 0xFF, 1}), WithCrc({1, 15, 0, 1, 0, 9})},
+      {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x83, 2})},
+      {Mode::Tcp, {0, 1, 0, 0, 0, 6, 1, 1, 0, 0, 0, 9}, {0, 1, 0, 0, 0, 5, 1, 1, 2, 0xFF, 1}},
+      {Mode::Tcp, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}},
+      {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 2}}};
+  for (const auto& [mode, request, response] : cases)
+    for (long split = 1; split < static_cast<long>(response.size()); ++split) {
+      SCOPED_TRACE(Hex(response) + " split " + std::to_string(split));
+      const Assembled a = Assemble(
+          mode, request,
+          {Frame(response.begin(), response.begin() + split), Frame(response.begin() + split, response.end())});
+      EXPECT_EQ(a.completedBy, 1);
+      EXPECT_EQ(a.frame, response);
+      EXPECT_TRUE(a.faults.empty());
+    }
+}
+
+TEST(ResponseAssembly, UnknownFunctionTakesItsLengthFromTheMbapHeaderOrTheChunk) {
+  const std::tuple<Mode, Frame, std::vector<Frame>, int, size_t> cases[] = {
+      // mode, request, chunks, the chunk that completes it (-1: none), frame length
+      {Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x2B}, {{0, 1, 0, 0, 0, 4, 1, 0x2B, 14, 1, 0xEE, 0xEE}}, 0, 10},
+      {Mode::RtuOverTcp, WithCrc({1, 0x11}), {WithCrc({1, 0x11, 3, 0xAA, 0xBB, 0xCC})}, 0, 8},
+      // at least slave, function, one byte and the CRC
+      {Mode::RtuOverTcp, WithCrc({1, 0x11}), {{1, 0x11, 0}, {0, 0}}, 1, 5},
+      // the size of the chunk being fed counts from the slave byte, whatever came in earlier chunks
+      {Mode::Rtu, WithCrc({1, 0x11}), {{1, 0x11, 7, 7}, {7, 7, 7, 7, 7, 7}}, 1, 6},
+      {Mode::Rtu, WithCrc({1, 0x11}), {{1, 0x11, 7, 7, 7, 7, 7, 7, 7, 7}}, 0, 10},
+      // an MBAP length beyond 16 bits never completes
+      {Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x41}, {{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}, Frame(100, 0x55)}, -1, 108},
+  };
+  for (const auto& [mode, request, chunks, by, length] : cases) {
+    const Assembled a = Assemble(mode, request, chunks);
+    EXPECT_EQ(std::make_pair(a.completedBy, a.frame.size()), std::make_pair(by, length)) << Hex(chunks[0]);
+  }
+}
+
+TEST(ResponseAssembly, AStreamingPeerCannotGrowTheBufferBeyondOneBound) {
+  ResponseAssembler a(Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x41});
+  for (uint8_t b : Frame{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}) a.Feed(b, 8);
+  for (int i = 0; i < 70000; ++i) EXPECT_FALSE(a.Feed(0x55, 1024));
+  EXPECT_EQ(a.Received().size(), size_t(kMaxResponseBytes));
+  EXPECT_FALSE(a.Complete());
+}
+
+}  // namespace

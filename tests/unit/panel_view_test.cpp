@@ -1,0 +1,424 @@
+// On the panel: requests composed from the form (sent and previewed), the response view and its mends, the
+// inspector, the log.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <numeric>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/module1.h"
+#include "common/number_text.h"
+#include "fakes/fake_platform.h"
+#include "modbus/convert.h"
+#include "modbus/crc16.h"
+#include "panel/frmMain.h"
+#include "presentation/register_decoding.h"
+
+namespace {
+
+using namespace modbus;
+
+enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC };
+
+std::string Hex(const Frame& f) {
+  std::string s;
+  for (uint8_t b : f) s += (s.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  return s;
+}
+
+TEST(Inspector, FourteenFormatsOfAPairAndAMissingNextRegister) {
+  std::string texts;
+  const std::vector<InspectorRow> rows = InspectRegisters({0x3F, 0x80}, RegisterBytes{0, 0}, ".");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    texts += rows[i].format + " " + rows[i].value + "|";
+    EXPECT_EQ(rows[i].bytes, i < 2 ? "3F 80" : "3F 80 00 00") << i;
+  }
+  EXPECT_EQ(texts,
+            "INT16 16256|UINT16 16256|FLOAT_ABCD 1|FLOAT_CDAB 2.27795078360642E-41|FLOAT_BADC -5.78563625795345E-39|"
+            "FLOAT_DCBA 4.60060298822481E-41|INT32_ABCD 1065353216|INT32_CDAB 16256|INT32_BADC -2143354880|"
+            "INT32_DCBA 32831|UINT32_ABCD 1065353216|UINT32_CDAB 16256|UINT32_BADC 2151612416|UINT32_DCBA 32831|");
+  EXPECT_EQ(InspectRegisters({0x3F, 0xC0}, RegisterBytes{0, 0}, ",")[F_ABCD].value, "1,5");
+  const std::vector<InspectorRow> alone = InspectRegisters({0xFF, 0xFE}, std::nullopt, ".");
+  ASSERT_EQ(alone.size(), 14u);
+  EXPECT_EQ(alone[0].value + " " + alone[1].value + " [" + alone[1].bytes + "]", "-2 65534 [FF FE]");
+  for (size_t i = 2; i < 14; ++i) EXPECT_EQ(alone[i].value + " [" + alone[i].bytes + "]", "\u2014 [FF FE -- --]") << i;
+}
+
+const std::string kStamp = "05.12.26  06:04:09.045  ", kIndent(37, ' ');
+
+Frame Bytes(int n, int first = 0) {
+  Frame f(static_cast<size_t>(n));
+  std::iota(f.begin(), f.end(), static_cast<uint8_t>(first));
+  return f;
+}
+
+// The bytes of the last response row whose two digits are both painted.
+std::vector<int> Painted(const frmMain& f) {
+  std::vector<int> out;
+  const std::string& t = f.txtLog.Text();
+  for (size_t p = static_cast<size_t>(f.RxLogStart) + 37, digit = 0; p < static_cast<size_t>(f.RxLogEnd); ++p)
+    if (std::isxdigit(static_cast<unsigned char>(t[p])) && digit++ % 2 == 0 &&
+        f.txtLog.ColorAt(p) == LogColorHighlight && f.txtLog.ColorAt(p + 1) == LogColorHighlight)
+      out.push_back(static_cast<int>(digit / 2));
+  return out;
+}
+
+TEST(Log, HexText) {
+  const std::string row = "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
+  EXPECT_EQ(ToLogHexString({}), "");
+  EXPECT_EQ(ToLogHexString(Bytes(16)), row);
+  EXPECT_EQ(ToLogHexString(Bytes(33)),
+            row + " \r\n" + kIndent + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \r\n" + kIndent + "20");
+}
+
+// A PDU (slave byte on) framed for the mode: MBAP header with identifier `id` in TCP, CRC otherwise.
+Frame Framed(int16_t mode, const std::string& pdu, uint8_t id = 1) {
+  Frame f = HexToBytes(pdu);
+  const auto n = static_cast<uint8_t>(f.size());
+  if (mode == 1) f.insert(f.begin(), {0, id, 0, 0, 0, n});
+  if (mode != 1) f.resize(n + 2u), AppendCRC(f, n);
+  return f;
+}
+
+// The view's text from its lines separated by '|'.
+std::string View(std::string lines) {
+  for (size_t at; (at = lines.find('|')) != std::string::npos;) lines.replace(at, 1, "\r\n");
+  return lines;
+}
+
+struct Panel {
+  fakes::FakePlatform fp;
+  frmMain f{fp.Bundle()};
+  explicit Panel(int16_t mode = 1, bool load = true) {
+    if (load) f.Form_Load();
+    f.Mode = mode;
+  }
+  // The form as the operator fills it: the command first (01 and 02 force UINT16), then the format.
+  void Fill(int fc, int format, const std::string& unit, const std::string& addr, const std::string& quantity,
+            const std::string& value) {
+    f.cmbCmd.SetListIndex(fc == 16 ? 6 : fc - 1);
+    f.cmbFormat.SetListIndex(format);
+    f.txtUnitID.SetText(unit);
+    f.txtAddr.SetText(addr);
+    f.txtQuantity.SetText(quantity);
+    f.txtValue.SetText(value);
+  }
+  // What Send pushes, written like the preview.
+  std::string Compose() {
+    f.Requests.clear();
+    f.GetBytesOfForm();
+    std::string s;
+    for (const Frame& r : f.Requests) s += (s.empty() ? "" : " | ") + Hex(r);
+    return s;
+  }
+  // The request in flight and the panel as Send leaves it: start stamp taken, the old answer greyed.
+  void Sent(int16_t mode, int format, const std::string& addrText, const std::string& pdu) {
+    f.Mode = mode;
+    f.cmbFormat.SetListIndex(format);
+    f.txtAddr.SetText(addrText);
+    f.LastRequest = Framed(mode, pdu);
+    f.RequestStartMono = fp.clock->MonotonicMs();
+    f.txtResponse.SetEnabled(false);
+    f.lblDT.SetForeColor(kColorGrayText);
+  }
+  std::string Answer(const std::string& pdu) {
+    f.ShowResponse(Framed(f.Mode, pdu), f.Mode == 1 ? 6 : 0);
+    return f.txtResponse.Text();
+  }
+};
+
+TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
+  // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on)
+  const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string, std::vector<std::string>>>
+      cases = {
+          {16, F_ABCD, "1", "100", "1", "1.5", {"01 10 00 64 00 02 04 3F C0 00 00"}},
+          {16, F_CDAB, "1", "100", "1", "1.5", {"01 10 00 64 00 02 04 00 00 3F C0"}},
+          {16, F_BADC, "1", "100", "1", "1.5", {"01 10 00 64 00 02 04 C0 3F 00 00"}},
+          {16, F_DCBA, "1", "100", "1", "1.5", {"01 10 00 64 00 02 04 00 00 C0 3F"}},
+          {16, I_ABCD, "1", "100", "1", "-1", {"01 10 00 64 00 02 04 FF FF FF FF"}},
+          {16, U_ABCD, "1", "100", "1", "-1", {"01 10 00 64 00 02 04 00 00 00 00"}},
+          {16, U_ABCD, "1", "100", "1", "2.9", {"01 10 00 64 00 02 04 00 00 00 02"}},  // whole part
+          {16, INT16, "1", "100", "1", "-2", {"01 10 00 64 00 01 02 FF FE"}},
+          {16, F_ABCD, "1", "65535", "1", "1", {"01 10 FF FF 00 02 04 3F 80 00 00"}},
+          {6, U_ABCD, "1", "100", "1", "305419896", {"01 06 00 64 12 34", "01 06 00 65 56 78"}},
+          {6, I_BADC, "1", "65534", "1", "-2", {"01 06 FF FE FF FF", "01 06 FF FF FE FF"}},
+          {6, INT16, "1", "100", "1", "2.5", {"01 06 00 64 00 02"}},  // rounded half to even
+          {6, UINT16, "1", "100", "1", "3,5", {"01 06 00 64 00 04"}},
+          {3, I_BADC, "1", "100", "10", "", {"01 03 00 64 00 14"}},  // a 32-bit value is two registers
+          {4, F_ABCD, "1", "100", "5", "", {"01 04 00 64 00 0A"}},
+          {1, UINT16, "1", "100", "16", "", {"01 01 00 64 00 10"}},
+          {2, UINT16, "1", "100", "16", "", {"01 02 00 64 00 10"}},
+          {5, UINT16, "1", "100", "1", "0.4", {"01 05 00 64 00 00"}},  // the whole value decides
+          {5, UINT16, "1", "100", "1", "0.5", {"01 05 00 64 00 00"}},
+          {5, UINT16, "1", "100", "1", "0.6", {"01 05 00 64 FF 00"}},
+          {3, UINT16, " 0 ", "0", "1", "", {"00 03 00 00 00 01"}},  // slave 0 is sent
+          {3, UINT16, "255", "0xFFFF", "1", "", {"FF 03 FF FF 00 01"}},
+      };
+  for (const auto& [fc, format, unit, addr, quantity, value, pdus] : cases) {
+    for (int16_t mode : {0, 1, 2}) {
+      Panel p(mode);
+      p.Fill(fc, format, unit, addr, quantity, value);
+      const std::string what = pdus[0] + " mode " + std::to_string(mode);
+      std::string expected;
+      for (size_t i = 0; i < pdus.size(); ++i)
+        expected += (i ? " | " : "") + Hex(Framed(mode, pdus[i], uint8_t(i + 1)));
+      const size_t logLength = p.f.txtLog.Length();
+      EXPECT_EQ(p.f.PreviewRequest(), expected) << what;
+      EXPECT_TRUE(p.f.Requests.empty() && p.f.TransactionID == 0) << what;  // the preview uses up nothing
+      EXPECT_EQ(p.Compose(), expected) << what;
+      EXPECT_EQ(p.f.TransactionID, mode == 1 ? static_cast<int32_t>(pdus.size()) : 0) << what;
+      EXPECT_EQ(p.f.txtLog.Length() + p.fp.beeper->count, logLength) << what;  // no beep, no row
+    }
+  }
+}
+
+TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
+  const std::string range = "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536",
+                    addr = "\": an address is a decimal number or 0x followed by hexadecimal digits",
+                    slave = "\": a slave address is a number from 0 to 255";
+  const std::vector<std::tuple<int, int, std::string, std::string, std::string>> cases = {
+      {6, F_ABCD, "1", "65535", range},
+      {3, UINT16, "1", "1F", "Invalid address \"1F" + addr},
+      {1, UINT16, "1", "", "Invalid address: the start address is empty"},
+      {3, UINT16, "300", "0", "Invalid slave address \"300" + slave},
+      {16, F_ABCD, "-1", "0", "Invalid slave address \"-1" + slave},
+  };
+  for (const auto& [fc, format, unit, address, message] : cases) {
+    for (int16_t mode : {0, 1, 2}) {
+      Panel p(mode);
+      p.Fill(fc, format, unit, address, "1", "1");
+      const size_t logLength = p.f.txtLog.Length();
+      EXPECT_EQ(p.f.PreviewRequest(), message) << mode;
+      EXPECT_EQ(p.f.txtLog.Length() + p.fp.beeper->count, logLength) << mode;  // the preview neither logs nor beeps
+      EXPECT_EQ(p.Compose(), "") << message;
+      EXPECT_EQ(p.fp.beeper->count, 1) << message;
+      EXPECT_EQ(p.f.txtLog.Text().substr(logLength),
+                FormatTimeStamp(p.fp.clock->Now()) + "  Communication Error: " + message + "\r\n");
+      EXPECT_EQ(p.f.txtLog.ColorAt(logLength), LogColorError) << message;
+      EXPECT_EQ(p.f.TransactionID, 0) << message;
+    }
+  }
+}
+
+TEST(Compose, HexInputGoesOutAsTypedAndNoCommandSendsNothing) {
+  for (int16_t mode : {0, 1, 2}) {
+    Panel p(mode);
+    p.f.HexView = true;
+    p.f.txtHEX.SetText("01 03 00 00 00 0a c5 cd");
+    EXPECT_EQ(p.f.PreviewRequest(), "01 03 00 00 00 0A C5 CD");
+    p.f.GetBytesOfHexInput();
+    p.f.txtHEX.SetText(" ;; ");
+    EXPECT_EQ(p.f.PreviewRequest(), "");
+    p.f.GetBytesOfHexInput();  // one empty frame, still pushed
+    EXPECT_EQ(p.f.Requests, (std::vector<Frame>{HexToBytes("01 03 00 00 00 0A C5 CD"), {}})) << mode;
+    EXPECT_EQ(p.f.TransactionID, 0) << mode;
+  }
+  Panel p;
+  p.Fill(3, UINT16, "1", "0", "1", "");
+  p.f.cmbCmd.SetListIndex(-1);
+  EXPECT_EQ(p.f.PreviewRequest() + p.Compose(), "");
+  EXPECT_EQ(p.f.txtLog.Text().find("Error"), std::string::npos);
+}
+
+TEST(Compose, TheNextSendUsesTheIdentifierPreviewed) {
+  Panel p;
+  p.Fill(3, UINT16, "1", "0", "1", "");
+  p.f.TransactionID = 0x1233;
+  const std::string shown = p.f.PreviewRequest();
+  EXPECT_EQ(shown, "12 34 00 00 00 06 01 03 00 00 00 01");
+  p.f.cmdSend_Click();
+  p.fp.socket->AcceptConnect();
+  EXPECT_EQ(p.fp.socket->sent, std::vector<Frame>{HexToBytes(shown)});
+  EXPECT_EQ(p.f.PreviewRequest().substr(0, 5), "12 35");
+}
+
+TEST(ResponseView, Rows) {
+  struct Case {
+    int format;
+    std::string request, response, view, addrText = "0";  // request and response after the slave byte
+  };
+  const std::vector<Case> cases = {
+      {INT16, "03 00 00 00 03", "03 06 00 01 FF FF 80 00", "HR 00000: 1     |HR 00001: -1    |HR 00002: -32768"},
+      {UINT16, "03 00 00 00 02", "03 04 00 05 12 34", "HR 00000: 5   |HR 00001: 4660"},
+      {I_ABCD, "03 00 00 00 03", "03 06 00 00 00 05 00 09", "I32 HR 00000: 5"},  // the incomplete value dropped
+      {UINT16, "03 00 10 00 01", "03 02 00 01", "HR 0x0010: 1", "0x10"},
+      {U_BADC, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "U32 HR 0xFFFF: 256|U32 HR 0x0001: 512", " 0xFFFF"},
+      {I_ABCD, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "I32 HR 65535: 1|I32 HR 65537: 2", "65535"},
+      {UINT16, "02 00 00 00 02", "02 01 FF", "DI 00000: 1|DI 00001: 1"},
+      {UINT16, "05 00 AC FF 00", "05 00 AC FF 00", "CL 00172 <- 1", "172"},
+      {UINT16, "05 00 AC 00 00", "05 00 AC 00 00", "CL 00172 <- 0", "172"},
+      {INT16, "06 00 01 FF FF", "06 00 01 FF FF", "HR 0x0001 <- 65535", "0x1"},
+      {F_ABCD, "10 00 64 00 02 04 3F 80 00 00", "10 00 64 00 02", "HR 00100 <- 16256|HR 00101 <- 0", "100"},
+      // Lines whose bytes are missing are left out; the CRC is never a value.
+      {UINT16, "03 00 00 00 02", "03 04 00 05", "HR 00000: 5"},
+      {UINT16, "06 00 01 00 09", "06 00 01", ""},
+      {INT16, "10 00 05 00 01 02 00 07", "10 00 05 00 02", "HR 00005 <- 7", "5"},  // the request carried one value
+      {UINT16, "03", "03 02 00 01", ""},
+  };
+  for (int16_t mode : {0, 1, 2}) {
+    for (const Case& c : cases) {
+      Panel p;
+      p.Sent(mode, c.format, c.addrText, "01 " + c.request);
+      EXPECT_EQ(p.Answer("01 " + c.response), View(c.view)) << c.response << " mode " << mode;
+      EXPECT_TRUE(p.f.txtResponse.Enabled());
+    }
+  }
+}
+
+TEST(ResponseView, CoilsStopAtTheQuantityAndAtTheLastByte) {
+  for (int16_t mode : {0, 1, 2}) {
+    Panel p;
+    p.Sent(mode, UINT16, "20", "01 01 00 14 00 0A");
+    EXPECT_EQ(p.Answer("01 01 02 A5 FE"), View("CL 00020: 1|CL 00021: 0|CL 00022: 1|CL 00023: 0|CL 00024: 0|"
+                                               "CL 00025: 1|CL 00026: 0|CL 00027: 1|CL 00028: 0|CL 00029: 1"));
+    p.Sent(mode, UINT16, "0", "01 01 00 00 00 10");
+    EXPECT_EQ(p.Answer("01 01 02 81"), View("CL 00000: 1|CL 00001: 0|CL 00002: 0|CL 00003: 0|CL 00004: 0|"
+                                            "CL 00005: 0|CL 00006: 0|CL 00007: 1"));
+  }
+}
+
+TEST(ResponseView, AnotherFunctionShowsNothingNew) {
+  Panel p;
+  p.f.txtResponse.SetText("HR 00000: 1");
+  p.f.lblDT.SetCaption("12 ms");
+  p.Sent(0, UINT16, "0", "01 03 00 00 00 01");
+  EXPECT_EQ(p.Answer("01 04 02 00 09"), "HR 00000: 1");
+  EXPECT_FALSE(p.f.txtResponse.Enabled());  // still the old answer, greyed
+  EXPECT_EQ(p.f.lblDT.Caption(), "12 ms");
+  EXPECT_EQ(p.Answer("01 83 02"), "");  // bit 7 alone: an exception to the same function, no rows
+  EXPECT_TRUE(p.f.txtResponse.Enabled());
+}
+
+TEST(ResponseView, MonotonicTimeSeparatorAndHexView) {
+  Panel p;
+  p.Sent(0, UINT16, "0", "01 03 00 00 00 01");
+  p.fp.clock->Advance(37);
+  p.fp.clock->JumpWallClock(-86400000);  // midnight or a clock set back: no effect
+  p.Answer("01 03 02 00 01");
+  EXPECT_EQ(p.f.lblDT.Caption(), "37 ms");
+  EXPECT_EQ(p.f.lblDT.ForeColor(), kColorButtonText);
+  p.Sent(1, F_ABCD, "32", "01 03 00 20 00 02");
+  p.f.RequestStartMono += 1000;  // a start stamp ahead of the clock: never negative
+  p.fp.locale->separator = ",";
+  p.f.HexView = true;
+  EXPECT_EQ(p.Answer("01 03 04 C0 20 00 00"), "FLT HR 0x0020: -2,5");
+  EXPECT_EQ(p.f.lblDT.Caption(), "0 ms");
+}
+
+TEST(Inspector, LinesOfTheView) {
+  Panel p;
+  p.Sent(1, INT16, "100", "01 03 00 64 00 03");
+  ASSERT_EQ(p.Answer("01 03 06 3F 80 00 00 FF FF"), "HR 00100: 16256\r\nHR 00101: 0    \r\nHR 00102: -1   ");
+  EXPECT_EQ(p.f.InspectResponseLine(0).at(F_ABCD).value, "1");
+  EXPECT_EQ(p.f.InspectResponseLine(1).at(I_ABCD).value, "65535");
+  EXPECT_EQ(p.f.InspectResponseLine(2).at(F_ABCD).value, "\u2014");  // no register after the last
+  EXPECT_EQ(p.f.ResponseLineAddress(2), 102);
+  EXPECT_TRUE(p.f.InspectResponseLine(3).empty() && p.f.InspectResponseLine(-1).empty());
+  p.Sent(1, F_ABCD, "100", "01 04 00 64 00 04");  // a 32-bit line starts at its first register
+  ASSERT_EQ(p.Answer("01 04 08 3F 80 00 00 40 49 0F DB"),
+            "FLT IR 00100: 1               \r\nFLT IR 00102: 3.14159274101257");
+  EXPECT_EQ(p.f.ResponseLineAddress(1), 102);
+  EXPECT_EQ(p.f.InspectResponseLine(1).at(INT16).value + " " + p.f.InspectResponseLine(1).at(I_ABCD).value,
+            "16457 1078530011");
+  p.Sent(1, UINT16, "0", "01 01 00 00 00 08");  // a coil answer replaces the registers
+  p.Answer("01 01 01 05");
+  EXPECT_TRUE(p.f.InspectResponseLine(0).empty());
+}
+
+TEST(Log, RowsAndCsv) {
+  Panel p(1, false);
+  p.f.Log("", LogColorInfo);
+  p.f.LogRequest(HexToBytes("01 03 00 00 00 0A C5 CD"));
+  p.f.LogResponse(HexToBytes("00 02 00 00 00 06 01"));
+  p.f.LogError("Protocol Error", "Wrong Transaction ID (expected 00 01)", false, 2, 0);
+  p.f.LogError("Protocol Error", "Invalid MBAP Length", false, 2, 4);
+  p.f.Log("a \"quoted\", text", LogColorInfo);
+  EXPECT_EQ(p.f.LogAsCsv(),
+            "time,kind,class,bytes,message,painted\r\n"
+            "2026-12-05T06:04:09.045,information,,,,\r\n"
+            "2026-12-05T06:04:09.045,request,,01 03 00 00 00 0A C5 CD,,\r\n"
+            "2026-12-05T06:04:09.045,response,,00 02 00 00 00 06 01,,0+2 4+2\r\n"
+            "2026-12-05T06:04:09.045,error,Protocol Error,,Wrong Transaction ID (expected 00 01),\r\n"
+            "2026-12-05T06:04:09.045,error,Protocol Error,,Invalid MBAP Length,\r\n"
+            "2026-12-05T06:04:09.045,information,,,\"a \"\"quoted\"\", text\",\r\n");
+  p.f.RxBuffer = {0x01, 0x03};  // a time-out shows the bytes of the request in flight, once
+  p.f.RxCount = 2;
+  p.f.AwaitingResponse = true;
+  p.f.LogError("Communication Error", "Request Timeout", true, 0, 0);
+  p.f.AwaitingResponse = false;
+  p.f.LogError("Communication Error", "Connect timeout", true, 0, 0);
+  const std::string& t = p.f.txtLog.Text();
+  EXPECT_EQ(t, "\r\n" + kStamp + "Request  --> 01 03 00 00 00 0A C5 CD\r\n" + kStamp +
+                   "Response <-- 00 02 00 00 00 06 01\r\n" + kStamp +
+                   "Protocol Error: Wrong Transaction ID (expected 00 01)\r\n" + kStamp +
+                   "Protocol Error: Invalid MBAP Length\r\n" + kStamp + "a \"quoted\", text\r\n" + kStamp +
+                   "Response <-- 01 03\r\n" + kStamp + "Communication Error: Request Timeout\r\n" + kStamp +
+                   "Communication Error: Connect timeout\r\n");
+  EXPECT_EQ(p.f.txtLog.ColorAt(t.rfind(kStamp)), LogColorError);
+  EXPECT_EQ(p.f.txtLog.ColorAt(t.find("a \"quoted")), LogColorInfo);
+}
+
+TEST(Log, HighlightsCountDigitsAcrossRowBreaks) {
+  const std::vector<std::tuple<int, std::vector<std::pair<int, int>>, std::vector<int>>> cases = {
+      {20, {{15, 2}}, {15, 16}},                       // across the row break and the indent
+      {9, {{0, 2}, {4, 2}, {6, 1}}, {0, 1, 4, 5, 6}},  // several in one row
+      {9, {{7, 5}}, {7, 8}},                           // beyond the frame: what exists
+      {9, {{3, 0}}, {}},
+  };
+  for (const auto& [length, errors, painted] : cases) {
+    Panel p(1, false);
+    p.f.LogResponse(Bytes(length, 0x10));
+    for (auto [offset, count] : errors) p.f.LogError("Protocol Error", "x", false, count, offset);
+    EXPECT_EQ(Painted(p.f), painted) << length;
+  }
+}
+
+TEST(Log, KeepsAtMostAThousandWholeEntries) {
+  Panel p;                                                     // the empty row and "Run Tarvelo"
+  for (int i = 0; i < 997; ++i) p.f.LogRequest(Bytes(20, i));  // two rows each
+  p.f.LogResponse(Bytes(20, 0x40));
+  EXPECT_EQ(p.f.LogLineCount, 1000);
+  p.f.LogError("Protocol Error", "a", false, 2, 15);  // entry 1001 removes the empty start row only
+  EXPECT_EQ(p.f.txtLog.Text().substr(0, kStamp.size() + 11), kStamp + "Run Tarvelo");
+  EXPECT_EQ(Painted(p.f), (std::vector<int>{15, 16}));
+  p.f.Log("x", LogColorInfo);  // entry 1002 removes "Run Tarvelo", entry 1003 the whole first request
+  p.f.LogError("Protocol Error", "b", false, 1, 19);
+  const std::string& t = p.f.txtLog.Text();
+  const std::string first = kStamp + "Request  --> " + ToLogHexString(Bytes(20, 1)) + "\r\n" + kStamp + "Request";
+  EXPECT_EQ(t.substr(0, first.size()), first);
+  EXPECT_EQ(p.f.LogLineCount, 1000);
+  EXPECT_EQ(Painted(p.f), (std::vector<int>{15, 16, 19}));
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 996 * 2 + 2 + 3);
+}
+
+TEST(Log, SaveWritesTheWholeFileOrReportsWhyNot) {
+  auto read = [](const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  Panel p;
+  p.f.LogRequest({0x01, 0x03});
+  const auto dir = std::filesystem::temp_directory_path() / ("vesk-log-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  ASSERT_TRUE(p.f.SaveLog((dir / "log.txt").string(), false));
+  EXPECT_EQ(read(dir / "log.txt"), p.f.txtLog.Text());
+  ASSERT_TRUE(p.f.SaveLog((dir / "log.csv").string(), true));
+  EXPECT_EQ(read(dir / "log.csv"), p.f.LogAsCsv());
+  EXPECT_FALSE(std::filesystem::exists(dir / "log.csv.part"));
+  const std::string missing = (dir / "no-such-folder" / "log.txt").string();
+  EXPECT_FALSE(p.f.SaveLog(missing, false) || std::filesystem::exists(missing));
+  const std::string& text = p.f.txtLog.Text();
+  const std::string row = kStamp + "Failed to save the log to " + missing + ": ";
+  EXPECT_EQ(text.substr(text.rfind(kStamp), row.size()), row);
+  EXPECT_EQ(p.f.txtLog.ColorAt(text.rfind(kStamp)), LogColorError);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
