@@ -427,10 +427,16 @@ void FieldBinding::PushSelection(Binding& b) {
   }
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
   if (b.kind != Binding::Multi && b.kind != Binding::Log) return;
-  const std::string& text = b.kind == Binding::Log ? logMirror_ : static_cast<TextBox*>(b.field)->Text();
   const QTextCursor cur = w->textCursor();
-  const int start = PanelPos(text, cur.selectionStart());
-  const int end = PanelPos(text, cur.selectionEnd());
+  int start = 0, end = 0;
+  if (b.kind == Binding::Log) {
+    start = static_cast<int>(logMap_.PanelPos(cur.selectionStart()));
+    end = static_cast<int>(logMap_.PanelPos(cur.selectionEnd()));
+  } else {
+    const std::string& text = static_cast<TextBox*>(b.field)->Text();
+    start = PanelPos(text, cur.selectionStart());
+    end = PanelPos(text, cur.selectionEnd());
+  }
   UpdateGuard g(updating_);
   static_cast<TextBox*>(b.field)->Select(start, end - start);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "panel/frmMain.h"
+#include "qt/window/text_map.h"
 
 class QWidget;
 
@@ -128,7 +129,7 @@ class FieldBinding : public QObject {
   bool modelFocusMove_ = false;
   // The log pane's text as the model holds it (UTF-8, CR LF), to map the
   // model's character positions onto the widget's.
-  std::string logMirror_;
+  LogTextMap logMap_;
 };
 
 }  // namespace qt

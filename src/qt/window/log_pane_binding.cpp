@@ -1,6 +1,7 @@
 // The log pane's part of the field binding: the pane follows the model's
 // changes of the log (rows appended, rows taken off the top, bytes
-// recoloured) rather than its whole text, which grows to a thousand entries.
+// recoloured) rather than its whole text, which grows to a thousand entries;
+// the position map (LogTextMap) makes each change cost its own size.
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -17,13 +18,17 @@ void FieldBinding::ShowWholeLog(Binding& b) {
   // replaces its text.
   auto& log = panel_.txtLog;
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
-  logMirror_ = log.Text();
+  const std::string& text = log.Text();
+  logMap_.Clear();
   w->clear();
   QTextCursor cur(w->document());
   size_t run = 0;
-  for (size_t i = 1; i <= logMirror_.size(); ++i) {
-    if (i == logMirror_.size() || log.ColorAt(i) != log.ColorAt(run)) {
-      cur.insertText(ToWidgetText(std::string_view(logMirror_).substr(run, i - run)), LogFormat(log.ColorAt(run)));
+  for (size_t i = 1; i <= text.size(); ++i) {
+    if (i == text.size() || log.ColorAt(i) != log.ColorAt(run)) {
+      // Each run goes to the map as it goes to the widget, converted on its own.
+      const std::string_view part = std::string_view(text).substr(run, i - run);
+      logMap_.Append(part);
+      cur.insertText(ToWidgetText(part), LogFormat(log.ColorAt(run)));
       run = i;
     }
   }
@@ -42,7 +47,7 @@ void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
       ApplyText(b);
       break;
     case RichTextField::Change::Append: {
-      logMirror_ += c.text;
+      logMap_.Append(c.text);
       QTextCursor cur(w->document());
       cur.movePosition(QTextCursor::End);
       cur.insertText(ToWidgetText(c.text), LogFormat(c.color));
@@ -51,17 +56,15 @@ void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
       break;
     }
     case RichTextField::Change::RemoveFront: {
-      const size_t n = std::min(c.pos, logMirror_.size());
-      const int units = WidgetPos(logMirror_, static_cast<int>(n));
-      logMirror_.erase(0, n);
+      const int units = logMap_.RemoveFront(c.pos);
       QTextCursor cur(w->document());
       cur.setPosition(units, QTextCursor::KeepAnchor);
       cur.removeSelectedText();
       break;
     }
     case RichTextField::Change::Recolor: {
-      const int from = WidgetPos(logMirror_, static_cast<int>(c.pos));
-      const int to = WidgetPos(logMirror_, static_cast<int>(c.pos + c.len));
+      const int from = logMap_.WidgetPos(c.pos);
+      const int to = logMap_.WidgetPos(c.pos + c.len);
       QTextCursor cur(w->document());
       cur.setPosition(from);
       cur.setPosition(to, QTextCursor::KeepAnchor);
@@ -77,12 +80,12 @@ void FieldBinding::ApplyLogSelection() {
   auto& log = panel_.txtLog;
   auto* w = static_cast<QPlainTextEdit*>(WidgetOf(log));
   int start = 0, end = 0;
-  if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMirror_.size()) {
-    // The caret at the end, after every entry: no need to walk the text.
+  if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMap_.Bytes()) {
+    // The caret at the end, after every entry.
     start = end = w->document()->characterCount() - 1;
   } else {
-    start = WidgetPos(logMirror_, log.SelStart());
-    end = WidgetPos(logMirror_, log.SelStart() + log.SelLength());
+    start = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart())));
+    end = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart() + log.SelLength())));
   }
   QTextCursor cur = w->textCursor();
   if (cur.selectionStart() == start && cur.selectionEnd() == end && cur.position() == end) return;
