@@ -257,6 +257,7 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
 
 // The widget's colour of every character of the log is the model's (the rows are ASCII).
 void ExpectLogColoursMatch(Rig& rig) {
+  rig.window->ApplyPending();  // the pane applies the log's changes once the event is handled
   const RichTextField& log = rig.panel->txtLog;
   auto* w = rig.Widget<QPlainTextEdit>(log);
   ASSERT_EQ(qt::FromWidgetText(w->toPlainText()), log.Text());

@@ -128,7 +128,8 @@ void FieldBinding::Apply(Binding& b, Prop p) {
       ApplyGeometry(b);
       break;
     case Prop::Selection:
-      if (b.kind == Binding::Multi || b.kind == Binding::Grid)
+      // The log's caret follows each row logged: set once the event is handled.
+      if (b.kind == Binding::Multi || b.kind == Binding::Grid || b.kind == Binding::Log)
         Defer(b, false, true);
       else
         ApplySelection(b);
@@ -290,6 +291,7 @@ void FieldBinding::QueueFlush() {
 
 void FieldBinding::ApplyPending() {
   flushQueued_ = false;
+  ApplyLogPending();
   UpdateGuard g(updating_);
   for (auto& b : bindings_) {
     if (b->pendingText) {
@@ -430,6 +432,7 @@ void FieldBinding::PushSelection(Binding& b) {
   const QTextCursor cur = w->textCursor();
   int start = 0, end = 0;
   if (b.kind == Binding::Log) {
+    ApplyLogPending();  // the pane's positions, then, are the model's
     start = static_cast<int>(logMap_.PanelPos(cur.selectionStart()));
     end = static_cast<int>(logMap_.PanelPos(cur.selectionEnd()));
   } else {

@@ -115,6 +115,8 @@ class FieldBinding : public QObject {
   // The log pane (log_pane_binding.cpp).
   void ShowWholeLog(Binding& b);
   void ApplyLogChange(const RichTextField::Change& c);
+  // The log changes gathered since the last call, applied to the pane.
+  void ApplyLogPending();
   void ApplyLogSelection();
   void FocusFromModel(Binding& b);
 
@@ -130,6 +132,25 @@ class FieldBinding : public QObject {
   // The log pane's text as the model holds it (UTF-8, CR LF), to map the
   // model's character positions onto the widget's.
   LogTextMap logMap_;
+  // The log's changes not yet applied to the pane. Positions count bytes from
+  // the first byte logged since the pane was last drawn whole; logFront_ is
+  // where the model's text starts in that count.
+  struct PendingLog {
+    struct Run {
+      std::string text;
+      uint32_t color;
+    };
+    struct Recolor {
+      long long from, to;
+      uint32_t color;
+    };
+    std::vector<Run> appends;
+    long long appendedBytes = 0;
+    std::vector<Recolor> recolors;
+    bool any = false;
+  };
+  PendingLog logPending_;
+  long long logFront_ = 0;
 };
 
 }  // namespace qt

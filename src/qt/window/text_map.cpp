@@ -150,6 +150,12 @@ int LogTextMap::RemoveFront(size_t n) {
   return removed;
 }
 
+void LogTextMap::Discard(size_t n) {
+  if (!pieces_.empty()) return;
+  frontByte_ += static_cast<long long>(n);
+  endByte_ = frontByte_;
+}
+
 size_t LogTextMap::PieceOfByte(long long p) const {
   auto it = std::upper_bound(pieces_.begin(), pieces_.end(), p, [](long long v, const Piece& x) { return v < x.byte; });
   return it == pieces_.begin() ? 0 : static_cast<size_t>(it - pieces_.begin() - 1);

@@ -59,6 +59,12 @@ class LogTextMap {
   // returns the widget units they took.
   int RemoveFront(size_t n);
 
+  // Counts `n` bytes as appended and taken off again without being shown
+  // (only when nothing is held).
+  void Discard(size_t n);
+  // Where the text held starts, counted over every byte appended (and
+  // discarded) since the last Clear.
+  long long Front() const { return frontByte_; }
   size_t Bytes() const { return static_cast<size_t>(endByte_ - frontByte_); }
   int Units() const { return static_cast<int>(endUnit_ - frontUnit_); }
   // As WidgetPos and PanelPos above, on the text held.
