@@ -372,6 +372,18 @@ TEST(Window, LogPaneFollowsTrimsAndRecoloursInTheMiddle) {
     log.SetColor(r.pos, r.len, r.color);
     ExpectLogColoursMatch(rig);
   }
+  // Within one event: rows appended, a range recoloured across old and new rows, a range at the
+  // top recoloured and then trimmed, more rows than the pane keeps.
+  const size_t before = log.Length();
+  fill(40);
+  log.SetColor(before - 100, 300, 0x00A0B0C0);
+  log.SetColor(0, 200, 0x00203040);
+  fill(300);
+  ExpectLogColoursMatch(rig);
+  fill(1500);
+  log.SetColor(log.Length() - 500, 120, 0x00C0B0A0);
+  fill(5);
+  ExpectLogColoursMatch(rig);
   // The recoloured entries go off the top in turn.
   fill(600);
   ExpectLogColoursMatch(rig);
