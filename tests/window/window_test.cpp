@@ -394,6 +394,10 @@ TEST(Window, LogPaneFollowsTrimsAndRecoloursInTheMiddle) {
   rig.window->ApplyPending();
   EXPECT_EQ(qt::FromWidgetText(pane->textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n')),
             log.Text().substr(static_cast<size_t>(start), 90));
+  // Left to the event loop, the pane catches up by itself within a frame or so.
+  p.Log("the last row", LogColorError);
+  EXPECT_NE(qt::FromWidgetText(pane->toPlainText()), log.Text());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return qt::FromWidgetText(pane->toPlainText()) == log.Text(); }, 2000));
 }
 
 TEST(Window, AddressKeyFilterPasteAndValueCheck) {

@@ -18,7 +18,11 @@
 
 namespace qt {
 
-FieldBinding::FieldBinding(frmMain& panel, QWidget* window) : QObject(window), panel_(panel), window_(window) {}
+FieldBinding::FieldBinding(frmMain& panel, QWidget* window) : QObject(window), panel_(panel), window_(window) {
+  logFrame_.setSingleShot(true);
+  logFrame_.setInterval(16);
+  connect(&logFrame_, &QTimer::timeout, this, [this] { FlushLog(); });
+}
 
 FieldBinding::~FieldBinding() {
   for (auto& b : bindings_) b->field->SetObserver(nullptr);
@@ -128,10 +132,13 @@ void FieldBinding::Apply(Binding& b, Prop p) {
       ApplyGeometry(b);
       break;
     case Prop::Selection:
-      // The log's caret follows each row logged: set once the event is handled.
-      if (b.kind == Binding::Multi || b.kind == Binding::Grid || b.kind == Binding::Log)
+      if (b.kind == Binding::Log) {
+        // The log's caret follows each row logged: set with the rows.
+        logSelectionPending_ = true;
+        ScheduleLog();
+      } else if (b.kind == Binding::Multi || b.kind == Binding::Grid) {
         Defer(b, false, true);
-      else
+      } else
         ApplySelection(b);
       break;
     case Prop::Locked:
@@ -286,12 +293,16 @@ void FieldBinding::QueueFlush() {
   if (flushQueued_) return;
   flushQueued_ = true;
   QMetaObject::invokeMethod(
-      this, [this] { ApplyPending(); }, Qt::QueuedConnection);
+      this, [this] { ApplyPendingFields(); }, Qt::QueuedConnection);
 }
 
 void FieldBinding::ApplyPending() {
+  FlushLog();
+  ApplyPendingFields();
+}
+
+void FieldBinding::ApplyPendingFields() {
   flushQueued_ = false;
-  ApplyLogPending();
   UpdateGuard g(updating_);
   for (auto& b : bindings_) {
     if (b->pendingText) {

@@ -10,6 +10,7 @@
 // instead of its whole text.
 #include <QKeySequence>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -77,7 +78,8 @@ class FieldBinding : public QObject {
   QWidget* ContainerOf(const Field& field) const;
   Binding* BindingOf(const QObject* widget) const;
 
-  // Applies the deferred multi-line texts and selections now.
+  // Applies the deferred multi-line texts and selections, and the log's
+  // changes, now.
   void ApplyPending();
   // The widget's text (and, for the text panes, its selection) to the model.
   void SyncTextToModel(Binding& b);
@@ -117,6 +119,11 @@ class FieldBinding : public QObject {
   void ApplyLogChange(const RichTextField::Change& c);
   // The log changes gathered since the last call, applied to the pane.
   void ApplyLogPending();
+  // The deferred fields other than the log (the flush after each event).
+  void ApplyPendingFields();
+  // The log's changes and caret, at most once a frame (logFrame_).
+  void ScheduleLog();
+  void FlushLog();
   void ApplyLogSelection();
   void FocusFromModel(Binding& b);
 
@@ -151,6 +158,11 @@ class FieldBinding : public QObject {
   };
   PendingLog logPending_;
   long long logFront_ = 0;
+  bool logSelectionPending_ = false;
+  // Rows may be logged thousands of times a second: the pane follows them
+  // once a frame, so that laying out and painting happen once for all the
+  // rows of that frame.
+  QTimer logFrame_;
 };
 
 }  // namespace qt

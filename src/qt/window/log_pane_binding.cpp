@@ -43,10 +43,10 @@ void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
   // A request logged has used up its transaction identifier: the preview
   // shows the next one.
   MarkRequestChanged();
-  // The changes of one event are gathered and applied together once it has
-  // been handled (ApplyLogPending): rows taken off the top and rows appended
-  // then cost one edit each, and rows that come and go within the event never
-  // reach the widget. Positions are kept counted from the first byte ever
+  // The changes are gathered and applied together once a frame (FlushLog,
+  // or at once when the window asks for everything pending): rows taken off
+  // the top and rows appended then cost one edit each, and rows that come and
+  // go within the frame never reach the widget. Positions are kept counted from the first byte ever
   // logged, so that the order of the edits does not matter.
   switch (c.kind) {
     case RichTextField::Change::Reset: {
@@ -67,7 +67,21 @@ void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
       break;
   }
   logPending_.any = true;
-  QueueFlush();
+  ScheduleLog();
+}
+
+void FieldBinding::ScheduleLog() {
+  if (!logFrame_.isActive()) logFrame_.start();
+}
+
+void FieldBinding::FlushLog() {
+  logFrame_.stop();
+  ApplyLogPending();
+  if (logSelectionPending_) {
+    logSelectionPending_ = false;
+    UpdateGuard g(updating_);
+    ApplyLogSelection();
+  }
 }
 
 void FieldBinding::ApplyLogPending() {
