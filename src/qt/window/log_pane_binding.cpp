@@ -46,8 +46,9 @@ void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
   // The changes are gathered and applied together once a frame (FlushLog,
   // or at once when the window asks for everything pending): rows taken off
   // the top and rows appended then cost one edit each, and rows that come and
-  // go within the frame never reach the widget. Positions are kept counted from the first byte ever
-  // logged, so that the order of the edits does not matter.
+  // go within the frame never reach the widget. Positions are kept counted
+  // from the first byte ever logged, so that the order of the edits does not
+  // matter.
   switch (c.kind) {
     case RichTextField::Change::Reset: {
       UpdateGuard g(updating_);
