@@ -47,4 +47,11 @@ if(TARGET vesktarvelo_window)
     add_dependencies(bench_startup vesktarvelo)
   endif()
   add_dependencies(bench_startup bench_startup_hook bench_empty_window)
+
+  # The window polling the fault peer that floods each answer with garbage.
+  if(TARGET vesk_test_peers)
+    add_executable(bench_flood bench_flood.cpp bench_rig.h)
+    target_link_libraries(bench_flood PRIVATE vesktarvelo_window vesk_test_peers)
+    target_compile_options(bench_flood PRIVATE ${VESK_WARNINGS})
+  endif()
 endif()

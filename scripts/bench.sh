@@ -9,6 +9,9 @@
 # --max-wait-s N before starting, wait up to N seconds (default 300) for the
 #                one-minute load average to fall below 1.0; the run goes ahead
 #                either way and RESULTS.md says how loaded the machine was
+#
+# FLOOD_SECONDS=N sets how long bench_flood polls the flooding peer (default 60;
+# 600 for the ten-minute record).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,7 +29,7 @@ while (($# > 0)); do
 done
 
 BUILD=build/release
-TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup)
+TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood)
 
 echo "== configure and build ($BUILD)"
 cmake --preset release >/dev/null
@@ -55,9 +58,9 @@ LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 STARTED=$(date -u '+%Y-%m-%d %H:%M UTC')
 
 if ((QUICK)); then
-  TX_ARGS=(--n 1000 --rounds 2); RT_ARGS=(--samples 5); LW_ARGS=(--measured 300); SU_ARGS=(--runs 3)
+  TX_ARGS=(--n 1000 --rounds 2); RT_ARGS=(--samples 5); LW_ARGS=(--measured 300); SU_ARGS=(--runs 3); FL_ARGS=(--seconds 20)
 else
-  TX_ARGS=(--n 5000 --rounds 5); RT_ARGS=(--samples 20); LW_ARGS=(--measured 2000); SU_ARGS=(--runs 7)
+  TX_ARGS=(--n 5000 --rounds 5); RT_ARGS=(--samples 20); LW_ARGS=(--measured 2000); SU_ARGS=(--runs 7); FL_ARGS=(--seconds "${FLOOD_SECONDS:-60}")
 fi
 XVFB=(xvfb-run -a -s "-screen 0 1920x1200x24")
 
@@ -84,6 +87,7 @@ run bench_response_time "$BUILD/bench/bench_response_time" "${RT_ARGS[@]}"
 run bench_log_window "${XVFB[@]}" "$BUILD/bench/bench_log_window" "${LW_ARGS[@]}"
 sample_load "after log window"
 run bench_startup "${XVFB[@]}" "$BUILD/bench/bench_startup" "${SU_ARGS[@]}"
+run bench_flood "${XVFB[@]}" "$BUILD/bench/bench_flood" "${FL_ARGS[@]}"
 sample_load "end"
 LOAD_END=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -142,7 +146,8 @@ OUT=bench/RESULTS.md
   echo "| Measure | VeskTarvelo | Reference (same run) | Ratio |"
   echo "|---|---|---|---|"
   model_row
-  rows "$LOGS/bench_log_window.txt" "$LOGS/bench_transactions.txt" "$LOGS/bench_response_time.txt" "$LOGS/bench_startup.txt"
+  rows "$LOGS/bench_log_window.txt" "$LOGS/bench_transactions.txt" "$LOGS/bench_response_time.txt" "$LOGS/bench_startup.txt" \
+    "$LOGS/bench_flood.txt"
   echo
   if ((${#FAILED[@]} > 0)); then
     echo "**Failed:** ${FAILED[*]} (see the output below)."
@@ -173,11 +178,16 @@ OUT=bench/RESULTS.md
   milliseconds from just before the launcher started the process (CLOCK_MONOTONIC) to the first window
   exposed and drawn, and VmRSS from /proc/self/status at that moment, then ends the program. Neither
   program has any code of its own for this.
+- **Flood** (`bench_flood`): the window under `xvfb-run` polls, every 100 ms over TCP, the fault peer
+  answering each request with 50 MB of garbage (`flood 50`), for 60 s (`FLOOD_SECONDS` sets it; 20 s
+  with `--quick`). Requests per second are the request rows logged; the spread is, for each answer,
+  from the first to the last time stamp of the rows logged after its request row (the worst is
+  given); the stall is the longest gap between two ticks of a 10 ms timer; memory is VmRSS and VmHWM.
 
 ## Output of the run
 
 EOF
-  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup; do
+  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood; do
     echo "### $name"
     echo
     echo '```'

@@ -1,6 +1,6 @@
 // fault_peer: a scripted TCP server on 127.0.0.1 that answers each request with the next step of a
 // script, to provoke the faults a Modbus master must survive (wrong header fields, bad checksums,
-// split frames, silence, closed and reset connections, garbage).
+// split frames, silence, closed and reset connections, garbage, floods, frames sent unasked).
 //
 //   fault_peer --port P [--script FILE] [--rtu] [--loop] [--log FILE] [--gap-ms N] [--seed N]
 //   fault_peer --device PATH [--script FILE] [--loop] [--log FILE] [--gap-ms N] [--seed N]
@@ -17,6 +17,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -81,11 +82,11 @@ struct Token {
 };
 
 struct Step {
-  enum Kind { kReply, kChunks, kDrop, kDelay, kClose, kReset, kGarbage, kEcho } kind = kEcho;
-  std::vector<std::vector<Token>> parts;  // reply: one part; chunks: one per write
+  enum Kind { kReply, kChunks, kDrop, kDelay, kClose, kReset, kGarbage, kEcho, kEarly, kFlood } kind = kEcho;
+  std::vector<std::vector<Token>> parts;  // reply, early: one part; chunks: one per write
   int ms = 0;                             // chunks: pause between writes; delay: wait before the step
-  int count = 0;                          // garbage: number of bytes
-  std::shared_ptr<Step> inner;            // delay: the step to apply after the wait
+  int count = 0;                          // garbage: number of bytes; flood: megabytes
+  std::shared_ptr<Step> inner;            // delay, flood: the step to apply after the wait or flood
 };
 
 bool ParseNumber(const std::string& text, int lo, int hi, int* out) {
@@ -151,8 +152,8 @@ bool ParseStep(const std::string& line, Step* step, std::string* error) {
   std::string name;
   in >> name;
   std::string arg;
-  if (name == "reply") {
-    step->kind = Step::kReply;
+  if (name == "reply" || name == "early") {
+    step->kind = name == "reply" ? Step::kReply : Step::kEarly;
     step->parts.emplace_back();
     if (!ParseTokens(in, &step->parts.back(), error)) return false;
   } else if (name == "chunks") {
@@ -182,6 +183,26 @@ bool ParseStep(const std::string& line, Step* step, std::string* error) {
     std::getline(in, rest);
     step->inner = std::make_shared<Step>();
     if (!ParseStep(rest, step->inner.get(), error)) return false;
+    if (step->inner->kind == Step::kEarly) {
+      *error = "early is sent between requests and cannot be delayed";
+      return false;
+    }
+  } else if (name == "flood") {
+    step->kind = Step::kFlood;
+    if (!(in >> arg) || !ParseNumber(arg, 1, 4096, &step->count)) {
+      *error = "flood needs a size in megabytes (1 to 4096)";
+      return false;
+    }
+    std::string rest;
+    std::getline(in, rest);
+    step->inner = std::make_shared<Step>();
+    step->inner->kind = Step::kDrop;  // nothing after the flood unless a step is given
+    if (rest.find_first_not_of(" \t\r") != std::string::npos && !ParseStep(rest, step->inner.get(), error))
+      return false;
+    if (step->inner->kind == Step::kEarly) {
+      *error = "early is sent between requests and cannot follow a flood";
+      return false;
+    }
   } else if (name == "close") {
     step->kind = Step::kClose;
   } else if (name == "reset") {
@@ -198,14 +219,15 @@ bool ParseStep(const std::string& line, Step* step, std::string* error) {
     *error = name.empty() ? "missing step" : "unknown step '" + name + "'";
     return false;
   }
-  if (step->kind != Step::kReply && step->kind != Step::kChunks && step->kind != Step::kDelay && (in >> arg)) {
+  if (step->kind != Step::kReply && step->kind != Step::kChunks && step->kind != Step::kDelay &&
+      step->kind != Step::kEarly && step->kind != Step::kFlood && (in >> arg)) {
     *error = "unexpected '" + arg + "' after " + name;
     return false;
   }
   return true;
 }
 
-bool LoadScript(const std::string& path, std::vector<Step>* steps) {
+bool LoadScript(const std::string& path, bool loop, std::vector<Step>* steps) {
   std::ifstream file(path);
   if (!file) {
     std::fprintf(stderr, "fault_peer: cannot read script %s\n", path.c_str());
@@ -225,6 +247,11 @@ bool LoadScript(const std::string& path, std::vector<Step>* steps) {
       return false;
     }
     steps->push_back(std::move(step));
+  }
+  // Without --loop the last step answers every request after it: it must answer.
+  if (!loop && !steps->empty() && steps->back().kind == Step::kEarly) {
+    std::fprintf(stderr, "fault_peer: %s: the last step is early; add the step that answers after it\n", path.c_str());
+    return false;
   }
   return true;
 }
@@ -368,6 +395,7 @@ class Peer {
   // Serves one connection until the client leaves, a step closes it, or the peer is stopped.
   void Serve(int fd) {
     Bytes pending;
+    SendEarly(fd);  // early steps due before the first request on this connection
     while (!g_stop) {
       size_t n = FrameLength(pending);
       if (n > 0) {
@@ -430,13 +458,66 @@ class Peer {
     return steps_[i < steps_.size() ? i : steps_.size() - 1];
   }
 
-  // Applies the next step to the request; false when the connection has been closed.
+  // Applies the next step to the request, then sends the early steps that follow it; false when the
+  // connection has been closed.
   bool Answer(int fd, const Bytes& request) {
     if (log_ != nullptr) {
       std::fprintf(log_, "REQ%s\n", Hex(request).c_str());
       std::fflush(log_);
     }
-    return Apply(fd, NextStep(), request);
+    last_request_ = request;
+    if (!Apply(fd, NextStep(), request)) return false;
+    SendEarly(fd);
+    return true;
+  }
+
+  // Sends the early steps that come next in the script, right away, with the placeholders of the
+  // last request received (zeros before the first). Each early step is sent once per pass over the
+  // script; the walk is bounded by the script's length.
+  void SendEarly(int fd) {
+    for (size_t k = 0; k < steps_.size() && !g_stop; ++k) {
+      if (!o_.loop && next_ >= steps_.size()) return;  // the last step repeats, and it is not early
+      const Step& step = steps_[next_ % steps_.size()];
+      if (step.kind != Step::kEarly) return;
+      ++next_;
+      SendAll(fd, Expand(step.parts, last_request_, o_.framing).front());
+    }
+  }
+
+  // Writes `megabytes` MB of garbage in 64 KB writes. Stops early when the other end closes or
+  // resets, when the peer is stopped, or when no byte could be written for 5 s (a reader that
+  // stopped reading); false in those cases.
+  bool Flood(int fd, int megabytes) {
+    Bytes chunk(64 * 1024);
+    for (uint8_t& v : chunk) v = static_cast<uint8_t>(random_() & 0xFF);
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    size_t left = static_cast<size_t>(megabytes) * 1024 * 1024;
+    int idle_ms = 0;
+    bool ok = true;
+    while (left > 0 && ok && !g_stop) {
+      struct pollfd p = {fd, POLLOUT, 0};
+      const int rc = poll(&p, 1, 100);
+      if (rc < 0 && errno != EINTR) ok = false;
+      if (rc <= 0) {
+        idle_ms += rc == 0 ? 100 : 0;
+        if (idle_ms >= 5000) ok = false;
+        continue;
+      }
+      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        ok = false;
+        continue;
+      }
+      const size_t n = left < chunk.size() ? left : chunk.size();
+      const ssize_t w = write(fd, chunk.data(), n);
+      if (w < 0 && errno != EAGAIN && errno != EINTR) ok = false;
+      if (w > 0) {
+        left -= static_cast<size_t>(w);
+        idle_ms = 0;
+      }
+    }
+    fcntl(fd, F_SETFL, flags);
+    return ok;
   }
 
   bool Apply(int fd, const Step& step, const Bytes& request) {
@@ -475,6 +556,11 @@ class Peer {
       case Step::kEcho:
         SendAll(fd, Echo(request, o_.framing));
         return true;
+      case Step::kFlood:
+        Flood(fd, step.count);
+        return Apply(fd, *step.inner, request);
+      case Step::kEarly:  // sent between requests (SendEarly); never the answer to one
+        return true;
     }
     return true;
   }
@@ -484,6 +570,7 @@ class Peer {
   size_t next_ = 0;
   std::mt19937 random_;
   FILE* log_ = nullptr;
+  Bytes last_request_;
 };
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -573,7 +660,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<Step> steps;
-  if (!o.script.empty() && !LoadScript(o.script, &steps)) return 2;
+  if (!o.script.empty() && !LoadScript(o.script, o.loop, &steps)) return 2;
 
   struct sigaction sa = {};
   sa.sa_handler = OnStopSignal;

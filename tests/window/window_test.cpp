@@ -257,6 +257,7 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
 
 // The widget's colour of every character of the log is the model's (the rows are ASCII).
 void ExpectLogColoursMatch(Rig& rig) {
+  rig.window->ApplyPending();  // the pane applies the log's changes once the event is handled
   const RichTextField& log = rig.panel->txtLog;
   auto* w = rig.Widget<QPlainTextEdit>(log);
   ASSERT_EQ(qt::FromWidgetText(w->toPlainText()), log.Text());
@@ -328,6 +329,75 @@ TEST(Window, LogStartRowsLookClipboardKeysAndColours) {
   ExpectLogColoursMatch(rig);
   for (int i = 0; i < 1005; ++i) p.Log("entry " + std::to_string(i), i % 7 == 0 ? LogColorError : LogColorInfo);
   ExpectLogColoursMatch(rig);
+}
+
+// The pane follows the model through trims at the entry bound, recolours of ranges in the middle
+// (inside one entry, across entries, at the top, to the end) made after those trims, trims of
+// recoloured entries, and a selection in the middle.
+TEST(Window, LogPaneFollowsTrimsAndRecoloursInTheMiddle) {
+  Rig rig;
+  ASSERT_TRUE(rig.shown);
+  frmMain& p = *rig.panel;
+  RichTextField& log = p.txtLog;
+  auto* pane = rig.Widget<QPlainTextEdit>(log);
+  const auto fill = [&](int entries) {
+    for (int i = 0; i < entries; ++i) {
+      Frame rx;
+      for (int k = 0; k < 12 + i % 30; ++k) rx.push_back(static_cast<uint8_t>(i + k));
+      if (i % 3 == 0) {
+        p.LogResponse(rx);
+        p.LogError("Protocol Error", "Wrong CRC", false, i % 11, 5);
+      } else {
+        p.LogRequest(rx);
+      }
+    }
+  };
+  fill(1200);
+  rig.window->ApplyPending();
+  ExpectLogColoursMatch(rig);
+  const size_t n = log.Length();
+  const struct {
+    const char* what;
+    size_t pos, len;
+    uint32_t color;
+  } ranges[] = {
+      {"inside one entry in the middle", n / 2, 7, LogColorError},
+      {"across several entries", n / 3, 400, 0x00FF8000},
+      {"at the top", 0, 30, 0x0000C0C0},
+      {"to the end", n - 50, 50, LogColorError},
+      {"one character", n / 4, 1, 0x00123456},
+  };
+  for (const auto& r : ranges) {
+    SCOPED_TRACE(r.what);
+    log.SetColor(r.pos, r.len, r.color);
+    ExpectLogColoursMatch(rig);
+  }
+  // Within one event: rows appended, a range recoloured across old and new rows, a range at the
+  // top recoloured and then trimmed, more rows than the pane keeps.
+  const size_t before = log.Length();
+  fill(40);
+  log.SetColor(before - 100, 300, 0x00A0B0C0);
+  log.SetColor(0, 200, 0x00203040);
+  fill(300);
+  ExpectLogColoursMatch(rig);
+  fill(1500);
+  log.SetColor(log.Length() - 500, 120, 0x00C0B0A0);
+  fill(5);
+  ExpectLogColoursMatch(rig);
+  // The recoloured entries go off the top in turn.
+  fill(600);
+  ExpectLogColoursMatch(rig);
+  log.SetColor(log.Length() / 2, 300, 0x00F0F0F0);
+  ExpectLogColoursMatch(rig);
+  const int start = static_cast<int>(log.Length() / 2) + 3;
+  log.Select(start, 90);
+  rig.window->ApplyPending();
+  EXPECT_EQ(qt::FromWidgetText(pane->textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n')),
+            log.Text().substr(static_cast<size_t>(start), 90));
+  // Left to the event loop, the pane catches up by itself within a frame or so.
+  p.Log("the last row", LogColorError);
+  EXPECT_NE(qt::FromWidgetText(pane->toPlainText()), log.Text());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return qt::FromWidgetText(pane->toPlainText()) == log.Text(); }, 2000));
 }
 
 TEST(Window, AddressKeyFilterPasteAndValueCheck) {
@@ -763,6 +833,88 @@ TEST(TextMap, PositionsAndTextsAcrossLineBreaksAndWideCharacters) {
   EXPECT_EQ(qt::WidgetPos(t, 99), 9);
   EXPECT_EQ(qt::LineWidgetPos("a\r\nb", 3), 3);  // one line: CR and LF are two characters
   EXPECT_EQ(qt::LinePanelPos("\xC3\xA9z", 1), 2);
+}
+
+// The log pane's position map against the whole-text functions, through appends and trims: trims
+// of whole entries, across entries, inside a long line (past its first piece), between CR and LF,
+// of everything; lines with wide characters and lines longer than a piece.
+TEST(TextMap, LogMapFollowsAppendsAndTrims) {
+  const std::string longHex = [] {
+    std::string t;
+    for (int i = 0; i < 1400; ++i) t += "A5 ";  // 4202 bytes: two pieces
+    return t + "\r\n";
+  }();
+  const std::string longWide = [] {
+    std::string t;
+    for (int i = 0; i < 2100; ++i) t += "\xC3\xA9";  // 4200 bytes, 2100 units
+    return t + "\xF0\x9D\x84\x9E\r\n";
+  }();
+  struct Op {
+    const char* what;
+    std::string append;  // appended when not empty
+    size_t remove = 0;   // else this many bytes taken off the top
+  };
+  const std::vector<Op> ops = {
+      {"first entry", "12:00:00.000  Run Tarvelo\r\n"},
+      {"a two-row entry", "Tx: 01 03 00 00\r\n    00 0A C5 CD\r\n"},
+      {"wide characters", "temp\xC3\xA9rature \xF0\x9D\x84\x9E ok\r\n"},
+      {"a long line", longHex},
+      {"a long line of wide characters", longWide},
+      {"a row without its line end", "partial"},
+      {"its line end", "\r\n"},
+      {"the first entry taken", "", 27},
+      {"an entry and a half taken", "", 33},
+      {"into the long line, past its first piece", "", 4150},
+      {"to between CR and LF", "", 0},  // set below: the offset of the next CR plus one
+      {"more after the trims", "Rx: 01 03 14\r\n"},
+      {"everything and more", "", 1u << 20},
+      {"a fresh start", "again\r\n"},
+  };
+  qt::LogTextMap map;
+  std::string model;
+  QString widget;  // what the pane holds: each append converted on its own
+  for (Op op : ops) {
+    SCOPED_TRACE(op.what);
+    if (std::string(op.what) == "to between CR and LF") op.remove = model.find("\r\n") + 1;
+    if (!op.append.empty()) {
+      map.Append(op.append);
+      model += op.append;
+      widget += qt::ToWidgetText(op.append);
+    } else {
+      const size_t n = std::min(op.remove, model.size());
+      const int units = map.RemoveFront(op.remove);
+      EXPECT_EQ(units, qt::WidgetPos(model, static_cast<int>(n)));
+      model.erase(0, n);
+      widget.remove(0, units);
+    }
+    ASSERT_EQ(map.Text(), model);
+    ASSERT_EQ(map.Bytes(), model.size());
+    ASSERT_EQ(map.Units(), widget.size());
+    ASSERT_EQ(widget, qt::ToWidgetText(model));
+    int wrong = 0;
+    for (size_t k = 0; k <= model.size() + 1; ++k)
+      if (map.WidgetPos(k) != qt::WidgetPos(model, static_cast<int>(k)) && ++wrong < 4)
+        ADD_FAILURE() << "byte " << k << ": " << map.WidgetPos(k);
+    for (int u = 0; u <= map.Units() + 1; ++u)
+      if (map.PanelPos(u) != static_cast<size_t>(qt::PanelPos(model, u)) && ++wrong < 4)
+        ADD_FAILURE() << "unit " << u << ": " << map.PanelPos(u);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+// A CR that ends one append and an LF that starts the next are two line breaks in the pane (each
+// append is inserted on its own); the map counts them as the pane does.
+TEST(TextMap, LogMapCountsEachAppendAsThePaneInsertsIt) {
+  qt::LogTextMap map;
+  map.Append("a\r");
+  map.Append("\nb");
+  EXPECT_EQ(map.Units(), (qt::ToWidgetText("a\r") + qt::ToWidgetText("\nb")).size());
+  for (const auto& [byte, unit] : {std::pair{1, 1}, {2, 2}, {3, 3}, {4, 4}}) {
+    EXPECT_EQ(map.WidgetPos(byte), unit) << byte;
+    EXPECT_EQ(map.PanelPos(unit), static_cast<size_t>(byte)) << unit;
+  }
+  EXPECT_EQ(map.RemoveFront(2), 2);
+  EXPECT_EQ(map.Units(), 2);
 }
 
 // A response view line taken apart for the grid, and lines of a text mapped to its bytes.

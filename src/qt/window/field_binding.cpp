@@ -18,7 +18,11 @@
 
 namespace qt {
 
-FieldBinding::FieldBinding(frmMain& panel, QWidget* window) : QObject(window), panel_(panel), window_(window) {}
+FieldBinding::FieldBinding(frmMain& panel, QWidget* window) : QObject(window), panel_(panel), window_(window) {
+  logFrame_.setSingleShot(true);
+  logFrame_.setInterval(16);
+  connect(&logFrame_, &QTimer::timeout, this, [this] { FlushLog(); });
+}
 
 FieldBinding::~FieldBinding() {
   for (auto& b : bindings_) b->field->SetObserver(nullptr);
@@ -128,9 +132,13 @@ void FieldBinding::Apply(Binding& b, Prop p) {
       ApplyGeometry(b);
       break;
     case Prop::Selection:
-      if (b.kind == Binding::Multi || b.kind == Binding::Grid)
+      if (b.kind == Binding::Log) {
+        // The log's caret follows each row logged: set with the rows.
+        logSelectionPending_ = true;
+        ScheduleLog();
+      } else if (b.kind == Binding::Multi || b.kind == Binding::Grid) {
         Defer(b, false, true);
-      else
+      } else
         ApplySelection(b);
       break;
     case Prop::Locked:
@@ -285,10 +293,15 @@ void FieldBinding::QueueFlush() {
   if (flushQueued_) return;
   flushQueued_ = true;
   QMetaObject::invokeMethod(
-      this, [this] { ApplyPending(); }, Qt::QueuedConnection);
+      this, [this] { ApplyPendingFields(); }, Qt::QueuedConnection);
 }
 
 void FieldBinding::ApplyPending() {
+  FlushLog();
+  ApplyPendingFields();
+}
+
+void FieldBinding::ApplyPendingFields() {
   flushQueued_ = false;
   UpdateGuard g(updating_);
   for (auto& b : bindings_) {
@@ -427,10 +440,17 @@ void FieldBinding::PushSelection(Binding& b) {
   }
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
   if (b.kind != Binding::Multi && b.kind != Binding::Log) return;
-  const std::string& text = b.kind == Binding::Log ? logMirror_ : static_cast<TextBox*>(b.field)->Text();
   const QTextCursor cur = w->textCursor();
-  const int start = PanelPos(text, cur.selectionStart());
-  const int end = PanelPos(text, cur.selectionEnd());
+  int start = 0, end = 0;
+  if (b.kind == Binding::Log) {
+    ApplyLogPending();  // the pane's positions, then, are the model's
+    start = static_cast<int>(logMap_.PanelPos(cur.selectionStart()));
+    end = static_cast<int>(logMap_.PanelPos(cur.selectionEnd()));
+  } else {
+    const std::string& text = static_cast<TextBox*>(b.field)->Text();
+    start = PanelPos(text, cur.selectionStart());
+    end = PanelPos(text, cur.selectionEnd());
+  }
   UpdateGuard g(updating_);
   static_cast<TextBox*>(b.field)->Select(start, end - start);
 }

@@ -10,6 +10,7 @@
 // instead of its whole text.
 #include <QKeySequence>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "panel/frmMain.h"
+#include "qt/window/text_map.h"
 
 class QWidget;
 
@@ -76,7 +78,8 @@ class FieldBinding : public QObject {
   QWidget* ContainerOf(const Field& field) const;
   Binding* BindingOf(const QObject* widget) const;
 
-  // Applies the deferred multi-line texts and selections now.
+  // Applies the deferred multi-line texts and selections, and the log's
+  // changes, now.
   void ApplyPending();
   // The widget's text (and, for the text panes, its selection) to the model.
   void SyncTextToModel(Binding& b);
@@ -114,6 +117,13 @@ class FieldBinding : public QObject {
   // The log pane (log_pane_binding.cpp).
   void ShowWholeLog(Binding& b);
   void ApplyLogChange(const RichTextField::Change& c);
+  // The log changes gathered since the last call, applied to the pane.
+  void ApplyLogPending();
+  // The deferred fields other than the log (the flush after each event).
+  void ApplyPendingFields();
+  // The log's changes and caret, at most once a frame (logFrame_).
+  void ScheduleLog();
+  void FlushLog();
   void ApplyLogSelection();
   void FocusFromModel(Binding& b);
 
@@ -128,7 +138,31 @@ class FieldBinding : public QObject {
   bool modelFocusMove_ = false;
   // The log pane's text as the model holds it (UTF-8, CR LF), to map the
   // model's character positions onto the widget's.
-  std::string logMirror_;
+  LogTextMap logMap_;
+  // The log's changes not yet applied to the pane. Positions count bytes from
+  // the first byte logged since the pane was last drawn whole; logFront_ is
+  // where the model's text starts in that count.
+  struct PendingLog {
+    struct Run {
+      std::string text;
+      uint32_t color;
+    };
+    struct Recolor {
+      long long from, to;
+      uint32_t color;
+    };
+    std::vector<Run> appends;
+    long long appendedBytes = 0;
+    std::vector<Recolor> recolors;
+    bool any = false;
+  };
+  PendingLog logPending_;
+  long long logFront_ = 0;
+  bool logSelectionPending_ = false;
+  // Rows may be logged thousands of times a second: the pane follows them
+  // once a frame, so that laying out and painting happen once for all the
+  // rows of that frame.
+  QTimer logFrame_;
 };
 
 }  // namespace qt

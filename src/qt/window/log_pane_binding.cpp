@@ -1,6 +1,7 @@
 // The log pane's part of the field binding: the pane follows the model's
 // changes of the log (rows appended, rows taken off the top, bytes
-// recoloured) rather than its whole text, which grows to a thousand entries.
+// recoloured) rather than its whole text, which grows to a thousand entries;
+// the position map (LogTextMap) makes each change cost its own size.
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -17,72 +18,143 @@ void FieldBinding::ShowWholeLog(Binding& b) {
   // replaces its text.
   auto& log = panel_.txtLog;
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
-  logMirror_ = log.Text();
+  const std::string& text = log.Text();
+  logPending_ = PendingLog{};
+  logFront_ = 0;
+  logMap_.Clear();
   w->clear();
   QTextCursor cur(w->document());
+  cur.beginEditBlock();
   size_t run = 0;
-  for (size_t i = 1; i <= logMirror_.size(); ++i) {
-    if (i == logMirror_.size() || log.ColorAt(i) != log.ColorAt(run)) {
-      cur.insertText(ToWidgetText(std::string_view(logMirror_).substr(run, i - run)), LogFormat(log.ColorAt(run)));
+  for (size_t i = 1; i <= text.size(); ++i) {
+    if (i == text.size() || log.ColorAt(i) != log.ColorAt(run)) {
+      // Each run goes to the map as it goes to the widget, converted on its own.
+      const std::string_view part = std::string_view(text).substr(run, i - run);
+      logMap_.Append(part);
+      cur.insertText(ToWidgetText(part), LogFormat(log.ColorAt(run)));
       run = i;
     }
   }
+  cur.endEditBlock();
   ApplyLogSelection();
 }
 
 void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
-  Binding& b = *byField_.at(&panel_.txtLog);
-  auto* w = static_cast<QPlainTextEdit*>(b.widget);
-  UpdateGuard g(updating_);
   // A request logged has used up its transaction identifier: the preview
   // shows the next one.
   MarkRequestChanged();
+  // The changes are gathered and applied together once a frame (FlushLog,
+  // or at once when the window asks for everything pending): rows taken off
+  // the top and rows appended then cost one edit each, and rows that come and
+  // go within the frame never reach the widget. Positions are kept counted
+  // from the first byte ever logged, so that the order of the edits does not
+  // matter.
   switch (c.kind) {
-    case RichTextField::Change::Reset:
-      ApplyText(b);
-      break;
-    case RichTextField::Change::Append: {
-      logMirror_ += c.text;
-      QTextCursor cur(w->document());
-      cur.movePosition(QTextCursor::End);
-      cur.insertText(ToWidgetText(c.text), LogFormat(c.color));
-      // The newest row stays in view.
-      w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
-      break;
+    case RichTextField::Change::Reset: {
+      UpdateGuard g(updating_);
+      ApplyText(*byField_.at(&panel_.txtLog));
+      return;
     }
-    case RichTextField::Change::RemoveFront: {
-      const size_t n = std::min(c.pos, logMirror_.size());
-      const int units = WidgetPos(logMirror_, static_cast<int>(n));
-      logMirror_.erase(0, n);
-      QTextCursor cur(w->document());
-      cur.setPosition(units, QTextCursor::KeepAnchor);
-      cur.removeSelectedText();
+    case RichTextField::Change::Append:
+      logPending_.appends.push_back({c.text, c.color});
+      logPending_.appendedBytes += c.text.size();
       break;
-    }
-    case RichTextField::Change::Recolor: {
-      const int from = WidgetPos(logMirror_, static_cast<int>(c.pos));
-      const int to = WidgetPos(logMirror_, static_cast<int>(c.pos + c.len));
-      QTextCursor cur(w->document());
-      cur.setPosition(from);
-      cur.setPosition(to, QTextCursor::KeepAnchor);
-      QTextCharFormat f;
-      f.setForeground(ToQColor(c.color));
-      cur.mergeCharFormat(f);
+    case RichTextField::Change::RemoveFront:
+      logFront_ += static_cast<long long>(c.pos);
       break;
-    }
+    case RichTextField::Change::Recolor:
+      logPending_.recolors.push_back(
+          {logFront_ + static_cast<long long>(c.pos), logFront_ + static_cast<long long>(c.pos + c.len), c.color});
+      break;
+  }
+  logPending_.any = true;
+  ScheduleLog();
+}
+
+void FieldBinding::ScheduleLog() {
+  if (!logFrame_.isActive()) logFrame_.start();
+}
+
+void FieldBinding::FlushLog() {
+  logFrame_.stop();
+  ApplyLogPending();
+  if (logSelectionPending_) {
+    logSelectionPending_ = false;
+    UpdateGuard g(updating_);
+    ApplyLogSelection();
   }
 }
 
+void FieldBinding::ApplyLogPending() {
+  if (!logPending_.any) return;
+  PendingLog p = std::move(logPending_);
+  logPending_ = PendingLog{};
+  Binding& b = *byField_.at(&panel_.txtLog);
+  auto* w = static_cast<QPlainTextEdit*>(b.widget);
+  UpdateGuard g(updating_);
+  QTextCursor cur(w->document());
+
+  // Rows off the top: first what the pane shows, then what was appended since
+  // and is already gone again.
+  const long long shownEnd = logMap_.Front() + static_cast<long long>(logMap_.Bytes());
+  if (logFront_ > logMap_.Front()) {
+    const long long fromShown = std::min(logFront_, shownEnd) - logMap_.Front();
+    const int units = logMap_.RemoveFront(static_cast<size_t>(fromShown));
+    cur.beginEditBlock();
+    cur.setPosition(0);
+    cur.setPosition(units, QTextCursor::KeepAnchor);
+    cur.removeSelectedText();
+    cur.endEditBlock();
+  }
+  long long unseen = logFront_ - std::max(logMap_.Front(), shownEnd);
+  if (unseen > 0) logMap_.Discard(static_cast<size_t>(std::min<long long>(unseen, p.appendedBytes)));
+
+  // Rows appended, in one edit at the end.
+  if (!p.appends.empty()) {
+    cur.beginEditBlock();
+    cur.movePosition(QTextCursor::End);
+    for (auto& [text, color] : p.appends) {
+      std::string_view t = text;
+      if (unseen > 0) {
+        const auto cut = static_cast<size_t>(std::min<long long>(unseen, static_cast<long long>(t.size())));
+        t.remove_prefix(cut);
+        unseen -= static_cast<long long>(cut);
+      }
+      if (t.empty()) continue;
+      logMap_.Append(t);
+      cur.insertText(ToWidgetText(t), LogFormat(color));
+    }
+    cur.endEditBlock();
+  }
+
+  // Recolours, in the order made, of what is still shown.
+  for (const auto& r : p.recolors) {
+    const long long a = std::max(r.from, logMap_.Front());
+    const long long e = std::min(r.to, logMap_.Front() + static_cast<long long>(logMap_.Bytes()));
+    if (a >= e) continue;
+    cur.beginEditBlock();
+    cur.setPosition(logMap_.WidgetPos(static_cast<size_t>(a - logMap_.Front())));
+    cur.setPosition(logMap_.WidgetPos(static_cast<size_t>(e - logMap_.Front())), QTextCursor::KeepAnchor);
+    QTextCharFormat f;
+    f.setForeground(ToQColor(r.color));
+    cur.mergeCharFormat(f);
+    cur.endEditBlock();
+  }
+  // The newest row stays in view.
+  if (!p.appends.empty()) w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
+}
+
 void FieldBinding::ApplyLogSelection() {
+  ApplyLogPending();  // the selection is in the model's text of now
   auto& log = panel_.txtLog;
   auto* w = static_cast<QPlainTextEdit*>(WidgetOf(log));
   int start = 0, end = 0;
-  if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMirror_.size()) {
-    // The caret at the end, after every entry: no need to walk the text.
+  if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMap_.Bytes()) {
+    // The caret at the end, after every entry.
     start = end = w->document()->characterCount() - 1;
   } else {
-    start = WidgetPos(logMirror_, log.SelStart());
-    end = WidgetPos(logMirror_, log.SelStart() + log.SelLength());
+    start = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart())));
+    end = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart() + log.SelLength())));
   }
   QTextCursor cur = w->textCursor();
   if (cur.selectionStart() == start && cur.selectionEnd() == end && cur.position() == end) return;

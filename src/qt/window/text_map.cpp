@@ -102,4 +102,88 @@ std::pair<int, int> LinesTouched(std::string_view text, int start, int length) {
   return {first, last};
 }
 
+void LogTextMap::Clear() {
+  pieces_.clear();
+  frontByte_ = frontUnit_ = endByte_ = endUnit_ = 0;
+}
+
+void LogTextMap::Append(std::string_view text) {
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t lineEnd = text.find("\r\n", at);
+    size_t cut = lineEnd == std::string_view::npos ? text.size() : lineEnd + 2;
+    if (cut - at > kPieceBytes) {
+      // A long line is cut where a character starts, never between CR and LF.
+      cut = at + kPieceBytes;
+      while (cut > at + 1 &&
+             ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80 || (text[cut - 1] == '\r' && text[cut] == '\n')))
+        --cut;
+    }
+    AddPiece(text.substr(at, cut - at));
+    at = cut;
+  }
+}
+
+void LogTextMap::AddPiece(std::string_view text) {
+  const int units = ToWidget(text, static_cast<int>(text.size()), true);
+  pieces_.push_back({endByte_, endUnit_, std::string(text)});
+  endByte_ += static_cast<long long>(text.size());
+  endUnit_ += units;
+}
+
+int LogTextMap::RemoveFront(size_t n) {
+  const long long target = frontByte_ + static_cast<long long>(std::min(n, Bytes()));
+  while (!pieces_.empty() && pieces_.front().byte + static_cast<long long>(pieces_.front().text.size()) <= target)
+    pieces_.pop_front();
+  if (!pieces_.empty() && pieces_.front().byte < target) {
+    // Cut inside the first piece: it now starts at the first byte kept.
+    Piece& p = pieces_.front();
+    const auto k = static_cast<size_t>(target - p.byte);
+    p.unit += ToWidget(p.text, static_cast<int>(k), true);
+    p.text.erase(0, k);
+    p.byte = target;
+  }
+  const long long newFrontUnit = pieces_.empty() ? endUnit_ : pieces_.front().unit;
+  const auto removed = static_cast<int>(newFrontUnit - frontUnit_);
+  frontByte_ = target;
+  frontUnit_ = newFrontUnit;
+  return removed;
+}
+
+void LogTextMap::Discard(size_t n) {
+  if (!pieces_.empty()) return;
+  frontByte_ += static_cast<long long>(n);
+  endByte_ = frontByte_;
+}
+
+size_t LogTextMap::PieceOfByte(long long p) const {
+  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), p, [](long long v, const Piece& x) { return v < x.byte; });
+  return it == pieces_.begin() ? 0 : static_cast<size_t>(it - pieces_.begin() - 1);
+}
+
+size_t LogTextMap::PieceOfUnit(long long p) const {
+  auto it = std::upper_bound(pieces_.begin(), pieces_.end(), p, [](long long v, const Piece& x) { return v < x.unit; });
+  return it == pieces_.begin() ? 0 : static_cast<size_t>(it - pieces_.begin() - 1);
+}
+
+int LogTextMap::WidgetPos(size_t bytePos) const {
+  if (pieces_.empty()) return 0;
+  const long long at = frontByte_ + static_cast<long long>(std::min(bytePos, Bytes()));
+  const Piece& p = pieces_[PieceOfByte(at)];
+  return static_cast<int>(p.unit + ToWidget(p.text, static_cast<int>(at - p.byte), true) - frontUnit_);
+}
+
+size_t LogTextMap::PanelPos(int widgetPos) const {
+  if (pieces_.empty()) return 0;
+  const long long at = frontUnit_ + std::clamp<long long>(widgetPos, 0, Units());
+  const Piece& p = pieces_[PieceOfUnit(at)];
+  return static_cast<size_t>(p.byte + ToPanel(p.text, static_cast<int>(at - p.unit), true) - frontByte_);
+}
+
+std::string LogTextMap::Text() const {
+  std::string all;
+  for (const Piece& p : pieces_) all += p.text;
+  return all;
+}
+
 }  // namespace qt
