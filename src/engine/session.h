@@ -88,6 +88,8 @@ struct Event {
 };
 
 // The platform parts one link needs. Two sessions on two links get two sets.
+// The transport of the link's mode must be there (the socket for TCP and RTU
+// over TCP, the serial port for RTU); the other may be left out.
 struct LinkParts {
   std::shared_ptr<platform::Clock> clock;
   std::shared_ptr<platform::TimerFactory> timers;
