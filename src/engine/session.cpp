@@ -201,6 +201,7 @@ bool Session::TakeNextRequest() {
 }
 
 void Session::PutOnWire() {
+  DropStale(modbus::IsSocketMode(sentMode_));
   startDayMs_ = GetDayMilliseconds(parts_.clock->Now());
   startMono_ = parts_.clock->MonotonicMs();
   // Without a usable time-out the request waits until the next one is sent.
@@ -251,6 +252,15 @@ void Session::OnRequestTimeout() {
   awaiting_ = false;
   ++stats_.timeouts;
   StatsChanged();
+}
+
+void Session::DropStale(bool socket) {
+  const size_t dropped = socket ? (parts_.socket ? parts_.socket->Discard() : 0)
+                                : (PortOpen() ? parts_.serial->Discard() : 0);
+  if (dropped == 0) return;
+  Event e = MakeEvent(EventKind::StaleDropped);
+  e.number = static_cast<int32_t>(std::min<size_t>(dropped, INT32_MAX));
+  Emit(std::move(e));
 }
 
 void Session::ResetCommunication() {
@@ -337,6 +347,7 @@ void Session::OnConnected() {
   Emit(MakeEvent(EventKind::Connected));
   StopConnectTimer();
   StopRequestTimer();
+  DropStale(true);
   SendNext();
 }
 
@@ -346,6 +357,27 @@ void Session::OnSocketData() {
 }
 
 void Session::OnSocketError(int32_t number, const std::string& description) {
+  if (number == TcpSocket::kPeerClosed) {
+    // The socket stays as the peer left it (closed on the next send, which
+    // reconnects). An answer awaited can no longer come: it ends now.
+    if (!awaiting_) {
+      Event e = MakeEvent(EventKind::PeerClosed);
+      e.text = description;
+      Emit(std::move(e));
+      return;
+    }
+    Event e = MakeEvent(EventKind::ConnectionError);
+    e.number = number;
+    e.text = description;
+    e.flag = true;
+    e.received = ReceivedSoFar();
+    Emit(std::move(e));
+    StopRequestTimer();
+    awaiting_ = false;
+    ++stats_.connectionErrors;
+    StatsChanged();
+    return;
+  }
   // Still awaiting here: the event carries the bytes received for the request in flight.
   Event e = MakeEvent(EventKind::ConnectionError);
   e.number = number;
@@ -397,6 +429,7 @@ void Session::OpenPort() {
   Event e = MakeEvent(EventKind::PortOpened);
   e.text = s.portName;
   Emit(std::move(e));
+  DropStale(false);
 }
 
 void Session::ClosePort() {

@@ -54,7 +54,9 @@ enum class EventKind {
   Connected,        //
   SocketReleased,   // the session let go of the socket; flag: it was not closed (a "Disconnected")
   ConnectTimeout,   // received
-  ConnectionError,  // number: code, text: description, received
+  ConnectionError,  // number: code, text: description, received; flag: the peer closed the connection
+  PeerClosed,       // the peer closed the connection while no answer was awaited; text: description
+  StaleDropped,     // number: unread bytes dropped before a request or when the link opened
   PortRefused,      // no port chosen; flag: the system lists ports, received
   PortOpening,      // text: port name, serial: the line settings
   PortOpened,       // text: port name
@@ -204,6 +206,9 @@ class Session {
   void DropQueued();
   void ReceiveChunk(const Frame& data);
   void ResetCommunication();
+  // Drops what the link holds unread, so a late or unsolicited frame is
+  // never taken for the answer to the next request.
+  void DropStale(bool socket);
   bool SocketMode() const;
 
   LinkParts parts_;

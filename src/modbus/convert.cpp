@@ -28,6 +28,9 @@ std::string_view TrimSpaces(std::string_view s) {
   return s;
 }
 
+
+}  // namespace
+
 // Number of UTF-8 code points (bytes that are not continuation bytes).
 size_t CodePointCount(std::string_view s) {
   size_t n = 0;
@@ -36,10 +39,6 @@ size_t CodePointCount(std::string_view s) {
   }
   return n;
 }
-
-constexpr size_t kMaxHexTextChars = 32767;
-
-}  // namespace
 
 int32_t Uint16(uint8_t hi, uint8_t lo) { return static_cast<int32_t>(hi) * 256 + lo; }
 

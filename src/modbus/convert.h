@@ -55,6 +55,10 @@ bool IsHex(std::string_view strValue);
 // other character ends a byte that holds one digit (or is skipped). A text of
 // more than 32767 characters (UTF-8 code points) gives an empty frame.
 Frame HexToBytes(std::string_view HexString);
+// The longest raw hexadecimal text HexToBytes takes, in UTF-8 code points.
+inline constexpr size_t kMaxHexTextChars = 32767;
+// Number of UTF-8 code points of the text.
+size_t CodePointCount(std::string_view s);
 
 // The value check of the address field (txtAddr) and of composition: after
 // trimming blanks, CR and LF, the text is either decimal digits only or "0x"

@@ -85,7 +85,17 @@ void frmMain::GetBytesOfForm() {
   for (const Frame& frame : frames) PushRequest(frame);
 }
 
-void frmMain::GetBytesOfHexInput() { PushRequest(modbus::HexToBytes(txtHEX.Text())); }
+void frmMain::GetBytesOfHexInput() {
+  const size_t length = modbus::CodePointCount(txtHEX.Text());
+  if (length > modbus::kMaxHexTextChars) {
+    // Refused as the form's refusals are: a beep and one red row, no frame.
+    if (platform_.beeper) platform_.beeper->Beep();
+    LogError(kErrorClass, "Raw request too long: " + std::to_string(length) + " characters, at most " +
+                              std::to_string(modbus::kMaxHexTextChars));
+    return;
+  }
+  PushRequest(modbus::HexToBytes(txtHEX.Text()));
+}
 
 std::string frmMain::PreviewRequest() {
   if (HexView) return PlainHex(modbus::HexToBytes(txtHEX.Text()));

@@ -1,9 +1,13 @@
 // The communication log pane: time-stamped, coloured rows, with the bytes
 // that a fault concerns painted inside the last response row, and the log
 // saved as text or CSV (the whole file or nothing).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "common/module1.h"
@@ -14,6 +18,9 @@ namespace {
 // The most entries the pane holds. Once more have been written, each new
 // entry removes the oldest whole entry (all of its rows).
 constexpr int32_t kMaxLogEntries = 1000;
+// The most bytes of text the pane holds; beyond them the oldest entries go
+// too (the newest entry always stays).
+constexpr size_t kMaxLogBytes = size_t{2} << 20;
 
 }  // namespace
 
@@ -32,16 +39,21 @@ void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord 
   txtLog.Append(row, Color);
   logEntries_.push_back(std::move(record));
 
-  if (++LogLineCount > kMaxLogEntries) {
-    // Remove the oldest entry with all its rows: it ends where the next
-    // entry starts.
+  ++LogLineCount;
+  // Remove the oldest entries with all their rows (each ends where the next
+  // starts), at once, in one edit.
+  size_t cut = 0;
+  while (logEntries_.size() > 1 &&
+         (LogLineCount > kMaxLogEntries || txtLog.Length() - cut > kMaxLogBytes)) {
     logEntries_.pop_front();
-    const size_t cut = logEntries_.front().start - logRemoved_;
+    cut = logEntries_.front().start - logRemoved_;
+    --LogLineCount;
+  }
+  if (cut > 0) {
     txtLog.RemoveFront(cut);
     logRemoved_ += cut;
     RxLogStart -= static_cast<int32_t>(cut);
     RxLogEnd -= static_cast<int32_t>(cut);
-    LogLineCount = kMaxLogEntries;
   }
   txtLog.Select(static_cast<int>(txtLog.Length()), 0);
 }
@@ -57,8 +69,8 @@ void frmMain::LogResponse(const Frame& Data) {
   RxLogStart = static_cast<int32_t>(txtLog.Length());
   LogRecord record;
   record.kind = LogRecord::Kind::Response;
-  record.bytes = Data;
-  AppendLogEntry("Response <-- " + ToLogHexString(Data), LogColorInfo, std::move(record));
+  record.bytes = LogRowBytes(Data);
+  AppendLogEntry("Response <-- " + ToLogHexStringBounded(Data), LogColorInfo, std::move(record));
   RxLogEnd = static_cast<int32_t>(txtLog.Length());
   lastResponseStart_ = logEntries_.back().start;
 }
@@ -71,8 +83,8 @@ void frmMain::LogError(const std::string& Class, const std::string& msg, bool Sh
     Frame rx(RxBuffer.begin(), RxBuffer.begin() + std::min<size_t>(RxBuffer.size(), static_cast<size_t>(RxCount)));
     LogRecord received;
     received.kind = LogRecord::Kind::Response;
-    received.bytes = rx;
-    AppendLogEntry("Response <-- " + ToLogHexString(rx), LogColorInfo, std::move(received));
+    received.bytes = LogRowBytes(rx);
+    AppendLogEntry("Response <-- " + ToLogHexStringBounded(rx), LogColorInfo, std::move(received));
   }
   LogRecord record;
   record.kind = LogRecord::Kind::Error;
@@ -103,28 +115,38 @@ std::string frmMain::LogAsCsv() const {
 bool frmMain::SaveLog(const std::string& path, bool csv) {
   namespace fs = std::filesystem;
   const std::string content = csv ? LogAsCsv() : txtLog.Text();
-  const fs::path target(path);
+  // Through a symbolic link the file it names is replaced, and the link
+  // stays a link.
+  fs::path target(path);
+  std::error_code ec;
+  // A link to a link is followed too, a bounded number of times (a loop of
+  // links then fails as the system says).
+  for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(target, ec)); ++hop) {
+    const fs::path next = fs::read_symlink(target, ec);
+    if (ec) break;
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
   fs::path temp = target;
   temp += ".part";
   std::string reason;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      reason = "cannot write " + temp.string();
-    } else {
-      out.write(content.data(), static_cast<std::streamsize>(content.size()));
-      out.close();
-      if (!out) reason = "write failed";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    reason = "cannot write " + temp.string() + ": " + std::strerror(errno);
+  } else {
+    size_t done = 0;
+    while (reason.empty() && done < content.size()) {
+      const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) reason = std::string("write failed: ") + std::strerror(n < 0 ? errno : EIO);
+      else done += static_cast<size_t>(n);
     }
+    // A full disk may only show when the data reach it.
+    if (reason.empty() && ::fsync(fd) != 0 && errno != EINVAL) reason = std::string("write failed: ") + std::strerror(errno);
+    if (::close(fd) != 0 && reason.empty()) reason = std::string("write failed: ") + std::strerror(errno);
   }
-  if (reason.empty()) {
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) reason = ec.message();
-  }
+  if (reason.empty() && ::rename(temp.c_str(), target.c_str()) != 0) reason = std::strerror(errno);
   if (reason.empty()) return true;
-  std::error_code ignored;
-  fs::remove(temp, ignored);
+  ::unlink(temp.c_str());
   Log("Failed to save the log to " + path + ": " + reason, LogColorError);
   return false;
 }

@@ -8,6 +8,7 @@
 
 namespace {
 constexpr const char* kCommunicationError = "Communication Error";
+constexpr const char* kSlaveClosed = "Slave closed the connection";
 }  // namespace
 
 void frmMain::LogErrorShowing(const std::string& Class, const std::string& msg, const Frame& received) {
@@ -15,8 +16,8 @@ void frmMain::LogErrorShowing(const std::string& Class, const std::string& msg, 
   if (!received.empty()) {
     LogRecord record;
     record.kind = LogRecord::Kind::Response;
-    record.bytes = received;
-    AppendLogEntry("Response <-- " + ToLogHexString(received), LogColorInfo, std::move(record));
+    record.bytes = LogRowBytes(received);
+    AppendLogEntry("Response <-- " + ToLogHexStringBounded(received), LogColorInfo, std::move(record));
   }
   LogError(Class, msg, false, 0, 0);
 }
@@ -55,7 +56,17 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
       LogErrorShowing(kCommunicationError, "Connect timeout", e.received);
       break;
     case EventKind::ConnectionError:
-      LogErrorShowing(kCommunicationError, e.text + " (Code " + std::to_string(e.number) + ")", e.received);
+      LogErrorShowing(kCommunicationError,
+                      (e.flag ? std::string(kSlaveClosed) + ": " : std::string()) + e.text + " (Code " +
+                          std::to_string(e.number) + ")",
+                      e.received);
+      break;
+    case EventKind::PeerClosed:
+      Log(std::string(kSlaveClosed) + ": " + e.text, LogColorInfo);
+      break;
+    case EventKind::StaleDropped:
+      Log("Dropped " + std::to_string(e.number) + (e.number == 1 ? " unread byte" : " unread bytes"),
+          LogColorInfo);
       break;
     case EventKind::PortRefused:
       LogErrorShowing(kCommunicationError, e.flag ? "COM port not selected" : "COM ports not found", e.received);

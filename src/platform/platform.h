@@ -70,6 +70,9 @@ class SerialPort {
   // True when the last Open failed because the system denied access to the
   // device (the user lacks permission); false after a successful Open.
   virtual bool LastOpenDeniedPermission() const { return false; }
+  // Drops every byte received and not read yet, the system's input buffer
+  // included, and returns how many were dropped.
+  virtual size_t Discard() { return ReadAll().size(); }
 };
 
 // One entry of the system's serial port list.
@@ -97,6 +100,9 @@ class TcpSocket {
   static constexpr int kConnecting = 6;
   static constexpr int kConnected = 7;
   static constexpr int kOther = 9;
+  // The error number of a peer that closed or reset the connection; the
+  // state is then kOther until the socket is closed here.
+  static constexpr int kPeerClosed = 1;
 
   virtual ~TcpSocket() = default;
   virtual int State() const = 0;
@@ -109,6 +115,9 @@ class TcpSocket {
   virtual void Close() = 0;
   // The socket option set before each send (no send delay).
   virtual void SetNoDelay() = 0;
+  // Drops every byte received and not read yet, what the system holds
+  // included, and returns how many were dropped.
+  virtual size_t Discard() { return ReadAll().size(); }
   virtual void SetHandlers(std::function<void()> onConnect, std::function<void()> onDataArrival,
                            std::function<void(int number, const std::string& description)> onError) = 0;
 };

@@ -33,9 +33,19 @@ std::string LogRecordsToCsv(const std::vector<const LogRecord*>& records);
 // byte, one blank between bytes, 16 bytes per row, continuation rows indented
 // by 37 blanks.
 std::string ToLogHexString(const Frame& data);
+// The most bytes one log row shows of a frame.
+inline constexpr size_t kLogRowMaxBytes = 512;
+// The hex text of at most the first `maxBytes` bytes; a longer frame ends
+// with " … (N bytes more)".
+std::string ToLogHexStringBounded(const Frame& data, size_t maxBytes = kLogRowMaxBytes);
+// The first `maxBytes` bytes of a frame (what a log record keeps of it).
+inline Frame LogRowBytes(const Frame& data, size_t maxBytes = kLogRowMaxBytes) {
+  return data.size() <= maxBytes ? data : Frame(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(maxBytes));
+}
 // Where to paint the bytes offset .. offset + length - 1 of the response row
 // that spans [rowStart, rowEnd) of the log's text: the position of each such
 // byte's first digit (counting digits only; a range beyond the row or the
-// text paints what exists).
+// text paints what exists). The bytes end at the first character that is no
+// digit, blank or line break (the note of a row cut short is never painted).
 std::vector<size_t> PaintedDigits(const std::string& text, int32_t rowStart, int32_t rowEnd, int32_t offset,
                                   int32_t length);

@@ -1,5 +1,6 @@
 // The log's text for frames, and where a fault's bytes lie in a response row.
 #include <algorithm>
+#include <string>
 
 #include "common/module1.h"
 #include "presentation/log_record.h"
@@ -30,6 +31,12 @@ std::string ToLogHexString(const Frame& data) {
   return TrimToken(s, " ");
 }
 
+std::string ToLogHexStringBounded(const Frame& data, size_t maxBytes) {
+  if (data.size() <= maxBytes) return ToLogHexString(data);
+  const Frame shown(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(maxBytes));
+  return ToLogHexString(shown) + " \u2026 (" + std::to_string(data.size() - maxBytes) + " bytes more)";
+}
+
 std::vector<size_t> PaintedDigits(const std::string& text, int32_t rowStart, int32_t rowEnd, int32_t offset,
                                   int32_t length) {
   // Bytes offset .. offset+length-1, counting hex digits only (blanks, line
@@ -42,7 +49,11 @@ std::vector<size_t> PaintedDigits(const std::string& text, int32_t rowStart, int
   const long long to = std::min<long long>(rowEnd, static_cast<long long>(text.size()));
   long long n = 0;
   for (long long pos = std::max<long long>(from, 0); pos < to; ++pos) {
-    if (!IsLogHexDigit(text[static_cast<size_t>(pos)])) continue;
+    const char c = text[static_cast<size_t>(pos)];
+    if (!IsLogHexDigit(c)) {
+      if (c == ' ' || c == '\r' || c == '\n') continue;
+      break;
+    }
     if (n % 2 == 0 && n >= first && n < last) positions.push_back(static_cast<size_t>(pos));
     ++n;
   }

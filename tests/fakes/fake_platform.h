@@ -90,6 +90,9 @@ struct FakeSerialPort : platform::SerialPort {
     inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
     if (onReadyRead_) onReadyRead_();
   }
+  void Queue(const Frame& bytes) {  // bytes wait in the input, their event not delivered yet
+    inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
+  }
   void Vanish(const std::string& reason) {  // the open port disappears (adapter unplugged)
     if (!std::exchange(open_, false)) return;
     inbound_.clear();
@@ -138,6 +141,15 @@ struct FakeTcpSocket : platform::TcpSocket {
   void Deliver(const Frame& bytes) {
     inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
     if (onDataArrival_) onDataArrival_();
+  }
+  void Queue(const Frame& bytes) {  // bytes wait on the socket, their event not delivered yet
+    inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
+  }
+  // The peer closes or resets the connection: as the real socket does, the
+  // state leaves "connected" and error 1 is reported with the reason.
+  void PeerClose(const std::string& reason = "The remote host closed the connection") {
+    state = kOther;
+    if (onError_) onError_(kPeerClosed, reason);
   }
   int state = 0;
   std::vector<std::pair<std::string, int32_t>> connects;

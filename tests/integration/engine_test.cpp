@@ -137,7 +137,7 @@ TEST(EngineTest, ExceptionSlaveClosingTimeoutAndRefusedRequestsOnTheSocket) {
   p.Mark();
   ASSERT_TRUE(RunUntil([&] { return p.f().ws->State() == 9; }, 3000));
   RunFor(100);
-  EXPECT_EQ(p.Rows(), Rows{});
+  EXPECT_EQ(p.Rows(), Rows{"Slave closed the connection: The remote host closed the connection"});
   p.SetRequest(4, "3", "1", 1);
   EXPECT_EQ(p.Send(), Cat(Cat({"Disconnected"}, Connect(port)), good(3)));
   p.f().txtUnitID.SetText("7");

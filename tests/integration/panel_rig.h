@@ -230,6 +230,11 @@ class Peer {
     std::ofstream(dir_ + "/script.txt") << script;
     return Port(Run(VESK_FAULT_PEER_PATH, Cat({"--port", "0", "--script", dir_ + "/script.txt"}, extra)));
   }
+  // fault_peer serving the serial line at `device` (RTU framing); true once it is ready.
+  bool FaultDevice(const std::string& device, const std::string& script) {
+    std::ofstream(dir_ + "/script.txt") << script;
+    return Run(VESK_FAULT_PEER_PATH, {"--device", device, "--script", dir_ + "/script.txt"}).has_value();
+  }
   // The next READY line (a slave that reopened its device prints one again).
   std::optional<std::string> WaitReady(int ms = 5000) { return proc_.WaitReady(std::chrono::milliseconds(ms)); }
   // The requests received, "REQ <hex>" each.

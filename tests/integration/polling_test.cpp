@@ -68,7 +68,7 @@ TEST(PollingTest, TimedOutPollIsRetriedOnTheNextTick) {
   }
 }
 
-// Qt reports a reset as an orderly close: the poll ends by its time-out.
+// A reset ends the poll at once as a closed connection; the next poll connects again.
 TEST(PollingTest, PollingGoesOnAfterThePeerResetsTheConnection) {
   Peer peer;
   const int port = peer.FaultPeer("echo\nreset\necho\n");
@@ -81,8 +81,12 @@ TEST(PollingTest, PollingGoesOnAfterThePeerResetsTheConnection) {
   p.f().cmdAuto0_MouseDown();
   const auto req = [](int tid) { return Req(Adu(kTcp, tid, {1, 3, 0, 0, 0, 1})); };
   const auto rsp = [](int tid) { return Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 0})); };
-  EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), {req(1), rsp(1), req(2), kTimedOut, "Disconnected"}),
+  const std::string closed =
+      "Communication Error: Slave closed the connection: The remote host closed the connection (Code 1)";
+  EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), {req(1), rsp(1), req(2), closed, "Disconnected"}),
                           Cat(Connect(port), {req(3), rsp(3)})));
+  EXPECT_EQ(p.f().Stats.timeouts, 0u);
+  EXPECT_EQ(p.f().Stats.connectionErrors, 1u);
 }
 
 TEST(PollingTest, DisconnectInTheMiddleOfATransactionDoesNotStopPolling) {

@@ -1,6 +1,7 @@
 // A soak (VESK_SOAK_SECONDS, 150 by default; VESK_SOAK_SEED repeats a run's printed seed): panels
 // poll the libmodbus slave (unit 9 now and then: no answer), the fault peer (a random script) and
-// the RTU slave on a pty (unit 9, the pty closed and made again); each request's rows must be its
+// the RTU slave on a pty (unit 9, the pty closed and made again) and a fault peer on a second pty
+// (answers 700 ms late, after the time-out; the late answer is dropped when the port opens again); each request's rows must be its
 // fault's rows, each good answer is shown, polling never stalls or has two requests in flight, and
 // VmRSS at the end is at most 10 % above its value after a minute (40 % of a shorter run).
 #include <chrono>
@@ -31,7 +32,8 @@ long VmRssKb() {
 // What a request must meet: a good answer (its rows, then its view), a fault's exact rows, garbage
 // (a response row of its first bytes or none, then error rows only), or no answer in time.
 struct Expect {
-  enum Kind { kGood, kRows, kGarbage, kTimeout } kind = kGood;
+  // kClosed: the slave closed or reset the connection while the answer was awaited.
+  enum Kind { kGood, kRows, kGarbage, kTimeout, kClosed } kind = kGood;
   std::string label{}, view{};  // label: the fault, or "" for the good answers of the slaves
   Rows rows{};
   Frame garbage{};
@@ -106,6 +108,11 @@ class Tracker {
     bool relinked = false;
     for (const std::string& r : rows_) {
       relinked |= r == links_.back();
+      // Bytes left on the link by a late answer or a flood, dropped before the request.
+      if (r.rfind("Dropped ", 0) == 0 && r.find(" unread byte") != std::string::npos) {
+        ++outcomes_["unread bytes dropped"];
+        continue;
+      }
       if (std::find(links_.begin(), links_.end(), r) == links_.end()) out.push_back(r);
     }
     const auto gone = std::find_if(out.begin(), out.end(), [&](auto& r) { return r.rfind(closedHead_, 0) == 0; });
@@ -123,10 +130,16 @@ class Tracker {
     bool ok = out == want, closes = cur_.kind == Expect::kTimeout;
     if (cur_.kind == Expect::kGarbage) {
       const size_t first = !out.empty() && out[0].rfind("Response", 0) == 0 ? 1 : 0;
-      ok = first < out.size() && (first == 0 || (Rsp(cur_.garbage) + " ").rfind(out[0] + " ", 0) == 0);
+      // A flood's row shows its first bytes only (any of them).
+      ok = first < out.size() &&
+           (first == 0 || cur_.garbage.empty() || (Rsp(cur_.garbage) + " ").rfind(out[0] + " ", 0) == 0);
       for (size_t i = first; i < out.size(); ++i)  // error rows only
         ok &= std::regex_search(out[i], std::regex("^(Protocol Error|Modbus Exception|" + kTimedOut + ")")),
             closes |= out[i] == kTimedOut;
+    }
+    if (cur_.kind == Expect::kClosed) {
+      ok = out.size() == 1 && out[0].rfind("Communication Error: Slave closed the connection: ", 0) == 0;
+      closes = true;
     }
     if (!ok) Fail(cur_.label + ": got " + testing::PrintToString(out) + ", expected " + testing::PrintToString(want));
     if (hasNext && relinked != (closes || closed)) Fail(relinked ? "connected again without cause" : "not again");
@@ -150,7 +163,8 @@ class Tracker {
 };
 
 // A step of the fault peer's script: -1 a good answer of a random value, 0..6 the faults of
-// kTcpFaults (labelled by their step), 7 garbage, 8..11 no answer in time.
+// kTcpFaults (labelled by their step), 7 garbage, 8..9 no answer in time, 10..11 the connection
+// closed or reset while the answer is awaited, 12 a flood of 2 MB of random bytes.
 std::pair<std::string, Expect> Draw(int kind, std::mt19937& rng) {
   static const char* const kLost[][2] = {
       {"drop", "dropped"}, {"delay 1600 echo", "delayed"}, {"reset", "reset"}, {"close", "closed"}};
@@ -164,7 +178,8 @@ std::pair<std::string, Expect> Draw(int kind, std::mt19937& rng) {
   const Fault& f = kTcpFaults[std::min(kind, 6)];  // its error row kept in `rows`
   if (kind < 7) return {f.step, {*f.error ? Expect::kRows : Expect::kGood, f.step, "7", {f.error}}};
   if (kind == 7) return {"reply " + hex, {Expect::kGarbage, "garbage"}};
-  return {kLost[kind - 8][0], {Expect::kTimeout, kLost[kind - 8][1]}};
+  if (kind == 12) return {"flood 2", {Expect::kGarbage, "flood"}};
+  return {kLost[kind - 8][0], {kind < 10 ? Expect::kTimeout : Expect::kClosed, kLost[kind - 8][1]}};
 }
 
 TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
@@ -176,10 +191,10 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
   const auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; };
 
   // Each fault early (script steps of every kind, unit 9, a pty closure), then at random.
-  std::vector<int> kinds(12);
+  std::vector<int> kinds(13);
   std::iota(kinds.begin(), kinds.end(), 0);
   std::shuffle(kinds.begin(), kinds.end(), rng);
-  std::discrete_distribution<int> pick({50, 3, 3, 3, 3, 3, 3, 3, 10, 5, 5, 5, 5});
+  std::discrete_distribution<int> pick({50, 3, 3, 3, 3, 3, 3, 3, 10, 5, 5, 5, 5, 3});
   std::vector<std::pair<std::string, Expect>> script;
   std::string scriptText;
   for (size_t i = 0; i < static_cast<size_t>(seconds) + 64; ++i) {
@@ -187,12 +202,18 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
     scriptText += script.back().first + "\n";
   }
 
-  Peer slave, faultPeer, rtuSlave;
-  vesk::test::PtyPair pair;
+  // The late serial slave: every fifth answer (the first among them) 700 ms late.
+  std::string lateScript;
+  for (int i = 0; i < seconds + 64; ++i)
+    lateScript += i % 5 == 0 ? "delay 700 reply 01 03 02 00 05 CRC\n" : "reply 01 03 02 00 07 CRC\n";
+
+  Peer slave, faultPeer, rtuSlave, latePeer;
+  vesk::test::PtyPair pair, latePair;
   const int slavePort = slave.TcpSlave(), faultPort = faultPeer.FaultPeer(scriptText);
   ASSERT_TRUE(slavePort > 0 && faultPort > 0 && pair.Open() && rtuSlave.Slave({"--rtu", pair.B()}));
-  const std::string port = pair.A();
-  Panel a, b, c;
+  ASSERT_TRUE(latePair.Open() && latePeer.FaultDevice(latePair.B(), lateScript));
+  const std::string port = pair.A(), latePort = latePair.A();
+  Panel a, b, c, d;
   a.UseSocket(kTcp, slavePort, "1000");
   a.SetRequest(4, "5", "2", 1);
   b.UseSocket(kTcp, faultPort, "800");
@@ -200,7 +221,9 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
   b.f().txtPollInterval.SetText("1600");
   c.UseSerial(port, "9600", 0, 0, "2000");
   c.SetRequest(3, "0", "3");
-  for (Panel* p : {&a, &b, &c})
+  d.UseSerial(latePort, "9600", 0, 0, "500");
+  d.SetRequest(3, "0", "1");
+  for (Panel* p : {&a, &b, &c, &d})
     for (int i = 0; i < 1000; ++i) p->f().Log("Response <-- 00 01 00 00 00 05 01 03 02 00 07");
 
   const auto tidOf = [](const Frame& r) { return r.size() > 1 ? r[0] << 8 | r[1] : -1; };
@@ -225,7 +248,14 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
         return r == WithCrc({9, 3, 0, 0, 0, 3}) ? Expect{Expect::kTimeout, "dropped"} : unknown;
       },
       port);
-  Tracker* const trackers[] = {&ta, &tb, &tc};
+  size_t lateStep = 0;
+  Tracker td("late", d, 6000, Rows{"", "Open " + latePort + "...", latePort + " closed", latePort + " opened"},
+             [&](const Frame& r) {
+               if (r != WithCrc({1, 3, 0, 0, 0, 1})) return unknown;
+               return lateStep++ % 5 == 0 ? Expect{Expect::kTimeout, "late"}
+                                          : Good("HR 00000: 7", WithCrc({1, 3, 2, 0, 7}));
+             });
+  Tracker* const trackers[] = {&ta, &tb, &tc, &td};
 
   const auto start = Clock::now(), end = start + std::chrono::seconds(seconds);
   const auto faultsUntil = end - milliseconds(std::min(20000, seconds * 300));
@@ -281,10 +311,12 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
       (seconds + 60) * 1000);
   const long finalKb = VmRssKb();
   for (Tracker* t : trackers) t->Stop();
-  EXPECT_TRUE(RunUntil([&] { return turn() || (a.Idle() && b.Idle() && c.Idle() && !down); }, 10000));
+  EXPECT_TRUE(
+      RunUntil([&] { return turn() || (a.Idle() && b.Idle() && c.Idle() && d.Idle() && !down); }, 10000));
   for (Tracker* t : trackers) t->Finish();
 
-  for (int k = 0; k < 12; ++k) EXPECT_GE(tb.Count(Draw(k, rng).second.label), 1) << "never met: " << Draw(k, rng).first;
+  EXPECT_GE(td.Count("late") * td.Count("unread bytes dropped"), 1);
+  for (int k = 0; k < 13; ++k) EXPECT_GE(tb.Count(Draw(k, rng).second.label), 1) << "never met: " << Draw(k, rng).first;
   EXPECT_GE(ta.Count("dropped") * tc.Count("dropped"), 1);
   EXPECT_GE(tc.Count("pty closed in flight") * tc.Count("pty closed between polls"), 1);
   EXPECT_EQ(tc.Count("pty closed in flight") + tc.Count("pty closed between polls"), closures);

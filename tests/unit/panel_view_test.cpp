@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
 #include "panel/frmMain.h"
+#include "presentation/log_record.h"
 #include "presentation/register_decoding.h"
 
 namespace {
@@ -419,6 +422,125 @@ TEST(Log, SaveWritesTheWholeFileOrReportsWhyNot) {
   EXPECT_EQ(text.substr(text.rfind(kStamp), row.size()), row);
   EXPECT_EQ(p.f.txtLog.ColorAt(text.rfind(kStamp)), LogColorError);
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// A long response row shows its first 512 bytes and how many more there are;
+// faults inside the shown part are painted, those beyond it paint nothing
+// (not even the digits of the note).
+TEST(Log, ALongResponseRowIsCutAt512BytesAndStillPaintedInside) {
+  struct Case {
+    int length;
+    std::pair<int, int> fault;
+    std::vector<int> painted;
+    std::string tail;
+  };
+  const std::vector<Case> cases = {
+      {512, {510, 4}, {510, 511}, Hex(Bytes(1, 511 % 256))},
+      {600, {510, 4}, {510, 511}, "\u2026 (88 bytes more)"},
+      {600, {0, 1}, {0}, "\u2026 (88 bytes more)"},
+      {600, {512, 80}, {}, "\u2026 (88 bytes more)"},
+      {100000, {99990, 5}, {}, "\u2026 (99488 bytes more)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    Panel p(1, false);
+    const Frame frame = Bytes(c.length);
+    p.f.LogResponse(frame);
+    p.f.LogError("Protocol Error", "x", false, c.fault.second, c.fault.first);
+    const std::string row = p.f.txtLog.Text().substr(static_cast<size_t>(p.f.RxLogStart),
+                                                     static_cast<size_t>(p.f.RxLogEnd - p.f.RxLogStart));
+    EXPECT_EQ(row.substr(row.size() - 2 - c.tail.size(), c.tail.size()), c.tail);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), (std::min(c.length, 512) + 15) / 16);
+    EXPECT_EQ(Painted(p.f), c.painted);
+    // The record keeps what the row shows.
+    EXPECT_NE(p.f.LogAsCsv().find(PlainHex(Frame(frame.begin(), frame.begin() + std::min(c.length, 512)))),
+              std::string::npos);
+  }
+}
+
+TEST(Log, HoldsAtMostTwoMebibytesOfWholeEntries) {
+  Panel p(1, false);
+  for (int i = 0; i < 1000; ++i) p.f.LogResponse(Bytes(600, i));
+  const std::string& t = p.f.txtLog.Text();
+  EXPECT_LE(t.size(), size_t{2} << 20);
+  EXPECT_GT(t.size(), (size_t{2} << 20) - 4000);  // trimmed one entry at a time, not emptied
+  EXPECT_LT(p.f.LogLineCount, 1000);
+  EXPECT_EQ(t.substr(0, kStamp.size() + 8), kStamp + "Response");
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), p.f.LogLineCount * 32);
+  p.f.LogError("Protocol Error", "x", false, 2, 3);
+  EXPECT_EQ(Painted(p.f), (std::vector<int>{3, 4}));
+}
+
+TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
+  const std::string e = "\u00e9";  // one code point, two bytes
+  std::string accents;
+  for (int i = 0; i < 32766; ++i) accents += e;
+  struct Case {
+    std::string text;
+    bool refused;
+  };
+  for (const Case& c : {Case{std::string(32767, 'A'), false}, Case{std::string(32768, 'A'), true},
+                        Case{accents + "1", false}, Case{accents + "12", true}, Case{std::string(100000, '1'), true}}) {
+    SCOPED_TRACE(c.text.size());
+    Panel p;
+    const size_t before = p.f.txtLog.Length();
+    const int beeps = p.fp.beeper->count;
+    p.f.HexView = true;
+    p.f.txtHEX.SetText(c.text);
+    p.f.Requests.clear();
+    p.f.GetBytesOfHexInput();
+    const std::string added = p.f.txtLog.Text().substr(before);
+    if (c.refused) {
+      EXPECT_TRUE(p.f.Requests.empty());
+      EXPECT_EQ(p.fp.beeper->count, beeps + 1);
+      EXPECT_EQ(added, kStamp + "Communication Error: Raw request too long: " +
+                           std::to_string(modbus::CodePointCount(c.text)) + " characters, at most 32767\r\n");
+      EXPECT_EQ(p.f.txtLog.ColorAt(before), LogColorError);
+    } else {
+      ASSERT_EQ(p.f.Requests.size(), 1u);
+      EXPECT_FALSE(p.f.Requests[0].empty());
+      EXPECT_EQ(added, "");
+    }
+  }
+}
+
+TEST(Log, SaveGoesThroughALinkAndNamesTheSystemsReason) {
+  namespace fs = std::filesystem;
+  auto read = [](const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  Panel p;
+  const auto dir = fs::temp_directory_path() / ("vesk-link-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "real");
+  fs::create_symlink("real/log.txt", dir / "link.txt");  // dangling until saved
+  ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), false));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(read(dir / "real" / "log.txt"), p.f.txtLog.Text());
+  ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), true));  // over the existing target
+  EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+  EXPECT_EQ(read(dir / "real" / "log.txt"), p.f.LogAsCsv());
+  EXPECT_FALSE(fs::exists(dir / "link.txt.part") || fs::exists(dir / "real" / "log.txt.part"));
+
+  struct Failure {
+    fs::path path;
+    int error;
+  };
+  for (const Failure& c : {Failure{dir / "missing" / "log.txt", ENOENT}, Failure{dir / "real", EISDIR},
+                           Failure{dir / "real" / "log.txt" / "x", ENOTDIR}}) {
+    SCOPED_TRACE(c.path.string());
+    EXPECT_FALSE(p.f.SaveLog(c.path.string(), false));
+    const std::string& text = p.f.txtLog.Text();
+    const std::string last = text.substr(text.rfind(kStamp));
+    EXPECT_EQ(last.rfind(kStamp + "Failed to save the log to " + c.path.string() + ": ", 0), 0u) << last;
+    EXPECT_NE(last.find(std::string(std::strerror(c.error)) + "\r\n"), std::string::npos) << last;
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -138,9 +138,12 @@ TEST(TcpTransport, ConnectRowsTheConnectTimeOutAndPollingThroughASocketError) {
   EXPECT_EQ(r.NewLog(), r.Rows({"Request  --> " + kRead1Hex}));
   r.fp.socket->Deliver({0, 1, 0});
   r.Mark();
-  r.fp.socket->RaiseError(1, "The remote host closed the connection");
-  EXPECT_EQ(r.NewLog(),
-            r.Rows({"Response <-- 00 01 00", "Communication Error: The remote host closed the connection (Code 1)"}));
+  r.fp.socket->PeerClose();
+  EXPECT_EQ(r.NewLog(), r.Rows({"Response <-- 00 01 00",
+                                "Communication Error: Slave closed the connection: The remote host closed the "
+                                "connection (Code 1)"}));
+  EXPECT_EQ(r.f.Stats.connectionErrors, 2u);  // the connect time-out and the close
+  EXPECT_EQ(r.f.Stats.timeouts, 0u);
   EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
   r.fp.clock->Advance(1000);  // the tick is not skipped: it connects again and sends once connected
   r.fp.socket->AcceptConnect();
@@ -327,6 +330,77 @@ TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
   r.f.cmbMode.SetListIndex(2);
   EXPECT_EQ(std::tie(s.sent, s.answers, s.timeouts, s.totalMs), std::make_tuple(0u, 0u, 0u, 0));
   EXPECT_EQ(notices, 16);
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes left unread on the link (a late answer, an unsolicited frame) are
+// dropped before the next request goes out, counted in one row, and never
+// taken for its answer.
+TEST(HostilePeers, UnreadBytesAreDroppedBeforeTheRequestAndCounted) {
+  const Frame rtuAnswer = WithCrc({1, 3, 2, 0, 7});
+  const Frame tcpRead2Answer = {0, 2, 0, 0, 0, 5, 1, 3, 2, 0, 9};
+  struct Case {
+    int16_t mode;
+    Frame stale;
+    std::string droppedRow;
+  };
+  for (const Case& c : {Case{kTcp, kAnswer1, "Dropped 13 unread bytes"}, Case{kTcp, {0x55}, "Dropped 1 unread byte"},
+                        Case{kTcp, {}, ""}, Case{kRtu, rtuAnswer, "Dropped 7 unread bytes"}}) {
+    SCOPED_TRACE(c.droppedRow + " mode " + std::to_string(c.mode));
+    Rig r(c.mode);
+    const Frame request = c.mode == kTcp ? kRead2 : kRtuRead;
+    const Frame answer = c.mode == kTcp ? tcpRead2Answer : rtuAnswer;
+    if (c.mode == kTcp) {
+      r.Connect();
+    } else {
+      r.UsePorts({"COM1"});
+      r.TypeHex(kRtuHex);
+      r.f.cmdSend_Click();  // opens the port
+      r.fp.serial->Deliver(rtuAnswer);
+    }
+    if (c.mode == kTcp) r.fp.socket->Queue(c.stale);
+    else r.fp.serial->Queue(c.stale);
+    r.Mark();
+    r.TypeHex(Hex(request));
+    r.f.cmdSend_Click();
+    const std::string requestRow = "Request  --> " + Hex(request);
+    EXPECT_EQ(r.NewLog(), c.droppedRow.empty() ? r.Rows({requestRow}) : r.Rows({c.droppedRow, requestRow}));
+    r.Mark();
+    c.mode == kTcp ? r.fp.socket->Deliver(answer) : r.fp.serial->Deliver(answer);
+    EXPECT_EQ(r.NewLog().find("Protocol Error"), std::string::npos) << r.NewLog();
+    EXPECT_EQ(r.f.Stats.protocolErrors, 0u);
+    EXPECT_FALSE(r.f.AwaitingResponse);
+  }
+}
+
+// A close by the peer ends an awaited answer at once as a connection error;
+// with nothing awaited it is one information row and no error.
+TEST(HostilePeers, APeerCloseEndsTheAwaitedAnswerAtOnceOrIsOneInformationRow) {
+  for (const bool awaited : {true, false}) {
+    SCOPED_TRACE(awaited);
+    Rig r(kTcp);
+    r.Connect();
+    r.Send(kRead1);
+    if (!awaited) r.fp.socket->Deliver(kAnswer1);
+    r.Mark();
+    r.fp.socket->PeerClose("The remote host closed the connection");
+    EXPECT_EQ(r.NewLog(),
+              awaited ? r.Rows({"Communication Error: Slave closed the connection: The remote host closed the "
+                                "connection (Code 1)"})
+                      : r.Rows({"Slave closed the connection: The remote host closed the connection"}));
+    EXPECT_EQ(r.f.Stats.connectionErrors, awaited ? 1u : 0u);
+    EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
+    r.Mark();
+    r.fp.clock->Advance(5000);  // no time-out follows
+    EXPECT_EQ(r.NewLog(), "");
+    EXPECT_EQ(r.f.Stats.timeouts, 0u);
+    r.TypeHex(kRead1Hex);
+    r.f.cmdSend_Click();  // the next send reconnects
+    EXPECT_EQ(r.NewLog(), r.Rows({"Disconnected", "", "Connect to 127.0.0.1:502..."}));
+  }
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include "qt/adapters/qt_serial_port.h"
 
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <QElapsedTimer>
+#include <utility>
 
 #include <QByteArray>
 #include <QMetaObject>
@@ -104,6 +109,7 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
     port_->clearError();
     return false;
   }
+  justOpened_ = true;
   return true;
 }
 
@@ -124,6 +130,34 @@ Frame QtSerialPort::ReadAll() {
   if (!port_->isOpen()) return {};
   const QByteArray data = port_->readAll();
   return Frame(data.begin(), data.end());
+}
+
+size_t QtSerialPort::Discard() {
+  if (!port_->isOpen()) return 0;
+  size_t dropped = static_cast<size_t>(port_->readAll().size());
+  // What the driver holds and Qt has not read yet; the port is non-blocking.
+  const int fd = static_cast<int>(port_->handle());
+  if (fd < 0) return dropped;
+  // Right after an opening, bytes the far end sent while the port was
+  // closed (a late answer) can still be on their way through the driver or a
+  // relay: they are waited for a short while, once per opening.
+  const int settleMs = std::exchange(justOpened_, false) ? kOpenSettleMs : 0;
+  QElapsedTimer waited;
+  waited.start();
+  char sink[4096];
+  for (int round = 0; round < 4096; ++round) {
+    const ssize_t n = ::read(fd, sink, sizeof sink);
+    if (n > 0) {
+      dropped += static_cast<size_t>(n);
+      continue;
+    }
+    const qint64 left = settleMs - waited.elapsed();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+  }
+  ::tcflush(fd, TCIFLUSH);
+  return dropped;
 }
 
 void QtSerialPort::SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) {

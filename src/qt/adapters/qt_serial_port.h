@@ -39,6 +39,7 @@ class QtSerialPort : public platform::SerialPort {
   bool IsOpen() const override;
   void Write(const Frame& bytes) override;
   Frame ReadAll() override;
+  size_t Discard() override;
   void SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) override;
   // QSerialPort::PermissionError on the last Open.
   bool LastOpenDeniedPermission() const override { return lastOpenDenied_; }
@@ -53,6 +54,9 @@ class QtSerialPort : public platform::SerialPort {
   uint64_t generation_ = 0;  // counts openings and closings
   bool goneReported_ = false;
   bool lastOpenDenied_ = false;
+  // Opened and not yet drained: the first Discard waits kOpenSettleMs for late bytes.
+  bool justOpened_ = false;
+  static constexpr int kOpenSettleMs = 20;
   std::function<void()> onReadyRead_;
   std::function<void(const std::string&)> onGone_;
 };

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QNetworkProxy>
 
+#include <sys/socket.h>
+
 namespace qt {
 
 QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
@@ -23,11 +25,9 @@ QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
   });
   QObject::connect(socket_.get(), &QTcpSocket::errorOccurred, socket_.get(),
                    [this](QAbstractSocket::SocketError error) {
-                     if (error == QAbstractSocket::RemoteHostClosedError) {
-                       // Not reported: the connection now waits to be closed here.
-                       peerClosed_ = true;
-                       return;
-                     }
+                     // A close or reset by the peer is reported like any error; the
+                     // connection then waits to be closed here.
+                     if (error == QAbstractSocket::RemoteHostClosedError) peerClosed_ = true;
                      // Taken now: the text belongs to this error.
                      const int number = static_cast<int>(error);
                      const std::string description = socket_->errorString().toStdString();
@@ -86,6 +86,21 @@ Frame QtTcpSocket::ReadAll() {
   if (!socket_->isOpen()) return {};
   const QByteArray data = socket_->readAll();
   return Frame(data.begin(), data.end());
+}
+
+size_t QtTcpSocket::Discard() {
+  if (!socket_->isOpen()) return 0;
+  size_t dropped = static_cast<size_t>(socket_->readAll().size());
+  // What the system holds and Qt has not read yet (its read is posted).
+  const qintptr fd = socket_->socketDescriptor();
+  if (fd < 0) return dropped;
+  char sink[4096];
+  for (int round = 0; round < 4096; ++round) {
+    const ssize_t n = ::recv(static_cast<int>(fd), sink, sizeof sink, MSG_DONTWAIT);
+    if (n <= 0) break;
+    dropped += static_cast<size_t>(n);
+  }
+  return dropped;
 }
 
 void QtTcpSocket::Close() {

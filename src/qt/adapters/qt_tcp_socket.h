@@ -45,6 +45,7 @@ class QtTcpSocket : public platform::TcpSocket {
   Frame ReadAll() override;
   void Close() override;
   void SetNoDelay() override;
+  size_t Discard() override;
   void SetHandlers(std::function<void()> onConnect, std::function<void()> onDataArrival,
                    std::function<void(int number, const std::string& description)> onError) override;
 

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <limits>
 #include <vector>
 
 #include "qt/window/field_binding.h"
@@ -55,6 +56,9 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   };
   auto line = [&](TextField& t, KeyPressHandler kp = nullptr, ValidateHandler v = nullptr) -> Binding& {
     auto* w = new QLineEdit(ContainerOf(t));
+    // No length limit of the widget's own: a stored text of any length is
+    // shown whole, never cut short silently.
+    w->setMaxLength(std::numeric_limits<int>::max());
     w->setFont(FixedFont(kInputPt));
     Binding& b = Bind(t, Binding::Line, w);
     b.keyPress = kp;
