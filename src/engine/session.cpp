@@ -255,8 +255,8 @@ void Session::OnRequestTimeout() {
 }
 
 void Session::DropStale(bool socket) {
-  const size_t dropped = socket ? (parts_.socket ? parts_.socket->Discard() : 0)
-                                : (PortOpen() ? parts_.serial->Discard() : 0);
+  const size_t dropped =
+      socket ? (parts_.socket ? parts_.socket->Discard() : 0) : (PortOpen() ? parts_.serial->Discard() : 0);
   if (dropped == 0) return;
   Event e = MakeEvent(EventKind::StaleDropped);
   e.number = static_cast<int32_t>(std::min<size_t>(dropped, INT32_MAX));

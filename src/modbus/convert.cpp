@@ -28,7 +28,6 @@ std::string_view TrimSpaces(std::string_view s) {
   return s;
 }
 
-
 }  // namespace
 
 // Number of UTF-8 code points (bytes that are not continuation bytes).

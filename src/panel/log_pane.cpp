@@ -43,8 +43,7 @@ void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord 
   // Remove the oldest entries with all their rows (each ends where the next
   // starts), at once, in one edit.
   size_t cut = 0;
-  while (logEntries_.size() > 1 &&
-         (LogLineCount > kMaxLogEntries || txtLog.Length() - cut > kMaxLogBytes)) {
+  while (logEntries_.size() > 1 && (LogLineCount > kMaxLogEntries || txtLog.Length() - cut > kMaxLogBytes)) {
     logEntries_.pop_front();
     cut = logEntries_.front().start - logRemoved_;
     --LogLineCount;
@@ -137,11 +136,14 @@ bool frmMain::SaveLog(const std::string& path, bool csv) {
     while (reason.empty() && done < content.size()) {
       const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) reason = std::string("write failed: ") + std::strerror(n < 0 ? errno : EIO);
-      else done += static_cast<size_t>(n);
+      if (n <= 0)
+        reason = std::string("write failed: ") + std::strerror(n < 0 ? errno : EIO);
+      else
+        done += static_cast<size_t>(n);
     }
     // A full disk may only show when the data reach it.
-    if (reason.empty() && ::fsync(fd) != 0 && errno != EINVAL) reason = std::string("write failed: ") + std::strerror(errno);
+    if (reason.empty() && ::fsync(fd) != 0 && errno != EINVAL)
+      reason = std::string("write failed: ") + std::strerror(errno);
     if (::close(fd) != 0 && reason.empty()) reason = std::string("write failed: ") + std::strerror(errno);
   }
   if (reason.empty() && ::rename(temp.c_str(), target.c_str()) != 0) reason = std::strerror(errno);

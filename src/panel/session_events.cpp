@@ -65,8 +65,7 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
       Log(std::string(kSlaveClosed) + ": " + e.text, LogColorInfo);
       break;
     case EventKind::StaleDropped:
-      Log("Dropped " + std::to_string(e.number) + (e.number == 1 ? " unread byte" : " unread bytes"),
-          LogColorInfo);
+      Log("Dropped " + std::to_string(e.number) + (e.number == 1 ? " unread byte" : " unread bytes"), LogColorInfo);
       break;
     case EventKind::PortRefused:
       LogErrorShowing(kCommunicationError, e.flag ? "COM port not selected" : "COM ports not found", e.received);

@@ -26,8 +26,7 @@ TEST(HostilePeers, ALateSerialAnswerIsDroppedNotTakenForTheNextOne) {
   const Frame request = WithCrc({1, 3, 0, 0, 0, 1});
   EXPECT_EQ(p.Send(), Cat(Open(pair.A()), {Req(request), kTimedOut, pair.A() + " closed"}));
   RunFor(400);  // the late answer reaches the closed line
-  EXPECT_EQ(p.Send(),
-            Cat(Open(pair.A()), {"Dropped 7 unread bytes", Req(request), Rsp(WithCrc({1, 3, 2, 0, 7}))}));
+  EXPECT_EQ(p.Send(), Cat(Open(pair.A()), {"Dropped 7 unread bytes", Req(request), Rsp(WithCrc({1, 3, 2, 0, 7}))}));
   EXPECT_EQ(p.f().txtResponse.Text(), "HR 00000: 7");
   EXPECT_EQ(p.f().Stats.protocolErrors, 0u);
   EXPECT_EQ(p.f().Stats.timeouts, 1u);
@@ -37,8 +36,9 @@ TEST(HostilePeers, ALateSerialAnswerIsDroppedNotTakenForTheNextOne) {
 // request is about to go out: it is dropped and counted, never read as the answer.
 TEST(HostilePeers, AFrameQueuedOnTheSocketBeforeTheRequestIsDropped) {
   Peer peer;
-  const int port =
-      peer.FaultPeer("early TID 00 00 LEN UID FC 02 00 05\nreply TID 00 00 LEN UID FC 02 00 07\nreply TID 00 00 LEN UID FC 02 00 08\n");
+  const int port = peer.FaultPeer(
+      "early TID 00 00 LEN UID FC 02 00 05\nreply TID 00 00 LEN UID FC 02 00 07\nreply TID 00 00 LEN UID FC 02 00 "
+      "08\n");
   ASSERT_GT(port, 0);
   Panel p;
   p.UseSocket(kTcp, port, "1000");

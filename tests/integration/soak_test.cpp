@@ -1,9 +1,9 @@
 // A soak (VESK_SOAK_SECONDS, 150 by default; VESK_SOAK_SEED repeats a run's printed seed): panels
 // poll the libmodbus slave (unit 9 now and then: no answer), the fault peer (a random script) and
 // the RTU slave on a pty (unit 9, the pty closed and made again) and a fault peer on a second pty
-// (answers 700 ms late, after the time-out; the late answer is dropped when the port opens again); each request's rows must be its
-// fault's rows, each good answer is shown, polling never stalls or has two requests in flight, and
-// VmRSS at the end is at most 10 % above its value after a minute (40 % of a shorter run).
+// (answers 700 ms late, after the time-out; the late answer is dropped when the port opens again); each request's rows
+// must be its fault's rows, each good answer is shown, polling never stalls or has two requests in flight, and VmRSS at
+// the end is at most 10 % above its value after a minute (40 % of a shorter run).
 #include <chrono>
 #include <future>
 #include <numeric>
@@ -249,12 +249,12 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
       },
       port);
   size_t lateStep = 0;
-  Tracker td("late", d, 6000, Rows{"", "Open " + latePort + "...", latePort + " closed", latePort + " opened"},
-             [&](const Frame& r) {
-               if (r != WithCrc({1, 3, 0, 0, 0, 1})) return unknown;
-               return lateStep++ % 5 == 0 ? Expect{Expect::kTimeout, "late"}
-                                          : Good("HR 00000: 7", WithCrc({1, 3, 2, 0, 7}));
-             });
+  Tracker td(
+      "late", d, 6000, Rows{"", "Open " + latePort + "...", latePort + " closed", latePort + " opened"},
+      [&](const Frame& r) {
+        if (r != WithCrc({1, 3, 0, 0, 0, 1})) return unknown;
+        return lateStep++ % 5 == 0 ? Expect{Expect::kTimeout, "late"} : Good("HR 00000: 7", WithCrc({1, 3, 2, 0, 7}));
+      });
   Tracker* const trackers[] = {&ta, &tb, &tc, &td};
 
   const auto start = Clock::now(), end = start + std::chrono::seconds(seconds);
@@ -311,8 +311,7 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
       (seconds + 60) * 1000);
   const long finalKb = VmRssKb();
   for (Tracker* t : trackers) t->Stop();
-  EXPECT_TRUE(
-      RunUntil([&] { return turn() || (a.Idle() && b.Idle() && c.Idle() && d.Idle() && !down); }, 10000));
+  EXPECT_TRUE(RunUntil([&] { return turn() || (a.Idle() && b.Idle() && c.Idle() && d.Idle() && !down); }, 10000));
   for (Tracker* t : trackers) t->Finish();
 
   EXPECT_GE(td.Count("late") * td.Count("unread bytes dropped"), 1);

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -439,10 +439,8 @@ TEST(Log, ALongResponseRowIsCutAt512BytesAndStillPaintedInside) {
     std::string tail;
   };
   const std::vector<Case> cases = {
-      {512, {510, 4}, {510, 511}, Hex(Bytes(1, 511 % 256))},
-      {600, {510, 4}, {510, 511}, "\u2026 (88 bytes more)"},
-      {600, {0, 1}, {0}, "\u2026 (88 bytes more)"},
-      {600, {512, 80}, {}, "\u2026 (88 bytes more)"},
+      {512, {510, 4}, {510, 511}, Hex(Bytes(1, 511 % 256))}, {600, {510, 4}, {510, 511}, "\u2026 (88 bytes more)"},
+      {600, {0, 1}, {0}, "\u2026 (88 bytes more)"},          {600, {512, 80}, {}, "\u2026 (88 bytes more)"},
       {100000, {99990, 5}, {}, "\u2026 (99488 bytes more)"},
   };
   for (const Case& c : cases) {

@@ -361,8 +361,10 @@ TEST(HostilePeers, UnreadBytesAreDroppedBeforeTheRequestAndCounted) {
       r.f.cmdSend_Click();  // opens the port
       r.fp.serial->Deliver(rtuAnswer);
     }
-    if (c.mode == kTcp) r.fp.socket->Queue(c.stale);
-    else r.fp.serial->Queue(c.stale);
+    if (c.mode == kTcp)
+      r.fp.socket->Queue(c.stale);
+    else
+      r.fp.serial->Queue(c.stale);
     r.Mark();
     r.TypeHex(Hex(request));
     r.f.cmdSend_Click();
@@ -387,10 +389,10 @@ TEST(HostilePeers, APeerCloseEndsTheAwaitedAnswerAtOnceOrIsOneInformationRow) {
     if (!awaited) r.fp.socket->Deliver(kAnswer1);
     r.Mark();
     r.fp.socket->PeerClose("The remote host closed the connection");
-    EXPECT_EQ(r.NewLog(),
-              awaited ? r.Rows({"Communication Error: Slave closed the connection: The remote host closed the "
-                                "connection (Code 1)"})
-                      : r.Rows({"Slave closed the connection: The remote host closed the connection"}));
+    EXPECT_EQ(r.NewLog(), awaited
+                              ? r.Rows({"Communication Error: Slave closed the connection: The remote host closed the "
+                                        "connection (Code 1)"})
+                              : r.Rows({"Slave closed the connection: The remote host closed the connection"}));
     EXPECT_EQ(r.f.Stats.connectionErrors, awaited ? 1u : 0u);
     EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
     r.Mark();

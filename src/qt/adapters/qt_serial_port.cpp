@@ -4,13 +4,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
-#include <utility>
-
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <cctype>
 #include <cerrno>
+#include <utility>
 
 namespace qt {
 

@@ -1,10 +1,10 @@
 #include "qt/adapters/qt_tcp_socket.h"
 
+#include <sys/socket.h>
+
 #include <QByteArray>
 #include <QMetaObject>
 #include <QNetworkProxy>
-
-#include <sys/socket.h>
 
 namespace qt {
 
