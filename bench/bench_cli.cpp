@@ -3,10 +3,10 @@
 // over TCP, next to a plain libmodbus client doing the same reads in the
 // same run. Prints both rates and their ratio, and a TABLE row for
 // bench/RESULTS.md. Usage: bench_cli [reads per round] [rounds].
+#include <fcntl.h>
 #include <modbus.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -104,8 +104,9 @@ int main(int argc, char** argv) {
               reads);
   std::printf("cli: libmodbus %.0f reads/s\n", p);
   std::printf("cli: ratio vesktarvelo-cli / libmodbus = %.2f\n", c / p);
-  std::printf("TABLE | Transactions/s, command-line client, TCP (median of %d runs of %ld) | %.0f /s | libmodbus: %.0f /s "
-              "| %.2f |\n",
-              rounds, reads, c, p, c / p);
+  std::printf(
+      "TABLE | Transactions/s, command-line client, TCP (median of %d runs of %ld) | %.0f /s | libmodbus: %.0f /s "
+      "| %.2f |\n",
+      rounds, reads, c, p, c / p);
   return 0;
 }

@@ -61,7 +61,17 @@ class Run {
     QObject::connect(&next_, &QTimer::timeout, [this] { Send(); });
   }
 
-  void Start() { Send(); }
+  void Start() {
+    // A raw request is reported under the slave and function its bytes carry.
+    if (options_.rawGiven) {
+      const size_t at = options_.mode == cli::LinkMode::Tcp ? 6 : 0;
+      if (options_.raw.size() > at + 1) {
+        options_.slave = options_.raw[at];
+        options_.function = options_.raw[at + 1];
+      }
+    }
+    Send();
+  }
 
   void Interrupt() {
     if (finished_) return;
@@ -123,7 +133,11 @@ class Run {
         break;
       }
       case K::RequestTimeout:
-        Failed(cli::Outcome::Timeout, "Request Timeout", e.received, true);
+        // A write broadcast to slave 0 gets no answer: its time-out is its end.
+        if (options_.slave == 0 && cli::IsWriteOnlyFunction(options_.function) && e.received.empty())
+          Failed(cli::Outcome::Ok, "", e.received, true);
+        else
+          Failed(cli::Outcome::Timeout, "Request Timeout", e.received, true);
         break;
       case K::ConnectTimeout:
         Failed(cli::Outcome::ConnectionFailure, "Connection Timeout", {}, false);

@@ -183,9 +183,9 @@ TEST(CliRun, WritesAndReadsBack) {
   Peer slave;
   const std::string port = slave.Slave({"--tcp", "0"});
   ASSERT_FALSE(port.empty());
-  EXPECT_EQ(RunCli(Tcp(port, {"--function", "16", "--address", "20", "--type", "FLOAT_ABCD", "--values", "1.5,-2"}))
-                .status,
-            0);
+  EXPECT_EQ(
+      RunCli(Tcp(port, {"--function", "16", "--address", "20", "--type", "FLOAT_ABCD", "--values", "1.5,-2"})).status,
+      0);
   EXPECT_EQ(RunCli(Tcp(port, {"--function", "6", "--address", "30", "--values", "-3"})).status, 0);
   EXPECT_EQ(RunCli(Tcp(port, {"--function", "5", "--address", "1", "--values", "1"})).status, 0);
   EXPECT_EQ(Lines(RunCli(Tcp(port, {"--address", "20", "--quantity", "4", "--type", "FLOAT_ABCD"})).out),
@@ -222,6 +222,8 @@ TEST(CliRun, ExitStatusIsTheMostSevereOutcome) {
       {Tcp(port, {"--address", "1"}), 0, ""},
       {Tcp(port, {"--address", "1000"}), 5, "Illegal Data Address"},
       {Tcp(port, {"--slave", "7"}), 4, "Timeout"},
+      // A broadcast write gets no answer and wants none.
+      {Tcp(port, {"--slave", "0", "--function", "6", "--address", "40", "--values", "1"}), 0, ""},
       {Tcp(closed, {}), 3, "refused"},
       {Tcp(tidPort, {}), 6, "Transaction ID"},
       {{"--mode", "rtu-over-tcp", "--host", "127.0.0.1", "--port", crcPort, "--timeout", "500"}, 6, "Checksum"},
@@ -246,9 +248,10 @@ TEST(CliRun, UsageErrorsSendNothing) {
   const std::string port = slave.Slave({"--tcp", "0"});
   ASSERT_FALSE(port.empty());
   const Rows bad[] = {
-      {"--address", "70000"}, {"--slave", "300"},         {"--quantity", "0"},     {"--type", "INT13"},
-      {"--address", "12x"},   {"--function", "16", "--values", "1,zwei"},          {"--timeout", "-5"},
-      {"--no-such-option"},   {"--function", "6", "--values", "70000"},            {"--polls", "1e3"},
+      {"--address", "70000"}, {"--slave", "300"},   {"--quantity", "0"},
+      {"--type", "INT13"},    {"--address", "12x"}, {"--function", "16", "--values", "1,zwei"},
+      {"--timeout", "-5"},    {"--no-such-option"}, {"--function", "6", "--values", "70000"},
+      {"--polls", "1e3"},
   };
   for (const Rows& args : bad) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -261,13 +264,39 @@ TEST(CliRun, UsageErrorsSendNothing) {
   EXPECT_TRUE(slave.Requests().empty());
 }
 
+// A serial device that is missing, is no serial port, or may not be opened:
+// a usage error before anything is opened.
+TEST(CliRun, UnusableDevicesAreUsageErrors) {
+  vesk::test::PtyPair pair;
+  ASSERT_TRUE(pair.Open());
+  Peer slave;
+  ASSERT_FALSE(slave.Slave({"--rtu", pair.B()}).empty());
+  const std::string file = pair.Dir() + "/plain-file";
+  std::ofstream(file) << "x";
+  std::vector<std::pair<std::string, std::string>> cases = {{"/dev/vesk-no-such-port", "No such file"},
+                                                            {file, "not a serial port"}};
+  // Root may open anything: the permission case needs an ordinary user.
+  if (::geteuid() != 0) cases.emplace_back("/dev/console", "Permission denied");
+  for (const auto& [device, why] : cases) {
+    SCOPED_TRACE(device);
+    const Result r = RunCli({"--mode", "rtu", "--device", device});
+    EXPECT_EQ(r.status, 2);
+    ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+  }
+  // Bad values with a working device put nothing on the line either.
+  EXPECT_EQ(RunCli({"--mode", "rtu", "--device", pair.A(), "--slave", "300"}).status, 2);
+  EXPECT_EQ(RunCli({"--mode", "rtu", "--device", pair.A(), "--baud", "fast"}).status, 2);
+  EXPECT_TRUE(slave.Requests().empty());
+}
+
 // JSON and CSV parse back to the values and faults of each transaction.
 TEST(CliRun, JsonAndCsvParseBack) {
   Peer slave;
   const std::string port = slave.Slave({"--tcp", "0"});
   ASSERT_FALSE(port.empty());
-  const Result json = RunCli(Tcp(port, {"--address", "110", "--quantity", "2", "--json", "--polls", "2",
-                                        "--interval", "10"}));
+  const Result json =
+      RunCli(Tcp(port, {"--address", "110", "--quantity", "2", "--json", "--polls", "2", "--interval", "10"}));
   EXPECT_EQ(json.status, 0) << json.err;
   const Rows lines = Lines(json.out);
   ASSERT_EQ(lines.size(), 2u) << json.out;
@@ -306,7 +335,7 @@ TEST(CliRun, JsonAndCsvParseBack) {
   auto Column = [&](const std::string& name) {
     const auto at = std::find(head.begin(), head.end(), name);
     return at == head.end() || static_cast<size_t>(at - head.begin()) >= row.size() ? std::string("?")
-                                                                                     : row[at - head.begin()];
+                                                                                    : row[at - head.begin()];
   };
   EXPECT_EQ(Column("function"), "1");
   EXPECT_EQ(Column("values"), "1;0;0;1");
