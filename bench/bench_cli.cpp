@@ -27,7 +27,7 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 // Reads of 10 registers at 0, back to back; the rate, or 0 on a failure.
 double LibmodbusRate(int port, long reads) {
   modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
-  if (ctx == nullptr || modbus_connect(ctx) != 0) {
+  if (ctx == nullptr || modbus_set_slave(ctx, 1) != 0 || modbus_connect(ctx) != 0) {
     std::fprintf(stderr, "libmodbus: cannot connect: %s\n", modbus_strerror(errno));
     if (ctx) modbus_free(ctx);
     return 0;
