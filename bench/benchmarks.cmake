@@ -55,3 +55,12 @@ if(TARGET vesktarvelo_window)
     target_compile_options(bench_flood PRIVATE ${VESK_WARNINGS})
   endif()
 endif()
+
+# Back-to-back reads through the command-line client next to libmodbus.
+if(TARGET vesktarvelo-cli AND TARGET vesk_test_peers AND TARGET PkgConfig::VESK_BENCH_LIBMODBUS)
+  add_executable(bench_cli bench_cli.cpp)
+  target_link_libraries(bench_cli PRIVATE vesk_test_peers PkgConfig::VESK_BENCH_LIBMODBUS)
+  target_compile_options(bench_cli PRIVATE ${VESK_WARNINGS})
+  target_compile_definitions(bench_cli PRIVATE VESK_CLI_PATH="$<TARGET_FILE:vesktarvelo-cli>")
+  add_dependencies(bench_cli vesktarvelo-cli)
+endif()

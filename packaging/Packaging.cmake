@@ -158,6 +158,10 @@ endfunction()
 # not move for those who have one; `vesktarvelo` is a link to it, which the
 # settings follow to the same file.
 vesk_package_program(vesktarvelo COMMAND vesktarvelo)
+# The command-line client.
+if(TARGET vesktarvelo-cli)
+  vesk_package_program(vesktarvelo-cli COMMAND vesktarvelo-cli)
+endif()
 
 # ---- desktop integration and documentation --------------------------------------
 install(FILES ${VESK_PACKAGING_DIR}/${VESK_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

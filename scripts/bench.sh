@@ -29,7 +29,7 @@ while (($# > 0)); do
 done
 
 BUILD=build/release
-TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood)
+TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli)
 
 echo "== configure and build ($BUILD)"
 cmake --preset release >/dev/null
@@ -88,6 +88,7 @@ run bench_log_window "${XVFB[@]}" "$BUILD/bench/bench_log_window" "${LW_ARGS[@]}
 sample_load "after log window"
 run bench_startup "${XVFB[@]}" "$BUILD/bench/bench_startup" "${SU_ARGS[@]}"
 run bench_flood "${XVFB[@]}" "$BUILD/bench/bench_flood" "${FL_ARGS[@]}"
+run bench_cli "$BUILD/bench/bench_cli"
 sample_load "end"
 LOAD_END=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -147,7 +148,7 @@ OUT=bench/RESULTS.md
   echo "|---|---|---|---|"
   model_row
   rows "$LOGS/bench_log_window.txt" "$LOGS/bench_transactions.txt" "$LOGS/bench_response_time.txt" "$LOGS/bench_startup.txt" \
-    "$LOGS/bench_flood.txt"
+    "$LOGS/bench_flood.txt" "$LOGS/bench_cli.txt"
   echo
   if ((${#FAILED[@]} > 0)); then
     echo "**Failed:** ${FAILED[*]} (see the output below)."
@@ -183,11 +184,14 @@ OUT=bench/RESULTS.md
   with `--quick`). Requests per second are the request rows logged; the spread is, for each answer,
   from the first to the last time stamp of the rows logged after its request row (the worst is
   given); the stall is the longest gap between two ticks of a 10 ms timer; memory is VmRSS and VmHWM.
+- **Command-line client** (`bench_cli`): `vesktarvelo-cli --polls 5000 --interval 0` reading 10
+  registers back to back from the libmodbus slave over TCP (one process, start-up included, output to
+  /dev/null), next to a plain libmodbus client doing the same reads in the same run; median of 3.
 
 ## Output of the run
 
 EOF
-  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood; do
+  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli; do
     echo "### $name"
     echo
     echo '```'

@@ -190,6 +190,28 @@ set -e
   fail "--version printed \"$(cat "$WORK/run.out")\" and \"$(cat "$WORK/run.err")\""
 echo "installed program: $(cat "$WORK/run.out")"
 
+# The command-line client: installed next to it with its manual page, and it
+# runs with no environment at all.
+CLI=$ROOT/usr/bin/vesktarvelo-cli
+[[ -x $CLI && ! -L $CLI ]] || fail "no usr/bin/vesktarvelo-cli"
+[[ -f $MAN/vesktarvelo-cli.1.gz ]] || fail "no usr/share/man/man1/vesktarvelo-cli.1.gz"
+header=$(od -An -tx1 -N9 "$MAN/vesktarvelo-cli.1.gz" | tr -d ' \n')
+[[ $header == 1f8b08000000000002 ]] || fail "vesktarvelo-cli.1.gz is not compressed with gzip -9n (header $header)"
+CLI_PAGE=$(zcat "$MAN/vesktarvelo-cli.1.gz")
+grep -q "^\.TH VESKTARVELO-CLI 1 .*\"VeskTarvelo $VERSION\"" <<<"$CLI_PAGE" ||
+  fail "the client's manual page does not name $VERSION"
+for option in '\-\-help' '\-\-version' 'EXIT STATUS'; do
+  grep -qF -- "$option" <<<"$CLI_PAGE" || fail "the client's manual page lacks $option"
+done
+set +e
+env -i "$CLI" --version >"$WORK/cli.out" 2>"$WORK/cli.err"
+rc=$?
+set -e
+((rc == 0)) || fail "the installed vesktarvelo-cli --version ended with status $rc: $(cat "$WORK/cli.err")"
+[[ $(cat "$WORK/cli.out") == "vesktarvelo-cli $VERSION" && ! -s $WORK/cli.err ]] ||
+  fail "vesktarvelo-cli --version printed \"$(cat "$WORK/cli.out")\" and \"$(cat "$WORK/cli.err")\""
+echo "installed client: $(cat "$WORK/cli.out")"
+
 # Started through the link, the window (on the offscreen platform) reads its
 # settings from VeskTarvelo/VeskTarvelo.conf, the file earlier versions wrote,
 # and looks for no other. It is stopped after a few seconds; strace records

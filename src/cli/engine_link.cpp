@@ -1,0 +1,233 @@
+#include "cli/engine_link.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <span>
+
+#include "modbus/crc16.h"
+#include "modbus/formats.h"
+#include "modbus/formats64.h"
+#include "modbus/response.h"
+#include "modbus/types.h"
+
+namespace cli {
+namespace {
+
+modbus::Mode ModeOf(LinkMode mode) {
+  switch (mode) {
+    case LinkMode::Rtu:
+      return modbus::Mode::Rtu;
+    case LinkMode::RtuOverTcp:
+      return modbus::Mode::RtuOverTcp;
+    default:
+      return modbus::Mode::Tcp;
+  }
+}
+
+void PutWord(Frame& f, uint32_t word) {
+  f.push_back(static_cast<uint8_t>((word >> 8) & 0xFF));
+  f.push_back(static_cast<uint8_t>(word & 0xFF));
+}
+
+// Slave, function and data framed for the mode: the MBAP header in front for
+// TCP, the CRC-16 (low byte first) behind for RTU.
+Frame Framed(modbus::Mode mode, const Frame& pdu, int transactionId) {
+  Frame out;
+  if (modbus::UsesMbap(mode)) {
+    PutWord(out, static_cast<uint32_t>(transactionId) & 0xFFFF);
+    PutWord(out, 0);
+    PutWord(out, static_cast<uint32_t>(pdu.size()));
+    out.insert(out.end(), pdu.begin(), pdu.end());
+    return out;
+  }
+  out = pdu;
+  const uint16_t crc = modbus::Crc16Modbus(out.data(), out.size());
+  out.push_back(static_cast<uint8_t>(crc & 0xFF));
+  out.push_back(static_cast<uint8_t>(crc >> 8));
+  return out;
+}
+
+template <typename T>
+std::string Shortest(T v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+// A floating value's text and number: the shortest text that reads back as
+// the value; no number for NaN and the infinities.
+void PutFloating(RecordValue& value, double v, bool single) {
+  if (std::isnan(v)) {
+    value.text = "NaN";
+  } else if (std::isinf(v)) {
+    value.text = v > 0 ? "Inf" : "-Inf";
+  } else {
+    value.text = single ? Shortest(static_cast<float>(v)) : Shortest(v);
+    value.number = value.text;
+  }
+}
+
+RecordValue RegisterValue(ValueType type, const uint8_t* wire) {
+  RecordValue value;
+  const auto index = static_cast<int>(type);
+  if (type == ValueType::Int16) {
+    value.text = std::to_string(static_cast<int16_t>(wire[0] << 8 | wire[1]));
+    value.number = value.text;
+  } else if (type == ValueType::Uint16) {
+    value.text = std::to_string(wire[0] << 8 | wire[1]);
+    value.number = value.text;
+  } else if (index <= static_cast<int>(ValueType::Uint32Dcba)) {
+    const double v = modbus::DecodeFormat32(index, wire[0], wire[1], wire[2], wire[3]);
+    if (index <= static_cast<int>(ValueType::FloatDcba)) {
+      PutFloating(value, v, true);
+    } else {
+      value.text = std::to_string(static_cast<int64_t>(v));
+      value.number = value.text;
+    }
+  } else if (auto wide = modbus::Format64Named(ValueTypeName(type))) {
+    value.text = modbus::Decode64(*wide, std::span<const uint8_t, 8>(wire, 8));
+    if (wide->kind != modbus::Kind64::Double || (value.text != "NaN" && value.text != "Inf" && value.text != "-Inf"))
+      value.number = value.text;
+  } else if (auto view = modbus::RegisterViewNamed(ValueTypeName(type))) {
+    value.text = modbus::RegisterViewText(*view, wire[0], wire[1]);
+    if (*view == modbus::RegisterView::Hex) value.text = "0x" + value.text;
+    value.number = std::to_string(wire[0] << 8 | wire[1]);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::string> UnsupportedReason(const CliOptions& options) {
+  if (options.mode == LinkMode::Ascii) return std::string("vesktarvelo-cli: --mode ascii is not supported yet");
+  if (options.rawGiven) return std::nullopt;
+  if (!modbus::IsComposable(options.function))
+    return "vesktarvelo-cli: --function " + std::to_string(options.function) + " is not supported yet";
+  return std::nullopt;
+}
+
+engine::LinkSettings LinkSettingsOf(const CliOptions& options) {
+  engine::LinkSettings s;
+  s.mode = ModeOf(options.mode);
+  s.host = options.host.empty() ? "127.0.0.1" : options.host;
+  s.port = options.port;
+  s.socketTimeoutMs = static_cast<int32_t>(options.timeoutMs);
+  s.serialTimeoutMs = static_cast<int32_t>(options.timeoutMs);
+  s.portChosen = !options.device.empty();
+  s.portsListed = s.portChosen;
+  s.portName = options.device;
+  platform::SerialSettings line;
+  line.baud = static_cast<int32_t>(options.baud);
+  line.parity = options.parity == Parity::Even ? 'e' : options.parity == Parity::Odd ? 'o' : 'n';
+  line.dataBits = options.dataBits;
+  line.stopBits = options.stopBits;
+  s.serial = line;
+  return s;
+}
+
+Frame RequestFrame(const CliOptions& options, int transactionId) {
+  if (options.rawGiven) return options.raw;
+  Frame pdu{options.slave, static_cast<uint8_t>(options.function)};
+  switch (options.function) {
+    case 5:
+      PutWord(pdu, options.address);
+      PutWord(pdu, !options.coils.empty() && options.coils[0] ? 0xFF00 : 0x0000);
+      break;
+    case 6:
+      PutWord(pdu, options.address);
+      PutWord(pdu, options.registers.empty() ? 0 : options.registers[0]);
+      break;
+    case 16:
+      PutWord(pdu, options.address);
+      PutWord(pdu, static_cast<uint32_t>(options.registers.size()));
+      pdu.push_back(static_cast<uint8_t>(options.registers.size() * 2));
+      for (uint16_t r : options.registers) PutWord(pdu, r);
+      break;
+    default:  // 1..4
+      PutWord(pdu, options.address);
+      PutWord(pdu, options.quantity);
+      break;
+  }
+  return Framed(ModeOf(options.mode), pdu, transactionId);
+}
+
+std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& answer) {
+  std::vector<RecordValue> values;
+  if (options.rawGiven) return values;
+  const size_t at = static_cast<size_t>(modbus::SlaveOffset(ModeOf(options.mode)));
+  if (answer.size() < at + 2) return values;
+  const uint8_t* data = answer.data() + at + 2;  // after slave and function
+  const size_t left = answer.size() - at - 2;
+  switch (options.function) {
+    case 1:
+    case 2: {
+      if (left < 1) break;
+      const size_t count = data[0];
+      for (uint32_t i = 0; i < options.quantity && i / 8 < count && 1 + i / 8 < left; ++i) {
+        RecordValue v;
+        v.address = options.address + i;
+        v.text = ((data[1 + i / 8] >> (i % 8)) & 1) ? "1" : "0";
+        v.number = v.text;
+        values.push_back(v);
+      }
+      break;
+    }
+    case 3:
+    case 4: {
+      if (left < 1) break;
+      const size_t bytes = std::min<size_t>(data[0], left - 1);
+      const size_t per = static_cast<size_t>(RegistersPerValue(options.type));
+      for (size_t reg = 0; (reg + per) * 2 <= bytes; reg += per) {
+        RecordValue v = RegisterValue(options.type, data + 1 + reg * 2);
+        v.address = options.address + static_cast<uint32_t>(reg);
+        values.push_back(v);
+      }
+      break;
+    }
+    case 5:
+    case 6: {
+      if (left < 4) break;
+      RecordValue v;
+      v.address = static_cast<uint32_t>(data[0] << 8 | data[1]);
+      if (options.function == 5) {
+        v.text = data[2] == 0xFF ? "1" : "0";
+        v.number = v.text;
+      } else {
+        // One register shown in the chosen type when it takes one.
+        const uint8_t word[8] = {data[2], data[3], 0, 0, 0, 0, 0, 0};
+        v = RegisterValue(RegistersPerValue(options.type) == 1 ? options.type : ValueType::Int16, word);
+        v.address = static_cast<uint32_t>(data[0] << 8 | data[1]);
+      }
+      values.push_back(v);
+      break;
+    }
+    default:
+      break;
+  }
+  return values;
+}
+
+TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event& event) {
+  TransactionRecord r;
+  r.slave = options.slave;
+  r.function = options.function;
+  r.address = options.address;
+  r.bits = options.function == 1 || options.function == 2 || options.function == 5;
+  r.request = event.request;
+  r.response = event.frame;
+  r.responseMs = event.responseMs;
+  for (const modbus::Fault& f : event.faults) r.faults.push_back({f.message, f.offset, f.length});
+  if (!r.faults.empty()) {
+    r.outcome = Outcome::ProtocolError;
+  } else if (event.exception) {
+    r.outcome = Outcome::Exception;
+    r.exception = RecordException{*event.exception, modbus::ExceptionName(*event.exception)};
+  } else {
+    r.outcome = Outcome::Ok;
+    r.values = AnswerValues(options, event.frame);
+  }
+  return r;
+}
+
+}  // namespace cli

@@ -1,0 +1,37 @@
+#pragma once
+// What vesktarvelo-cli puts on the wire and how it reads the answers: the
+// request frame from the options, the engine's link settings, and the
+// engine's events turned into TransactionRecords with the modbus layer's
+// checks and decoders. No toolkit: main.cpp runs it on the Qt adapters.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/record.h"
+#include "common/bytes.h"
+#include "engine/session.h"
+
+namespace cli {
+
+// Why the options cannot be run yet (a function code or link mode this build
+// does not speak), as one "vesktarvelo-cli: ..." line; nothing when they can.
+std::optional<std::string> UnsupportedReason(const CliOptions& options);
+
+// The engine's settings for the link the options describe.
+engine::LinkSettings LinkSettingsOf(const CliOptions& options);
+
+// The request frame for the options, numbered `transactionId` where the mode
+// carries one: the bytes of --raw as typed, or the request built from the
+// function, address, quantity and values.
+Frame RequestFrame(const CliOptions& options, int transactionId);
+
+// The values of an answer without faults or exception: bits as 0/1 for
+// 01/02, register values in the chosen type for 03/04, the written value
+// echoed for 05/06; none for the others.
+std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& answer);
+
+// The record of an answer the session completed (AnswerComplete).
+TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event& event);
+
+}  // namespace cli

@@ -1,0 +1,259 @@
+// vesktarvelo-cli: one request (or a series of polls) through the engine on
+// the Qt adapters, from a shell. Everything happens on the event loop: the
+// session's events end a transaction, a single-shot timer starts the next
+// poll, and SIGINT (through a self-pipe) ends the run with its summary.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/device_check.h"
+#include "cli/engine_link.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/reporter.h"
+#include "engine/session.h"
+#include "modbus/requests.h"
+#include "qt/adapters/qt_serial_port.h"
+#include "qt/adapters/qt_system_parts.h"
+#include "qt/adapters/qt_tcp_socket.h"
+#include "qt/adapters/qt_timer.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSigint(int) {
+  const char c = 1;
+  [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+void Write(FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+class Run {
+ public:
+  Run(const cli::CliOptions& options, const cli::OutputPlan& plan)
+      : options_(options),
+        plan_(plan),
+        reporter_(
+            options, plan, [](std::string_view t) { Write(stdout, t); }, [](std::string_view t) { Write(stderr, t); }),
+        clock_(std::make_shared<qt::QtClock>()) {
+    engine::LinkParts parts{clock_, std::make_shared<qt::QtTimerFactory>(), nullptr, nullptr};
+    if (options.mode == cli::LinkMode::Rtu)
+      parts.serial = std::make_shared<qt::QtSerialPort>();
+    else
+      parts.socket = std::make_shared<qt::QtTcpSocket>();
+    const engine::LinkSettings settings = cli::LinkSettingsOf(options);
+    session_ = std::make_unique<engine::Session>(std::move(parts), [settings] { return settings; });
+    requester_ = session_->AddRequester([this](const engine::Event& e) { OnEvent(e); });
+    next_.setSingleShot(true);
+    QObject::connect(&next_, &QTimer::timeout, [this] { Send(); });
+  }
+
+  void Start() {
+    // A raw request is reported under the slave and function its bytes carry.
+    if (options_.rawGiven) {
+      const size_t at = options_.mode == cli::LinkMode::Tcp ? 6 : 0;
+      if (options_.raw.size() > at + 1) {
+        options_.slave = options_.raw[at];
+        options_.function = options_.raw[at + 1];
+      }
+    }
+    Send();
+  }
+
+  void Interrupt() {
+    if (finished_) return;
+    Finish(true);
+  }
+
+ private:
+  void Send() {
+    if (finished_) return;
+    transactionId_ = modbus::NextTransactionId(transactionId_);
+    pending_ = cli::RequestFrame(options_, transactionId_);
+    inFlight_ = true;
+    sentAt_ = clock_->Now();
+    session_->Submit(requester_, {pending_});
+  }
+
+  void Row(const std::string& text, bool error) {
+    if (!options_.verbose) return;
+    const std::string row = cli::EventRow(clock_->Now(), text, error, plan_.color);
+    Write(plan_.trafficToStderr ? stderr : stdout, row);
+  }
+
+  // A transaction that ended without an answer.
+  void Failed(cli::Outcome outcome, const std::string& error, const Frame& received, bool sent) {
+    cli::TransactionRecord r;
+    r.requestTime = sentAt_;
+    r.responseTime = clock_->Now();
+    r.outcome = outcome;
+    r.slave = options_.slave;
+    r.function = options_.function;
+    r.address = options_.address;
+    r.error = error;
+    if (sent) r.request = pending_;
+    r.response = received;
+    Done(r);
+  }
+
+  void OnEvent(const engine::Event& e) {
+    using K = engine::EventKind;
+    switch (e.kind) {
+      case K::Connecting:
+        Row("Connecting to " + e.text + ":" + std::to_string(e.number), false);
+        break;
+      case K::Connected:
+        Row("Connected", false);
+        break;
+      case K::PortOpened:
+        Row("Port " + e.text + " opened", false);
+        break;
+      case K::RequestSent:
+        sentAt_ = clock_->Now();
+        sent_ = true;
+        break;
+      case K::AnswerComplete: {
+        cli::TransactionRecord r = cli::RecordOfAnswer(options_, e);
+        r.requestTime = sentAt_;
+        r.responseTime = clock_->Now();
+        Done(r);
+        break;
+      }
+      case K::RequestTimeout:
+        // A write broadcast to slave 0 gets no answer: its time-out is its end.
+        if (options_.slave == 0 && cli::IsWriteOnlyFunction(options_.function) && e.received.empty())
+          Failed(cli::Outcome::Ok, "", e.received, true);
+        else
+          Failed(cli::Outcome::Timeout, "Request Timeout", e.received, true);
+        break;
+      case K::ConnectTimeout:
+        Failed(cli::Outcome::ConnectionFailure, "Connection Timeout", {}, false);
+        break;
+      case K::ConnectionError:
+        if (inFlight_) Failed(cli::Outcome::ConnectionFailure, e.text, e.received, sent_);
+        break;
+      case K::PortRefused:
+        Failed(cli::Outcome::ConnectionFailure, "No serial port chosen", {}, false);
+        break;
+      case K::PortOpenFailed:
+        Failed(cli::Outcome::ConnectionFailure, "Failed to open " + e.text + ": " + e.detail, {}, false);
+        break;
+      case K::PortGone:
+        if (inFlight_) Failed(cli::Outcome::ConnectionFailure, e.text + ": " + e.detail, e.received, sent_);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void Done(const cli::TransactionRecord& record) {
+    if (!inFlight_ || finished_) return;
+    inFlight_ = false;
+    sent_ = false;
+    session_->Withdraw(requester_);
+    reporter_.Report(record);
+    ++done_;
+    if (options_.polls != 0 && done_ >= options_.polls) {
+      Finish(false);
+      return;
+    }
+    next_.start(static_cast<int>(options_.intervalMs));
+  }
+
+  void Finish(bool interrupted) {
+    finished_ = true;
+    next_.stop();
+    const int status = reporter_.Finish(interrupted);
+    session_->EndTransaction();
+    session_->Disconnect();
+    session_->ClosePort();
+    QCoreApplication::exit(status);
+  }
+
+  cli::CliOptions options_;
+  cli::OutputPlan plan_;
+  cli::RunReporter reporter_;
+  std::shared_ptr<qt::QtClock> clock_;
+  std::unique_ptr<engine::Session> session_;
+  engine::RequesterId requester_ = 0;
+  QTimer next_;
+  Frame pending_;
+  LocalTime sentAt_{};
+  int transactionId_ = 0;
+  uint32_t done_ = 0;
+  bool inFlight_ = false;
+  bool sent_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const cli::CliParse parse = cli::ParseCliOptions(args);
+  switch (parse.action) {
+    case cli::CliAction::Help:
+      Write(stdout, cli::CliUsage());
+      return 0;
+    case cli::CliAction::Version:
+      Write(stdout, cli::CliVersion());
+      return 0;
+    case cli::CliAction::UsageError:
+      Write(stderr, parse.error + "\n");
+      return cli::kExitUsage;
+    case cli::CliAction::Run:
+      break;
+  }
+  const cli::CliOptions& options = parse.options;
+  if (auto why = cli::UnsupportedReason(options)) {
+    Write(stderr, *why + "\n");
+    return cli::kExitUsage;
+  }
+  if (cli::UsesSerialPort(options)) {
+    if (auto why = cli::CheckSerialDevice(options.device)) {
+      Write(stderr, *why + "\n");
+      return cli::kExitUsage;
+    }
+  }
+
+  const char* noColor = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  const cli::OutputPlan plan =
+      cli::PlanOutput(options, ::isatty(1) != 0, ::isatty(2) != 0, noColor != nullptr && *noColor != '\0',
+                      term != nullptr && std::string_view(term) == "dumb");
+
+  QCoreApplication app(argc, argv);
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Write(stderr, "vesktarvelo-cli: cannot set up the interrupt handler\n");
+    return 1;
+  }
+  Run run(options, plan);
+  QSocketNotifier interrupt(g_signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&interrupt, &QSocketNotifier::activated, [&run] {
+    char c;
+    while (::read(g_signalPipe[0], &c, 1) > 0) {
+    }
+    run.Interrupt();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnSigint;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+
+  QTimer::singleShot(0, [&run] { run.Start(); });
+  return app.exec();
+}
