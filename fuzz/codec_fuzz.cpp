@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "common/number_text.h"
+#include "modbus/address_notation.h"
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
-#include "modbus/address_notation.h"
 #include "modbus/formats.h"
 
 using namespace modbus;

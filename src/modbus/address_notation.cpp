@@ -127,8 +127,9 @@ TypedAddress ParseAddress(AddressNotation n, std::string_view text) {
   if (t.empty()) return Refused("the start address is empty");
   if (n == AddressNotation::Reference) {
     if (!AllDigits(t) || (t.size() != 5 && t.size() != 6) || !TableOfDigit(t[0])) {
-      return Refused("a reference number is 5 or 6 digits: 0xxxx coils, 1xxxx discrete inputs, "
-                     "3xxxx input registers, 4xxxx holding registers");
+      return Refused(
+          "a reference number is 5 or 6 digits: 0xxxx coils, 1xxxx discrete inputs, "
+          "3xxxx input registers, 4xxxx holding registers");
     }
     const int64_t number = DigitsValue(t.substr(1));
     const int64_t top = t.size() == 5 ? 9999 : 65536;

@@ -153,8 +153,8 @@ BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, 
   const bool oneRegister = IsOneRegister(rq.format);
   // The quantity counts values; a value takes RegistersPerValue registers.
   // Wraps like the Long it is (only its low 16 bits reach the wire).
-  const int32_t registerCount = static_cast<int32_t>(static_cast<uint32_t>(rq.quantity) *
-                                                     static_cast<uint32_t>(RegistersPerValue(rq.format)));
+  const int32_t registerCount =
+      static_cast<int32_t>(static_cast<uint32_t>(rq.quantity) * static_cast<uint32_t>(RegistersPerValue(rq.format)));
   const bool wide = Is64Bit(rq.format) || IsRegisterView(rq.format);
   std::vector<Frame> frames;
   switch (rq.function) {
@@ -179,8 +179,8 @@ BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, 
           // One single-register write per register: all must be registers.
           if ((rq.address & 0xFFFF) + n - 1 > 0xFFFF) return BuildResult::SecondRegisterOutOfRange;
           for (int32_t i = 0; i < n; ++i) {
-            frames.push_back(WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address + i,
-                                                        (*regs)[static_cast<size_t>(i)], next()));
+            frames.push_back(
+                WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address + i, (*regs)[static_cast<size_t>(i)], next()));
           }
         } else {
           frames.push_back(WriteRegistersRequest(mode, rq.slave, rq.address, *regs, next()));

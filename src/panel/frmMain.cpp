@@ -150,8 +150,9 @@ void frmMain::SetDesignValues() {
   Place(lblPollInterval, 284, 111, 50, 16);
   lblAddresses.SetCaption("Addresses");
   Place(lblAddresses, 0, 111, 70, 16);
-  cmbAddresses.SetToolTipText("How addresses are written: protocol address from 0, register number from 1, "
-                              "or reference number (0xxxx, 1xxxx, 3xxxx, 4xxxx)");
+  cmbAddresses.SetToolTipText(
+      "How addresses are written: protocol address from 0, register number from 1, "
+      "or reference number (0xxxx, 1xxxx, 3xxxx, 4xxxx)");
   Place(cmbAddresses, 74, 106, 170, 26);
 
   // Raw request input; start-up places it over the form fields.

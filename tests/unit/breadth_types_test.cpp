@@ -97,9 +97,9 @@ TEST(WideFormats, TheListKeepsTheFourteenAndNamesEveryFormatInOrder) {
   for (int i = 0; i < kAllFormatCount; ++i) EXPECT_EQ(p.f.cmbFormat.List(i), FormatName(i)) << i;
   // Registers per value and the view's tag, by name: the one rule every caller follows.
   const std::vector<std::tuple<std::string, int, std::string>> cases = {
-      {"INT16", 1, "I16"},          {"UINT32_DCBA", 2, "U32"}, {"INT64_ABCDEFGH", 4, "I64"},
+      {"INT16", 1, "I16"},           {"UINT32_DCBA", 2, "U32"},     {"INT64_ABCDEFGH", 4, "I64"},
       {"UINT64_BADCFEHG", 4, "U64"}, {"DOUBLE_HGFEDCBA", 4, "DBL"}, {"HEX", 1, "HEX"},
-      {"BINARY", 1, "BIN"},         {"ASCII", 1, "ASC"},
+      {"BINARY", 1, "BIN"},          {"ASCII", 1, "ASC"},
   };
   for (const auto& [name, registers, tag] : cases) {
     int index = -1;
@@ -189,8 +189,7 @@ TEST(WideFormats, ResponseViewLines) {
       {D_ABCDEFGH, "01 04 00 00 00 04", "01 04 08 7F F0 00 00 00 00 00 01", "DBL IR 00000: NaN"},
       {D_HGFEDCBA, "01 04 00 00 00 04", "01 04 08 01 00 00 00 00 00 00 00", "DBL IR 00000: 5E-324"},
       // A value whose fourth register is missing is left out.
-      {D_ABCDEFGH, "01 03 00 00 00 08", "01 03 0E 3F F0 00 00 00 00 00 00 40 00 00 00 00 00",
-       "DBL HR 00000: 1"},
+      {D_ABCDEFGH, "01 03 00 00 00 08", "01 03 0E 3F F0 00 00 00 00 00 00 40 00 00 00 00 00", "DBL HR 00000: 1"},
       {HEX, "01 03 00 00 00 02", "01 03 04 3F 80 00 0A", "HEX HR 00000: 3F80|HEX HR 00001: 000A"},
       {BINARY, "01 03 00 00 00 01", "01 03 02 A5 0F", "BIN HR 00000: 10100101 00001111"},
       {ASCII, "01 03 00 00 00 02", "01 03 04 48 69 00 7E", "ASC HR 00000: Hi|ASC HR 00001: .~"},
@@ -205,8 +204,7 @@ TEST(WideFormats, ResponseViewLines) {
 
 TEST(WideFormats, InspectorReadsFourRegistersFromTheClickedOne) {
   Panel p;
-  p.Answer(I64_ABCDEFGH, "0", "01 03 00 00 00 08",
-           "01 03 10 00 00 00 00 00 00 00 01 00 02 00 03 00 04 00 05");
+  p.Answer(I64_ABCDEFGH, "0", "01 03 00 00 00 08", "01 03 10 00 00 00 00 00 00 00 01 00 02 00 03 00 04 00 05");
   const std::vector<InspectorRow> first = p.f.InspectResponseLine(0);
   ASSERT_EQ(first.size(), static_cast<size_t>(kAllFormatCount));
   EXPECT_EQ(first[I64_ABCDEFGH].format + " " + first[I64_ABCDEFGH].value + " [" + first[I64_ABCDEFGH].bytes + "]",
@@ -269,15 +267,11 @@ TEST(AddressNotation, TypedAddressesToTheWire) {
 TEST(AddressNotation, AddressesWrittenBackAndStoredChoice) {
   using N = AddressNotation;
   const std::vector<std::tuple<N, int32_t, int32_t, bool, std::string>> cases = {
-      {N::Protocol, 3, 0, false, "00000"},
-      {N::Protocol, 3, 0x1F, true, "0x001F"},
-      {N::RegisterNumber, 3, 0, false, "00001"},
-      {N::RegisterNumber, 3, 65535, false, "65536"},
-      {N::Reference, 3, 0, false, "40001"},
-      {N::Reference, 4, 9998, false, "39999"},
+      {N::Protocol, 3, 0, false, "00000"},       {N::Protocol, 3, 0x1F, true, "0x001F"},
+      {N::RegisterNumber, 3, 0, false, "00001"}, {N::RegisterNumber, 3, 65535, false, "65536"},
+      {N::Reference, 3, 0, false, "40001"},      {N::Reference, 4, 9998, false, "39999"},
       {N::Reference, 4, 9999, false, "310000"},  // beyond 9999: the 6-digit form
-      {N::Reference, 1, 65535, false, "065536"},
-      {N::Reference, 2, 7, false, "10008"},
+      {N::Reference, 1, 65535, false, "065536"}, {N::Reference, 2, 7, false, "10008"},
       {N::Reference, 16, 0, true, "40001"},
   };
   for (const auto& [n, fc, protocol, hex, text] : cases) {
@@ -292,8 +286,8 @@ TEST(AddressNotation, AddressesWrittenBackAndStoredChoice) {
     EXPECT_EQ(AddressNotationOf(stored), expected) << stored;
 
   // The setting: restored, and a missing or bad stored value gives protocol addresses.
-  for (const auto& [stored, index] : std::vector<std::pair<std::string, int>>{
-           {"2", 2}, {"1", 1}, {"7", 0}, {"abc", 0}, {"", 0}}) {
+  for (const auto& [stored, index] :
+       std::vector<std::pair<std::string, int>>{{"2", 2}, {"1", 1}, {"7", 0}, {"abc", 0}, {"", 0}}) {
     fakes::FakePlatform fp;
     if (!stored.empty()) fp.settings->values["main/addresses"] = stored;
     frmMain f{fp.Bundle()};
@@ -342,8 +336,7 @@ TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {
   EXPECT_EQ(p.Answer(UINT16, "40001", "01 03 00 00 00 02", "01 03 04 00 01 00 02", N::Reference),
             View("HR 40001: 1|HR 40002: 2"));
   EXPECT_EQ(p.f.ResponseLineAddressText(1), "40002");
-  EXPECT_EQ(p.Answer(I_ABCD, "1", "01 04 00 00 00 02", "01 04 04 00 00 00 05", N::RegisterNumber),
-            "I32 IR 00001: 5");
+  EXPECT_EQ(p.Answer(I_ABCD, "1", "01 04 00 00 00 02", "01 04 04 00 00 00 05", N::RegisterNumber), "I32 IR 00001: 5");
   EXPECT_EQ(p.f.ResponseLineAddressText(0), "00001");
   EXPECT_EQ(p.Answer(UINT16, "0", "01 02 00 00 00 02", "01 02 01 01", N::Reference), View("DI 10001: 1|DI 10002: 0"));
 }
