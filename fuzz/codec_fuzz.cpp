@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/number_text.h"
+#include "modbus/address_notation.h"
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
 #include "modbus/formats.h"
@@ -68,6 +69,17 @@ void FuzzText(std::string_view text) {
   (void)BytesOfFloat(d);
   (void)BytesOfLong(d);
   CheckValueText(d);
+  // Addresses typed in every notation: an accepted one is a 16-bit address
+  // and is written back as text that reads as the same address.
+  for (int n = 0; n < kAddressNotationCount; ++n) {
+    const AddressNotation notation = AddressNotationOf(n);
+    const TypedAddress a = ParseAddress(notation, text);
+    if (!a.Ok()) continue;
+    Require(a.protocol >= 0 && a.protocol <= 65535);
+    Require(notation == AddressNotation::Reference || !a.table);
+    const TypedAddress back = ParseAddress(notation, AddressText(notation, a.table, a.protocol, false));
+    Require(back.Ok() && back.protocol == a.protocol && back.table == a.table);
+  }
 }
 
 void FuzzBytes(const uint8_t* data, size_t size) {
@@ -76,6 +88,14 @@ void FuzzBytes(const uint8_t* data, size_t size) {
     for (int format = 0; format < 16; ++format) {
       const double v = DecodeFormat32(format, d0, d1, d2, d3);
       CheckValueText(v);
+    }
+    // Every format of the list reads the bytes (a 64-bit one reads eight).
+    if (i + 8 <= size) {
+      for (int format = 0; format < kAllFormatCount; ++format) {
+        const auto f = static_cast<Format>(format);
+        const std::string t = WideValueText(f, data + i, 8, ",");
+        Require(Is32Bit(f) ? t.empty() : !t.empty());
+      }
     }
     // The float decoder agrees with the bit pattern.
     const uint32_t u = (uint32_t{d0} << 24) | (uint32_t{d1} << 16) | (uint32_t{d2} << 8) | d3;

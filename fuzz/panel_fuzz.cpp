@@ -10,6 +10,7 @@
 
 #include "fakes/fake_platform.h"
 #include "modbus/crc16.h"
+#include "modbus/types.h"
 #include "panel/frmMain.h"
 
 using namespace modbus;
@@ -57,18 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.cmbMode.SetListIndex(mode);
   f.Mode = static_cast<int16_t>(mode);
   f.cmbCmd.SetListIndex(static_cast<int>(in.Byte() % 8) - 1);  // -1: none
-  f.cmbFormat.SetListIndex(in.Byte() % 14);
+  f.cmbFormat.SetListIndex(in.Byte() % modbus::kAllFormatCount);
+  f.cmbAddresses.SetListIndex(in.Byte() % modbus::kAddressNotationCount);
   f.txtUnitID.SetText(in.Text());
   f.txtAddr.SetText(in.Text());
   f.txtQuantity.SetText(in.Text());
   f.txtValue.SetText(in.Text());
   f.txtHEX.SetText(in.Text());
 
-  // Composition: zero, one or two frames; a refusal beeps once and builds none.
+  // Composition: zero, one, two or four frames (a 64-bit value written with
+  // 06); a refusal beeps once and builds none.
   f.Requests.clear();
   const int beeps = fp.beeper->count;
   f.GetBytesOfForm();
-  Require(f.Requests.size() <= 2);
+  Require(f.Requests.size() <= 4);
   if (fp.beeper->count != beeps) Require(f.Requests.empty() && fp.beeper->count == beeps + 1);
   for (const Frame& r : f.Requests) {
     Require(r.size() <= 256);
@@ -91,5 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // never longer than its widest possible rows.
   Require(f.txtResponse.Text().size() <= 2040 * 64);
   Require(f.lblDT.Caption().empty() || f.lblDT.Caption()[0] != '-');
+  // The inspector reads every line the view shows without reading past its registers.
+  for (int line = 0; line < 300; ++line) {
+    const auto rows = f.InspectResponseLine(line);
+    Require(rows.empty() || rows.size() == static_cast<size_t>(modbus::kAllFormatCount));
+    if (!rows.empty()) Require(!f.ResponseLineAddressText(line).empty());
+  }
   return 0;
 }

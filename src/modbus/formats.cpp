@@ -9,6 +9,48 @@
 
 namespace modbus {
 
+std::string_view FormatName(int formatIndex) {
+  if (formatIndex >= 0 && formatIndex < kFormatCount) return kFormatNames[static_cast<size_t>(formatIndex)];
+  if (formatIndex >= kFormatCount && formatIndex < kAllFormatCount) {
+    return kWideFormatNames[static_cast<size_t>(formatIndex - kFormatCount)];
+  }
+  return {};
+}
+
+std::optional<Format64> Format64Of(Format f) {
+  if (!Is64Bit(f)) return std::nullopt;
+  const int i = static_cast<int>(f) - static_cast<int>(Format::Int64Abcdefgh);
+  return Format64{static_cast<Kind64>(i / 4), static_cast<WordOrder64>(i % 4)};
+}
+
+std::optional<RegisterView> RegisterViewOf(Format f) {
+  if (!IsRegisterView(f)) return std::nullopt;
+  return static_cast<RegisterView>(static_cast<int>(f) - static_cast<int>(Format::Hex));
+}
+
+std::string WideValueText(Format f, const uint8_t* wire, size_t size, std::string_view decimalSeparator) {
+  const std::string_view sep = decimalSeparator.empty() ? std::string_view(".") : decimalSeparator;
+  if (wire == nullptr || size < static_cast<size_t>(2 * RegistersPerValue(f))) return {};
+  switch (KindOf(f)) {
+    case ValueKind::Int16: {
+      const int32_t w = wire[0] * 256 + wire[1];
+      return std::to_string(w > 32767 ? w - 65536 : w);
+    }
+    case ValueKind::Uint16:
+      return std::to_string(wire[0] * 256 + wire[1]);
+    case ValueKind::Hex:
+    case ValueKind::Binary:
+    case ValueKind::Ascii:
+      return RegisterViewText(*RegisterViewOf(f), wire[0], wire[1]);
+    case ValueKind::Int64:
+    case ValueKind::Uint64:
+    case ValueKind::Double:
+      return Decode64(*Format64Of(f), std::span<const uint8_t, 8>(wire, 8), sep);
+    default:
+      return {};
+  }
+}
+
 std::string_view FormatTag(int formatIndex) {
   switch (KindOf(static_cast<Format>(formatIndex))) {
     case ValueKind::Int16:
@@ -21,6 +63,18 @@ std::string_view FormatTag(int formatIndex) {
       return "I32";
     case ValueKind::Uint32:
       return "U32";
+    case ValueKind::Int64:
+      return "I64";
+    case ValueKind::Uint64:
+      return "U64";
+    case ValueKind::Double:
+      return "DBL";
+    case ValueKind::Hex:
+      return "HEX";
+    case ValueKind::Binary:
+      return "BIN";
+    case ValueKind::Ascii:
+      return "ASC";
     case ValueKind::None:
       break;
   }

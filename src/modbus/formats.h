@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "modbus/formats64.h"
 #include "modbus/types.h"
 
 namespace modbus {
@@ -18,12 +19,29 @@ inline constexpr std::array<std::string_view, 14> kFormatNames = {
     "INT16",      "UINT16",     "FLOAT_ABCD", "FLOAT_CDAB",  "FLOAT_BADC",  "FLOAT_DCBA",  "INT32_ABCD",
     "INT32_CDAB", "INT32_BADC", "INT32_DCBA", "UINT32_ABCD", "UINT32_CDAB", "UINT32_BADC", "UINT32_DCBA"};
 
-// The tag of a format in the response view: "I16", "U16", "FLT", "I32" or
-// "U32"; empty for an index outside 0..13.
+// The name of any format of the list (index 0..28: the fourteen above, then
+// the wide ones of kWideFormatNames); empty for an index outside it.
+std::string_view FormatName(int formatIndex);
+
+// The tag of a format in the response view: "I16", "U16", "FLT", "I32",
+// "U32", "I64", "U64", "DBL", "HEX", "BIN" or "ASC"; empty for an index
+// outside the list.
 std::string_view FormatTag(int formatIndex);
 
-// True when a value of the format takes one register (indexes 0 and 1).
+// True when a value of the format takes one register (INT16, UINT16 and the
+// HEX, BINARY and ASCII views).
 bool Format2B(int formatIndex);
+
+// The 64-bit format of a list index (14..25), or nothing.
+std::optional<Format64> Format64Of(Format f);
+// The register view of a list index (26..28), or nothing.
+std::optional<RegisterView> RegisterViewOf(Format f);
+
+// The text of one value of a 16-bit format, a register view or a 64-bit
+// format, from its registers' bytes in wire order (2 or 8 bytes as
+// RegistersPerValue says); the 32-bit formats go through DecodeFormat32 and
+// FormatValueText. Empty for a format it does not cover or too few bytes.
+std::string WideValueText(Format f, const uint8_t* wire, size_t size, std::string_view decimalSeparator);
 
 // A, B, C, D: the bytes of a 32-bit value, most significant first.
 // The signed value (two's complement).

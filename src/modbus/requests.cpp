@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 
 #include "common/number_text.h"
 #include "modbus/convert.h"
@@ -93,6 +94,17 @@ Frame WriteMultipleRegistersRequest(Mode mode, int32_t slave, int32_t function, 
       });
 }
 
+Frame WriteRegistersRequest(Mode mode, int32_t slave, int32_t address, const std::vector<int32_t>& values,
+                            int32_t transactionId) {
+  const int32_t count = static_cast<int32_t>(std::min<size_t>(values.size(), 123));
+  return BuildFrame(mode, transactionId, 7 + 2 * count, 7 + 2 * count, [&](Frame& b, int32_t p) {
+    PutHead(b, p, slave, 16, address);
+    Put16(b, p + 4, count);
+    b[static_cast<size_t>(p) + 6] = static_cast<uint8_t>(2 * count);
+    for (int32_t i = 0; i < count; ++i) Put16(b, p + 7 + 2 * i, values[static_cast<size_t>(i)]);
+  });
+}
+
 int32_t WholeValue(double value) {
   const double r = RoundHalfEven(value);
   if (!std::isfinite(r)) return 0;
@@ -102,7 +114,34 @@ int32_t WholeValue(double value) {
   return static_cast<int32_t>(static_cast<uint32_t>(m));
 }
 
-BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, std::vector<Frame>& out) {
+namespace {
+
+// The registers of a value of a 64-bit format or a register view, from the
+// typed text; nothing (and the reason in `refusal`) when it is no such value.
+std::optional<std::vector<int32_t>> WideRegisters(const RequestValues& rq, std::string* refusal) {
+  std::vector<int32_t> regs;
+  if (const std::optional<RegisterView> view = RegisterViewOf(rq.format)) {
+    const EncodedRegister e = EncodeRegisterView(*view, rq.valueText);
+    if (!e.Ok()) {
+      if (refusal) *refusal = e.refusal;
+      return std::nullopt;
+    }
+    regs.push_back(Uint16(e.bytes[0], e.bytes[1]));
+    return regs;
+  }
+  const Encoded64 e = Encode64(*Format64Of(rq.format), rq.valueText);
+  if (!e.Ok()) {
+    if (refusal) *refusal = e.refusal;
+    return std::nullopt;
+  }
+  for (size_t i = 0; i < 8; i += 2) regs.push_back(Uint16(e.wire[i], e.wire[i + 1]));
+  return regs;
+}
+
+}  // namespace
+
+BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, std::vector<Frame>& out,
+                               std::string* refusal) {
   if (!IsComposable(rq.function)) return BuildResult::Built;
   const Mode mode = rq.mode;
   int32_t id = transactionId;
@@ -112,10 +151,11 @@ BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, 
     return id;
   };
   const bool oneRegister = IsOneRegister(rq.format);
-  // The quantity counts values; a 32-bit value takes two registers. Wraps like
-  // the Long it is (only its low 16 bits reach the wire).
+  // The quantity counts values; a value takes RegistersPerValue registers.
+  // Wraps like the Long it is (only its low 16 bits reach the wire).
   const int32_t registerCount =
-      oneRegister ? rq.quantity : static_cast<int32_t>(static_cast<uint32_t>(rq.quantity) * 2u);
+      static_cast<int32_t>(static_cast<uint32_t>(rq.quantity) * static_cast<uint32_t>(RegistersPerValue(rq.format)));
+  const bool wide = Is64Bit(rq.format) || IsRegisterView(rq.format);
   std::vector<Frame> frames;
   switch (rq.function) {
     case 1:
@@ -131,6 +171,22 @@ BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, 
       frames.push_back(WriteSingleCoilRequest(mode, rq.slave, 5, rq.address, RoundHalfEven(rq.value) != 0.0, next()));
       break;
     default:
+      if (wide) {
+        const std::optional<std::vector<int32_t>> regs = WideRegisters(rq, refusal);
+        if (!regs) return BuildResult::ValueRefused;
+        const auto n = static_cast<int32_t>(regs->size());
+        if (rq.function == 6) {
+          // One single-register write per register: all must be registers.
+          if ((rq.address & 0xFFFF) + n - 1 > 0xFFFF) return BuildResult::SecondRegisterOutOfRange;
+          for (int32_t i = 0; i < n; ++i) {
+            frames.push_back(
+                WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address + i, (*regs)[static_cast<size_t>(i)], next()));
+          }
+        } else {
+          frames.push_back(WriteRegistersRequest(mode, rq.slave, rq.address, *regs, next()));
+        }
+        break;
+      }
       if (oneRegister) {
         if (rq.function == 6) {
           frames.push_back(WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address, WholeValue(rq.value), next()));

@@ -10,6 +10,7 @@
 // A caller that numbers its requests takes NextTransactionId for each frame
 // it builds in a mode that uses the MBAP header.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/bytes.h"
@@ -35,6 +36,9 @@ Frame WriteSingleRegisterRequest(Mode mode, int32_t slave, int32_t function, int
 // the count, byte count and MBAP length fields are written as given.
 Frame WriteMultipleRegistersRequest(Mode mode, int32_t slave, int32_t function, int32_t address, int32_t count,
                                     int32_t value1, int32_t value2, int32_t transactionId);
+// Function 16 with one register per value (at most 123 are laid out).
+Frame WriteRegistersRequest(Mode mode, int32_t slave, int32_t address, const std::vector<int32_t>& values,
+                            int32_t transactionId);
 
 // A request as the form describes it, in values.
 struct RequestValues {
@@ -47,20 +51,29 @@ struct RequestValues {
   // Writes: the value typed.
   double value = 0.0;
   Format format = Format::Int16;
+  // Writes in a 64-bit format or a register view: the value as typed (a
+  // double cannot hold every 64-bit integer).
+  std::string valueText;
 };
 
 enum class BuildResult {
   Built,  // the frames (none for a function the form does not compose)
-  // A 32-bit value written with function 06 at register 65535: its second
-  // register would lie beyond 65535.
+  // A 32- or 64-bit value written with function 06 whose last register
+  // would lie beyond 65535.
   SecondRegisterOutOfRange,
+  // The typed text is no value of a 64-bit format or register view.
+  ValueRefused,
 };
 
-// The frames of one transaction: one frame, or two for a 32-bit value
-// written with function 06 (at address and address + 1). `transactionId`
-// holds the last identifier used afterwards (moved on only in MBAP framing).
-// Nothing is appended, and the identifier is left alone, when it is refused.
-BuildResult BuildRequestFrames(const RequestValues& request, int32_t& transactionId, std::vector<Frame>& out);
+// The frames of one transaction: one frame, or one single-register write per
+// register for a 32- or 64-bit value written with function 06 (two or four
+// frames at address, address + 1, ...); function 16 writes all the value's
+// registers in one frame. `transactionId` holds the last identifier used
+// afterwards (moved on only in MBAP framing). Nothing is appended, and the
+// identifier is left alone, when it is refused; `refusal` (when given) then
+// says why a typed value was refused.
+BuildResult BuildRequestFrames(const RequestValues& request, int32_t& transactionId, std::vector<Frame>& out,
+                               std::string* refusal = nullptr);
 
 // The value rounded half to even, as a Long; beyond the Long range the whole
 // number wraps like two's complement arithmetic.

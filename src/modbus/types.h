@@ -1,6 +1,6 @@
 #pragma once
 // The vocabulary of the Modbus layer: the framing (mode), the function codes
-// the program builds and reads, and the fourteen register formats. Each rule
+// the program builds and reads, and the register formats. Each rule
 // about them ("which modes travel on a socket", "which formats take two
 // registers", "what an answer to this function looks like") lives here, once.
 #include <cstdint>
@@ -65,7 +65,7 @@ constexpr bool IsComposable(int32_t function) { return (function >= 1 && functio
 
 // The register formats, in the order of the format list (the settings store
 // the index, so the order is fixed). Any int converts; the helpers say what
-// an index outside 0..13 means.
+// an index outside 0..28 means.
 enum class Format : int32_t {
   Int16 = 0,
   Uint16 = 1,
@@ -81,11 +81,31 @@ enum class Format : int32_t {
   Uint32Cdab = 11,
   Uint32Badc = 12,
   Uint32Dcba = 13,
+  // The 64-bit formats, kind-major, orders ABCDEFGH GHEFCDAB BADCFEHG HGFEDCBA.
+  Int64Abcdefgh = 14,
+  Int64Ghefcdab = 15,
+  Int64Badcfehg = 16,
+  Int64Hgfedcba = 17,
+  Uint64Abcdefgh = 18,
+  Uint64Ghefcdab = 19,
+  Uint64Badcfehg = 20,
+  Uint64Hgfedcba = 21,
+  DoubleAbcdefgh = 22,
+  DoubleGhefcdab = 23,
+  DoubleBadcfehg = 24,
+  DoubleHgfedcba = 25,
+  // Views of one register.
+  Hex = 26,
+  Binary = 27,
+  Ascii = 28,
 };
+// The fourteen 16- and 32-bit formats (the list before the wide ones).
 inline constexpr int kFormatCount = 14;
+// Every format of the format list.
+inline constexpr int kAllFormatCount = 29;
 
 // The kind of value a format reads; None for an index outside the list.
-enum class ValueKind { None, Int16, Uint16, Float, Int32, Uint32 };
+enum class ValueKind { None, Int16, Uint16, Float, Int32, Uint32, Int64, Uint64, Double, Hex, Binary, Ascii };
 constexpr ValueKind KindOf(Format f) {
   const auto i = static_cast<int32_t>(f);
   if (i == 0) return ValueKind::Int16;
@@ -93,10 +113,35 @@ constexpr ValueKind KindOf(Format f) {
   if (i >= 2 && i <= 5) return ValueKind::Float;
   if (i >= 6 && i <= 9) return ValueKind::Int32;
   if (i >= 10 && i <= 13) return ValueKind::Uint32;
+  if (i >= 14 && i <= 17) return ValueKind::Int64;
+  if (i >= 18 && i <= 21) return ValueKind::Uint64;
+  if (i >= 22 && i <= 25) return ValueKind::Double;
+  if (i == 26) return ValueKind::Hex;
+  if (i == 27) return ValueKind::Binary;
+  if (i == 28) return ValueKind::Ascii;
   return ValueKind::None;
 }
-// True when a value of the format takes one register (INT16, UINT16).
-constexpr bool IsOneRegister(Format f) { return KindOf(f) == ValueKind::Int16 || KindOf(f) == ValueKind::Uint16; }
+// True for the HEX, BINARY and ASCII views of one register.
+constexpr bool IsRegisterView(Format f) {
+  const ValueKind k = KindOf(f);
+  return k == ValueKind::Hex || k == ValueKind::Binary || k == ValueKind::Ascii;
+}
+// True for the twelve formats whose value takes four registers.
+constexpr bool Is64Bit(Format f) {
+  const ValueKind k = KindOf(f);
+  return k == ValueKind::Int64 || k == ValueKind::Uint64 || k == ValueKind::Double;
+}
+// How many registers one value of the format takes: 1 (16-bit formats and
+// the register views), 2 (32-bit) or 4 (64-bit). An index outside the list
+// counts two, as the 32-bit formats it was always read like.
+constexpr int RegistersPerValue(Format f) {
+  const ValueKind k = KindOf(f);
+  if (k == ValueKind::Int16 || k == ValueKind::Uint16 || IsRegisterView(f)) return 1;
+  if (Is64Bit(f)) return 4;
+  return 2;
+}
+// True when a value of the format takes one register.
+constexpr bool IsOneRegister(Format f) { return RegistersPerValue(f) == 1; }
 // True for the twelve formats whose value takes two registers.
 constexpr bool Is32Bit(Format f) {
   const ValueKind k = KindOf(f);

@@ -13,6 +13,7 @@
 
 #include "common/module1.h"
 #include "common/number_text.h"
+#include "modbus/address_notation.h"
 #include "modbus/convert.h"
 #include "modbus/formats.h"
 #include "modbus/requests.h"
@@ -51,27 +52,58 @@ bool frmMain::ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t
     }
   }
 
-  // Address: decimal, or "0x" and hexadecimal digits.
-  if (!modbus::IsValidAddressText(txtAddr.Text())) {
+  // Address in the register-number or reference notation: converted to the
+  // protocol address; a reference of another table than the command's reads
+  // that table (Send also selects its command).
+  if (Addresses() != modbus::AddressNotation::Protocol) {
+    const modbus::TypedAddress typed = modbus::ParseAddress(Addresses(), txtAddr.Text());
+    if (!typed.Ok()) {
+      const std::string text = TrimBlank(txtAddr.Text());
+      refusal = text.empty() ? std::string("Invalid address: the start address is empty")
+                             : "Invalid address \"" + text + "\": " + typed.refusal;
+      return false;
+    }
+    rq.address = typed.protocol;
+    if (typed.table && modbus::TableOf(rq.function) != typed.table) {
+      rq.function = modbus::ReadFunctionOf(*typed.table);
+    }
+  } else if (!modbus::IsValidAddressText(txtAddr.Text())) {
+    // Address: decimal, or "0x" and hexadecimal digits.
     const std::string text = TrimBlank(txtAddr.Text());
     refusal = text.empty() ? std::string("Invalid address: the start address is empty")
                            : "Invalid address \"" + text +
                                  "\": an address is a decimal number or 0x followed by hexadecimal digits";
     return false;
+  } else {
+    rq.address = modbus::StringToLong(txtAddr.Text());
   }
-  rq.address = modbus::StringToLong(txtAddr.Text());
   rq.value = modbus::StringToDouble(txtValue.Text());
+  rq.valueText = txtValue.Text();
   rq.quantity = QuantityOf(txtQuantity.Text());
   rq.format = static_cast<modbus::Format>(cmbFormat.ListIndex());
 
-  if (modbus::BuildRequestFrames(rq, transactionId, out) == modbus::BuildResult::SecondRegisterOutOfRange) {
-    refusal = "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536";
-    return false;
+  std::string valueRefusal;
+  switch (modbus::BuildRequestFrames(rq, transactionId, out, &valueRefusal)) {
+    case modbus::BuildResult::SecondRegisterOutOfRange:
+      if (modbus::Is64Bit(rq.format)) {
+        const int32_t a = rq.address & 0xFFFF;
+        refusal = "Address out of range: a 64-bit value at " + std::to_string(a) + " needs registers " +
+                  std::to_string(a) + " to " + std::to_string(a + 3);
+      } else {
+        refusal = "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536";
+      }
+      return false;
+    case modbus::BuildResult::ValueRefused:
+      refusal = valueRefusal;
+      return false;
+    case modbus::BuildResult::Built:
+      break;
   }
   return true;
 }
 
 void frmMain::GetBytesOfForm() {
+  ApplyReferenceCommand();
   std::vector<Frame> frames;
   std::string refusal;
   int32_t id = TransactionID;

@@ -1,6 +1,7 @@
 #include "panel/frmMain.h"
 
 #include "common/version.h"
+#include "modbus/formats64.h"
 
 namespace {
 // Design sizes are in twips; 15 twips make one pixel at 96 dots per inch.
@@ -147,6 +148,12 @@ void frmMain::SetDesignValues() {
   Place(txtPollInterval, 338, 106, 100, 26);
   lblPollInterval.SetCaption("Poll ms");
   Place(lblPollInterval, 284, 111, 50, 16);
+  lblAddresses.SetCaption("Addresses");
+  Place(lblAddresses, 0, 111, 70, 16);
+  cmbAddresses.SetToolTipText(
+      "How addresses are written: protocol address from 0, register number from 1, "
+      "or reference number (0xxxx, 1xxxx, 3xxxx, 4xxxx)");
+  Place(cmbAddresses, 74, 106, 170, 26);
 
   // Raw request input; start-up places it over the form fields.
   Place(pctHEX, 8, 420, 440, 52);
@@ -181,6 +188,7 @@ void frmMain::WireHandlers() {
   cmbMode.onClick = [this] { cmbMode_Click(); };
   cmbCmd.onClick = [this] { cmbCmd_Click(); };
   cmbFormat.onClick = [this] { cmbFormat_Click(); };
+  cmbAddresses.onClick = [this] { cmbAddresses_Click(); };
   optFORM.onClick = [this] { optFORM_Click(); };
   optHEX.onClick = [this] { optHEX_Click(); };
   cmbRtuPort.onClick = [this] { cmbRtuPort_Click(); };
@@ -237,6 +245,11 @@ void frmMain::Form_Load() {
        {"INT16", "UINT16", "FLOAT_ABCD", "FLOAT_CDAB", "FLOAT_BADC", "FLOAT_DCBA", "INT32_ABCD", "INT32_CDAB",
         "INT32_BADC", "INT32_DCBA", "UINT32_ABCD", "UINT32_CDAB", "UINT32_BADC", "UINT32_DCBA"})
     cmbFormat.AddItem(item);
+  cmbAddresses.Clear();
+  for (const char* item : {"Protocol (from 0)", "Register (from 1)", "Reference (4xxxx)"}) cmbAddresses.AddItem(item);
+  cmbAddresses.SetListIndex(0);
+  // The 64-bit formats and the register views follow (stored indexes keep their meaning).
+  for (std::string_view item : modbus::kWideFormatNames) cmbFormat.AddItem(std::string(item));
 
   txtLog.SetText("");
   txtLog.SetRightMargin(999999);

@@ -20,6 +20,7 @@
 #include "engine/poller.h"
 #include "engine/session.h"
 #include "engine/session_stats.h"
+#include "modbus/address_notation.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
 #include "presentation/log_record.h"
@@ -115,6 +116,10 @@ class frmMain : public CaptionField {
   TextField txtPollInterval{"txtPollInterval", &pctRequest};
   // The caption of txtPollInterval, on its left.
   Label lblPollInterval{"lblPollInterval", &pctRequest};
+  // How addresses are written ("Addresses": protocol from 0, register
+  // numbers from 1, reference numbers; setting "addresses") and its caption.
+  Label lblAddresses{"lblAddresses", &pctRequest};
+  ListField cmbAddresses{"cmbAddresses", &pctRequest};
 
   // ---- group pctHEX: raw request ------------------------------------------
   Group pctHEX{"pctHEX", this};
@@ -338,13 +343,30 @@ class frmMain : public CaptionField {
   // clock, never negative: the response time lblDT shows.
   int64_t ResponseElapsedMs() const;
   // The value inspector for line `line` (0-based) of the response view: the
-  // register of that line and the next one in the fourteen formats
-  // (InspectRegisters). In a 32-bit format view the line's first register is
-  // the selected one. Empty for a line that shows no register (coils, writes,
+  // register of that line and the three after it in every format
+  // (InspectRegisters). In a 32- or 64-bit format view the line's first
+  // register is the selected one. Empty for a line that shows no register (coils, writes,
   // out of range).
   std::vector<InspectorRow> InspectResponseLine(int line) const;
   // The address of the selected register of that line, if it shows one.
   std::optional<int32_t> ResponseLineAddress(int line) const;
+
+  // ---- address notation (cmbAddresses) ----------------------------------------------------
+  // The notation chosen in cmbAddresses.
+  modbus::AddressNotation Addresses() const;
+  // A protocol address as the view writes it in the chosen notation, for a
+  // line of function `function` (its table names reference numbers).
+  std::string NotationAddressText(int32_t function, int32_t protocol, bool hexStyle) const;
+  // The selected register's address of a view line in the chosen notation
+  // (the inspector's caption); empty when the line shows no register.
+  std::string ResponseLineAddressText(int line) const;
+  // In the reference notation, a typed reference number of another table than
+  // the command's selects that table's read command and says so in one
+  // information row. True when it changed the command.
+  bool ApplyReferenceCommand();
+  void cmbAddresses_Click();
+  // The function of the last register read shown in the view (its table).
+  int32_t ResponseRegistersFunction = 0;
 
   // ---- communication log ------------------------------------------------------------------
   void Log(const std::string& text, uint32_t Color = LogColorInfo);

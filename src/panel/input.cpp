@@ -8,7 +8,9 @@
 
 #include "common/module1.h"
 #include "common/number_text.h"
+#include "modbus/address_notation.h"
 #include "modbus/convert.h"
+#include "modbus/types.h"
 #include "panel/frmMain.h"
 
 using namespace modbus;
@@ -66,7 +68,37 @@ void frmMain::txtUnitID_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kDigit
 void frmMain::txtAddr_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kAddrChars, true, Platform().beeper.get()); }
 void frmMain::txtQuantity_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kDigits, false, Platform().beeper.get()); }
 void frmMain::txtValue_KeyPress(int16_t& KeyAscii) {
-  FilterKey(KeyAscii, kDecimalChars, false, Platform().beeper.get());
+  // The characters a value of the chosen format can be written with.
+  static constexpr std::string_view kWholeChars = "0123456789+-xXabcdefABCDEF";
+  static constexpr std::string_view kDoubleChars = "0123456789.,+-eEnaNAifIF";
+  static constexpr std::string_view kHexViewChars = "0123456789abcdefABCDEFxX";
+  static constexpr std::string_view kBinaryChars = "01 ";
+  static std::string printable;
+  if (printable.empty()) {
+    for (char c = ' '; c <= '~'; ++c) printable.push_back(c);
+  }
+  std::string_view chars = kDecimalChars;
+  switch (KindOf(static_cast<Format>(cmbFormat.ListIndex()))) {
+    case ValueKind::Int64:
+    case ValueKind::Uint64:
+      chars = kWholeChars;
+      break;
+    case ValueKind::Double:
+      chars = kDoubleChars;
+      break;
+    case ValueKind::Hex:
+      chars = kHexViewChars;
+      break;
+    case ValueKind::Binary:
+      chars = kBinaryChars;
+      break;
+    case ValueKind::Ascii:
+      chars = printable;
+      break;
+    default:
+      break;
+  }
+  FilterKey(KeyAscii, chars, false, Platform().beeper.get());
 }
 void frmMain::txtHEX_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kHexChars, true, Platform().beeper.get()); }
 void frmMain::txtTcpPort_KeyPress(int16_t& KeyAscii) { FilterKey(KeyAscii, kDigits, false, Platform().beeper.get()); }
@@ -89,6 +121,11 @@ void frmMain::txtUnitID_Validate(bool& Cancel) {
 }
 
 void frmMain::txtAddr_Validate(bool& Cancel) {
+  // Register numbers and reference numbers have their own ranges.
+  if (Addresses() != AddressNotation::Protocol) {
+    Check(ParseAddress(Addresses(), txtAddr.Text()).Ok(), Cancel, Platform().beeper.get());
+    return;
+  }
   const std::string t = TrimBlank(txtAddr.Text());
   bool ok = !t.empty() && IsValidAddressText(t);
   // Empty text, and text that is neither a decimal number nor "0x" with

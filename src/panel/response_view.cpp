@@ -99,9 +99,12 @@ std::vector<InspectorRow> frmMain::InspectResponseLine(int line) const {
   const int32_t i = ResponseRegisterIndex(line);
   if (i < 0) return {};
   const auto k = static_cast<size_t>(i);
-  std::optional<RegisterBytes> next;
-  if (k + 1 < ResponseRegisters.size()) next = ResponseRegisters[k + 1].bytes;
-  return InspectRegisters(ResponseRegisters[k].bytes, next,
+  // The clicked register and up to three after it (the 64-bit rows read four).
+  std::vector<RegisterBytes> following;
+  for (size_t j = k + 1; j < ResponseRegisters.size() && following.size() < 3; ++j) {
+    following.push_back(ResponseRegisters[j].bytes);
+  }
+  return InspectRegisters(ResponseRegisters[k].bytes, following,
                           platform_.locale ? platform_.locale->DecimalSeparator() : std::string("."));
 }
 
@@ -135,8 +138,9 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
   lblDT.SetForeColor(kColorButtonText);
 
   // 3./4. Address style and text.
-  const bool hexStyle = HexView || IsHex(txtAddr.Text());
-  auto addressText = [hexStyle](int32_t a) { return hexStyle ? PadNumber(a, 4, true) : PadNumber(a, 5, false); };
+  // Written in the chosen notation (reference numbers name the function's table).
+  const bool hexStyle = (HexView || IsHex(txtAddr.Text())) && Addresses() != AddressNotation::Reference;
+  auto addressText = [this, hexStyle, fc](int32_t a) { return NotationAddressText(fc, a, hexStyle); };
   const std::string tag = TableTag(fc);
 
   // 5. The lines.
@@ -178,21 +182,23 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
         const long long g = s + 3 + 2 * i;
         registers.push_back({start + static_cast<int32_t>(i), {rsp[g], rsp[g + 1]}});
       }
-      if (Format2B()) {
-        const bool signedValues = cmbFormat.ListIndex() == 0;
-        for (long long i = 0; 2 * i + 1 < b; ++i) {
-          int32_t v = rsp.Word(s + 3 + 2 * i);
-          if (signedValues && v > 32767) v -= 65536;
-          rows.push_back({start + static_cast<int32_t>(i), std::to_string(v)});
-        }
-      } else {
+      const auto format = static_cast<Format>(cmbFormat.ListIndex());
+      const std::string separator = platform_.locale ? platform_.locale->DecimalSeparator() : std::string(".");
+      if (Is32Bit(format)) {
         const int formatIndex = cmbFormat.ListIndex();
-        if (formatIndex < 2 || formatIndex > 13) break;
-        const std::string separator = platform_.locale ? platform_.locale->DecimalSeparator() : std::string(".");
         for (long long i = 0; 4 * i + 3 < b; ++i) {
           const long long g = s + 3 + 4 * i;
           const double v = DecodeFormat32(formatIndex, rsp[g], rsp[g + 1], rsp[g + 2], rsp[g + 3]);
           rows.push_back({start + 2 * static_cast<int32_t>(i), FormatValueText(v, separator)});
+        }
+      } else if (KindOf(format) != ValueKind::None) {
+        // One value per RegistersPerValue registers, all of whose bytes are present.
+        const long long size = 2LL * RegistersPerValue(format);
+        for (long long i = 0; size * (i + 1) <= b; ++i) {
+          uint8_t wire[8] = {};
+          for (long long j = 0; j < size; ++j) wire[j] = rsp[s + 3 + size * i + j];
+          rows.push_back({start + static_cast<int32_t>(i * (size / 2)),
+                          WideValueText(format, wire, static_cast<size_t>(size), separator)});
         }
       }
       break;
@@ -220,11 +226,14 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
   if (!registers.empty()) {
     ResponseRegisters = std::move(registers);
     ResponseRegistersFirstLine = LineCount(txtResponse.Text());
-    ResponseRegistersPerLine = Format2B() ? 1 : 2;
+    ResponseRegistersFunction = fc;
+    ResponseRegistersPerLine = RegistersPerValue(static_cast<Format>(cmbFormat.ListIndex()));
   }
   size_t width = 0;
   for (const Row& row : rows) width = std::max(width, row.value.size());
-  const bool oneRegister = Format2B();
+  // Plain 16-bit numbers carry no format tag.
+  const ValueKind kind = KindOf(static_cast<Format>(cmbFormat.ListIndex()));
+  const bool oneRegister = kind == ValueKind::Int16 || kind == ValueKind::Uint16;
   const std::string formatTag(FormatTag(cmbFormat.ListIndex()));
   for (const Row& row : rows) {
     const std::string body = addressText(row.address) + ": " + PadRight(row.value, static_cast<int16_t>(width));

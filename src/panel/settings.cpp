@@ -85,6 +85,11 @@ void frmMain::LoadSett() {
     txtPollInterval.SetText(v && *v >= kMinPollMs && *v <= kMaxPollMs ? std::to_string(*v) : kDefaultPollText);
     ApplyPollInterval();
   }
+  {
+    // The address notation: a missing or bad stored value gives protocol addresses.
+    const std::optional<int32_t> v = ToLong(get("addresses", "0"));
+    cmbAddresses.SetListIndex(static_cast<int32_t>(modbus::AddressNotationOf(v.value_or(0))));
+  }
 
   // The clicks raised above ran with intermediate states; the format just
   // restored is the operator's, and the refresh procedures lay the panel out
@@ -122,5 +127,6 @@ void frmMain::SaveSett() {
   put("mode", std::to_string(Mode));
   put("comport", ComPortName);
   put("pollinterval", TrimBlank(txtPollInterval.Text()));
+  put("addresses", std::to_string(static_cast<int32_t>(Addresses())));
   store->Flush();
 }

@@ -41,3 +41,32 @@ std::vector<InspectorRow> InspectRegisters(const RegisterBytes& selected, const 
   }
   return rows;
 }
+
+std::vector<InspectorRow> InspectRegisters(const RegisterBytes& selected, std::span<const RegisterBytes> following,
+                                           const std::string& decimalSeparator) {
+  std::optional<RegisterBytes> next;
+  if (!following.empty()) next = following[0];
+  std::vector<InspectorRow> rows = InspectRegisters(selected, next, decimalSeparator);
+  uint8_t wire[8] = {selected[0], selected[1]};
+  for (size_t i = 0; i < 3 && i < following.size(); ++i) {
+    wire[2 * i + 2] = following[i][0];
+    wire[2 * i + 3] = following[i][1];
+  }
+  const bool whole = following.size() >= 3;
+  std::string bytes = HexBytes({wire[0], wire[1]});
+  for (size_t i = 0; i < 3; ++i) {
+    bytes += i < following.size() ? " " + HexBytes({wire[2 * i + 2], wire[2 * i + 3]}) : std::string(" -- --");
+  }
+  for (int index = kFormatCount; index < kAllFormatCount; ++index) {
+    const auto format = static_cast<Format>(index);
+    InspectorRow row{std::string(FormatName(index)), "\u2014", bytes};
+    if (Is64Bit(format)) {
+      if (whole) row.value = WideValueText(format, wire, 8, decimalSeparator);
+    } else {
+      row.value = WideValueText(format, wire, 2, decimalSeparator);
+      row.bytes = HexBytes({wire[0], wire[1]});
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}

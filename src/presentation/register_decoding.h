@@ -1,9 +1,10 @@
 #pragma once
-// The value inspector: one register (and the one after it) read in all
-// fourteen display formats, with the bytes each format reads.
+// The value inspector: one register (and the ones after it) read in the
+// display formats, with the bytes each format reads.
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,4 +23,12 @@ using RegisterBytes = std::array<uint8_t, 2>;
 // view does (FormatValueText with `decimalSeparator`). Without `next` the
 // 32-bit rows say "—".
 std::vector<InspectorRow> InspectRegisters(const RegisterBytes& selected, const std::optional<RegisterBytes>& next,
+                                           const std::string& decimalSeparator);
+
+// Every row of the format list: the fourteen above, then the 64-bit formats,
+// which read `selected` and the three registers of `following` (their rows
+// say "—" and show "--" for the missing bytes when fewer follow), and the
+// HEX, BINARY and ASCII views of `selected`. Only the first register of
+// `following` is used by the 32-bit rows.
+std::vector<InspectorRow> InspectRegisters(const RegisterBytes& selected, std::span<const RegisterBytes> following,
                                            const std::string& decimalSeparator);

@@ -48,7 +48,9 @@ TEST(PanelStartup, CaptionListsLogRowsAndPlacement) {
             "RTU|TCP|RTU-OVER-TCP\nNone|Odd|Even\n1 |2 \n1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
             "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR\nINT16|UINT16|FLOAT_ABCD|"
             "FLOAT_CDAB|FLOAT_BADC|FLOAT_DCBA|INT32_ABCD|INT32_CDAB|INT32_BADC|INT32_DCBA|UINT32_ABCD|UINT32_CDAB|"
-            "UINT32_BADC|UINT32_DCBA\n");
+            "UINT32_BADC|UINT32_DCBA|INT64_ABCDEFGH|INT64_GHEFCDAB|INT64_BADCFEHG|INT64_HGFEDCBA|UINT64_ABCDEFGH|"
+            "UINT64_GHEFCDAB|UINT64_BADCFEHG|UINT64_HGFEDCBA|DOUBLE_ABCDEFGH|DOUBLE_GHEFCDAB|DOUBLE_BADCFEHG|"
+            "DOUBLE_HGFEDCBA|HEX|BINARY|ASCII\n");
   EXPECT_EQ(p.f.txtLog.Text(), "\r\n05.12.26  06:04:09.045  Run Tarvelo\r\n");  // an empty row, then the start row
   EXPECT_EQ(p.f.txtLog.ColorAt(2), LogColorInfo);
   auto at = [](const Field& c) { return std::make_pair(c.Left(), c.Top()); };
@@ -166,6 +168,7 @@ const Pairs kDefaultsAsStored = {
     {"unitid", "1"},        {"cmd", "0"},         {"format", "0"},       {"addr", "1"},   {"len", "1"},
     {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},     {"parity", "0"}, {"stopbit", "0"},
     {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},         {"comport", ""}, {"pollinterval", "1000"},
+    {"addresses", "0"},
 };
 
 TEST(PanelSettings, FirstStartShowsDefaultsAndClosingWritesEachKeyOnceInOrder) {

@@ -31,10 +31,12 @@ std::vector<std::string_view> Lines(std::string_view text) {
   return lines;
 }
 
-// The register bytes of a line: the 16-bit reading of its register, or the
-// 32-bit reading (in wire order) of its two.
-QString RawOf(const frmMain& panel, int line, bool twoRegisters) {
-  const char* const name = twoRegisters ? "UINT32_ABCD" : "INT16";
+// The register bytes of a line, in wire order: its register, or the two or
+// four registers of the 32- or 64-bit value its format tag names.
+QString RawOf(const frmMain& panel, int line, const std::string& formatTag) {
+  const char* name = "INT16";
+  if (formatTag == "FLT" || formatTag == "I32" || formatTag == "U32") name = "UINT32_ABCD";
+  if (formatTag == "I64" || formatTag == "U64" || formatTag == "DBL") name = "UINT64_ABCDEFGH";
   for (const InspectorRow& row : panel.InspectResponseLine(line))
     if (row.format == name) return QString::fromStdString(row.bytes);
   return {};
@@ -118,7 +120,7 @@ void ResponseGrid::ShowText(const std::string& text, const frmMain& panel) {
     const QString value = (parts.written ? QStringLiteral("\u2190 ") : QString()) + QString::fromStdString(parts.value);
     setItem(i, kAddress, Cell(QString::fromStdString(parts.address), Qt::AlignLeft));
     setItem(i, kValue, Cell(value, parts.address.empty() ? Qt::AlignLeft : Qt::AlignRight));
-    setItem(i, kRaw, Cell(RawOf(panel, i, !parts.format.empty()), Qt::AlignLeft));
+    setItem(i, kRaw, Cell(RawOf(panel, i, parts.format), Qt::AlignLeft));
   }
   // The 32-bit views name their format once, in the heading.
   horizontalHeaderItem(kValue)->setText(

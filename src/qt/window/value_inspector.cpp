@@ -8,7 +8,6 @@
 #include <QTableWidget>
 
 #include "modbus/formats.h"
-using modbus::kFormatNames;
 #include "qt/window/response_grid.h"
 #include "qt/window/window_look.h"
 
@@ -33,7 +32,7 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
   address_->setObjectName(QStringLiteral("inspectorAddress"));
   address_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-  table_ = new QTableWidget(static_cast<int>(kFormatNames.size()), 3, this);
+  table_ = new QTableWidget(modbus::kAllFormatCount, 3, this);
   table_->setObjectName(QStringLiteral("inspector"));
   table_->setHorizontalHeaderLabels({QStringLiteral("Format"), QStringLiteral("Bytes"), QStringLiteral("Value")});
   table_->verticalHeader()->hide();
@@ -54,12 +53,12 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
   {
     const QFontMetrics fm(table_->font());
     const int pad = fm.averageCharWidth() + 4;
-    table_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("UINT32_DCBA")) + pad);
-    table_->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("00 00 00 00")) + pad);
+    table_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("UINT64_HGFEDCBA")) + pad);
+    table_->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("00 00 00 00 00 00 00 00")) + pad);
     table_->horizontalHeader()->setStretchLastSection(true);
   }
   for (int r = 0; r < table_->rowCount(); ++r) {
-    const std::string_view name = kFormatNames[static_cast<size_t>(r)];
+    const std::string_view name = modbus::FormatName(r);
     table_->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
     table_->setItem(r, 1, new QTableWidgetItem);
     table_->setItem(r, 2, new QTableWidgetItem);
@@ -109,7 +108,12 @@ void ValueInspector::Refresh() {
 
   const std::optional<int32_t> address = line_ >= 0 ? panel_.ResponseLineAddress(line_) : std::nullopt;
   QString caption;
-  if (address && !rows.empty())
+  if (address && !rows.empty() && panel_.Addresses() != modbus::AddressNotation::Protocol)
+    // Register or reference number, with the protocol address on the wire.
+    caption = QStringLiteral("Address %1 (protocol %2)")
+                  .arg(QString::fromStdString(panel_.ResponseLineAddressText(line_)))
+                  .arg(*address);
+  else if (address && !rows.empty())
     caption = QStringLiteral("Address %1 (0x%2)")
                   .arg(*address)
                   .arg(QString::number(*address, 16).toUpper().rightJustified(4, QLatin1Char('0')));

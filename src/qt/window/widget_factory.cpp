@@ -151,6 +151,8 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   label(p.lblPollInterval);
   // The caption closes up to its field.
   static_cast<QLabel*>(WidgetOf(p.lblPollInterval))->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  label(p.lblAddresses);
+  requestList(p.cmbAddresses);
 
   group(p.pctHEX);
   {
@@ -230,7 +232,7 @@ void SetFieldTabOrder(FieldBinding& binding) {
       &p.cmbRtuPort,      &p.cmbRtuSpeed,     &p.cmbRtuParity, &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
       &p.cmdRtuClosePort, &p.optFORM,         &p.optHEX,       &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
       &p.txtQuantity,     &p.txtValue,        &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
-      &p.cmdAuto0,        &p.txtPollInterval, &p.txtResponse,  &p.txtLog};
+      &p.cmdAuto0,        &p.txtPollInterval, &p.cmbAddresses, &p.txtResponse,   &p.txtLog};
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
 }
 

@@ -145,6 +145,8 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
     g->setRowMinimumHeight(4, kGap - kCaptionGap);
     auto* pollRow = new QHBoxLayout;
     pollRow->setSpacing(kGap);
+    pollRow->addWidget(at(p.lblAddresses));
+    pollRow->addWidget(at(p.cmbAddresses));
     pollRow->addStretch(1);
     pollRow->addWidget(at(p.lblPollInterval));
     pollRow->addWidget(at(p.txtPollInterval));
