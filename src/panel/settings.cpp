@@ -86,6 +86,8 @@ void frmMain::LoadSett() {
     ApplyPollInterval();
   }
 
+  SetLogFile(get("logfile", ""), ToBool(get("logfilecsv", "0")).value_or(false));
+
   // The clicks raised above ran with intermediate states; the format just
   // restored is the operator's, and the refresh procedures lay the panel out
   // for the restored command, input kind and mode.
@@ -122,5 +124,7 @@ void frmMain::SaveSett() {
   put("mode", std::to_string(Mode));
   put("comport", ComPortName);
   put("pollinterval", TrimBlank(txtPollInterval.Text()));
+  put("logfile", LogFilePath());
+  put("logfilecsv", BoolText(LogFileCsv()));
   store->Flush();
 }
