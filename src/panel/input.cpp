@@ -150,11 +150,11 @@ void frmMain::SetRefusal(const TextBox& field, std::string reason) {
 }
 
 // Each check: a refused value keeps the focus, beeps and leaves its reason in Refusal().
-#define VESK_CHECK_FIELD(field)                                    \
-  void frmMain::field##_Validate(bool& Cancel) {                   \
-    std::string reason = RefusalOf(field);                         \
-    Check(reason.empty(), Cancel, Platform().beeper.get());        \
-    SetRefusal(field, std::move(reason));                          \
+#define VESK_CHECK_FIELD(field)                             \
+  void frmMain::field##_Validate(bool& Cancel) {            \
+    std::string reason = RefusalOf(field);                  \
+    Check(reason.empty(), Cancel, Platform().beeper.get()); \
+    SetRefusal(field, std::move(reason));                   \
   }
 VESK_CHECK_FIELD(txtUnitID)
 VESK_CHECK_FIELD(txtAddr)

@@ -44,7 +44,8 @@ std::string LogFileWriter::Rotate() {
   } else {
     fs::remove(Numbered(options_.path, keep), ec);
     for (int32_t n = keep - 1; n >= 1; --n) {
-      if (fs::exists(Numbered(options_.path, n), ec)) fs::rename(Numbered(options_.path, n), Numbered(options_.path, n + 1), ec);
+      if (fs::exists(Numbered(options_.path, n), ec))
+        fs::rename(Numbered(options_.path, n), Numbered(options_.path, n + 1), ec);
     }
     fs::rename(options_.path, Numbered(options_.path, 1), ec);
     if (ec) return "cannot rotate " + options_.path + ": " + ec.message();

@@ -223,8 +223,9 @@ TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
   };
   const std::vector<Case> cases = {
       {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "99999", "Address: \"99999\" is outside 0 to 65535"},
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "", "Address: empty, a number from 0 to 65535 or 0x and "
-                                                          "hexadecimal digits"},
+      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "",
+       "Address: empty, a number from 0 to 65535 or 0x and "
+       "hexadecimal digits"},
       {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "0x1FFFF", ""},  // hexadecimal: its low 16 bits
       {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "248", "Slave ID: \"248\" is outside 1 to 247"},
       {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "247", ""},
@@ -232,7 +233,8 @@ TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
       {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "0", "Quantity: \"0\" is outside 1 to 127"},
       {&FieldOf<&frmMain::txtTcpPort>, &frmMain::txtTcpPort_Validate, "65536", "Port: \"65536\" is outside 1 to 65535"},
       {&FieldOf<&frmMain::txtTcpTimeout>, &frmMain::txtTcpTimeout_Validate, "", "Timeout: empty is outside 1 to 65535"},
-      {&FieldOf<&frmMain::txtPollInterval>, &frmMain::txtPollInterval_Validate, "99", "Poll ms: \"99\" is outside 100 to 65535"},
+      {&FieldOf<&frmMain::txtPollInterval>, &frmMain::txtPollInterval_Validate, "99",
+       "Poll ms: \"99\" is outside 100 to 65535"},
   };
   for (const Case& c : cases) {
     Panel p;
@@ -368,9 +370,12 @@ TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
     EXPECT_NE(text.find("entry 899 "), std::string::npos) << c.path;
     for (int i = 900; i < 1100; ++i) p.f.Log("entry " + std::to_string(i));
     EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped: the log file failed") << c.path;
-    if (c.mountFull) EXPECT_GT(fs::file_size(c.path), 0u);
+    if (c.mountFull) {
+      EXPECT_GT(fs::file_size(c.path), 0u);
+    }
   }
-  if (!root) GTEST_SKIP() << "the full disk needs a tmpfs mount (root); the refused path was checked";
+  if (cases.size() < 2)
+    GTEST_SKIP() << "the full disk needs a tmpfs mounted (as root); only the refused path was checked";
 }
 
 TEST(Compose, HexInputGoesOutAsTypedAndNoCommandSendsNothing) {

@@ -85,7 +85,7 @@ class MainWindow : public QMainWindow {
   QSplitter* columns_ = nullptr;
   QSplitter* rows_ = nullptr;
   QAction* inspectorAction_ = nullptr;
-  QString logFolder_;  // where the save dialog opens
+  QString logFolder_;             // where the save dialog opens
   QLabel* logHolding_ = nullptr;  // how many entries the pane holds and where older ones went
   QAction* stopLogFile_ = nullptr;
   void RefreshLogHolding();
