@@ -306,6 +306,7 @@ void Session::Connect() {
   e.number = s.port;
   Emit(std::move(e));
   ArmTimeout(*connectTimer_);
+  connectFailureCounted_ = false;
   parts_.socket->Connect(TrimBlank(s.host), s.port);
 }
 
@@ -339,8 +340,12 @@ void Session::OnConnectTimeout() {
   Emit(std::move(e));
   DropQueued();
   ResetCommunication();
-  ++stats_.connectionErrors;
-  StatsChanged();
+  // A connect already refused by a socket error was counted then: one failed
+  // connect is one connection error.
+  if (!std::exchange(connectFailureCounted_, true)) {
+    ++stats_.connectionErrors;
+    StatsChanged();
+  }
 }
 
 void Session::OnConnected() {
@@ -388,6 +393,10 @@ void Session::OnSocketError(int32_t number, const std::string& description) {
   parts_.socket->Close();
   // The connection is gone and with it the answer: the transaction ends here.
   awaiting_ = false;
+  // While a connect is pending (its time-out armed) every error and the
+  // time-out that follows belong to that one attempt: it counts once.
+  const bool connecting = connectTimer_->Enabled();
+  if (connecting && std::exchange(connectFailureCounted_, true)) return;
   ++stats_.connectionErrors;
   StatsChanged();
 }

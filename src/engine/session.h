@@ -228,6 +228,8 @@ class Session {
   int64_t startMono_ = 0;
   std::string openPortName_;
   SessionStats stats_;
+  // The connect attempt under way has already been counted as a connection error.
+  bool connectFailureCounted_ = false;
   // The mode of the request in flight (answers are framed as it was sent).
   modbus::Mode sentMode_ = modbus::Mode::Tcp;
 };

@@ -131,6 +131,15 @@ void frmMain::GetBytesOfHexInput() {
 
 std::string frmMain::PreviewRequest() {
   if (HexView) return PlainHex(modbus::HexToBytes(txtHEX.Text()));
+  // A value its field would refuse is named with its range, rather than shown
+  // as the wrapped value the frame would carry.
+  // (Address text that is no number at all gets composition's own refusal.)
+  const int16_t cmd = GetCmd();
+  if (modbus::IsComposable(cmd) && modbus::IsValidAddressText(txtAddr.Text()))
+    if (std::string reason = RefusalOf(txtAddr); !reason.empty()) return reason;
+  // The quantity is read by the reads only.
+  if (cmd >= 1 && cmd <= 4)
+    if (std::string reason = RefusalOf(txtQuantity); !reason.empty()) return reason;
   std::vector<Frame> frames;
   std::string refusal;
   int32_t id = TransactionID;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "modbus/address_notation.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
+#include "presentation/log_file.h"
 #include "presentation/log_record.h"
 #include "presentation/register_decoding.h"
 
@@ -200,6 +202,17 @@ class frmMain : public CaptionField {
   SessionStats Stats;
   // Called after every change of Stats (the window refreshes its status bar).
   std::function<void()> onStatsChanged;
+
+  // ---- refused values ----------------------------------------------------------------
+  // Why the last check of `field` refused its value ("Address: 99999 is outside 0 to
+  // 65535"), empty when it passed or was never checked. Set by the fields' value checks.
+  std::string Refusal(const TextBox& field) const;
+  // Called when a field's refusal appears, changes or clears (the window marks the field
+  // and shows the reason).
+  std::function<void(const TextBox& field, const std::string& reason)> onRefusalChanged;
+  // The reason `field`'s text would be refused now, empty when it would pass (the rule of
+  // its value check, without beep, focus or record).
+  std::string RefusalOf(const TextBox& field);
 
   // ---- start-up and close ----------------------------------------------------
   void Form_Load();
@@ -382,6 +395,21 @@ class frmMain : public CaptionField {
   std::string LogAsCsv() const;
   bool SaveLog(const std::string& path, bool csv);
 
+  // The continuous log file: with a path, every entry from now on is also
+  // appended to it as it is written (text or CSV, rotated by size); an empty
+  // path stops it. Stored in the settings "logfile" and "logfilecsv". A write
+  // that fails is reported once as one error row; the pane goes on without the file.
+  void SetLogFile(const std::string& path, bool csv);
+  const std::string& LogFilePath() const { return logFileOptions_.path; }
+  bool LogFileCsv() const { return logFileOptions_.csv; }
+  // The rotation limits, for tests and tools: the size a file may reach, the rotated files kept.
+  void SetLogFileRotation(uint64_t maxBytes, int32_t keepFiles);
+  // What the pane holds and where older entries went: "1000 entries shown;
+  // older ones are in /var/log/bus.log" (or "... older ones were dropped";
+  // "... older ones were dropped: the log file failed"); "12 entries shown"
+  // while nothing has been dropped.
+  std::string LogHoldingText() const;
+
   // The session that carries the panel's requests (another requester can
   // take turns on the same link through it).
   engine::Session& LinkSession() { return *session_; }
@@ -422,6 +450,13 @@ class frmMain : public CaptionField {
   void MirrorReception();
   // An error row after the row of the bytes received for the request in flight (if any).
   void LogErrorShowing(const std::string& Class, const std::string& msg, const Frame& received);
+
+  // Records the outcome of a value check of `field` and tells onRefusalChanged on a change.
+  void SetRefusal(const TextBox& field, std::string reason);
+  std::vector<std::pair<const TextBox*, std::string>> refusals_;
+  LogFileOptions logFileOptions_;
+  std::unique_ptr<LogFileWriter> logFile_;
+  uint64_t logDropped_ = 0;  // entries removed from the pane
 
   platform::Platform platform_;
   std::shared_ptr<platform::TimerFactory> fieldTimers_;

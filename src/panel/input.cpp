@@ -113,56 +113,99 @@ void frmMain::txtPollInterval_KeyPress(int16_t& KeyAscii) {
   FilterKey(KeyAscii, kDigits, false, Platform().beeper.get());
 }
 
-void frmMain::txtUnitID_Validate(bool& Cancel) {
-  // Taken as an unsigned 8-bit number: outside 0..255 it counts as 0.
-  int32_t v = FieldValue(txtUnitID);
-  if (!InRange(v, 0, 255)) v = 0;
-  Check(InRange(v, 1, 247), Cancel, Platform().beeper.get());
+namespace {
+
+// "Address: 99999 is outside 0 to 65535"; an empty text is named as such.
+std::string OutsideText(const char* field, const std::string& text, int32_t lo, int32_t hi) {
+  const std::string shown = text.empty() ? std::string("empty") : "\"" + text + "\"";
+  return std::string(field) + ": " + shown + " is outside " + std::to_string(lo) + " to " + std::to_string(hi);
 }
 
-void frmMain::txtAddr_Validate(bool& Cancel) {
-  // Register numbers and reference numbers have their own ranges.
-  if (Addresses() != AddressNotation::Protocol) {
-    Check(ParseAddress(Addresses(), txtAddr.Text()).Ok(), Cancel, Platform().beeper.get());
-    return;
+// The range check shared by the whole-number fields: empty when `field` holds a number in lo..hi.
+std::string RangeRefusal(const char* name, const TextBox& field, int32_t lo, int32_t hi) {
+  return InRange(FieldValue(field), lo, hi) ? std::string() : OutsideText(name, TrimBlank(field.Text()), lo, hi);
+}
+
+}  // namespace
+
+std::string frmMain::RefusalOf(const TextBox& field) {
+  const std::string t = TrimBlank(field.Text());
+  if (&field == &txtUnitID) {
+    // Taken as an unsigned 8-bit number: outside 0..255 it counts as 0.
+    int32_t v = FieldValue(txtUnitID);
+    if (!InRange(v, 0, 255)) v = 0;
+    return InRange(v, 1, 247) ? std::string() : OutsideText("Slave ID", t, 1, 247);
   }
-  const std::string t = TrimBlank(txtAddr.Text());
-  bool ok = !t.empty() && IsValidAddressText(t);
-  // Empty text, and text that is neither a decimal number nor "0x" with
-  // hexadecimal digits, is refused. A decimal address must lie in 0..65535
-  // (compared before any conversion to Long, so that a number beyond the
-  // Long range is refused rather than read as 0); a hexadecimal entry is
-  // taken as its low 16 bits and has no range.
-  if (ok) {
+  if (&field == &txtAddr) {
+    // Register numbers and reference numbers have their own ranges.
+    if (Addresses() != AddressNotation::Protocol) {
+      const auto typed = ParseAddress(Addresses(), txtAddr.Text());
+      return typed.Ok() ? std::string() : "Address: " + typed.refusal;
+    }
+    // Empty text, and text that is neither a decimal number nor "0x" with
+    // hexadecimal digits, is refused. A decimal address must lie in 0..65535
+    // (compared before any conversion to Long, so that a number beyond the
+    // Long range is refused rather than read as 0); a hexadecimal entry is
+    // taken as its low 16 bits and has no range.
+    if (t.empty() || !IsValidAddressText(t))
+      return t.empty() ? std::string("Address: empty, a number from 0 to 65535 or 0x and hexadecimal digits")
+                       : "Address: \"" + t + "\" is neither a number from 0 to 65535 nor 0x and hexadecimal digits";
     if (auto d = ParseNumber(t)) {
       const double r = RoundHalfEven(*d);
-      ok = r >= 0.0 && r <= 65535.0;
+      if (r < 0.0 || r > 65535.0) return OutsideText("Address", t, 0, 65535);
     }
+    return {};
   }
-  Check(ok, Cancel, Platform().beeper.get());
+  if (&field == &txtQuantity) {
+    const int16_t cmd = GetCmd();
+    return RangeRefusal("Quantity", txtQuantity, 1, (cmd == 1 || cmd == 2) ? 1016 : 127);
+  }
+  if (&field == &txtTcpPort) return RangeRefusal("Port", txtTcpPort, 1, 65535);
+  if (&field == &txtTcpTimeout) return RangeRefusal("Timeout", txtTcpTimeout, 1, 65535);
+  if (&field == &txtRtuTimeout) return RangeRefusal("Timeout", txtRtuTimeout, 1, 65535);
+  if (&field == &txtPollInterval) return RangeRefusal("Poll ms", txtPollInterval, kMinPollMs, kMaxPollMs);
+  return {};
 }
 
-void frmMain::txtQuantity_Validate(bool& Cancel) {
-  const int16_t cmd = GetCmd();
-  const int32_t limit = (cmd == 1 || cmd == 2) ? 1016 : 127;
-  Check(InRange(FieldValue(txtQuantity), 1, limit), Cancel, Platform().beeper.get());
+std::string frmMain::Refusal(const TextBox& field) const {
+  for (const auto& [f, reason] : refusals_)
+    if (f == &field) return reason;
+  return {};
 }
 
-void frmMain::txtTcpPort_Validate(bool& Cancel) {
-  Check(InRange(FieldValue(txtTcpPort), 1, 65535), Cancel, Platform().beeper.get());
+void frmMain::SetRefusal(const TextBox& field, std::string reason) {
+  for (auto& [f, old] : refusals_) {
+    if (f != &field) continue;
+    if (old == reason) return;
+    old = std::move(reason);
+    if (onRefusalChanged) onRefusalChanged(field, old);
+    return;
+  }
+  if (reason.empty()) return;
+  refusals_.emplace_back(&field, std::move(reason));
+  if (onRefusalChanged) onRefusalChanged(field, refusals_.back().second);
 }
 
-void frmMain::txtTcpTimeout_Validate(bool& Cancel) {
-  Check(InRange(FieldValue(txtTcpTimeout), 1, 65535), Cancel, Platform().beeper.get());
-}
-
-void frmMain::txtRtuTimeout_Validate(bool& Cancel) {
-  Check(InRange(FieldValue(txtRtuTimeout), 1, 65535), Cancel, Platform().beeper.get());
-}
+// Each check: a refused value keeps the focus, beeps and leaves its reason in Refusal().
+#define VESK_CHECK_FIELD(field)                             \
+  void frmMain::field##_Validate(bool& Cancel) {            \
+    std::string reason = RefusalOf(field);                  \
+    Check(reason.empty(), Cancel, Platform().beeper.get()); \
+    SetRefusal(field, std::move(reason));                   \
+  }
+VESK_CHECK_FIELD(txtUnitID)
+VESK_CHECK_FIELD(txtAddr)
+VESK_CHECK_FIELD(txtQuantity)
+VESK_CHECK_FIELD(txtTcpPort)
+VESK_CHECK_FIELD(txtTcpTimeout)
+VESK_CHECK_FIELD(txtRtuTimeout)
+#undef VESK_CHECK_FIELD
 
 void frmMain::txtPollInterval_Validate(bool& Cancel) {
-  const bool ok = InRange(FieldValue(txtPollInterval), kMinPollMs, kMaxPollMs);
+  std::string reason = RefusalOf(txtPollInterval);
+  const bool ok = reason.empty();
   Check(ok, Cancel, Platform().beeper.get());
+  SetRefusal(txtPollInterval, std::move(reason));
   // A running poll takes the new period at once.
   if (ok) ApplyPollInterval();
 }

@@ -37,6 +37,8 @@ void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord 
   row += "\r\n";
   record.start = txtLog.Length() + logRemoved_;
   txtLog.Append(row, Color);
+  std::string fileFailure;
+  if (logFile_) fileFailure = logFile_->Append(row, record);
   logEntries_.push_back(std::move(record));
 
   ++LogLineCount;
@@ -47,6 +49,7 @@ void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord 
     logEntries_.pop_front();
     cut = logEntries_.front().start - logRemoved_;
     --LogLineCount;
+    ++logDropped_;
   }
   if (cut > 0) {
     txtLog.RemoveFront(cut);
@@ -55,6 +58,29 @@ void frmMain::AppendLogEntry(const std::string& text, uint32_t Color, LogRecord 
     RxLogEnd -= static_cast<int32_t>(cut);
   }
   txtLog.Select(static_cast<int>(txtLog.Length()), 0);
+  // Once only: the writer stays failed, so this row is not written to the file.
+  if (!fileFailure.empty()) Log("Log file stopped: " + fileFailure, LogColorError);
+}
+
+void frmMain::SetLogFile(const std::string& path, bool csv) {
+  logFile_.reset();
+  logFileOptions_.path = TrimBlank(path);
+  logFileOptions_.csv = csv;
+  if (!logFileOptions_.path.empty()) logFile_ = std::make_unique<LogFileWriter>(logFileOptions_);
+}
+
+void frmMain::SetLogFileRotation(uint64_t maxBytes, int32_t keepFiles) {
+  logFileOptions_.maxBytes = maxBytes;
+  logFileOptions_.keepFiles = keepFiles;
+  if (logFile_) logFile_ = std::make_unique<LogFileWriter>(logFileOptions_);
+}
+
+std::string frmMain::LogHoldingText() const {
+  std::string text = std::to_string(logEntries_.size()) + (logEntries_.size() == 1 ? " entry" : " entries") + " shown";
+  if (logDropped_ == 0) return text;
+  if (logFile_ && !logFile_->Failed()) return text + "; older ones are in " + logFileOptions_.path;
+  if (logFile_) return text + "; older ones were dropped: the log file failed";
+  return text + "; older ones were dropped";
 }
 
 void frmMain::LogRequest(const Frame& Data) {

@@ -91,6 +91,8 @@ void frmMain::LoadSett() {
     cmbAddresses.SetListIndex(static_cast<int32_t>(modbus::AddressNotationOf(v.value_or(0))));
   }
 
+  SetLogFile(get("logfile", ""), ToBool(get("logfilecsv", "0")).value_or(false));
+
   // The clicks raised above ran with intermediate states; the format just
   // restored is the operator's, and the refresh procedures lay the panel out
   // for the restored command, input kind and mode.
@@ -128,5 +130,7 @@ void frmMain::SaveSett() {
   put("comport", ComPortName);
   put("pollinterval", TrimBlank(txtPollInterval.Text()));
   put("addresses", std::to_string(static_cast<int32_t>(Addresses())));
+  put("logfile", LogFilePath());
+  put("logfilecsv", BoolText(LogFileCsv()));
   store->Flush();
 }

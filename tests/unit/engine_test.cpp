@@ -2,6 +2,7 @@
 // requesters in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,54 @@ TEST(EngineSessions, OneLinkServesTwoRequestersInTurnNeverTwoInFlight) {
   EXPECT_FALSE(rtu.serial->IsOpen());
   EXPECT_EQ(rtu.overlaps, 0);
   EXPECT_EQ(rtu.session->Stats().sent, 8u);
+}
+
+// A failed connect is one connection error however it ends: a refusal, the connect time-out after it, further
+// errors of the same attempt. A new attempt, and an error on an established connection, count again.
+TEST(EngineSessions, OneFailedConnectCountsOnceAcrossRefusalAndTimeOut) {
+  struct Case {
+    const char* name;
+    int errorsBeforeTimeOut;  // socket errors raised while the connect is pending
+    bool timeOut;             // the connect time-out passes afterwards
+    uint64_t expected;
+  } const cases[] = {
+      {"refused, then the time-out", 1, true, 1},
+      {"refused twice, then the time-out", 2, true, 1},
+      {"refused, no time-out yet", 1, false, 1},
+      {"only the time-out", 0, true, 1},
+  };
+  for (const Case& c : cases) {
+    auto clock = std::make_shared<fakes::FakeClock>();
+    Link tcp(clock, modbus::Mode::Tcp, 1000);
+    std::vector<std::string> log;
+    const auto p = tcp.Requester(log);
+    std::vector<EventKind> kinds;
+    tcp.session->AddRequester([&kinds](const Event& e) { kinds.push_back(e.kind); });
+    tcp.session->Submit(p, {Read(modbus::Mode::Tcp, 1, 1)});
+    for (int i = 0; i < c.errorsBeforeTimeOut; ++i) tcp.socket->RaiseError(10061, "Connection refused");
+    if (c.timeOut) clock->Advance(1000);
+    EXPECT_EQ(tcp.session->Stats().connectionErrors, c.expected) << c.name;
+    // The time-out is still reported to the operator; only the count is shared.
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), EventKind::ConnectTimeout), c.timeOut ? 1 : 0) << c.name;
+    // A second attempt that fails the same way counts once more.
+    tcp.session->Submit(p, {Read(modbus::Mode::Tcp, 1, 2)});
+    for (int i = 0; i < c.errorsBeforeTimeOut; ++i) tcp.socket->RaiseError(10061, "Connection refused");
+    if (c.timeOut) clock->Advance(1000);
+    EXPECT_EQ(tcp.session->Stats().connectionErrors, 2 * c.expected) << c.name;
+  }
+  // Connected: a reset of the connection is an error of its own, and so is the next failed connect.
+  auto clock = std::make_shared<fakes::FakeClock>();
+  Link tcp(clock, modbus::Mode::Tcp, 1000);
+  std::vector<std::string> log;
+  const auto p = tcp.Requester(log);
+  tcp.session->Submit(p, {Read(modbus::Mode::Tcp, 1, 1)});
+  tcp.socket->AcceptConnect();
+  tcp.socket->RaiseError(10054, "Connection reset by peer");
+  EXPECT_EQ(tcp.session->Stats().connectionErrors, 1u);
+  tcp.session->Submit(p, {Read(modbus::Mode::Tcp, 1, 2)});
+  tcp.socket->RaiseError(10061, "Connection refused");
+  clock->Advance(1000);
+  EXPECT_EQ(tcp.session->Stats().connectionErrors, 2u);
 }
 
 }  // namespace

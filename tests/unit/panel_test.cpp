@@ -1,6 +1,7 @@
 // The panel: start-up, the field model's rules, switching, settings, input checks, clipboard keys and links.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <tuple>
@@ -169,6 +170,7 @@ const Pairs kDefaultsAsStored = {
     {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},     {"parity", "0"}, {"stopbit", "0"},
     {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},         {"comport", ""}, {"pollinterval", "1000"},
     {"addresses", "0"},
+    {"logfile", ""},        {"logfilecsv", "False"},
 };
 
 TEST(PanelSettings, FirstStartShowsDefaultsAndClosingWritesEachKeyOnceInOrder) {
@@ -217,14 +219,18 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
   a.f.optHEX.SetValue(true);
   a.f.cmbMode.SetListIndex(2);
   a.f.txtPollInterval.SetText("250");
+  const std::string logFile = testing::TempDir() + "vesk_settings_roundtrip.csv";
+  a.f.SetLogFile(logFile, true);
   const Pairs stored = a.Close();
   Panel b(stored);
   EXPECT_EQ(b.f.tmrAuto.Interval(), 250);
+  EXPECT_EQ(std::make_pair(b.f.LogFilePath(), b.f.LogFileCsv()), std::make_pair(logFile, true));
   EXPECT_EQ(b.Close(), stored);
+  std::remove(logFile.c_str());
   const std::map<std::string, std::string> m(stored.begin(), stored.end());
   EXPECT_EQ(Join({m.at("left"), m.at("host"), m.at("format"), m.at("hexvalue"), m.at("parity"), m.at("hexview"),
-                  m.at("mode"), m.at("comport"), m.at("pollinterval")}),
-            "1500|10.0.0.5|3|01 03 00 00|2|True|2|/dev/ttyUSB0|250");
+                  m.at("mode"), m.at("comport"), m.at("pollinterval"), m.at("logfilecsv")}),
+            "1500|10.0.0.5|3|01 03 00 00|2|True|2|/dev/ttyUSB0|250|True");
 }
 
 #define KEYS(name) &frmMain::name##_KeyPress, nullptr, &frmMain::name

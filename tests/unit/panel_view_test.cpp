@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -208,6 +209,176 @@ TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
       EXPECT_EQ(p.f.TransactionID, 0) << message;
     }
   }
+}
+
+template <auto Member>
+TextBox& FieldOf(frmMain& f) {
+  return f.*Member;
+}
+
+// A refused value is kept with its reason per field until the field passes its check again; the preview names a
+// refused address or quantity with its range instead of composing the wrapped value.
+TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
+  struct Case {
+    TextBox& (*field)(frmMain&);
+    void (frmMain::*check)(bool&);
+    std::string text, reason;
+  };
+  const std::vector<Case> cases = {
+      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "99999", "Address: \"99999\" is outside 0 to 65535"},
+      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "",
+       "Address: empty, a number from 0 to 65535 or 0x and "
+       "hexadecimal digits"},
+      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "0x1FFFF", ""},  // hexadecimal: its low 16 bits
+      {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "248", "Slave ID: \"248\" is outside 1 to 247"},
+      {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "247", ""},
+      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "128", "Quantity: \"128\" is outside 1 to 127"},
+      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "0", "Quantity: \"0\" is outside 1 to 127"},
+      {&FieldOf<&frmMain::txtTcpPort>, &frmMain::txtTcpPort_Validate, "65536", "Port: \"65536\" is outside 1 to 65535"},
+      {&FieldOf<&frmMain::txtTcpTimeout>, &frmMain::txtTcpTimeout_Validate, "", "Timeout: empty is outside 1 to 65535"},
+      {&FieldOf<&frmMain::txtPollInterval>, &frmMain::txtPollInterval_Validate, "99",
+       "Poll ms: \"99\" is outside 100 to 65535"},
+  };
+  for (const Case& c : cases) {
+    Panel p;
+    p.Fill(3, UINT16, "1", "0", "1", "");
+    std::vector<std::string> told;
+    p.f.onRefusalChanged = [&](const TextBox& field, const std::string& reason) {
+      told.push_back(field.Name() + "=" + reason);
+    };
+    TextBox& field = c.field(p.f);
+    field.SetText(c.text);
+    bool cancel = false;
+    (p.f.*c.check)(cancel);
+    EXPECT_EQ(p.f.Refusal(field), c.reason) << c.text;
+    // The beep and the kept focus stay as they were.
+    EXPECT_EQ(std::make_pair(cancel, p.fp.beeper->count), std::make_pair(!c.reason.empty(), c.reason.empty() ? 0 : 1))
+        << c.text;
+    (p.f.*c.check)(cancel);  // the same outcome again is not told twice
+    field.SetText(c.check == &frmMain::txtPollInterval_Validate ? "1000" : "1");
+    cancel = false;
+    (p.f.*c.check)(cancel);
+    EXPECT_FALSE(cancel);
+    EXPECT_EQ(p.f.Refusal(field), "") << c.text;
+    const std::vector<std::string> expected =
+        c.reason.empty() ? std::vector<std::string>{}
+                         : std::vector<std::string>{field.Name() + "=" + c.reason, field.Name() + "="};
+    EXPECT_EQ(told, expected) << c.text;
+  }
+  // The preview, without any check having run: a wrapped address or an oversized read is named, not composed.
+  const std::vector<std::tuple<int, std::string, std::string, std::string>> previews = {
+      {3, "99999", "1", "Address: \"99999\" is outside 0 to 65535"},
+      {6, "70000", "1", "Address: \"70000\" is outside 0 to 65535"},
+      {3, "0", "200", "Quantity: \"200\" is outside 1 to 127"},
+      {1, "0", "1017", "Quantity: \"1017\" is outside 1 to 1016"},
+      {6, "0", "500", "01 06 00 00 00 01"},  // a write reads no quantity
+  };
+  for (const auto& [fc, address, quantity, shown] : previews) {
+    Panel p(0);
+    p.Fill(fc, UINT16, "1", address, quantity, "1");
+    const std::string preview = p.f.PreviewRequest();
+    EXPECT_EQ(preview.substr(0, shown.size()), shown) << address << " " << quantity;
+    EXPECT_EQ(p.fp.beeper->count, 0);
+  }
+}
+
+// The continuous log file keeps every entry of a long session in order across rotations, in both formats, while the
+// pane keeps its last 1000 and says where the others went.
+TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
+  namespace fs = std::filesystem;
+  for (const bool csv : {false, true}) {
+    const fs::path dir = fs::temp_directory_path() / ("vesk_logfile_" + std::to_string(::getpid()) + (csv ? "c" : "t"));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "bus.log").string();
+    Panel p;
+    p.f.SetLogFile(path, csv);
+    p.f.SetLogFileRotation(64 * 1024, 100);
+    constexpr int kEntries = 5000;
+    for (int i = 0; i < kEntries; ++i) p.f.Log("entry " + std::to_string(i));
+    EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones are in " + path);
+    // Oldest first: the highest number, down to .1, then the current file.
+    std::vector<std::string> files;
+    for (int n = 100; n >= 1; --n)
+      if (fs::exists(path + "." + std::to_string(n))) files.push_back(path + "." + std::to_string(n));
+    ASSERT_GE(files.size(), 2u) << "rotated";
+    files.push_back(path);
+    int next = 0, bad = 0;
+    for (const std::string& file : files) {
+      EXPECT_LE(fs::file_size(file), 64u * 1024u) << file;
+      std::ifstream in(file, std::ios::binary);
+      std::string line;
+      bool first = true;
+      for (int guard = 0; guard < kEntries + 10 && std::getline(in, line); ++guard) {
+        if (csv && std::exchange(first, false)) {
+          EXPECT_EQ(line, "time,kind,class,bytes,message,painted\r") << file;
+          continue;
+        }
+        const std::string tail = "entry " + std::to_string(next) + (csv ? ",\r" : "\r");
+        if (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
+          ++next;
+        else
+          ++bad;
+      }
+    }
+    EXPECT_EQ(std::make_pair(next, bad), std::make_pair(kEntries, 0)) << (csv ? "csv" : "text");
+    fs::remove_all(dir);
+  }
+  // Without a file, what the pane no longer holds is dropped, and says so.
+  Panel p;
+  for (int i = 0; i < 1001; ++i) p.f.Log("x");
+  EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped");
+}
+
+// A file that cannot be written (here a directory in its place; a full disk below, when the test may mount one)
+// gives one error row, and the pane goes on.
+TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("vesk_logfail_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "taken");
+  struct Case {
+    std::string path;
+    bool mountFull;
+  };
+  std::vector<Case> cases = {{(dir / "taken").string(), false}};
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    fs::create_directories(dir / "tiny");
+    if (std::system(("mount -t tmpfs -o size=16k tmpfs " + (dir / "tiny").string()).c_str()) == 0)
+      cases.push_back({(dir / "tiny" / "bus.log").string(), true});
+  }
+  // Unmounted on every path out of the test.
+  struct Unmount {
+    fs::path at;
+    bool on;
+    ~Unmount() {
+      if (on) std::system(("umount " + at.string()).c_str());
+      std::error_code ec;
+      fs::remove_all(at.parent_path(), ec);
+    }
+  } unmount{dir / "tiny", cases.size() > 1};
+  for (const Case& c : cases) {
+    Panel p;
+    p.f.SetLogFile(c.path, false);
+    p.f.SetLogFileRotation(1024 * 1024, 2);
+    // 900 entries of about 80 bytes: the tiny disk fills after some 200, and the pane still holds the error row.
+    for (int i = 0; i < 900; ++i) p.f.Log("entry " + std::to_string(i) + " " + std::string(40, 'x'));
+    const std::string text = p.f.txtLog.Text();
+    size_t rows = 0;
+    for (size_t at = text.find("Log file stopped: "); at != std::string::npos && rows < 10;
+         at = text.find("Log file stopped: ", at + 1))
+      ++rows;
+    EXPECT_EQ(rows, 1u) << c.path;
+    EXPECT_NE(text.find("entry 899 "), std::string::npos) << c.path;
+    for (int i = 900; i < 1100; ++i) p.f.Log("entry " + std::to_string(i));
+    EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped: the log file failed") << c.path;
+    if (c.mountFull) {
+      EXPECT_GT(fs::file_size(c.path), 0u);
+    }
+  }
+  if (cases.size() < 2)
+    GTEST_SKIP() << "the full disk needs a tmpfs mounted (as root); only the refused path was checked";
 }
 
 TEST(Compose, HexInputGoesOutAsTypedAndNoCommandSendsNothing) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -22,6 +23,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyleFactory>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -427,10 +429,22 @@ TEST(Window, AddressKeyFilterPasteAndValueCheck) {
   QTest::qWait(100);
   EXPECT_EQ(QApplication::focusWidget(), addr);
   EXPECT_EQ(rig.Beeps(), beeps + 3);
+  // ... and says why: the field is framed, the status bar and the preview name the field and its range.
+  const QString reason = QStringLiteral("Address: \"65536\" is outside 0 to 65535");
+  auto* status = rig.window->findChild<QStatusBar*>(QStringLiteral("statusBar"));
+  ASSERT_NE(status, nullptr);
+  EXPECT_TRUE(addr->property("refused").toBool());
+  EXPECT_FALSE(addr->styleSheet().isEmpty());
+  EXPECT_EQ(status->currentMessage(), reason);
+  rig.window->ApplyPending();
+  EXPECT_EQ(rig.Aid<QLineEdit>("requestPreview")->text(), reason);
   Retype(addr, "100");
   QTest::keyClick(addr, Qt::Key_Tab);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !addr->hasFocus(); }, 1000));
   EXPECT_EQ(rig.Beeps(), beeps + 3);
+  EXPECT_FALSE(addr->property("refused").toBool());
+  EXPECT_TRUE(addr->styleSheet().isEmpty());
+  EXPECT_EQ(status->currentMessage(), QString());
 }
 
 TEST(Window, AutoButtonsActOnAMousePressNotOnSpace) {
@@ -538,6 +552,29 @@ TEST(Window, OperatorAidsFollowTheWidgets) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     EXPECT_EQ(file.readAll().toStdString(), csv ? p.LogAsCsv() : p.txtLog.Text()) << name;
   }
+  // The continuous log file: chosen in the File menu (here by its handler, the dialog being modal), every entry
+  // from then on appended as text or CSV; the status bar says what the pane holds; stopping disables the item.
+  auto* holding = rig.Aid<QLabel>("logHolding");
+  auto* stop = rig.Aid<QAction>("stopLogFileAction");
+  ASSERT_TRUE(holding != nullptr && stop != nullptr && rig.Aid<QAction>("logToFileAction") != nullptr);
+  EXPECT_FALSE(stop->isEnabled());
+  for (const auto& [name, csvFilter, csv] : {std::tuple{"c.txt", false, false}, std::tuple{"d", true, true}}) {
+    const QString path = dir.filePath(QLatin1String(name)) + (csv ? QStringLiteral(".csv") : QString());
+    rig.window->LogToFile(path, csvFilter);
+    EXPECT_TRUE(stop->isEnabled());
+    EXPECT_EQ(p.LogFileCsv(), csv) << name;
+    p.Log(std::string("into the file ") + name);
+    p.Log("and another");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    const QString content = QString::fromUtf8(file.readAll());
+    EXPECT_EQ(content.count(QStringLiteral("\r\n")), csv ? 3 : 2) << name;  // a CSV file starts with its header
+    EXPECT_TRUE(content.contains(QStringLiteral("into the file ") + QLatin1String(name))) << name;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return holding->text() == QString::fromStdString(p.LogHoldingText()); }, 1000));
+  }
+  stop->trigger();
+  EXPECT_EQ(p.LogFilePath(), "");
+  EXPECT_FALSE(stop->isEnabled());
 }
 
 namespace {
@@ -587,7 +624,7 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     first.Aid<QAction>("inspectorAction")->trigger();
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
-    EXPECT_EQ(first.settings->writes.size(), 26u);  // every setting written, once: the panel's 20, the window's 6
+    EXPECT_EQ(first.settings->writes.size(), 29u);  // every setting written, once: the panel's 23, the window's 6
     for (const auto& [key, count] : first.settings->writes) EXPECT_EQ(count, 1) << key;
   }
   Rig second(nullptr, dir);
@@ -694,9 +731,9 @@ TEST(Window, MenusAndTheirKeys) {
       if (!a->isSeparator())
         entries[(menu->text() + "/" + a->text()).toStdString()] = a->shortcut().toString().toStdString();
   const std::map<std::string, std::string> expected = {
-      {"&File/&Save log\u2026", "Ctrl+S"},       {"&File/&Quit", "Ctrl+Q"}, {"&Request/&Send", "Enter"},
-      {"&Request/Start or stop &polling", "F5"}, {"&View/&Inspector", ""},  {"&Help/&README online", ""},
-      {"&Help/&About VeskTarvelo", ""}};
+      {"&File/&Save log\u2026", "Ctrl+S"},       {"&File/&Quit", "Ctrl+Q"},        {"&Request/&Send", "Enter"},
+      {"&Request/Start or stop &polling", "F5"}, {"&View/&Inspector", ""},         {"&Help/&README online", ""},
+      {"&Help/&About VeskTarvelo", ""},          {"&File/&Log to file\u2026", ""}, {"&File/S&top logging to file", ""}};
   EXPECT_EQ(entries, expected);
   EXPECT_EQ(rig.Aid<QPushButton>("saveLog")->toolTip(), QStringLiteral("Save the log as text or CSV (Ctrl+S)"));
 

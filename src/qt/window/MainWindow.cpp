@@ -7,11 +7,13 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 #include <algorithm>
 
 #include "qt/window/beep_gate.h"
@@ -63,6 +65,7 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QMainWindow(parent), p
   binding_->BindingOf(WidgetOf(panel_.cmdAuto1))->toolTipKey = QKeySequence(Qt::Key_F5);
   binding_->BindingOf(WidgetOf(panel_.cmdAuto0))->toolTipKey = QKeySequence(Qt::Key_F5);
   BuildAids();
+  panel_.onRefusalChanged = [this](const TextBox& field, const std::string& reason) { ShowRefusal(field, reason); };
   // The widgets show the model's state before they are laid out, so that the
   // lists are as wide as their items.
   binding_->Attach();
@@ -85,6 +88,7 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QMainWindow(parent), p
 MainWindow::~MainWindow() {
   // The parts follow the panel through its observers: detached before the
   // widgets they set go.
+  panel_.onRefusalChanged = nullptr;
   delete guards_;
   delete binding_;
   delete stats_;
@@ -93,6 +97,19 @@ MainWindow::~MainWindow() {
 QWidget* MainWindow::WidgetOf(const Field& field) const { return binding_->WidgetOf(field); }
 
 void MainWindow::ApplyPending() { binding_->ApplyPending(); }
+
+void MainWindow::ShowRefusal(const TextBox& field, const std::string& reason) {
+  QWidget* w = WidgetOf(field);
+  if (w == nullptr) return;
+  const bool refused = !reason.empty();
+  w->setProperty("refused", refused);
+  w->setStyleSheet(refused ? QStringLiteral("border: 2px solid #d00000; background: #ffe8e8;") : QString());
+  w->setToolTip(refused ? QString::fromStdString(reason) : QString());
+  if (refused)
+    stats_->showMessage(QString::fromStdString(reason));
+  else
+    stats_->clearMessage();
+}
 
 void MainWindow::BuildAids() {
   frmMain& p = panel_;
@@ -109,11 +126,42 @@ void MainWindow::BuildAids() {
   stats_ = new StatsBar(
       p, [this] { ApplyPending(); }, this);
   setStatusBar(stats_);
+
+  // What the log pane holds, refreshed a few times a second (the pane itself
+  // follows the log once a frame).
+  logHolding_ = new QLabel(stats_);
+  logHolding_->setObjectName(QStringLiteral("logHolding"));
+  logHolding_->setTextFormat(Qt::PlainText);
+  stats_->addPermanentWidget(logHolding_);
+  auto* holdingTimer = new QTimer(this);
+  connect(holdingTimer, &QTimer::timeout, this, [this] { RefreshLogHolding(); });
+  holdingTimer->start(250);
+  RefreshLogHolding();
+}
+
+void MainWindow::RefreshLogHolding() {
+  const QString text = QString::fromStdString(panel_.LogHoldingText());
+  if (logHolding_->text() != text) logHolding_->setText(text);
+  const QString file = QString::fromStdString(panel_.LogFilePath());
+  logHolding_->setToolTip(file.isEmpty() ? QStringLiteral("No log file: File, Log to file") : file);
+  if (stopLogFile_ != nullptr) stopLogFile_->setEnabled(!file.isEmpty());
+}
+
+void MainWindow::LogToFile(const QString& path, bool csvFilter) {
+  if (!path.isEmpty()) logFolder_ = QFileInfo(path).absolutePath();
+  panel_.SetLogFile(QFile::encodeName(path).toStdString(), !path.isEmpty() && SavesAsCsv(path, csvFilter));
+  RefreshLogHolding();
 }
 
 void MainWindow::BuildMenuBar() {
   const WindowMenus m = BuildMenus(menuBar());
   connect(m.saveLog, &QAction::triggered, this, [this] { ChooseLogFile(); });
+  connect(m.logToFile, &QAction::triggered, this, [this] {
+    if (const auto choice = qt::ChooseLogFile(this, logFolder_, true)) LogToFile(choice->path, choice->csvFilter);
+  });
+  stopLogFile_ = m.stopLogFile;
+  connect(m.stopLogFile, &QAction::triggered, this, [this] { LogToFile(QString(), false); });
+  RefreshLogHolding();
   connect(m.quit, &QAction::triggered, this, [this] { close(); });
   connect(m.send, &QAction::triggered, this, [this] {
     if (panel_.cmdSend.Enabled() && panel_.cmdSend.onClick) panel_.cmdSend.onClick();

@@ -15,6 +15,7 @@
 
 #include "panel/frmMain.h"
 
+class QLabel;
 class QPushButton;
 class QSplitter;
 
@@ -49,6 +50,9 @@ class MainWindow : public QMainWindow {
   // ".txt", otherwise as the dialog's filter says (`csvFilter`). A failure is
   // reported in the log by the panel.
   void SaveLogAs(const QString& path, bool csvFilter);
+  // Appends every log entry from now on to `path` (CSV for a ".csv" name or the
+  // CSV filter, else text); an empty path stops the file.
+  void LogToFile(const QString& path, bool csvFilter);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -64,6 +68,8 @@ class MainWindow : public QMainWindow {
   void ChooseLogFile();
   void TogglePolling();
   void ShowAbout();
+  // Frames a refused field in red and shows the reason in the status bar; clears both when it passes.
+  void ShowRefusal(const TextBox& field, const std::string& reason);
   void RaiseQueryUnload(int16_t unloadMode);
   void PushPosition();
 
@@ -79,7 +85,10 @@ class MainWindow : public QMainWindow {
   QSplitter* columns_ = nullptr;
   QSplitter* rows_ = nullptr;
   QAction* inspectorAction_ = nullptr;
-  QString logFolder_;  // where the save dialog opens
+  QString logFolder_;             // where the save dialog opens
+  QLabel* logHolding_ = nullptr;  // how many entries the pane holds and where older ones went
+  QAction* stopLogFile_ = nullptr;
+  void RefreshLogHolding();
 };
 
 }  // namespace qt

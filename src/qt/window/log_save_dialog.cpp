@@ -5,11 +5,12 @@
 
 namespace qt {
 
-std::optional<LogFileChoice> ChooseLogFile(QWidget* parent, const QString& folder) {
+std::optional<LogFileChoice> ChooseLogFile(QWidget* parent, const QString& folder, bool appending) {
   const QString textFilter = QStringLiteral("Text (*.txt)");
   const QString csvFilter = QStringLiteral("CSV (*.csv)");
-  QFileDialog dialog(parent, QStringLiteral("Save log"));
+  QFileDialog dialog(parent, appending ? QStringLiteral("Log to file") : QStringLiteral("Save log"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  if (appending) dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilters({textFilter, csvFilter});
   dialog.setDefaultSuffix(QStringLiteral("txt"));
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, csvFilter](const QString& filter) {

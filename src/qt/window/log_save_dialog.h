@@ -15,8 +15,9 @@ struct LogFileChoice {
 };
 
 // Asks for the file, opening in `folder` (when not empty). Empty when the
-// operator cancels.
-std::optional<LogFileChoice> ChooseLogFile(QWidget* parent, const QString& folder);
+// operator cancels. `appending`: the file chosen is the continuous log file,
+// which is appended to, so an existing file is taken without asking.
+std::optional<LogFileChoice> ChooseLogFile(QWidget* parent, const QString& folder, bool appending = false);
 
 // Whether the log saved to `path` is CSV (else text).
 bool SavesAsCsv(const QString& path, bool csvFilter);

@@ -17,6 +17,11 @@ WindowMenus BuildMenus(QMenuBar* bar) {
   m.saveLog = file->addAction(QStringLiteral("&Save log\u2026"));
   m.saveLog->setObjectName(QStringLiteral("saveLogAction"));
   m.saveLog->setShortcut(QKeySequence::Save);
+  m.logToFile = file->addAction(QStringLiteral("&Log to file\u2026"));
+  m.logToFile->setObjectName(QStringLiteral("logToFileAction"));
+  m.logToFile->setToolTip(QStringLiteral("Append every log entry to a file as it is written, rotated by size"));
+  m.stopLogFile = file->addAction(QStringLiteral("S&top logging to file"));
+  m.stopLogFile->setObjectName(QStringLiteral("stopLogFileAction"));
   file->addSeparator();
   m.quit = file->addAction(QStringLiteral("&Quit"));
   m.quit->setObjectName(QStringLiteral("quitAction"));

@@ -18,6 +18,8 @@ inline constexpr const char* kReadmeUrl = "https://vesktarvelo.example/readme";
 
 struct WindowMenus {
   QAction* saveLog = nullptr;
+  QAction* logToFile = nullptr;    // every entry appended to a file from now on
+  QAction* stopLogFile = nullptr;  // the file no longer written
   QAction* quit = nullptr;
   QAction* send = nullptr;
   QAction* polling = nullptr;
