@@ -10,6 +10,7 @@
 // A caller that numbers its requests takes NextTransactionId for each frame
 // it builds in a mode that uses the MBAP header.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/bytes.h"
@@ -36,6 +37,10 @@ Frame WriteSingleRegisterRequest(Mode mode, int32_t slave, int32_t function, int
 Frame WriteMultipleRegistersRequest(Mode mode, int32_t slave, int32_t function, int32_t address, int32_t count,
                                     int32_t value1, int32_t value2, int32_t transactionId);
 
+// A frame around a PDU (function code and data): the MBAP header or the CRC
+// as the mode needs. The PDU is cut to kMaxPduSize bytes.
+Frame PduRequest(Mode mode, int32_t slave, const std::vector<uint8_t>& pdu, int32_t transactionId);
+
 // A request as the form describes it, in values.
 struct RequestValues {
   Mode mode = Mode::Rtu;
@@ -47,6 +52,14 @@ struct RequestValues {
   // Writes: the value typed.
   double value = 0.0;
   Format format = Format::Int16;
+  // The functions beyond the seven basic ones:
+  std::vector<uint8_t> coils;   // 15: one 0 or 1 per coil, the first coil first
+  std::vector<uint16_t> words;  // 23: the registers written; 08: the query data
+  int32_t writeAddress = 0;     // 23: where the write block starts (address: the read block)
+  int32_t andMask = 0;          // 22
+  int32_t orMask = 0;           // 22
+  int32_t readCode = 1;         // 43/14: 1 basic, 2 regular, 3 extended, 4 one object
+  int32_t objectId = 0;         // 43/14: the first object asked for
 };
 
 enum class BuildResult {
@@ -54,13 +67,18 @@ enum class BuildResult {
   // A 32-bit value written with function 06 at register 65535: its second
   // register would lie beyond 65535.
   SecondRegisterOutOfRange,
+  // A value of the functions beyond the seven basic ones out of its range:
+  // the refusal says which.
+  Refused,
 };
 
 // The frames of one transaction: one frame, or two for a 32-bit value
 // written with function 06 (at address and address + 1). `transactionId`
 // holds the last identifier used afterwards (moved on only in MBAP framing).
 // Nothing is appended, and the identifier is left alone, when it is refused.
-BuildResult BuildRequestFrames(const RequestValues& request, int32_t& transactionId, std::vector<Frame>& out);
+// `refusal`, when given, receives the text of a Refused result.
+BuildResult BuildRequestFrames(const RequestValues& request, int32_t& transactionId, std::vector<Frame>& out,
+                               std::string* refusal = nullptr);
 
 // The value rounded half to even, as a Long; beyond the Long range the whole
 // number wraps like two's complement arithmetic.
