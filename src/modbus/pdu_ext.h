@@ -17,6 +17,7 @@
 
 #include "common/bytes.h"
 #include "modbus/pdu_fault.h"
+#include "modbus/types.h"
 
 namespace modbus {
 
@@ -25,21 +26,22 @@ using Pdu = std::vector<uint8_t>;
 // The largest PDU: a 256-byte serial frame less the slave byte and the CRC.
 inline constexpr int32_t kMaxPduSize = 253;
 
-// Function codes handled here (the basic ones are listed for the range table).
-inline constexpr uint8_t kReadCoils = 1;
-inline constexpr uint8_t kReadDiscreteInputs = 2;
-inline constexpr uint8_t kReadHoldingRegisters = 3;
-inline constexpr uint8_t kReadInputRegisters = 4;
-inline constexpr uint8_t kWriteSingleCoil = 5;
-inline constexpr uint8_t kWriteSingleRegister = 6;
-inline constexpr uint8_t kReadExceptionStatus = 7;
-inline constexpr uint8_t kDiagnostics = 8;
-inline constexpr uint8_t kWriteMultipleCoils = 15;
-inline constexpr uint8_t kWriteMultipleRegisters = 16;
-inline constexpr uint8_t kReportServerId = 17;
-inline constexpr uint8_t kMaskWriteRegister = 22;
-inline constexpr uint8_t kReadWriteMultipleRegisters = 23;
-inline constexpr uint8_t kEncapsulatedInterface = 43;
+// Function codes handled here, by their names in FunctionCode (the basic ones
+// are listed for the range table).
+inline constexpr uint8_t kReadCoils = CodeOf(FunctionCode::ReadCoils);
+inline constexpr uint8_t kReadDiscreteInputs = CodeOf(FunctionCode::ReadDiscreteInputs);
+inline constexpr uint8_t kReadHoldingRegisters = CodeOf(FunctionCode::ReadHoldingRegisters);
+inline constexpr uint8_t kReadInputRegisters = CodeOf(FunctionCode::ReadInputRegisters);
+inline constexpr uint8_t kWriteSingleCoil = CodeOf(FunctionCode::WriteSingleCoil);
+inline constexpr uint8_t kWriteSingleRegister = CodeOf(FunctionCode::WriteSingleRegister);
+inline constexpr uint8_t kReadExceptionStatus = CodeOf(FunctionCode::ReadExceptionStatus);
+inline constexpr uint8_t kDiagnostics = CodeOf(FunctionCode::Diagnostics);
+inline constexpr uint8_t kWriteMultipleCoils = CodeOf(FunctionCode::WriteMultipleCoils);
+inline constexpr uint8_t kWriteMultipleRegisters = CodeOf(FunctionCode::WriteMultipleRegisters);
+inline constexpr uint8_t kReportServerId = CodeOf(FunctionCode::ReportServerId);
+inline constexpr uint8_t kMaskWriteRegister = CodeOf(FunctionCode::MaskWriteRegister);
+inline constexpr uint8_t kReadWriteMultipleRegisters = CodeOf(FunctionCode::ReadWriteMultipleRegisters);
+inline constexpr uint8_t kEncapsulatedInterface = CodeOf(FunctionCode::EncapsulatedInterface);
 // The MEI type of Read Device Identification within function 43.
 inline constexpr uint8_t kMeiReadDeviceId = 14;
 // The one Diagnostics sub-function built here: the server echoes the request.

@@ -1,19 +1,23 @@
 #pragma once
-// A fault found in a received frame: the message for the log and the bytes to
-// highlight, counted from the start of the PDU (the function code) for the
-// answer checks, or from the slave byte for the ASCII decoder. The code that
-// logs it adds the offset of that start in the whole frame.
+// A fault found in a received frame: what is wrong and which bytes it
+// concerns (offset and length; length 0 paints none). The assembler counts
+// offsets in the whole frame; the answer checks of the PDU count them from the
+// function code and the ASCII decoder from the slave byte, and the code that
+// logs their faults adds the offset of that start in the whole frame.
 #include <cstdint>
 #include <string>
 
 namespace modbus {
 
-struct PduFault {
+struct Fault {
   std::string message;
   int32_t offset = 0;
   int32_t length = 0;
 
-  bool operator==(const PduFault&) const = default;
+  bool operator==(const Fault&) const = default;
 };
+
+// The same fault, named for the checks that count offsets within the PDU.
+using PduFault = Fault;
 
 }  // namespace modbus

@@ -10,6 +10,7 @@
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
 #include "modbus/formats.h"
+#include "modbus/pdu_ext.h"
 
 namespace modbus {
 
@@ -140,9 +141,54 @@ std::optional<std::vector<int32_t>> WideRegisters(const RequestValues& rq, std::
 
 }  // namespace
 
+Frame PduRequest(Mode mode, int32_t slave, const std::vector<uint8_t>& pdu, int32_t transactionId) {
+  const auto size = static_cast<int32_t>(std::min<size_t>(pdu.size(), static_cast<size_t>(kMaxPduSize)));
+  return BuildFrame(mode, transactionId, size + 1, size + 1, [&](Frame& b, int32_t p) {
+    b[static_cast<size_t>(p)] = ByteOrZero(slave);
+    std::copy_n(pdu.begin(), size, b.begin() + p + 1);
+  });
+}
+
+namespace {
+
+// The PDU of a function beyond the seven basic ones.
+PduResult ExtendedPdu(const RequestValues& rq) {
+  switch (rq.function) {
+    case kReadExceptionStatus:
+      return BuildReadExceptionStatus();
+    case kDiagnostics:
+      return BuildDiagnostics(kDiagReturnQueryData, rq.words);
+    case kWriteMultipleCoils:
+      return BuildWriteMultipleCoils(rq.address, rq.coils);
+    case kReportServerId:
+      return BuildReportServerId();
+    case kMaskWriteRegister:
+      return BuildMaskWriteRegister(rq.address, rq.andMask, rq.orMask);
+    case kReadWriteMultipleRegisters:
+      return BuildReadWriteMultipleRegisters(rq.address, rq.quantity, rq.writeAddress, rq.words);
+    case kEncapsulatedInterface:
+      return BuildReadDeviceIdentification(rq.readCode, rq.objectId);
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
 BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, std::vector<Frame>& out,
                                std::string* refusal) {
   if (!IsComposable(rq.function)) return BuildResult::Built;
+  if (AnswerShapeOf(rq.function) == AnswerShape::Pdu || rq.function == kWriteMultipleCoils) {
+    PduResult built = ExtendedPdu(rq);
+    if (!built.Ok()) {
+      if (refusal) *refusal = built.refusal;
+      return BuildResult::Refused;
+    }
+    const int32_t id = UsesMbap(rq.mode) ? NextTransactionId(transactionId) : transactionId;
+    out.push_back(PduRequest(rq.mode, rq.slave, built.pdu, id));
+    transactionId = id;
+    return BuildResult::Built;
+  }
   const Mode mode = rq.mode;
   int32_t id = transactionId;
   // The identifier of the next frame built: moved on only where it is written.

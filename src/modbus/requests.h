@@ -40,6 +40,10 @@ Frame WriteMultipleRegistersRequest(Mode mode, int32_t slave, int32_t function, 
 Frame WriteRegistersRequest(Mode mode, int32_t slave, int32_t address, const std::vector<int32_t>& values,
                             int32_t transactionId);
 
+// A frame around a PDU (function code and data): the MBAP header or the CRC
+// as the mode needs. The PDU is cut to kMaxPduSize bytes.
+Frame PduRequest(Mode mode, int32_t slave, const std::vector<uint8_t>& pdu, int32_t transactionId);
+
 // A request as the form describes it, in values.
 struct RequestValues {
   Mode mode = Mode::Rtu;
@@ -54,6 +58,14 @@ struct RequestValues {
   // Writes in a 64-bit format or a register view: the value as typed (a
   // double cannot hold every 64-bit integer).
   std::string valueText;
+  // The functions beyond the seven basic ones:
+  std::vector<uint8_t> coils;   // 15: one 0 or 1 per coil, the first coil first
+  std::vector<uint16_t> words;  // 23: the registers written; 08: the query data
+  int32_t writeAddress = 0;     // 23: where the write block starts (address: the read block)
+  int32_t andMask = 0;          // 22
+  int32_t orMask = 0;           // 22
+  int32_t readCode = 1;         // 43/14: 1 basic, 2 regular, 3 extended, 4 one object
+  int32_t objectId = 0;         // 43/14: the first object asked for
 };
 
 enum class BuildResult {
@@ -63,6 +75,9 @@ enum class BuildResult {
   SecondRegisterOutOfRange,
   // The typed text is no value of a 64-bit format or register view.
   ValueRefused,
+  // A value of the functions beyond the seven basic ones out of its range:
+  // the refusal says which.
+  Refused,
 };
 
 // The frames of one transaction: one frame, or one single-register write per
@@ -71,7 +86,7 @@ enum class BuildResult {
 // registers in one frame. `transactionId` holds the last identifier used
 // afterwards (moved on only in MBAP framing). Nothing is appended, and the
 // identifier is left alone, when it is refused; `refusal` (when given) then
-// says why a typed value was refused.
+// says why a typed value or a value of the further functions was refused.
 BuildResult BuildRequestFrames(const RequestValues& request, int32_t& transactionId, std::vector<Frame>& out,
                                std::string* refusal = nullptr);
 

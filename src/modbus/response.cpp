@@ -9,6 +9,7 @@
 
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
+#include "modbus/pdu_ext.h"
 
 namespace modbus {
 
@@ -98,6 +99,8 @@ bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
   // included; 0 while it cannot be told yet.
   int32_t E = 0;
   bool exception = false;
+  bool pduSettled = false;  // the PDU's rule told the length
+  bool pduUnknown = false;  // the PDU's rule does not know this layout
   if (f & 0x80) {
     f -= 0x80;
     E = t + 3;
@@ -110,6 +113,22 @@ bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
       case AnswerShape::Echo:
         E = t + 6;
         break;
+      case AnswerShape::Pdu: {
+        // The PDU's own rule, from the function code on; Diagnostics echoes
+        // the request, so its size is the request's PDU.
+        const auto pduHeld = std::span<const uint8_t>(rx_).subspan(static_cast<size_t>(s + 1));
+        const PduLength length = ExpectedResponsePduLength(pduHeld, RequestPduSize());
+        if (length.kind == PduLength::Kind::Known) {
+          E = length.bytes + 1 + t;
+          pduSettled = true;
+          break;
+        }
+        if (length.kind == PduLength::Kind::NotYet) break;
+        // A layout the rule does not know (43 with another MEI type): as for
+        // a function without a rule.
+        pduUnknown = true;
+        [[fallthrough]];
+      }
       case AnswerShape::Unknown:
         // No rule for this function code: the MBAP length tells it in TCP
         // framing; otherwise the chunk being fed is taken as the frame.
@@ -129,8 +148,10 @@ bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
   if (avail == 2 && f != ef) AddFault(Expected("Wrong response command", ef, 1), s + 1, 1);
 
   // The length no longer depends on the chunk: every rule but the chunk's.
-  const bool settled = exception || AnswerShapeOf(f) != AnswerShape::Unknown || L >= 3;
-  if (settled && (exception || AnswerShapeOf(f) != AnswerShape::ByteCount || avail >= 3)) {
+  const AnswerShape shape = AnswerShapeOf(f);
+  const bool byRule = shape == AnswerShape::Pdu ? pduSettled : shape != AnswerShape::Unknown;
+  const bool settled = exception || byRule || (L >= 3 && (shape != AnswerShape::Pdu || pduUnknown));
+  if (settled && (exception || shape != AnswerShape::ByteCount || avail >= 3)) {
     settledEnd_ = E > 0 ? s + E : std::numeric_limits<int32_t>::max();
   }
   settledL_ = L;
@@ -174,8 +195,26 @@ bool ResponseAssembler::Finish(int32_t E, int32_t L) {
     if (!CheckCRC(rx_, crc))
       AddFault(Expected("Bad Checksum", {crc[0], crc[1]}), static_cast<int32_t>(rx_.size()) - 2, 2);
   }
-  if (ByteAt(rx_, s + 1) & 0x80) exception_ = ByteAt(rx_, s + 2);
+  if (ByteAt(rx_, s + 1) & 0x80) {
+    exception_ = ByteAt(rx_, s + 2);
+  } else if (const int32_t f = ByteAt(rx_, s + 1); f == ByteAt(request_, s + 1) && f != 5 && f != 6 && f != 16) {
+    // The checks of the answer's fields against the request (echoes, byte
+    // counts, device identification objects), counted from the function code.
+    const int32_t t = TrailerSize(mode_);
+    const auto pdu = [s, t](const Frame& frame) {
+      const auto end = static_cast<int32_t>(frame.size()) - t;
+      return end > s + 1
+                 ? std::span<const uint8_t>(frame).subspan(static_cast<size_t>(s + 1), static_cast<size_t>(end - s - 1))
+                 : std::span<const uint8_t>();
+    };
+    for (Fault& fault : CheckResponsePdu(pdu(request_), pdu(rx_)))
+      AddFault(std::move(fault.message), fault.offset + s + 1, fault.length);
+  }
   return true;
+}
+
+int32_t ResponseAssembler::RequestPduSize() const {
+  return std::max<int32_t>(0, static_cast<int32_t>(request_.size()) - SlaveOffset(mode_) - 1 - TrailerSize(mode_));
 }
 
 const char* ExceptionName(int32_t code) {

@@ -6,22 +6,15 @@
 // frame is never discarded: it is complete with its faults.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
+#include "modbus/pdu_fault.h"
 #include "modbus/types.h"
 
 namespace modbus {
-
-// One fault of an answer: what is wrong and which bytes it concerns (offset
-// and length in the frame; length 0 paints none).
-struct Fault {
-  std::string message;
-  int32_t offset = 0;
-  int32_t length = 0;
-  bool operator==(const Fault&) const = default;
-};
 
 // The most bytes held for one answer. A peer that keeps streaming without
 // ever completing a frame cannot make the buffer grow further; the request
@@ -61,6 +54,8 @@ class ResponseAssembler {
 
  private:
   void AddFault(std::string message, int32_t offset, int32_t length);
+  // The request's PDU length, function code included.
+  int32_t RequestPduSize() const;
   // Completes the frame at E bytes from the slave byte (L: the MBAP length).
   bool Finish(int32_t E, int32_t L);
 

@@ -34,14 +34,23 @@ enum class FunctionCode : uint8_t {
   ReadInputRegisters = 4,
   WriteSingleCoil = 5,
   WriteSingleRegister = 6,
+  ReadExceptionStatus = 7,
+  Diagnostics = 8,
   WriteMultipleCoils = 15,
   WriteMultipleRegisters = 16,
+  ReportServerId = 17,
+  MaskWriteRegister = 22,
+  ReadWriteMultipleRegisters = 23,
+  EncapsulatedInterface = 43,
 };
+// The number of a function code, as it goes on the wire.
+constexpr uint8_t CodeOf(FunctionCode f) { return static_cast<uint8_t>(f); }
 
 // How long a normal answer to a function is, from the slave byte on.
 enum class AnswerShape {
   ByteCount,  // slave, function, byte count n, n data bytes
   Echo,       // slave, function, four bytes (address and value or quantity)
+  Pdu,        // the PDU's own rule (ExpectedResponsePduLength in pdu_ext.h)
   Unknown,    // no rule: the MBAP length or the chunk tells
 };
 constexpr AnswerShape AnswerShapeOf(int32_t function) {
@@ -56,12 +65,23 @@ constexpr AnswerShape AnswerShapeOf(int32_t function) {
     case 15:
     case 16:
       return AnswerShape::Echo;
+    case 7:
+    case 8:
+    case 17:
+    case 22:
+    case 23:
+    case 43:
+      return AnswerShape::Pdu;
     default:
       return AnswerShape::Unknown;
   }
 }
-// True for the functions the request form composes (01 02 03 04 05 06 16).
-constexpr bool IsComposable(int32_t function) { return (function >= 1 && function <= 6) || function == 16; }
+// True for the functions the request form composes (01 to 08, 15, 16, 17,
+// 22, 23 and 43/14).
+constexpr bool IsComposable(int32_t function) {
+  return (function >= 1 && function <= 8) || function == 15 || function == 16 || function == 17 || function == 22 ||
+         function == 23 || function == 43;
+}
 
 // The register formats, in the order of the format list (the settings store
 // the index, so the order is fixed). Any int converts; the helpers say what

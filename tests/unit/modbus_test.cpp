@@ -224,7 +224,12 @@ TEST(Requests, FramesByteForByte) {
 }
 
 TEST(Requests, TransactionIdentifierMovesOnOnlyInMbapFramingAndSaturates) {
-  RequestValues read{Mode::Tcp, 1, 3, 0, 1, 0, Format::Uint16, ""};
+  RequestValues read;
+  read.mode = Mode::Tcp;
+  read.slave = 1;
+  read.function = 3;
+  read.quantity = 1;
+  read.format = Format::Uint16;
   auto heads = [&read](int32_t& id, std::initializer_list<Mode> modes) {
     std::string s;
     for (Mode mode : modes) {
@@ -246,7 +251,14 @@ TEST(Requests, TransactionIdentifierMovesOnOnlyInMbapFramingAndSaturates) {
   EXPECT_EQ(id, 2147483647);
 
   // A 32-bit value written with 06 is two frames with two identifiers; refused at 65535 it uses up none.
-  RequestValues write{Mode::Tcp, 1, 6, 100, 1, 1.0, Format::FloatAbcd, ""};
+  RequestValues write;
+  write.mode = Mode::Tcp;
+  write.slave = 1;
+  write.function = 6;
+  write.address = 100;
+  write.quantity = 1;
+  write.value = 1.0;
+  write.format = Format::FloatAbcd;
   std::vector<Frame> out;
   id = 9;
   EXPECT_EQ(BuildRequestFrames(write, id, out), BuildResult::Built);
@@ -257,7 +269,7 @@ TEST(Requests, TransactionIdentifierMovesOnOnlyInMbapFramingAndSaturates) {
   write.address = 0x1FFFF;  // 65535 in its low 16 bits
   EXPECT_EQ(BuildRequestFrames(write, id, out), BuildResult::SecondRegisterOutOfRange);
   EXPECT_EQ(std::make_pair(out.size(), id), std::make_pair(size_t(2), 11));
-  write.function = 7;  // not a command of the form: nothing
+  write.function = 99;  // not a command of the form: nothing
   EXPECT_EQ(BuildRequestFrames(write, id, out), BuildResult::Built);
   EXPECT_EQ(out.size(), 2u);
 }
@@ -394,13 +406,13 @@ TEST(ResponseAssembly, SplitFramesCompleteOnTheByteThatReachesTheLength) {
 TEST(ResponseAssembly, UnknownFunctionTakesItsLengthFromTheMbapHeaderOrTheChunk) {
   const std::tuple<Mode, Frame, std::vector<Frame>, int, size_t> cases[] = {
       // mode, request, chunks, the chunk that completes it (-1: none), frame length
-      {Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x2B}, {{0, 1, 0, 0, 0, 4, 1, 0x2B, 14, 1, 0xEE, 0xEE}}, 0, 10},
-      {Mode::RtuOverTcp, WithCrc({1, 0x11}), {WithCrc({1, 0x11, 3, 0xAA, 0xBB, 0xCC})}, 0, 8},
+      {Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x41}, {{0, 1, 0, 0, 0, 4, 1, 0x41, 14, 1, 0xEE, 0xEE}}, 0, 10},
+      {Mode::RtuOverTcp, WithCrc({1, 0x41}), {WithCrc({1, 0x41, 3, 0xAA, 0xBB, 0xCC})}, 0, 8},
       // at least slave, function, one byte and the CRC
-      {Mode::RtuOverTcp, WithCrc({1, 0x11}), {{1, 0x11, 0}, {0, 0}}, 1, 5},
+      {Mode::RtuOverTcp, WithCrc({1, 0x41}), {{1, 0x41, 0}, {0, 0}}, 1, 5},
       // the size of the chunk being fed counts from the slave byte, whatever came in earlier chunks
-      {Mode::Rtu, WithCrc({1, 0x11}), {{1, 0x11, 7, 7}, {7, 7, 7, 7, 7, 7}}, 1, 6},
-      {Mode::Rtu, WithCrc({1, 0x11}), {{1, 0x11, 7, 7, 7, 7, 7, 7, 7, 7}}, 0, 10},
+      {Mode::Rtu, WithCrc({1, 0x41}), {{1, 0x41, 7, 7}, {7, 7, 7, 7, 7, 7}}, 1, 6},
+      {Mode::Rtu, WithCrc({1, 0x41}), {{1, 0x41, 7, 7, 7, 7, 7, 7, 7, 7}}, 0, 10},
       // an MBAP length beyond 16 bits never completes
       {Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x41}, {{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}, Frame(100, 0x55)}, -1, 108},
   };
