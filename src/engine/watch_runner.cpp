@@ -7,6 +7,7 @@
 namespace engine {
 
 namespace {
+constexpr int kLostCheckMs = 250;
 // Link events after which a transaction that is not awaited any more will
 // never get its answer.
 bool IsLinkFailure(EventKind kind) {
@@ -108,9 +109,8 @@ void WatchRunner::Later() {
 }
 
 void WatchRunner::CheckLost() {
-  if (!out_ || !checkLost_) return;
+  if (!out_) return;
   const bool linkFailed = std::exchange(linkFailed_, false);
-  checkLost_ = false;
   if (session_.AwaitingResponse() && session_.Current() == requester_) return;
   if (linkFailed) {
     // Nothing brings the link back for a frame left waiting: the next turn does.
@@ -146,7 +146,12 @@ void WatchRunner::Pump() {
       }
     }
   }
-  if (running_ && !out_) {
+  if (out_) {
+    // Looks now and then whether the session still holds the transaction
+    // (one ended by the operator closing the link reports nothing).
+    timer_->SetInterval(kLostCheckMs);
+    timer_->SetEnabled(true);
+  } else if (running_) {
     if (const auto wake = scheduler_.NextWakeUp(now)) {
       // Something due now waits for the link: look again soon.
       const int64_t wait = *wake > now ? *wake - now : 10;
@@ -203,7 +208,6 @@ void WatchRunner::OnEvent(const Event& e) {
   // was lost with the link, or dropped with another's time-out, is looked
   // at once the session is done.
   if (out_ && (IsLinkFailure(e.kind) || e.kind == EventKind::RequestTimeout)) {
-    checkLost_ = true;
     linkFailed_ = linkFailed_ || IsLinkFailure(e.kind);
   }
   // Never submit from inside the session's report: it may be about to send.

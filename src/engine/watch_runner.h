@@ -83,7 +83,6 @@ class WatchRunner {
   int32_t transactionId_ = 0;
   uint64_t overlaps_ = 0;
   bool pumping_ = false;
-  bool checkLost_ = false;
   bool linkFailed_ = false;
   std::shared_ptr<WatchRunner*> alive_;
 };

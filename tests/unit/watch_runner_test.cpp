@@ -240,3 +240,20 @@ TEST(WatchRunner, ARunnerGoneBeforeItsSessionLeavesNoHook) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WatchRunner, AReadTheOperatorEndedWithTheLinkDoesNotHoldTheListForever) {
+  Rig rig;
+  rig.delayMs = 100000;  // the answer never comes in time
+  const auto id = rig.runner->Add(rig.Block(1, 3, 0, 1, 100));
+  rig.runner->Start();
+  rig.Run(5);
+  ASSERT_TRUE(rig.runner->Scheduler().InFlight().has_value());
+  rig.session->EndTransaction();  // reports nothing
+  rig.Run(260);
+  EXPECT_EQ(rig.runner->Model().Find(id)->state.outcome, WatchOutcome::ConnectionError);
+  EXPECT_GE(rig.Started(id), 2u);
+}
+
+}  // namespace
