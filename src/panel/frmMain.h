@@ -379,6 +379,12 @@ class frmMain : public CaptionField {
   // interval from txtPollInterval or 1000 ms). Its id, or 0 with the reason
   // logged.
   engine::WatchBlockId AddRequestToWatch();
+  // Workspace files (workspace_file.cpp): the link and request fields and
+  // the watch list. Save writes the whole file or nothing; Open changes
+  // nothing for a file it cannot read, and applies only the valid items of
+  // one it can, logging each item left out. Both log a failure.
+  bool SaveWorkspace(const std::string& path);
+  bool OpenWorkspace(const std::string& path);
 
  private:
   void SetDesignValues();

@@ -4,6 +4,8 @@
 // next while a block is read.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "modbus/convert.h"
@@ -119,6 +121,90 @@ TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
   rig.fp.socket->Deliver(TcpAnswer(rig.fp.socket->sent[1]));
   // The panel's answer reaches its response view, the block's does not.
   EXPECT_NE(rig.f.txtResponse.Text().find("500"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("vesk_panel_watch_" + name)).string();
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
+  const std::string path = TempPath("roundtrip.json");
+  {
+    Rig rig;
+    rig.f.txtTcpHost.SetText("127.0.0.1");
+    rig.f.txtTcpPort.SetText("1502");
+    Form(rig, "3", 3, "0x20", "6");
+    rig.f.txtPollInterval.SetText("250");
+    ASSERT_NE(rig.f.AddRequestToWatch(), 0u);
+    Form(rig, "4", 0, "7", "16");
+    ASSERT_NE(rig.f.AddRequestToWatch(), 0u);
+    ASSERT_TRUE(rig.f.SaveWorkspace(path));
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+  }
+  Rig other;
+  ASSERT_TRUE(other.f.OpenWorkspace(path));
+  EXPECT_EQ(other.f.txtTcpPort.Text(), "1502");
+  EXPECT_EQ(other.f.txtUnitID.Text(), "4");
+  EXPECT_EQ(other.f.cmbCmd.ListIndex(), 0);
+  const auto& blocks = other.f.Watch().Model().Blocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].config.slave, 3);
+  EXPECT_EQ(blocks[0].config.function, 4);
+  EXPECT_EQ(blocks[0].config.address, 0x20);
+  EXPECT_EQ(blocks[0].config.intervalMs, 250u);
+  EXPECT_EQ(blocks[1].config.quantity, 16);
+  std::filesystem::remove(path);
+}
+
+TEST(PanelWorkspace, AFileThatIsNotAValidWorkspaceChangesNothing) {
+  struct Case {
+    std::string name, text, message;
+  };
+  const Case cases[] = {
+      {"notjson", "{ not json", "Workspace not opened"},
+      {"newer", R"({"type": "VeskTarvelo workspace", "version": 99})", "newer"},
+      {"other", R"({"type": "something else", "version": 1})", "Workspace not opened"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    Form(rig, "1", 2, "5", "1");
+    rig.f.AddRequestToWatch();
+    rig.f.txtTcpPort.SetText("502");
+    const std::string path = TempPath(c.name);
+    WriteText(path, c.text);
+    EXPECT_FALSE(rig.f.OpenWorkspace(path));
+    EXPECT_EQ(rig.Count(c.message), 1);
+    EXPECT_EQ(rig.f.Watch().Model().Blocks().size(), 1u);
+    EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
+    std::filesystem::remove(path);
+  }
+  Rig rig;
+  EXPECT_FALSE(rig.f.OpenWorkspace(TempPath("absent")));
+}
+
+TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
+  const std::string path = TempPath("partial.json");
+  WriteText(path, R"({"type": "VeskTarvelo workspace", "version": 1,
+    "connection": {"host": "10.0.0.9", "serialPort": "/dev/ttyNOPE", "port": 70000},
+    "watch": [{"slave": 1, "function": 3, "address": 0, "quantity": 500, "format": "INT16", "interval": 1000},
+              {"slave": 2, "function": 4, "address": 9, "quantity": 2, "format": "INT16", "interval": 100}]})");
+  Rig rig;
+  rig.f.txtTcpPort.SetText("502");
+  ASSERT_TRUE(rig.f.OpenWorkspace(path));
+  EXPECT_EQ(rig.f.txtTcpHost.Text(), "10.0.0.9");
+  EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
+  EXPECT_EQ(rig.Count("/dev/ttyNOPE is not on this system"), 1);
+  ASSERT_EQ(rig.f.Watch().Model().Blocks().size(), 1u);
+  EXPECT_EQ(rig.f.Watch().Model().Blocks()[0].config.slave, 2);
+  EXPECT_GE(rig.Count("(left as it was)"), 3);
+  std::filesystem::remove(path);
 }
 
 }  // namespace
