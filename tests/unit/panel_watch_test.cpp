@@ -208,3 +208,29 @@ TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
 }
 
 }  // namespace
+
+#include "panel/command_line.h"
+
+namespace {
+
+TEST(CommandLineWorkspace, OneFileStartsWithItAnythingMoreIsRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    bool start;
+    std::string workspace;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {{"bench.json"}, true, "bench.json", 0}, {{}, true, "", 0},
+      {{"a.json", "b.json"}, false, "", 2},    {{"a.json", "--bogus"}, false, "", 2},
+      {{"a.json", "-h"}, false, "", 0},
+  };
+  for (const Case& c : cases) {
+    const CommandLineResult r = ParseCommandLine(c.args);
+    EXPECT_EQ(r.start, c.start) << c.args.size();
+    EXPECT_EQ(r.workspace, c.workspace);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+  }
+}
+
+}  // namespace
