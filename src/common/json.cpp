@@ -4,57 +4,14 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "common/utf8.h"
+
 namespace json {
 
 namespace {
 
-// Decodes one UTF-8 sequence at text[i], advancing i; nothing (i unchanged)
-// for an invalid, overlong or truncated sequence, a surrogate or a code point
-// above U+10FFFF.
-std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  size_t n = 0;
-  char32_t cp = 0, min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    n = 1, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    n = 2, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    n = 3, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  for (size_t k = 1; k <= n; ++k) {
-    if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) return std::nullopt;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-  i += n + 1;
-  return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
+using utf8::AppendUtf8;
+using utf8::DecodeUtf8;
 
 class Parser {
  public:
@@ -353,129 +310,6 @@ class Parser {
   size_t errorAt_ = 0;
 };
 
-void WriteString(std::string& out, std::string_view s) {
-  out += '"';
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        ++i;
-        continue;
-      case '\\':
-        out += "\\\\";
-        ++i;
-        continue;
-      case '\b':
-        out += "\\b";
-        ++i;
-        continue;
-      case '\f':
-        out += "\\f";
-        ++i;
-        continue;
-      case '\n':
-        out += "\\n";
-        ++i;
-        continue;
-      case '\r':
-        out += "\\r";
-        ++i;
-        continue;
-      case '\t':
-        out += "\\t";
-        ++i;
-        continue;
-      default:
-        break;
-    }
-    if (c < 0x20) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      ++i;
-      continue;
-    }
-    const size_t start = i;
-    if (DecodeUtf8(s, i)) {
-      out.append(s.substr(start, i - start));
-    } else {
-      AppendUtf8(out, 0xFFFD);
-      ++i;
-    }
-  }
-  out += '"';
-}
-
-void WriteNumber(std::string& out, double v) {
-  if (!std::isfinite(v)) {
-    out += "null";
-    return;
-  }
-  char buf[64];
-  std::to_chars_result r;
-  if (v == std::floor(v) && std::fabs(v) <= 9007199254740992.0) {
-    r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
-  } else {
-    r = std::to_chars(buf, buf + sizeof buf, v);
-  }
-  out.append(buf, r.ptr);
-}
-
-void WriteValue(std::string& out, const Value& v, size_t indent) {
-  const std::string pad(2 * (indent + 1), ' ');
-  const std::string close(2 * indent, ' ');
-  switch (v.type()) {
-    case Value::Type::Null:
-      out += "null";
-      return;
-    case Value::Type::Bool:
-      out += v.AsBool() ? "true" : "false";
-      return;
-    case Value::Type::Number:
-      WriteNumber(out, v.AsNumber());
-      return;
-    case Value::Type::String:
-      WriteString(out, v.AsString());
-      return;
-    case Value::Type::Array: {
-      if (v.AsArray().empty()) {
-        out += "[]";
-        return;
-      }
-      out += "[\n";
-      bool first = true;
-      for (const Value& e : v.AsArray()) {
-        out += first ? "" : ",\n";
-        first = false;
-        out += pad;
-        WriteValue(out, e, indent + 1);
-      }
-      out += "\n" + close + "]";
-      return;
-    }
-    case Value::Type::Object: {
-      if (v.AsObject().empty()) {
-        out += "{}";
-        return;
-      }
-      out += "{\n";
-      bool first = true;
-      for (const auto& [key, member] : v.AsObject()) {
-        out += first ? "" : ",\n";
-        first = false;
-        out += pad;
-        WriteString(out, key);
-        out += ": ";
-        WriteValue(out, member, indent + 1);
-      }
-      out += "\n" + close + "}";
-      return;
-    }
-  }
-}
-
 }  // namespace
 
 std::optional<int64_t> Value::AsInteger(int64_t lo, int64_t hi) const {
@@ -507,12 +341,5 @@ Value& Value::Push(Value v) {
 }
 
 ParseResult Parse(std::string_view text, const Limits& limits) { return Parser(text, limits).Run(); }
-
-std::string Write(const Value& v) {
-  std::string out;
-  WriteValue(out, v, 0);
-  out += '\n';
-  return out;
-}
 
 }  // namespace json
