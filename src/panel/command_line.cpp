@@ -40,9 +40,10 @@ bool Contains(const std::array<std::string_view, N>& names, std::string_view nam
 }  // namespace
 
 std::string CommandLineUsage() {
-  return "Usage: vesktarvelo [-h | --help | -V | --version]\n"
+  return "Usage: vesktarvelo [-h | --help | -V | --version] [WORKSPACE]\n"
          "Modbus master test tool: sends Modbus TCP, RTU and RTU-over-TCP requests\n"
-         "and shows the answers. Without options it opens its window.\n"
+         "and shows the answers. Without options it opens its window, with the\n"
+         "workspace file WORKSPACE opened when one is named.\n"
          "\n"
          "  -h, --help     show this help and exit\n"
          "  -V, --version  show the version and exit\n"
@@ -55,18 +56,25 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
   const auto isHelp = [](const std::string& a) { return a == "--help" || a == "-h"; };
   const auto isVersion = [](const std::string& a) { return a == "--version" || a == "-V"; };
   CommandLineResult result;
+  std::vector<std::string> options;
   for (const std::string& arg : args) {
-    if (!isHelp(arg) && !isVersion(arg)) {
+    if (isHelp(arg) || isVersion(arg)) {
+      options.push_back(arg);
+    } else if (!arg.empty() && arg.front() != '-' && result.workspace.empty()) {
+      result.workspace = arg;  // the one workspace file
+    } else {
+      result = CommandLineResult{};
       result.start = false;
       result.exitCode = kUsageError;
       result.err = "VeskTarvelo: unknown argument '" + arg + "'\n" + CommandLineUsage();
       return result;
     }
   }
-  if (args.empty()) return result;
+  if (options.empty()) return result;
   result.start = false;
   result.exitCode = 0;
-  result.out = isHelp(args.front()) ? CommandLineUsage() : "VeskTarvelo " VESKTARVELO_VERSION_TEXT "\n";
+  result.workspace.clear();
+  result.out = isHelp(options.front()) ? CommandLineUsage() : "VeskTarvelo " VESKTARVELO_VERSION_TEXT "\n";
   return result;
 }
 

@@ -4,10 +4,11 @@
 #include <vector>
 
 struct CommandLineResult {
-  bool start = true;  // true: open the window; false: print and exit
-  int exitCode = 0;   // the process's exit status when !start
-  std::string out;    // text for standard output (may be empty)
-  std::string err;    // text for standard error (may be empty)
+  bool start = true;      // true: open the window; false: print and exit
+  int exitCode = 0;       // the process's exit status when !start
+  std::string out;        // text for standard output (may be empty)
+  std::string err;        // text for standard error (may be empty)
+  std::string workspace;  // the workspace file to open when starting (may be empty)
 };
 
 // The usage text, ending with a line feed.
@@ -16,9 +17,11 @@ std::string CommandLineUsage();
 // `args`: the arguments after the program name (argv[1] ...), without the
 // toolkit's own options (see WithoutToolkitOptions).
 //   no argument        start
+//   FILE               start and open the workspace FILE (one at most)
 //   --help, -h         usage on standard output, exit 0
 //   --version, -V      "VeskTarvelo <major.minor.patch>\n" on standard output, exit 0
-//   anything else      "VeskTarvelo: unknown argument '<arg>'\n" and the usage on
+//   anything else      (a dash option, a second file)
+//                      "VeskTarvelo: unknown argument '<arg>'\n" and the usage on
 //                      standard error, exit 2
 // An unknown argument anywhere wins; otherwise the first argument decides.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args);

@@ -94,6 +94,7 @@ bool frmMain::ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t
       }
       return false;
     case modbus::BuildResult::ValueRefused:
+    case modbus::BuildResult::Refused:
       refusal = valueRefusal;
       return false;
     case modbus::BuildResult::Built:

@@ -21,6 +21,7 @@
 #include "engine/poller.h"
 #include "engine/session.h"
 #include "engine/session_stats.h"
+#include "engine/watch_runner.h"
 #include "modbus/address_notation.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
@@ -418,6 +419,23 @@ class frmMain : public CaptionField {
   // The platform parts, for the procedures that need them directly.
   const platform::Platform& Platform() const { return platform_; }
 
+  // ---- the watch list (watch_pane.cpp) -------------------------------------------
+  // Blocks read at their own intervals in turn with the panel's own Send, over
+  // the panel's session; their transactions are logged like the panel's.
+  engine::WatchRunner& Watch() { return *watch_; }
+  // Leaves the watch list's good transactions out of the log; faults stay.
+  bool HideWatchGoodInLog = false;
+  // "Add to watch": a block from the request's fields (function 01 to 04,
+  // interval from txtPollInterval or 1000 ms). Its id, or 0 with the reason
+  // logged.
+  engine::WatchBlockId AddRequestToWatch();
+  // Workspace files (workspace_file.cpp): the link and request fields and
+  // the watch list. Save writes the whole file or nothing; Open changes
+  // nothing for a file it cannot read, and applies only the valid items of
+  // one it can, logging each item left out. Both log a failure.
+  bool SaveWorkspace(const std::string& path);
+  bool OpenWorkspace(const std::string& path);
+
  private:
   void SetDesignValues();
   void WireHandlers();
@@ -463,4 +481,11 @@ class frmMain : public CaptionField {
   std::unique_ptr<engine::Session> session_;
   engine::RequesterId requester_ = 0;
   std::unique_ptr<engine::Poller> poller_;
+
+  // The watch list's runner (after the session: it goes first) and its
+  // request awaiting the outcome before it is logged.
+  void StartWatch();
+  void OnWatchEvent(const engine::Event& e);
+  std::unique_ptr<engine::WatchRunner> watch_;
+  Frame watchRequest_;
 };

@@ -22,8 +22,12 @@ void frmMain::StartEngine() {
                                                [this] { return LinkSettingsNow(); });
   requester_ = session_->AddRequester([this](const engine::Event& e) { OnSessionEvent(e); },
                                       [this] { return PopRequest(); }, [this] { ResetRequests(); });
+  // A tick waits for the panel's own answer only: a watched block's read in
+  // flight lets the panel's request go next.
   poller_ = std::make_unique<engine::Poller>(
-      fieldTimers_->CreateTimer(), [this] { return session_->AwaitingResponse(); }, [this] { cmdSend_Click(); });
+      fieldTimers_->CreateTimer(), [this] { return session_->AwaitingResponse() && session_->Current() == requester_; },
+      [this] { cmdSend_Click(); });
+  StartWatch();
 }
 
 engine::LinkSettings frmMain::LinkSettingsNow() const {

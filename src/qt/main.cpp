@@ -49,6 +49,8 @@ int main(int argc, char* argv[]) {
   qt::BeepGate::Install(platform);
   frmMain f(platform);
   f.Form_Load();
+  // A workspace that cannot be opened says why in the log; the window opens anyway.
+  if (!command.workspace.empty()) f.OpenWorkspace(command.workspace);
 
   qt::MainWindow window(f);
   window.show();

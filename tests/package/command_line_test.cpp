@@ -140,7 +140,8 @@ TEST(Program, AnswersItsCommandLineWithoutADisplay) {
       {{"--version", "--bogus"}, 2, "", refused("--bogus")},
       {{"-v"}, 2, "", refused("-v")},
       {{"-H"}, 2, "", refused("-H")},
-      {{"-platform", "xcb", "extra"}, 2, "", refused("extra")},
+      {{"-platform", "xcb", "one.json", "extra"}, 2, "", refused("extra")},
+      {{"one.json", "--version"}, 0, version, ""},  // an option still answers without a display
       {{"--help", "-style"}, 2, "", refused("-style")},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,236 @@
+// The watch list on the panel, on the fakes: "Add to watch" from the request
+// fields, its transactions in the log (good ones hidden on request, faults
+// always shown) and in the session statistics, and the panel's Send going
+// next while a block is read.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "modbus/convert.h"
+#include "transaction_rig.h"
+
+namespace {
+
+using txrig::Rig;
+
+// An answer of the TCP slave to the request last on the wire: registers
+// valued as their address, or exception `exception` when not 0.
+Frame TcpAnswer(const Frame& req, uint8_t exception = 0) {
+  const uint8_t fc = req.at(7);
+  const int address = req.at(8) * 256 + req.at(9), quantity = req.at(10) * 256 + req.at(11);
+  Frame pdu{fc};
+  if (exception) {
+    pdu = {static_cast<uint8_t>(fc | 0x80), exception};
+  } else {
+    pdu.push_back(static_cast<uint8_t>(quantity * 2));
+    for (int i = 0; i < quantity; ++i) pdu.insert(pdu.end(), {uint8_t((address + i) >> 8), uint8_t(address + i)});
+  }
+  Frame adu{req.at(0), req.at(1), 0, 0, 0, static_cast<uint8_t>(pdu.size() + 1), req.at(6)};
+  adu.insert(adu.end(), pdu.begin(), pdu.end());
+  return adu;
+}
+
+void Form(Rig& rig, const std::string& slave, int cmdIndex, const std::string& address, const std::string& quantity) {
+  rig.f.txtUnitID.SetText(slave);
+  rig.f.cmbCmd.SetListIndex(cmdIndex);
+  rig.f.txtAddr.SetText(address);
+  rig.f.txtQuantity.SetText(quantity);
+}
+
+TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
+  struct Case {
+    std::string slave;
+    int cmdIndex;  // the command list: 0..3 are the reads 01..04
+    std::string address, quantity;
+    bool added;
+  };
+  const Case cases[] = {
+      {"1", 2, "0x10", "4", true}, {"247", 3, "100", "125", true}, {"1", 0, "0", "2000", true},
+      {"0", 2, "0", "1", false},   {"1", 4, "0", "1", false},      {"1", 2, "zz", "1", false},
+      {"1", 2, "0", "126", false}, {"1", 2, "65535", "2", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.slave + " " + std::to_string(c.cmdIndex) + " " + c.address + " " + c.quantity);
+    Rig rig;
+    Form(rig, c.slave, c.cmdIndex, c.address, c.quantity);
+    const auto id = rig.f.AddRequestToWatch();
+    EXPECT_EQ(id != 0, c.added);
+    EXPECT_EQ(rig.f.Watch().Model().Blocks().size(), c.added ? 1u : 0u);
+    EXPECT_EQ(rig.Count("Not added to watch"), c.added ? 0 : 1);
+    if (c.added) {
+      const auto& cfg = rig.f.Watch().Model().Find(id)->config;
+      EXPECT_EQ(cfg.function, c.cmdIndex + 1);
+      EXPECT_EQ(cfg.address, modbus::StringToLong(c.address));
+    }
+  }
+}
+
+TEST(PanelWatch, ReadsAreLoggedAndCountedAndGoodOnesCanBeHidden) {
+  for (const bool hide : {false, true}) {
+    SCOPED_TRACE(hide);
+    Rig rig;
+    rig.f.HideWatchGoodInLog = hide;
+    Form(rig, "1", 2, "10", "2");
+    rig.f.txtPollInterval.SetText("100");
+    const auto good = rig.f.AddRequestToWatch();
+    Form(rig, "7", 2, "0", "1");
+    const auto refused = rig.f.AddRequestToWatch();
+    ASSERT_TRUE(good && refused);
+    rig.fp.clock->Advance(2);
+    rig.fp.socket->AcceptConnect();
+    // Each read answered 5 ms after it went out, slave 7 with exception 2; bounded to 1 s.
+    size_t answered = 0;
+    for (int t = 0; t < 1000; ++t) {
+      rig.fp.clock->Advance(1);
+      if (rig.fp.socket->sent.size() > answered && t % 5 == 0) {
+        const Frame& req = rig.fp.socket->sent[answered++];
+        rig.fp.socket->Deliver(TcpAnswer(req, req.at(6) == 7 ? 2 : 0));
+      }
+    }
+    const auto& stats = rig.f.LinkSession().Stats();
+    EXPECT_GE(stats.exceptions, 8u);
+    EXPECT_GE(stats.answers, 8u);
+    EXPECT_GE(rig.Count("Modbus Exception"), 8);
+    // Hidden: only the failed block's transactions are in the log.
+    const int requests = rig.Count("Request  -->");
+    if (hide)
+      EXPECT_EQ(requests, rig.Count("Modbus Exception"));
+    else
+      EXPECT_GE(requests, 16);
+    EXPECT_FALSE(rig.f.Watch().Model().Find(good)->values[0].stale);
+    EXPECT_TRUE(rig.f.Watch().Model().Find(refused)->values[0].stale);
+  }
+}
+
+TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
+  Rig rig;
+  Form(rig, "1", 2, "0", "1");
+  rig.f.txtPollInterval.SetText("100");
+  rig.f.AddRequestToWatch();
+  rig.fp.clock->Advance(2);
+  rig.fp.socket->AcceptConnect();
+  ASSERT_EQ(rig.fp.socket->sent.size(), 1u);  // the block's read is out, unanswered
+  Form(rig, "1", 2, "500", "1");
+  rig.f.cmdSend_Click();
+  EXPECT_EQ(rig.fp.socket->sent.size(), 1u);  // never two in flight
+  rig.fp.socket->Deliver(TcpAnswer(rig.fp.socket->sent[0]));
+  ASSERT_EQ(rig.fp.socket->sent.size(), 2u);
+  EXPECT_EQ(rig.fp.socket->sent[1].at(8) * 256 + rig.fp.socket->sent[1].at(9), 500);
+  rig.fp.socket->Deliver(TcpAnswer(rig.fp.socket->sent[1]));
+  // The panel's answer reaches its response view, the block's does not.
+  EXPECT_NE(rig.f.txtResponse.Text().find("500"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("vesk_panel_watch_" + name)).string();
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
+  const std::string path = TempPath("roundtrip.json");
+  {
+    Rig rig;
+    rig.f.txtTcpHost.SetText("127.0.0.1");
+    rig.f.txtTcpPort.SetText("1502");
+    Form(rig, "3", 3, "0x20", "6");
+    rig.f.txtPollInterval.SetText("250");
+    ASSERT_NE(rig.f.AddRequestToWatch(), 0u);
+    Form(rig, "4", 0, "7", "16");
+    ASSERT_NE(rig.f.AddRequestToWatch(), 0u);
+    ASSERT_TRUE(rig.f.SaveWorkspace(path));
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+  }
+  Rig other;
+  ASSERT_TRUE(other.f.OpenWorkspace(path));
+  EXPECT_EQ(other.f.txtTcpPort.Text(), "1502");
+  EXPECT_EQ(other.f.txtUnitID.Text(), "4");
+  EXPECT_EQ(other.f.cmbCmd.ListIndex(), 0);
+  const auto& blocks = other.f.Watch().Model().Blocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].config.slave, 3);
+  EXPECT_EQ(blocks[0].config.function, 4);
+  EXPECT_EQ(blocks[0].config.address, 0x20);
+  EXPECT_EQ(blocks[0].config.intervalMs, 250u);
+  EXPECT_EQ(blocks[1].config.quantity, 16);
+  std::filesystem::remove(path);
+}
+
+TEST(PanelWorkspace, AFileThatIsNotAValidWorkspaceChangesNothing) {
+  struct Case {
+    std::string name, text, message;
+  };
+  const Case cases[] = {
+      {"notjson", "{ not json", "Workspace not opened"},
+      {"newer", R"({"type": "VeskTarvelo workspace", "version": 99})", "newer"},
+      {"other", R"({"type": "something else", "version": 1})", "Workspace not opened"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    Form(rig, "1", 2, "5", "1");
+    rig.f.AddRequestToWatch();
+    rig.f.txtTcpPort.SetText("502");
+    const std::string path = TempPath(c.name);
+    WriteText(path, c.text);
+    EXPECT_FALSE(rig.f.OpenWorkspace(path));
+    EXPECT_EQ(rig.Count(c.message), 1);
+    EXPECT_EQ(rig.f.Watch().Model().Blocks().size(), 1u);
+    EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
+    std::filesystem::remove(path);
+  }
+  Rig rig;
+  EXPECT_FALSE(rig.f.OpenWorkspace(TempPath("absent")));
+}
+
+TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
+  const std::string path = TempPath("partial.json");
+  WriteText(path, R"({"type": "VeskTarvelo workspace", "version": 1,
+    "connection": {"host": "10.0.0.9", "serialPort": "/dev/ttyNOPE", "port": 70000},
+    "watch": [{"slave": 1, "function": 3, "address": 0, "quantity": 500, "format": "INT16", "interval": 1000},
+              {"slave": 2, "function": 4, "address": 9, "quantity": 2, "format": "INT16", "interval": 100}]})");
+  Rig rig;
+  rig.f.txtTcpPort.SetText("502");
+  ASSERT_TRUE(rig.f.OpenWorkspace(path));
+  EXPECT_EQ(rig.f.txtTcpHost.Text(), "10.0.0.9");
+  EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
+  EXPECT_EQ(rig.Count("/dev/ttyNOPE is not on this system"), 1);
+  ASSERT_EQ(rig.f.Watch().Model().Blocks().size(), 1u);
+  EXPECT_EQ(rig.f.Watch().Model().Blocks()[0].config.slave, 2);
+  EXPECT_GE(rig.Count("(left as it was)"), 3);
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+
+#include "panel/command_line.h"
+
+namespace {
+
+TEST(CommandLineWorkspace, OneFileStartsWithItAnythingMoreIsRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    bool start;
+    std::string workspace;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {{"bench.json"}, true, "bench.json", 0}, {{}, true, "", 0},
+      {{"a.json", "b.json"}, false, "", 2},    {{"a.json", "--bogus"}, false, "", 2},
+      {{"a.json", "-h"}, false, "", 0},
+  };
+  for (const Case& c : cases) {
+    const CommandLineResult r = ParseCommandLine(c.args);
+    EXPECT_EQ(r.start, c.start) << c.args.size();
+    EXPECT_EQ(r.workspace, c.workspace);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+  }
+}
+
+}  // namespace
