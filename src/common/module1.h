@@ -13,6 +13,8 @@
 std::string TrimChars(std::string_view text, std::string_view characters);
 // Trims blanks, carriage returns and line feeds from both ends.
 std::string TrimBlank(std::string_view value);
+// True when a and b are equal but for the case of the letters A..Z.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Removes leading and trailing occurrences of `token` (and of `token2` when
 // given), repeatedly, until neither stands at either end.
 std::string TrimToken(std::string_view text, std::string_view token, std::string_view token2 = {});

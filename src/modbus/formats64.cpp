@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "common/module1.h"
+
 namespace modbus {
 
 namespace {
@@ -24,17 +26,6 @@ std::string_view Trim(std::string_view t) {
   while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
   while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
   return t;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // "0x" and 1 to 16 hex digits, as a bit pattern.
@@ -63,10 +54,10 @@ std::optional<T> WholeNumber(std::string_view t) {
 }
 
 std::optional<double> DoubleNumber(std::string_view t) {
-  if (EqualNoCase(t, "nan")) return std::numeric_limits<double>::quiet_NaN();
-  if (EqualNoCase(t, "inf") || EqualNoCase(t, "+inf") || EqualNoCase(t, "infinity"))
+  if (EqualsIgnoreCase(t, "nan")) return std::numeric_limits<double>::quiet_NaN();
+  if (EqualsIgnoreCase(t, "inf") || EqualsIgnoreCase(t, "+inf") || EqualsIgnoreCase(t, "infinity"))
     return std::numeric_limits<double>::infinity();
-  if (EqualNoCase(t, "-inf") || EqualNoCase(t, "-infinity")) return -std::numeric_limits<double>::infinity();
+  if (EqualsIgnoreCase(t, "-inf") || EqualsIgnoreCase(t, "-infinity")) return -std::numeric_limits<double>::infinity();
   std::string s(t);
   if (!s.empty() && s.front() == '+') s.erase(0, 1);
   // Only digits, one point (either separator), sign and exponent reach

@@ -2,6 +2,7 @@
 
 #include "common/version.h"
 #include "modbus/formats64.h"
+#include "modbus/response.h"
 
 namespace {
 // Design sizes are in twips; 15 twips make one pixel at 96 dots per inch.
@@ -223,18 +224,7 @@ void frmMain::WireHandlers() {
 void frmMain::Form_Load() {
   SetCaption("VeskTarvelo " + VersionText() + " Beta");
 
-  static const char* const kExceptions[] = {"Illegal Function",
-                                            "Illegal Data Address",
-                                            "Illegal Data Value",
-                                            "Slave Device Failure",
-                                            "Acknowledge",
-                                            "Slave Device Busy",
-                                            "Negative Acknowledge",
-                                            "Memory Parity Error",
-                                            "Unknown exception",
-                                            "Gateway Path Unavailable",
-                                            "Gateway Target Device Failed to Respond"};
-  for (size_t code = 1; code <= 11; ++code) ExceptionText[code] = kExceptions[code - 1];
+  for (int32_t code = 1; code <= 11; ++code) ExceptionText[static_cast<size_t>(code)] = modbus::ExceptionName(code);
 
   cmbRtuSpeed.Clear();
   for (const char* item : {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"})

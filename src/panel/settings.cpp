@@ -17,17 +17,6 @@ constexpr const char* kSection = "main";
 // on the loopback address.
 constexpr const char* kDefaultHost = "127.0.0.1";
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // A stored whole number; nothing when the text is not one.
 std::optional<int32_t> ToLong(const std::string& text) { return ParseLong(TrimBlank(text)); }
 

@@ -23,7 +23,7 @@
 #include "qt/window/request_preview.h"
 #include "qt/window/response_grid.h"
 #include "qt/window/stats_bar.h"
-#include "qt/window/value_inspector.h"
+#include "qt/window/register_decoding_pane.h"
 #include "qt/window/widget_factory.h"
 #include "qt/window/widgets.h"
 #include "qt/window/window_layout.h"

@@ -1,4 +1,4 @@
-#include "qt/window/value_inspector.h"
+#include "qt/window/register_decoding_pane.h"
 
 #include <QAbstractItemView>
 #include <QBoxLayout>
