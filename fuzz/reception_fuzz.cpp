@@ -138,7 +138,7 @@ void CheckResponseRow(const Session& s, const Frame& frame) {
   const frmMain& f = s.f;
   if (f.RxLogStart < 0) return;
   const std::string& text = f.txtLog.Text();
-  const std::string row = std::string(kResponseHead) + ToLogHexString(frame) + "\r\n";
+  const std::string row = std::string(kResponseHead) + ToLogHexStringBounded(frame) + "\r\n";
   Require(static_cast<size_t>(f.RxLogEnd) == static_cast<size_t>(f.RxLogStart) + kStampLength + 2 + row.size());
   Require(text.compare(static_cast<size_t>(f.RxLogStart) + kStampLength + 2, row.size(), row) == 0);
 }

@@ -119,7 +119,9 @@ bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
         const auto pduHeld = std::span<const uint8_t>(rx_).subspan(static_cast<size_t>(s + 1));
         const PduLength length = ExpectedResponsePduLength(pduHeld, RequestPduSize());
         if (length.kind == PduLength::Kind::Known) {
-          E = length.bytes + 1 + t;
+          // Never shorter than slave, function and one byte, as every other
+          // answer; the shortest valid PDU answers (07, 17) have two bytes.
+          E = std::max<int32_t>(length.bytes + 1, 3) + t;
           pduSettled = true;
           break;
         }
