@@ -207,6 +207,8 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
               std::make_pair(std::string("1000"), 1000))
         << bad;
   }
+  for (const auto& [stored, index] : std::vector<std::pair<std::string, int>>{{"2", 2}, {"1", 1}, {"7", 0}, {"ab", 0}})
+    EXPECT_EQ(Panel(Pairs{{"addresses", stored}}).f.cmbAddresses.ListIndex(), index) << stored;
   Panel a;
   a.f.Move(1500, 300, a.f.Width(), a.f.Height());
   a.f.txtTcpHost.SetText(" 10.0.0.5 \r\n");
@@ -219,6 +221,7 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
   a.f.optHEX.SetValue(true);
   a.f.cmbMode.SetListIndex(2);
   a.f.txtPollInterval.SetText("250");
+  a.f.cmbAddresses.SetListIndex(1);
   const std::string logFile = testing::TempDir() + "vesk_settings_roundtrip.csv";
   a.f.SetLogFile(logFile, true);
   const Pairs stored = a.Close();
@@ -229,8 +232,8 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
   std::remove(logFile.c_str());
   const std::map<std::string, std::string> m(stored.begin(), stored.end());
   EXPECT_EQ(Join({m.at("left"), m.at("host"), m.at("format"), m.at("hexvalue"), m.at("parity"), m.at("hexview"),
-                  m.at("mode"), m.at("comport"), m.at("pollinterval"), m.at("logfilecsv")}),
-            "1500|10.0.0.5|3|01 03 00 00|2|True|2|/dev/ttyUSB0|250|True");
+                  m.at("mode"), m.at("comport"), m.at("pollinterval"), m.at("logfilecsv"), m.at("addresses")}),
+            "1500|10.0.0.5|3|01 03 00 00|2|True|2|/dev/ttyUSB0|250|True|1");
 }
 
 #define KEYS(name) &frmMain::name##_KeyPress, nullptr, &frmMain::name

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "modbus/convert.h"
-#include "transaction_rig.h"
+#include "panel_rig.h"
 
 namespace {
 
-using txrig::Rig;
+using rig::Panel;
 
 // An answer of the TCP slave to the request last on the wire: registers
 // valued as their address, or exception `exception` when not 0.
@@ -32,7 +32,7 @@ Frame TcpAnswer(const Frame& req, uint8_t exception = 0) {
   return adu;
 }
 
-void Form(Rig& rig, const std::string& slave, int cmdIndex, const std::string& address, const std::string& quantity) {
+void Form(Panel& rig, const std::string& slave, int cmdIndex, const std::string& address, const std::string& quantity) {
   rig.f.txtUnitID.SetText(slave);
   rig.f.cmbCmd.SetListIndex(cmdIndex);
   rig.f.txtAddr.SetText(address);
@@ -53,7 +53,7 @@ TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.slave + " " + std::to_string(c.cmdIndex) + " " + c.address + " " + c.quantity);
-    Rig rig;
+    Panel rig;
     Form(rig, c.slave, c.cmdIndex, c.address, c.quantity);
     const auto id = rig.f.AddRequestToWatch();
     EXPECT_EQ(id != 0, c.added);
@@ -70,7 +70,7 @@ TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
 TEST(PanelWatch, ReadsAreLoggedAndCountedAndGoodOnesCanBeHidden) {
   for (const bool hide : {false, true}) {
     SCOPED_TRACE(hide);
-    Rig rig;
+    Panel rig;
     rig.f.HideWatchGoodInLog = hide;
     Form(rig, "1", 2, "10", "2");
     rig.f.txtPollInterval.SetText("100");
@@ -105,7 +105,7 @@ TEST(PanelWatch, ReadsAreLoggedAndCountedAndGoodOnesCanBeHidden) {
 }
 
 TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
-  Rig rig;
+  Panel rig;
   Form(rig, "1", 2, "0", "1");
   rig.f.txtPollInterval.SetText("100");
   rig.f.AddRequestToWatch();
@@ -136,7 +136,7 @@ void WriteText(const std::string& path, const std::string& text) { std::ofstream
 TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
   const std::string path = TempPath("roundtrip.json");
   {
-    Rig rig;
+    Panel rig;
     rig.f.txtTcpHost.SetText("127.0.0.1");
     rig.f.txtTcpPort.SetText("1502");
     Form(rig, "3", 3, "0x20", "6");
@@ -147,7 +147,7 @@ TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
     ASSERT_TRUE(rig.f.SaveWorkspace(path));
     EXPECT_FALSE(std::filesystem::exists(path + ".part"));
   }
-  Rig other;
+  Panel other;
   ASSERT_TRUE(other.f.OpenWorkspace(path));
   EXPECT_EQ(other.f.txtTcpPort.Text(), "1502");
   EXPECT_EQ(other.f.txtUnitID.Text(), "4");
@@ -173,7 +173,7 @@ TEST(PanelWorkspace, AFileThatIsNotAValidWorkspaceChangesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig;
+    Panel rig;
     Form(rig, "1", 2, "5", "1");
     rig.f.AddRequestToWatch();
     rig.f.txtTcpPort.SetText("502");
@@ -185,7 +185,7 @@ TEST(PanelWorkspace, AFileThatIsNotAValidWorkspaceChangesNothing) {
     EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
     std::filesystem::remove(path);
   }
-  Rig rig;
+  Panel rig;
   EXPECT_FALSE(rig.f.OpenWorkspace(TempPath("absent")));
 }
 
@@ -195,7 +195,7 @@ TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
     "connection": {"host": "10.0.0.9", "serialPort": "/dev/ttyNOPE", "port": 70000},
     "watch": [{"slave": 1, "function": 3, "address": 0, "quantity": 500, "format": "INT16", "interval": 1000},
               {"slave": 2, "function": 4, "address": 9, "quantity": 2, "format": "INT16", "interval": 100}]})");
-  Rig rig;
+  Panel rig;
   rig.f.txtTcpPort.SetText("502");
   ASSERT_TRUE(rig.f.OpenWorkspace(path));
   EXPECT_EQ(rig.f.txtTcpHost.Text(), "10.0.0.9");

@@ -1,16 +1,30 @@
-// The requests, answer lengths, answer checks and view lines of functions 07,
-// 08, 15, 17, 22, 23 and 43/14, on PDUs taken from the protocol's published
-// examples and on hand-made faulty answers.
+// The function codes beyond the seven basic ones and the ASCII framing: PDUs built from values (the protocol's
+// published examples), refusals, answer lengths, answer checks and view lines on the pure builders; the same codes
+// through the request builder and the answer assembler, framed; LRC, ASCII frames and every kind of damaged frame.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "test_bytes.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/pdu_ext.h"
+#include "modbus/requests.h"
+#include "modbus/response.h"
 
 namespace modbus {
 namespace {
+
+using testbytes::WithCrc;
+
+// Two digits a byte, no blanks.
+std::string Digits(const Frame& f) {
+  std::string s;
+  for (uint8_t b : f) s += std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  return s;
+}
 
 // "2B 0E 01" -> bytes; a quoted run "Abc" adds its characters.
 Pdu P(std::string_view text) {
@@ -36,7 +50,7 @@ std::vector<uint8_t> Bits(std::string_view zeroOne) {
   return b;
 }
 
-TEST(BreadthPdu, BuildersMakeThePublishedRequestsAndRefuseOutOfRange) {
+TEST(FunctionPdu, BuildersMakeThePublishedRequestsAndRefuseOutOfRange) {
   const std::vector<uint16_t> threeFF = {0x00FF, 0x00FF, 0x00FF};
   struct Case {
     const char* what;
@@ -119,7 +133,7 @@ TEST(BreadthPdu, BuildersMakeThePublishedRequestsAndRefuseOutOfRange) {
   }
 }
 
-TEST(BreadthPdu, CoilsAsTypedListsOrWireBytes) {
+TEST(FunctionPdu, CoilsAsTypedListsOrWireBytes) {
   struct Case {
     bool hex;
     const char* text;
@@ -151,13 +165,13 @@ TEST(BreadthPdu, CoilsAsTypedListsOrWireBytes) {
 }
 
 // The largest quantities are accepted and make requests that fit in a PDU.
-TEST(BreadthPdu, LargestQuantitiesAreAccepted) {
+TEST(FunctionPdu, LargestQuantitiesAreAccepted) {
   EXPECT_EQ(BuildWriteMultipleCoils(0, std::vector<uint8_t>(1968, 1)).pdu.size(), 6u + 246u);
   EXPECT_EQ(BuildReadWriteMultipleRegisters(0, 125, 0, std::vector<uint16_t>(121, 7)).pdu.size(), 10u + 242u);
   EXPECT_EQ(BuildDiagnostics(0, std::vector<uint16_t>(125, 7)).pdu.size(), 3u + 250u);
 }
 
-TEST(BreadthPdu, AnswerLengthFromTheBytesReceivedSoFar) {
+TEST(FunctionPdu, AnswerLengthFromTheBytesReceivedSoFar) {
   using K = PduLength::Kind;
   const std::string id22(22, 'x');
   struct Case {
@@ -210,7 +224,7 @@ TEST(BreadthPdu, AnswerLengthFromTheBytesReceivedSoFar) {
   }
 }
 
-TEST(BreadthPdu, AnswerChecksReportEveryWrongEchoAndCount) {
+TEST(FunctionPdu, AnswerChecksReportEveryWrongEchoAndCount) {
   struct Case {
     const char* what;
     Pdu request, response;
@@ -269,7 +283,7 @@ TEST(BreadthPdu, AnswerChecksReportEveryWrongEchoAndCount) {
   for (const Case& c : table) EXPECT_EQ(CheckResponsePdu(c.request, c.response), c.faults) << c.what;
 }
 
-TEST(BreadthPdu, ViewLinesOfEachAnswer) {
+TEST(FunctionPdu, ViewLinesOfEachAnswer) {
   struct Case {
     const char* what;
     Pdu request, response;
@@ -321,6 +335,248 @@ TEST(BreadthPdu, ViewLinesOfEachAnswer) {
       {"exception shows nothing", P("07"), P("87 01"), false, {}},
   };
   for (const Case& c : table) EXPECT_EQ(ResponseLines(c.request, c.response, c.hex), c.lines) << c.what;
+}
+
+TEST(AsciiFraming, LrcAndEncodingOfHandComputedFrames) {
+  struct Case {
+    Frame adu;
+    uint8_t lrc;
+    std::string chars;
+  };
+  const std::vector<Case> table = {
+      // 11+03+00+6B+00+03 = 82, -82 = 7E.
+      {{0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}, 0x7E, ":1103006B00037E\r\n"},
+      {{0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, 0xFB, ":010300000001FB\r\n"},
+      {{0x11, 0x07}, 0xE8, ":1107E8\r\n"},
+      // 11+0F+00+13+00+0A+02+CD+01 = 10D: the carry is dropped, -0D = F3.
+      {{0x11, 0x0F, 0x00, 0x13, 0x00, 0x0A, 0x02, 0xCD, 0x01}, 0xF3, ":110F0013000A02CD01F3\r\n"},
+      {{0x80, 0x80}, 0x00, ":808000\r\n"},
+      {{}, 0x00, ":00\r\n"},
+  };
+  for (const Case& c : table) {
+    EXPECT_EQ(Lrc(c.adu), c.lrc) << Digits(c.adu);
+    EXPECT_EQ(EncodeAscii(c.adu), c.chars) << Digits(c.adu);
+    if (c.adu.size() < 2) continue;
+    AsciiDecoder d;
+    const std::vector<AsciiFrame> frames = d.Feed(c.chars);
+    ASSERT_EQ(frames.size(), 1u) << c.chars;
+    Frame withLrc = c.adu;
+    withLrc.push_back(c.lrc);
+    EXPECT_EQ(frames[0].adu, withLrc);
+    EXPECT_TRUE(frames[0].faults.empty()) << frames[0].faults[0].message;
+  }
+}
+
+TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
+  struct Expected {
+    std::string adu;
+    std::vector<PduFault> faults;
+  };
+  struct Case {
+    const char* what;
+    std::string chars;
+    std::vector<Expected> frames;
+  };
+  const std::string zeros300(600, '0');
+  const std::vector<Case> table = {
+      {"bad LRC", ":1103006B00037F\r\n", {{"1103006B00037F", {{"Bad LRC (expected 7E)", 6, 1}}}}},
+      {"noise before ':'", "x\r:010300000001FB\r\n", {{"010300000001FB", {{"2 characters before ':' dropped", 0, 0}}}}},
+      {"no ':'", "010300000001FB\r\n", {{"010300000001FB", {{"Missing ':' at the start of the frame", 0, 0}}}}},
+      {"bad hex counts as 0", ":01G300000001FB\r\n", {{"010300000001FB", {{"Invalid hex character 'G'", 1, 1}}}}},
+      {"control character", ":0103\t0000001FB\r\n", {{"010300000001FB", {{"Invalid hex character 0x09", 2, 1}}}}},
+      {"lower case",
+       ":1103006b00037E\r\n",
+       {{"1103006B00037E", {{"Lower-case hex character 'b' (upper-case expected)", 3, 1}}}}},
+      {"odd length",
+       ":010300000001FB0\r\n",
+       {{"010300000001FB", {{"Odd number of hex characters: the last one is dropped", 7, 0}}}}},
+      {"bad hex in a dropped half byte marks nothing",
+       ":1107E8G\r\n",
+       {{"1107E8",
+         {{"Invalid hex character 'G'", 3, 0}, {"Odd number of hex characters: the last one is dropped", 3, 0}}}}},
+      {"LF alone", ":010300000001FB\n", {{"010300000001FB", {{"Missing CR before LF", 7, 0}}}}},
+      {"CR then the next frame",
+       ":010300000001FB\r:1107E8\r\n",
+       {{"010300000001FB", {{"Missing LF after CR", 7, 0}}}, {"1107E8", {}}}},
+      {"restart", ":0103:1107E8\r\n", {{"1107E8", {{"Frame restarted by ':' (2 bytes dropped)", 0, 0}}}}},
+      {"short", ":0101\r\n", {{"0101", {{"Frame too short (at least 3 bytes expected)", 0, 2}}}}},
+      {"two frames, blank line between",
+       ":1107E8\r\n\r\n:1107E8\r\n",
+       {{"1107E8", {}}, {"1107E8", {{"2 characters before ':' dropped", 0, 0}}}}},
+      {"overlong",
+       ":" + zeros300 + "\r\n",
+       {{std::string(510, '0'), {{"Frame longer than 255 bytes: the rest is dropped", 254, 1}}}}},
+      {"one fault per kind and place",
+       ":1G1G07E8\r\n",
+       {{"101007E8",
+         {{"Invalid hex character 'G'", 0, 1}, {"Invalid hex character 'G'", 1, 1}, {"Bad LRC (expected D9)", 3, 1}}}}},
+  };
+  for (const Case& c : table) {
+    AsciiDecoder d;
+    const std::vector<AsciiFrame> got = d.Feed(c.chars);
+    ASSERT_EQ(got.size(), c.frames.size()) << c.what;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(Digits(got[i].adu), c.frames[i].adu) << c.what;
+      EXPECT_EQ(got[i].faults, c.frames[i].faults) << c.what;
+    }
+    EXPECT_FALSE(d.InFrame()) << c.what;
+  }
+}
+
+TEST(AsciiFraming, FinishEndsAnOpenFrameForTheTimeOut) {
+  AsciiDecoder d;
+  EXPECT_FALSE(d.Finish().has_value());
+  EXPECT_TRUE(d.Feed(":1107E8").empty());
+  EXPECT_TRUE(d.InFrame());
+  std::optional<AsciiFrame> f = d.Finish();
+  ASSERT_TRUE(f.has_value());
+  EXPECT_EQ(Digits(f->adu), "1107E8");
+  EXPECT_EQ(f->faults, (std::vector<PduFault>{{"Missing CR LF at the end of the frame", 3, 0}}));
+  EXPECT_FALSE(d.InFrame());
+  // After a lone CR the missing part is the LF.
+  d.Feed(":1107E8\r");
+  f = d.Finish();
+  ASSERT_TRUE(f.has_value());
+  EXPECT_EQ(f->faults, (std::vector<PduFault>{{"Missing LF after CR", 3, 0}}));
+  // Reset forgets a frame half received.
+  d.Feed(":11");
+  d.Reset();
+  EXPECT_EQ(d.Feed("07E8\r\n").size(), 1u);
+}
+
+// The TCP frame of a slave and PDU: identifier 1, protocol 0, length.
+Frame Mbap(uint8_t slave, const Frame& pdu, int32_t id = 1) {
+  Frame f = {
+      static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0, 0, 0, static_cast<uint8_t>(pdu.size() + 1), slave};
+  f.insert(f.end(), pdu.begin(), pdu.end());
+  return f;
+}
+
+RequestValues Values(int32_t function) {
+  RequestValues rq;
+  rq.slave = 1;
+  rq.function = function;
+  return rq;
+}
+
+// Each code's values reach its request: the PDU in an MBAP header (identifier moved on) or after the slave byte with
+// the CRC (identifier untouched); values out of range are refused without a frame and use up no identifier.
+TEST(FunctionCodes, RequestFramesInEveryFramingAndRefusals) {
+  using Set = std::function<void(RequestValues&)>;
+  const std::vector<std::tuple<int32_t, Set, Frame>> built = {
+      {15, [](RequestValues& r) { r.address = 0x13, r.coils = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}; },
+       {0x0F, 0, 0x13, 0, 0x0A, 2, 0xCD, 1}},
+      {22, [](RequestValues& r) { r.address = 4, r.andMask = 0xF2, r.orMask = 0x25; }, {0x16, 0, 4, 0, 0xF2, 0, 0x25}},
+      {23, [](RequestValues& r) { r.address = 3, r.quantity = 6, r.writeAddress = 0x0E, r.words = {0xFF, 0xFF, 0xFF}; },
+       {0x17, 0, 3, 0, 6, 0, 0x0E, 0, 3, 6, 0, 0xFF, 0, 0xFF, 0, 0xFF}},
+      {43, [](RequestValues& r) { r.readCode = 1; }, {0x2B, 0x0E, 1, 0}},
+      {8, [](RequestValues& r) { r.words = {0xA537}; }, {8, 0, 0, 0xA5, 0x37}},
+      {7, [](RequestValues&) {}, {7}},
+      {17, [](RequestValues&) {}, {0x11}},
+      // refused: no coil, 1969 coils, read 0, read 126, write 0, read device ID code 5, a mask beyond 16 bits, no data
+      {15, [](RequestValues&) {}, {}},
+      {15, [](RequestValues& r) { r.coils.assign(1969, 1); }, {}},
+      {23, [](RequestValues& r) { r.words = {1}; }, {}},
+      {23, [](RequestValues& r) { r.quantity = 126, r.words = {1}; }, {}},
+      {23, [](RequestValues& r) { r.quantity = 1; }, {}},
+      {43, [](RequestValues& r) { r.readCode = 5; }, {}},
+      {22, [](RequestValues& r) { r.andMask = 0x10000; }, {}},
+      {8, [](RequestValues&) {}, {}},
+  };
+  for (const auto& [function, set, pdu] : built) {
+    for (Mode mode : {Mode::Rtu, Mode::Tcp, Mode::RtuOverTcp}) {
+      SCOPED_TRACE(std::to_string(function) + " " + Digits(pdu) + " mode " + std::to_string(int(mode)));
+      RequestValues rq = Values(function);
+      rq.mode = mode;
+      set(rq);
+      int32_t transactionId = 0x1233;
+      std::vector<Frame> out;
+      std::string refusal;
+      const BuildResult result = BuildRequestFrames(rq, transactionId, out, &refusal);
+      if (pdu.empty()) {
+        EXPECT_EQ(result, BuildResult::Refused);
+        EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(refusal.empty());
+        EXPECT_EQ(transactionId, 0x1233);
+        continue;
+      }
+      ASSERT_EQ(result, BuildResult::Built);
+      Frame rtu = {1};
+      rtu.insert(rtu.end(), pdu.begin(), pdu.end());
+      EXPECT_EQ(out, std::vector<Frame>{mode == Mode::Tcp ? Mbap(1, pdu, 0x1234) : WithCrc(rtu)});
+      EXPECT_EQ(transactionId, mode == Mode::Tcp ? 0x1234 : 0x1233);  // moved on only where the frame carries it
+    }
+  }
+}
+
+// Answers fed byte by byte: the frame completes exactly at its last byte
+// (never before), and the faults stand where they are in the whole frame.
+TEST(FunctionCodes, AnswersSizedAndCheckedInTheWholeFrame) {
+  const Frame rq15 = {1, 0x0F, 0, 0x13, 0, 0x0A, 2, 0xCD, 1}, rq22 = {1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
+              rq23 = {1, 0x17, 0, 3, 0, 6, 0, 0x0E, 0, 3, 6, 0, 0xFF, 0, 0xFF, 0, 0xFF}, rq43 = {1, 0x2B, 0x0E, 1, 0},
+              rq08 = {1, 8, 0, 0, 0xA5, 0x37}, rq07 = {1, 7}, rq17 = {1, 0x11};
+  const Frame idAnswer = {1, 0x2B, 0x0E, 1, 1, 0, 0, 2, 0, 3, 0x41, 0x42, 0x43, 1, 2, 0x58, 0x59};
+  struct Case {
+    const char* what;
+    Frame request, answer;      // from the slave byte on, without CRC or header
+    std::vector<Fault> faults;  // offsets from the slave byte
+    std::optional<uint8_t> exception;
+  };
+  const std::vector<Case> cases = {
+      {"15 echo", rq15, {1, 0x0F, 0, 0x13, 0, 0x0A}, {}, {}},
+      {"15 wrong quantity",
+       rq15,
+       {1, 0x0F, 0, 0x13, 0, 0x0B},
+       {{"Wrong echo of the quantity (expected 00 0A)", 4, 2}},
+       {}},
+      {"22 echo", rq22, {1, 0x16, 0, 4, 0, 0xF2, 0, 0x25}, {}, {}},
+      {"22 wrong OR mask",
+       rq22,
+       {1, 0x16, 0, 4, 0, 0xF2, 0, 0x24},
+       {{"Wrong echo of the OR mask (expected 00 25)", 6, 2}},
+       {}},
+      {"23 six registers", rq23, {1, 0x17, 0x0C, 0, 0xFE, 0, 0x0A, 0x0D, 0xFE, 0, 0xFE, 0, 0xFE, 0, 0xFE}, {}, {}},
+      {"23 wrong byte count", rq23, {1, 0x17, 2, 0, 0xFE}, {{"Wrong byte count (expected 0C)", 2, 1}}, {}},
+      {"23 exception", rq23, {1, 0x97, 2}, {}, 2},
+      {"43/14 two objects", rq43, idAnswer, {}, {}},
+      {"08 echo", rq08, {1, 8, 0, 0, 0xA5, 0x37}, {}, {}},
+      {"08 wrong data", rq08, {1, 8, 0, 0, 0xA5, 0x36}, {{"Wrong echo of the query data (expected 37)", 5, 1}}, {}},
+      {"07 status", rq07, {1, 7, 0x6D}, {}, {}},
+      {"17 id", rq17, {1, 0x11, 3, 0x0A, 0xFF, 0x42}, {}, {}},
+      {"17 count too small", rq17, {1, 0x11, 1, 0x0A}, {{"Byte count too small (expected at least 02)", 2, 1}}, {}},
+  };
+  for (const Case& c : cases) {
+    for (Mode mode : {Mode::Rtu, Mode::Tcp}) {
+      SCOPED_TRACE(std::string(c.what) + (mode == Mode::Tcp ? " TCP" : " RTU"));
+      const Frame pduRq(c.request.begin() + 1, c.request.end()), pduAn(c.answer.begin() + 1, c.answer.end());
+      const Frame request = mode == Mode::Tcp ? Mbap(1, pduRq) : WithCrc(c.request);
+      const Frame answer = mode == Mode::Tcp ? Mbap(1, pduAn) : WithCrc(c.answer);
+      const int32_t shift = mode == Mode::Tcp ? 6 : 0;
+      ResponseAssembler a(mode, request);
+      for (size_t i = 0; i < answer.size(); ++i) {
+        // One byte per chunk: the rule of a function without one would end it at once.
+        EXPECT_EQ(a.Feed(answer[i], 1), i + 1 == answer.size()) << "byte " << i;
+      }
+      ASSERT_TRUE(a.Complete());
+      EXPECT_EQ(a.Received(), answer);
+      std::vector<Fault> expected = c.faults;
+      for (Fault& f : expected) f.offset += shift;
+      EXPECT_EQ(a.Faults(), expected);
+      EXPECT_EQ(a.Exception(), c.exception);
+    }
+  }
+}
+
+// A TCP answer whose MBAP length disagrees with the function's own rule: the
+// rule sizes the frame and the length is painted.
+TEST(FunctionCodes, MbapLengthAgainstTheFunctionsRule) {
+  const Frame request = Mbap(1, {0x16, 0, 4, 0, 0xF2, 0, 0x25});
+  Frame answer = Mbap(1, {0x16, 0, 4, 0, 0xF2, 0, 0x25});
+  answer[5] = 9;
+  ResponseAssembler a(Mode::Tcp, request);
+  EXPECT_TRUE(a.FeedChunk(answer));
+  EXPECT_EQ(a.Received().size(), answer.size());
+  EXPECT_EQ(a.Faults(), (std::vector<Fault>{{"Invalid MBAP Length", 4, 2}}));
 }
 
 }  // namespace
