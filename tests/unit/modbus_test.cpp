@@ -290,7 +290,7 @@ TEST(Formats, RangesAndWordOrders) {
     EXPECT_EQ(RegistersPerValue(static_cast<Format>(index)), registers) << name;
     EXPECT_EQ(FormatTag(index), tag) << name;
   }
-  EXPECT_EQ(FormatName(kAllFormatCount) + FormatName(-1), "");
+  EXPECT_TRUE(FormatName(kAllFormatCount).empty() && FormatName(-1).empty());
   const std::array<uint8_t, 4> abcd{0x44, 0x33, 0x22, 0x11};
   EXPECT_EQ(RegistersOf(Format::FloatAbcd, abcd), std::make_pair(0x1122, 0x3344));
   EXPECT_EQ(RegistersOf(Format::Int32Cdab, abcd), std::make_pair(0x3344, 0x1122));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "modbus/convert.h"
+#include "panel/command_line.h"
 #include "panel_rig.h"
 
 namespace {
@@ -123,9 +124,6 @@ TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
   EXPECT_NE(rig.f.txtResponse.Text().find("500"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
 
 std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("vesk_panel_watch_" + name)).string();
@@ -207,11 +205,6 @@ TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
   std::filesystem::remove(path);
 }
 
-}  // namespace
-
-#include "panel/command_line.h"
-
-namespace {
 
 TEST(CommandLineWorkspace, OneFileStartsWithItAnythingMoreIsRefused) {
   struct Case {

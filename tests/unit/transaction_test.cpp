@@ -331,9 +331,6 @@ TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
   EXPECT_EQ(notices, 16);
 }
 
-}  // namespace
-
-namespace {
 
 // Bytes left unread on the link (a late answer, an unsolicited frame) are
 // dropped before the next request goes out, counted in one row, and never

@@ -22,7 +22,6 @@
 #include "engine/watch_runner.h"
 #include "engine/watch_scheduler.h"
 #include "fakes/fake_platform.h"
-#include "modbus/requests.h"
 
 namespace {
 
@@ -236,11 +235,8 @@ TEST(WatchModel, AFormatChangeReDecodesTheLastAnswerAndIdsAreNeverReused) {
   EXPECT_EQ(m.Blocks().size(), 3u);
 }
 
-}  // namespace
-
 // ---- the live plot's series ----
 
-namespace {
 
 using engine::PlotData;
 using engine::PlotPoint;
@@ -333,9 +329,6 @@ TEST(PlotData, SeriesLimitsOrderAndCsvExport) {
             std::string::npos);
 }
 
-}  // namespace
-
-namespace {
 
 using engine::WatchBlockId;
 using engine::WatchOutcome;
@@ -591,9 +584,6 @@ TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 using engine::WatchBlockConfig;
 using engine::WatchOutcome;
@@ -754,27 +744,6 @@ TEST(WatchRunner, FailuresMarkTheBlockStaleAndKeepTheOthersGoing) {
   }
 }
 
-TEST(WatchRunner, ThePanelsSendGoesNextAfterTheReadInFlight) {
-  Rig rig;
-  for (int i = 0; i < 4; ++i) rig.runner->Add(rig.Block(1, 3, static_cast<uint16_t>(i * 10), 2, 100));
-  std::vector<engine::EventKind> panelEvents;
-  const auto panel = rig.session->AddRequester([&](const engine::Event& e) { panelEvents.push_back(e.kind); });
-  rig.runner->Start();
-  rig.socket->AcceptConnect();
-  rig.delayMs = 40;
-  rig.Run(1003);  // a read is in flight now
-  ASSERT_TRUE(rig.session->AwaitingResponse());
-  const size_t before = rig.socket->sent.size();
-  rig.session->Submit(panel, {modbus::ReadRequest(modbus::Mode::Tcp, 1, 3, 500, 1, 0x7777)});
-  rig.session->SendNow(panel);
-  EXPECT_EQ(rig.socket->sent.size(), before);  // never two in flight
-  rig.Run(100);
-  ASSERT_GT(rig.socket->sent.size(), before + 1);
-  EXPECT_EQ(rig.socket->sent[before].at(0), 0x77);
-  EXPECT_EQ(std::count(panelEvents.begin(), panelEvents.end(), engine::EventKind::AnswerComplete), 1);
-  EXPECT_EQ(rig.overlaps, 0);
-}
-
 TEST(WatchRunner, ALinkThatFailsEndsTheReadAndTheListCarriesOnWhenItIsBack) {
   Rig rig;
   rig.autoAccept = false;
@@ -819,10 +788,6 @@ TEST(WatchRunner, ARunnerGoneBeforeItsSessionLeavesNoHook) {
   rig.Run(1000);  // the answer and the session's events reach no runner
   EXPECT_LE(rig.socket->sent.size(), 1u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(WatchRunner, AReadTheOperatorEndedWithTheLinkDoesNotHoldTheListForever) {
   Rig rig;
