@@ -98,7 +98,8 @@ TEST(BreadthFrames, OurFramesAreWhatLibmodbusSends) {
     ASSERT_TRUE(ours.Ok()) << c.what << ": " << ours.refusal;
     for (bool tcp : {true, false}) {
       // A fresh libmodbus TCP client numbers its first request 1.
-      EXPECT_EQ(capture::Hex({Framed(tcp, c.slave, 1, ours.pdu)}), capture::Hex(capture::Theirs(tcp, c.slave, {c.theirs})))
+      EXPECT_EQ(capture::Hex({Framed(tcp, c.slave, 1, ours.pdu)}),
+                capture::Hex(capture::Theirs(tcp, c.slave, {c.theirs})))
           << c.what << (tcp ? " (TCP)" : " (RTU)");
     }
   }

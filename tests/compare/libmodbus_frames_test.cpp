@@ -6,13 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_platform.h"
 #include "libmodbus_capture.h"
-#include "panel/frmMain.h"
+#include "unit/panel_rig.h"
 
 namespace {
 
-enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_DCBA = 5, I_ABCD, U_ABCD = 10, U_DCBA = 13 };  // cmbFormat's items
+using namespace rig;
 enum Mode { RTU, TCP, RTU_OVER_TCP };
 
 // What the operator fills in: the form, or (when `hex` is given) the raw hexadecimal view.
@@ -90,20 +89,13 @@ std::vector<Case> Table() {
 
 // Our frames for the request, composed by the panel as the operator would.
 std::vector<Frame> Ours(Mode mode, const Request& r) {
-  fakes::FakePlatform fp;
-  frmMain f{fp.Bundle()};
-  f.Form_Load();
-  f.cmbMode.SetListIndex(mode);
-  f.txtHEX.SetText(r.hex);
-  f.cmbCmd.SetListIndex(r.fc == 16 ? 6 : r.fc - 1);
-  f.cmbFormat.SetListIndex(r.format);
-  f.txtUnitID.SetText(std::to_string(r.slave));
-  f.txtAddr.SetText(r.addr);
-  f.txtQuantity.SetText(r.quantity);
-  f.txtValue.SetText(r.value);
-  *r.hex ? f.GetBytesOfHexInput() : f.GetBytesOfForm();
-  EXPECT_EQ(fp.beeper->count, 0) << "the panel refused the request";
-  return f.Requests;
+  rig::Panel p(mode);  // the mode as the list leaves it
+  p.f.cmbMode.SetListIndex(mode);
+  p.f.txtHEX.SetText(r.hex);
+  p.Fill(r.fc, r.format, std::to_string(r.slave), r.addr, r.quantity, r.value);
+  *r.hex ? p.f.GetBytesOfHexInput() : p.f.GetBytesOfForm();
+  EXPECT_EQ(p.fp.beeper->count, 0) << "the panel refused the request";
+  return p.f.Requests;
 }
 
 // The libmodbus call of each row.
@@ -131,7 +123,8 @@ TEST(LibmodbusFrames, OurFramesAreWhatLibmodbusSends) {
   for (Mode mode : {TCP, RTU, RTU_OVER_TCP})
     for (const Case& c : table) {
       if (c.onlyMode >= 0 && c.onlyMode != mode) continue;
-      EXPECT_EQ(capture::Hex(Ours(mode, c.request)), capture::Hex(capture::Theirs(mode == TCP, c.request.slave, Calls(c.libmodbus))))
+      EXPECT_EQ(capture::Hex(Ours(mode, c.request)),
+                capture::Hex(capture::Theirs(mode == TCP, c.request.slave, Calls(c.libmodbus))))
           << "mode " << mode << ", function " << c.request.fc << ", address " << c.request.addr << ", format "
           << c.request.format << ", value " << c.request.value << (*c.byDesign ? "\n  " : "") << c.byDesign;
     }

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "test_bytes.h"
 #include "engine/session.h"
 #include "fakes/fake_platform.h"
 #include "modbus/requests.h"
+#include "test_bytes.h"
 
 namespace {
 

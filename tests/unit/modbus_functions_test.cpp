@@ -8,11 +8,11 @@
 #include <tuple>
 #include <vector>
 
-#include "test_bytes.h"
 #include "modbus/ascii_framing.h"
 #include "modbus/pdu_ext.h"
 #include "modbus/requests.h"
 #include "modbus/response.h"
+#include "test_bytes.h"
 
 namespace modbus {
 namespace {
@@ -53,7 +53,8 @@ std::vector<uint8_t> Bits(std::string_view zeroOne) {
 // The PDU built, or the refusal (the protocol's examples are in the framed requests below).
 TEST(FunctionPdu, BuildersFillBytesAndRefuseOutOfRange) {
   const std::vector<uint16_t> threeFF = {0x00FF, 0x00FF, 0x00FF};
-  const std::string address = "\": an address is a number from 0 to 65535", mask = "\": a mask is a number from 0 to 65535";
+  const std::string address = "\": an address is a number from 0 to 65535",
+                    mask = "\": a mask is a number from 0 to 65535";
   const std::vector<std::pair<PduResult, std::string>> table = {
       {BuildWriteMultipleCoils(0, Bits("00000001")), "0F 00 00 00 08 01 80"},  // eight coils fill one byte
       {BuildWriteMultipleCoils(0, Bits("111111111")), "0F 00 00 00 09 02 FF 01"},
@@ -411,10 +412,14 @@ RequestValues Values(int32_t function) {
 TEST(FunctionCodes, RequestFramesInEveryFramingAndRefusals) {
   using Set = std::function<void(RequestValues&)>;
   const std::vector<std::tuple<int32_t, Set, Frame>> built = {
-      {15, [](RequestValues& r) { r.address = 0x13, r.coils = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}; },
+      {15,
+       [](RequestValues& r) { r.address = 0x13, r.coils = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}; },
        {0x0F, 0, 0x13, 0, 0x0A, 2, 0xCD, 1}},
       {22, [](RequestValues& r) { r.address = 4, r.andMask = 0xF2, r.orMask = 0x25; }, {0x16, 0, 4, 0, 0xF2, 0, 0x25}},
-      {23, [](RequestValues& r) { r.address = 3, r.quantity = 6, r.writeAddress = 0x0E, r.words = {0xFF, 0xFF, 0xFF}; },
+      {23,
+       [](RequestValues& r) {
+         r.address = 3, r.quantity = 6, r.writeAddress = 0x0E, r.words = {0xFF, 0xFF, 0xFF};
+       },
        {0x17, 0, 3, 0, 6, 0, 0x0E, 0, 3, 6, 0, 0xFF, 0, 0xFF, 0, 0xFF}},
       {43, [](RequestValues& r) { r.readCode = 1; }, {0x2B, 0x0E, 1, 0}},
       {8, [](RequestValues& r) { r.words = {0xA537}; }, {8, 0, 0, 0xA5, 0x37}},

@@ -9,7 +9,6 @@
 #include <tuple>
 #include <vector>
 
-#include "test_bytes.h"
 #include "common/number_text.h"
 #include "modbus/address_notation.h"
 #include "modbus/convert.h"
@@ -17,6 +16,7 @@
 #include "modbus/formats.h"
 #include "modbus/requests.h"
 #include "modbus/response.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -26,7 +26,6 @@ using namespace testbytes;
 enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC };
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
 
 TEST(Convert, LongToByteArray) {
   // Zero is one byte whatever the count (count untouched); a count below 0 is the minimal one, written back.
@@ -367,7 +366,6 @@ TEST(AddressNotation, AddressesWrittenBackAndTheStoredChoice) {
   for (const auto& [stored, expected] : std::vector<std::pair<int, N>>{
            {0, N::Protocol}, {1, N::RegisterNumber}, {2, N::Reference}, {3, N::Protocol}, {-1, N::Protocol}})
     EXPECT_EQ(AddressNotationOf(stored), expected) << stored;
-
 }
 
 // The answer assembled from chunks: whether it completes (and with which chunk), the frame, the faults in order and

@@ -3,20 +3,45 @@
 // rows written since a mark and the bytes painted in the last response row.
 #include <gtest/gtest.h>
 
-#include "test_bytes.h"
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
 #include "modbus/address_notation.h"
 #include "panel/frmMain.h"
+#include "test_bytes.h"
 
 namespace rig {
 
 using namespace testbytes;
 constexpr int16_t kRtu = 0, kTcp = 1, kRtuOverTcp = 2;
 // cmbFormat's items
-enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC, U_DCBA };
-enum Fmt64 { I64_ABCDEFGH = 14, I64_GHEFCDAB, I64_BADCFEHG, I64_HGFEDCBA, U64_ABCDEFGH, D_ABCDEFGH = 22, D_HGFEDCBA = 25,
-             HEX, BINARY, ASCII };
+enum Fmt {
+  INT16,
+  UINT16,
+  F_ABCD,
+  F_CDAB,
+  F_BADC,
+  F_DCBA,
+  I_ABCD,
+  I_CDAB,
+  I_BADC,
+  I_DCBA,
+  U_ABCD,
+  U_CDAB,
+  U_BADC,
+  U_DCBA
+};
+enum Fmt64 {
+  I64_ABCDEFGH = 14,
+  I64_GHEFCDAB,
+  I64_BADCFEHG,
+  I64_HGFEDCBA,
+  U64_ABCDEFGH,
+  D_ABCDEFGH = 22,
+  D_HGFEDCBA = 25,
+  HEX,
+  BINARY,
+  ASCII
+};
 
 struct Panel {
   fakes::FakePlatform fp;

@@ -124,7 +124,6 @@ TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
   EXPECT_NE(rig.f.txtResponse.Text().find("500"), std::string::npos);
 }
 
-
 std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("vesk_panel_watch_" + name)).string();
 }
@@ -204,7 +203,6 @@ TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
   EXPECT_GE(rig.Count("(left as it was)"), 3);
   std::filesystem::remove(path);
 }
-
 
 TEST(CommandLineWorkspace, OneFileStartsWithItAnythingMoreIsRefused) {
   struct Case {

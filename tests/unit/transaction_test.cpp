@@ -331,7 +331,6 @@ TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
   EXPECT_EQ(notices, 16);
 }
 
-
 // Bytes left unread on the link (a late answer, an unsolicited frame) are
 // dropped before the next request goes out, counted in one row, and never
 // taken for its answer.

@@ -237,7 +237,6 @@ TEST(WatchModel, AFormatChangeReDecodesTheLastAnswerAndIdsAreNeverReused) {
 
 // ---- the live plot's series ----
 
-
 using engine::PlotData;
 using engine::PlotPoint;
 
@@ -328,7 +327,6 @@ TEST(PlotData, SeriesLimitsOrderAndCsvExport) {
                 .find("\r\nt0,,1E+20\r\nt60,3,\r\nt60,,0.0001\r\n"),
             std::string::npos);
 }
-
 
 using engine::WatchBlockId;
 using engine::WatchOutcome;
@@ -583,7 +581,6 @@ TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
     RunScript(c.script);
   }
 }
-
 
 using engine::WatchBlockConfig;
 using engine::WatchOutcome;
