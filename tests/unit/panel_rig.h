@@ -2,6 +2,10 @@
 // A started panel on the fakes: the form filled as the operator does, requests composed, answers shown, the log
 // rows written since a mark and the bytes painted in the last response row.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
@@ -42,6 +46,25 @@ enum Fmt64 {
   BINARY,
   ASCII
 };
+
+// A folder of its own under the system's temporary folder, removed with all it holds at the end.
+struct ScratchDir {
+  explicit ScratchDir(const std::string& name)
+      : path(std::filesystem::temp_directory_path() / ("vesk_" + name + "_" + std::to_string(::getpid()))) {
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::filesystem::path path;
+};
+
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 struct Panel {
   fakes::FakePlatform fp;

@@ -233,10 +233,8 @@ TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
 TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
   namespace fs = std::filesystem;
   for (const bool csv : {false, true}) {
-    const fs::path dir = fs::temp_directory_path() / ("vesk_logfile_" + std::to_string(::getpid()) + (csv ? "c" : "t"));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const std::string path = (dir / "bus.log").string();
+    const ScratchDir dir(csv ? "logfile_csv" : "logfile_text");
+    const std::string path = (dir.path / "bus.log").string();
     Panel p;
     p.f.SetLogFile(path, csv);
     p.f.SetLogFileRotation(64 * 1024, 100);
@@ -268,7 +266,6 @@ TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
       }
     }
     EXPECT_EQ(std::make_pair(next, bad), std::make_pair(kEntries, 0)) << (csv ? "csv" : "text");
-    fs::remove_all(dir);
   }
   // Without a file, what the pane no longer holds is dropped, and says so.
   Panel p;
@@ -280,8 +277,8 @@ TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
 // gives one error row, and the pane goes on.
 TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("vesk_logfail_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  const ScratchDir scratch("logfail");
+  const fs::path& dir = scratch.path;
   fs::create_directories(dir / "taken");
   struct Case {
     std::string path;
@@ -294,14 +291,12 @@ TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
     if (std::system(("mount -t tmpfs -o size=16k tmpfs " + (dir / "tiny").string()).c_str()) == 0)
       cases.push_back({(dir / "tiny" / "bus.log").string(), true});
   }
-  // Unmounted on every path out of the test.
+  // Unmounted on every path out of the test, before the folder goes.
   struct Unmount {
     fs::path at;
     bool on;
     ~Unmount() {
       if (on) std::system(("umount " + at.string()).c_str());
-      std::error_code ec;
-      fs::remove_all(at.parent_path(), ec);
     }
   } unmount{dir / "tiny", cases.size() > 1};
   for (const Case& c : cases) {
@@ -609,24 +604,20 @@ TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
 // the system's reason.
 TEST(Log, SaveWritesTheWholeFileThroughALinkOrNamesTheSystemsReason) {
   namespace fs = std::filesystem;
-  auto read = [](const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
   Panel p;
   p.f.LogRequest({0x01, 0x03});
-  const auto dir = fs::temp_directory_path() / ("vesk-link-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  const ScratchDir scratch("logsave");
+  const fs::path& dir = scratch.path;
   fs::create_directories(dir / "real");
   fs::create_symlink("real/log.txt", dir / "link.txt");  // dangling until saved
   ASSERT_TRUE(p.f.SaveLog((dir / "plain.csv").string(), true));
-  EXPECT_EQ(read(dir / "plain.csv"), p.f.LogAsCsv());
+  EXPECT_EQ(ReadFile(dir / "plain.csv"), p.f.LogAsCsv());
   ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), false));
   EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-  EXPECT_EQ(read(dir / "real" / "log.txt"), p.f.txtLog.Text());
+  EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), p.f.txtLog.Text());
   ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), true));  // over the existing target
   EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-  EXPECT_EQ(read(dir / "real" / "log.txt"), p.f.LogAsCsv());
+  EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), p.f.LogAsCsv());
   for (const char* part : {"plain.csv.part", "link.txt.part", "real/log.txt.part"})
     EXPECT_FALSE(fs::exists(dir / part));
 
@@ -645,7 +636,6 @@ TEST(Log, SaveWritesTheWholeFileThroughALinkOrNamesTheSystemsReason) {
     EXPECT_EQ(p.f.txtLog.ColorAt(text.rfind(kStamp)), LogColorError);
   }
   EXPECT_FALSE(fs::exists(dir / "missing"));
-  fs::remove_all(dir);
 }
 
 TEST(Inspector, FourRegistersFromTheClickedOneForTheWideFormats) {
