@@ -509,17 +509,5 @@ TEST(FunctionCodes, AnswersSizedAndCheckedInTheWholeFrame) {
   }
 }
 
-// A TCP answer whose MBAP length disagrees with the function's own rule: the
-// rule sizes the frame and the length is painted.
-TEST(FunctionCodes, MbapLengthAgainstTheFunctionsRule) {
-  const Frame request = Mbap(1, {0x16, 0, 4, 0, 0xF2, 0, 0x25});
-  Frame answer = Mbap(1, {0x16, 0, 4, 0, 0xF2, 0, 0x25});
-  answer[5] = 9;
-  ResponseAssembler a(Mode::Tcp, request);
-  EXPECT_TRUE(a.FeedChunk(answer));
-  EXPECT_EQ(a.Received().size(), answer.size());
-  EXPECT_EQ(a.Faults(), (std::vector<Fault>{{"Invalid MBAP Length", 4, 2}}));
-}
-
 }  // namespace
 }  // namespace modbus

@@ -437,6 +437,12 @@ TEST(ResponseAssembly, FaultsInTheOrderFirstFoundEachOnceAndTheException) {
        {tid, pid, mbap, {"Wrong response slave (expected 01)", 6, 1}, {"Wrong response command (expected 03)", 7, 1}},
        {}},
       {ModeOf(7), kRtuRead, WithCrc({1, 3, 2, 0, 1}), {}, {}},  // a mode outside the list frames like RTU
+      // An MBAP length that disagrees with the function's own rule: the rule sizes the frame, the length is painted.
+      {Mode::Tcp,
+       {0, 1, 0, 0, 0, 8, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
+       {0, 1, 0, 0, 0, 9, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
+       {mbap},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Hex(c.response));
