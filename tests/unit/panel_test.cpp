@@ -238,7 +238,9 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
 #define KEYS(name) &frmMain::name##_KeyPress, nullptr, &frmMain::name
 #define FIELD(name) &frmMain::name##_KeyPress, &frmMain::name##_Validate, &frmMain::name
 
-// Each typed key as it comes out ('_': dropped with a beep), then the texts accepted and refused ('|' between).
+// Each typed key as it comes out ('_': dropped with a beep), then the texts accepted and refused ('|' between): a
+// refused text keeps its reason per field (the last one's given) until the field passes its check again, and each
+// change of reason is told once.
 TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
   struct Case {
     void (frmMain::*key)(int16_t&);
@@ -246,22 +248,31 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
     TextField frmMain::*field;
     const char *typed, *passed, *accepted, *refused;
     int cmd = 0;
+    std::string reason = "";
   };
   const Case cases[] = {
-      {FIELD(txtAddr), "09afAFxXg ", "09AFAFx___", "0|65535|0xFFFFF| 0x1f ", "| \r\n|65536|-1|1F|ABC|0x|0X10|1E3|1E20"},
+      {FIELD(txtAddr), "09afAFxXg ", "09AFAFx___", "0|65535|0xFFFFF| 0x1f |0x1FFFF",
+       "| \r\n|65536|-1|1F|ABC|0x|0X10|1E3|1E20|99999", 0, "Address: \"99999\" is outside 0 to 65535"},
+      {FIELD(txtAddr), "", "", "0", "|", 0, "Address: empty, a number from 0 to 65535 or 0x and hexadecimal digits"},
       {KEYS(txtHEX), "09afAF xX-.", "09AFAF ____", "", ""},
-      {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|248|300|257|abc"},
+      {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|300|257|abc|248", 0,
+       "Slave ID: \"248\" is outside 1 to 247"},
       {FIELD(txtQuantity), "09a-", "09__", "200|1016", "0|1017"},
       {FIELD(txtQuantity), "", "", "200", "", 1},
-      {FIELD(txtQuantity), "", "", "127", "200|128", 2},
+      {FIELD(txtQuantity), "", "", "127", "200|128", 2, "Quantity: \"128\" is outside 1 to 127"},
       {FIELD(txtQuantity), "", "", "", "200", -1},
-      {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536"},
-      {FIELD(txtTcpTimeout), "09-.a", "09___", "1000", "70000"},
+      {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536", 0, "Port: \"65536\" is outside 1 to 65535"},
+      {FIELD(txtTcpTimeout), "09-.a", "09___", "1000", "70000||", 0, "Timeout: empty is outside 1 to 65535"},
       {FIELD(txtRtuTimeout), "09.,-aeE+", "09.,-____", "1.4|65535", "-5|-|0.4"},
       {KEYS(txtValue), "09.,-aeE+", "09.,-____", "", ""},
-      {FIELD(txtPollInterval), "09-.a", "09___", "100| 65535 ", "|99|65536|0|abc"},
+      {FIELD(txtPollInterval), "09-.a", "09___", "100| 65535 ", "|65536|0|abc|99", 0,
+       "Poll ms: \"99\" is outside 100 to 65535"},
   };
   Panel p;
+  std::vector<std::string> told;
+  p.f.onRefusalChanged = [&](const TextBox& field, const std::string& reason) {
+    told.push_back(field.Name() + "=" + reason);
+  };
   int seen = 0;
   auto beeps = [&] { return p.fp.beeper->count - std::exchange(seen, p.fp.beeper->count); };
   for (const Case& c : cases) {
@@ -284,9 +295,20 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
         field.SetText(text);
         bool cancel = false;
         (p.f.*c.check)(cancel);
-        EXPECT_EQ(std::make_tuple(cancel, beeps(), field.Text()), std::make_tuple(refused, refused ? 1 : 0, text));
+        EXPECT_EQ(std::make_tuple(cancel, beeps(), field.Text(), p.f.Refusal(field).empty()),
+                  std::make_tuple(refused, refused ? 1 : 0, text, !refused));
       }
     }
+    if (c.reason.empty()) continue;
+    const size_t tellings = told.size();
+    bool cancel = false;
+    (p.f.*c.check)(cancel);  // the same outcome again is not told twice
+    EXPECT_EQ(std::make_pair(p.f.Refusal(field), told.size()), std::make_pair(c.reason, tellings));
+    EXPECT_EQ(told.back(), field.Name() + "=" + c.reason);
+    beeps();
+    field.SetText(std::string(c.accepted).substr(0, std::string(c.accepted).find('|')));
+    (p.f.*c.check)(cancel);
+    EXPECT_EQ(told.back(), field.Name() + "=");
   }
 }
 

@@ -159,59 +159,9 @@ TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
   }
 }
 
-template <auto Member>
-TextBox& FieldOf(frmMain& f) {
-  return f.*Member;
-}
-
-// A refused value is kept with its reason per field until the field passes its check again; the preview names a
-// refused address or quantity with its range instead of composing the wrapped value.
-TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
-  struct Case {
-    TextBox& (*field)(frmMain&);
-    void (frmMain::*check)(bool&);
-    std::string text, reason;
-  };
-  const std::vector<Case> cases = {
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "99999", "Address: \"99999\" is outside 0 to 65535"},
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "",
-       "Address: empty, a number from 0 to 65535 or 0x and "
-       "hexadecimal digits"},
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "0x1FFFF", ""},  // hexadecimal: its low 16 bits
-      {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "248", "Slave ID: \"248\" is outside 1 to 247"},
-      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "128", "Quantity: \"128\" is outside 1 to 127"},
-      {&FieldOf<&frmMain::txtTcpPort>, &frmMain::txtTcpPort_Validate, "65536", "Port: \"65536\" is outside 1 to 65535"},
-      {&FieldOf<&frmMain::txtTcpTimeout>, &frmMain::txtTcpTimeout_Validate, "", "Timeout: empty is outside 1 to 65535"},
-      {&FieldOf<&frmMain::txtPollInterval>, &frmMain::txtPollInterval_Validate, "99",
-       "Poll ms: \"99\" is outside 100 to 65535"},
-  };
-  for (const Case& c : cases) {
-    Panel p;
-    p.Fill(3, UINT16, "1", "0", "1", "");
-    std::vector<std::string> told;
-    p.f.onRefusalChanged = [&](const TextBox& field, const std::string& reason) {
-      told.push_back(field.Name() + "=" + reason);
-    };
-    TextBox& field = c.field(p.f);
-    field.SetText(c.text);
-    bool cancel = false;
-    (p.f.*c.check)(cancel);
-    EXPECT_EQ(p.f.Refusal(field), c.reason) << c.text;
-    // The beep and the kept focus stay as they were.
-    EXPECT_EQ(std::make_pair(cancel, p.fp.beeper->count), std::make_pair(!c.reason.empty(), c.reason.empty() ? 0 : 1))
-        << c.text;
-    (p.f.*c.check)(cancel);  // the same outcome again is not told twice
-    field.SetText(c.check == &frmMain::txtPollInterval_Validate ? "1000" : "1");
-    cancel = false;
-    (p.f.*c.check)(cancel);
-    EXPECT_FALSE(cancel);
-    EXPECT_EQ(p.f.Refusal(field), "") << c.text;
-    const std::vector<std::string> expected =
-        c.reason.empty() ? std::vector<std::string>{}
-                         : std::vector<std::string>{field.Name() + "=" + c.reason, field.Name() + "="};
-    EXPECT_EQ(told, expected) << c.text;
-  }
-  // The preview, without any check having run: a wrapped address or an oversized read is named, not composed.
+// The preview, without any check having run: a wrapped address or an oversized read is named with its range
+// instead of composing the wrapped value.
+TEST(Compose, ThePreviewNamesARefusedAddressOrQuantity) {
   const std::vector<std::tuple<int, std::string, std::string, std::string>> previews = {
       {3, "99999", "1", "Address: \"99999\" is outside 0 to 65535"},
       {6, "70000", "1", "Address: \"70000\" is outside 0 to 65535"},
