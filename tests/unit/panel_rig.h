@@ -81,7 +81,7 @@ struct Panel {
   void Mark() { mark = f.txtLog.Length(); }
   std::string NewLog() const { return f.txtLog.Text().substr(mark); }
   // Log rows stamped with the fake clock's present time; an empty one has no time stamp.
-  std::string Rows(std::initializer_list<std::string> texts) const {
+  std::string Rows(const std::vector<std::string>& texts) const {
     std::string rows;
     for (const auto& t : texts) rows += (t.empty() ? "" : FormatTimeStamp(fp.clock->Now()) + "  " + t) + "\r\n";
     return rows;

@@ -317,6 +317,13 @@ TEST(ResponseView, Rows) {
       {U_BADC, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "U32 HR 0xFFFF: 256|U32 HR 0x0001: 512", " 0xFFFF"},
       {I_ABCD, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "I32 HR 65535: 1|I32 HR 65537: 2", "65535"},
       {UINT16, "02 00 00 00 02", "02 01 FF", "DI 00000: 1|DI 00001: 1"},
+      // Coils stop at the quantity and at the last byte.
+      {UINT16, "01 00 14 00 0A", "01 02 A5 FE",
+       "CL 00020: 1|CL 00021: 0|CL 00022: 1|CL 00023: 0|CL 00024: 0|CL 00025: 1|CL 00026: 0|CL 00027: 1|CL 00028: 0|"
+       "CL 00029: 1",
+       "20"},
+      {UINT16, "01 00 00 00 10", "01 02 81",
+       "CL 00000: 1|CL 00001: 0|CL 00002: 0|CL 00003: 0|CL 00004: 0|CL 00005: 0|CL 00006: 0|CL 00007: 1"},
       {UINT16, "05 00 AC FF 00", "05 00 AC FF 00", "CL 00172 <- 1", "172"},
       {UINT16, "05 00 AC 00 00", "05 00 AC 00 00", "CL 00172 <- 0", "172"},
       {INT16, "06 00 01 FF FF", "06 00 01 FF FF", "HR 0x0001 <- 65535", "0x1"},
@@ -343,18 +350,6 @@ TEST(ResponseView, Rows) {
       EXPECT_EQ(p.Answer("01 " + c.response), View(c.view)) << c.response << " mode " << mode;
       EXPECT_TRUE(p.f.txtResponse.Enabled());
     }
-  }
-}
-
-TEST(ResponseView, CoilsStopAtTheQuantityAndAtTheLastByte) {
-  for (int16_t mode : {0, 1, 2}) {
-    Panel p;
-    p.Sent(mode, UINT16, "20", "01 01 00 14 00 0A");
-    EXPECT_EQ(p.Answer("01 01 02 A5 FE"), View("CL 00020: 1|CL 00021: 0|CL 00022: 1|CL 00023: 0|CL 00024: 0|"
-                                               "CL 00025: 1|CL 00026: 0|CL 00027: 1|CL 00028: 0|CL 00029: 1"));
-    p.Sent(mode, UINT16, "0", "01 01 00 00 00 10");
-    EXPECT_EQ(p.Answer("01 01 02 81"), View("CL 00000: 1|CL 00001: 0|CL 00002: 0|CL 00003: 0|CL 00004: 0|"
-                                            "CL 00005: 0|CL 00006: 0|CL 00007: 1"));
   }
 }
 

@@ -109,8 +109,7 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
     r.Mark();
     r.fp.socket->Deliver(c.response);
     EXPECT_FALSE(r.f.AwaitingResponse);
-    std::string expected = r.Rows({"Response <-- " + Hex(c.response)});
-    for (const std::string& row : c.rows) expected += r.Rows({row});
+    const std::string expected = r.Rows({"Response <-- " + Hex(c.response)}) + r.Rows(c.rows);
     EXPECT_EQ(r.NewLog(), expected);
     EXPECT_EQ(r.Painted(), c.painted);
     EXPECT_EQ(r.f.txtLog.ColorAt(r.mark + expected.find(c.rows[0])), LogColorError);
@@ -171,9 +170,7 @@ TEST(TcpTransport, ButtonsEndTheTransactionInFlightWhileSendsOwnReconnectKeepsIt
     r.fp.socket->Deliver({0, 2, 0});
     r.Mark();
     act(r);
-    std::string expected;
-    for (const std::string& row : rows) expected += r.Rows({row});
-    EXPECT_EQ(r.NewLog(), expected);
+    EXPECT_EQ(r.NewLog(), r.Rows(rows));
     EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
     EXPECT_EQ(r.f.Requests.size(), queued);
     r.fp.socket->AcceptConnect();
