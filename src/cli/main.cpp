@@ -165,6 +165,16 @@ class Run {
     sent_ = false;
     session_->Withdraw(requester_);
     reporter_.Report(record);
+    // A device identification that says more follows: the rest is asked for
+    // at once, within the same poll.
+    if (record.outcome == cli::Outcome::Ok) {
+      if (const auto next = cli::NextDeviceObject(options_, record.response)) {
+        options_.objectId = *next;
+        next_.start(0);
+        return;
+      }
+    }
+    options_.objectId = firstObjectId_;
     ++done_;
     if (options_.polls != 0 && done_ >= options_.polls) {
       Finish(false);
@@ -193,6 +203,7 @@ class Run {
   Frame pending_;
   LocalTime sentAt_{};
   int transactionId_ = 0;
+  uint8_t firstObjectId_ = options_.objectId;
   uint32_t done_ = 0;
   bool inFlight_ = false;
   bool sent_ = false;
