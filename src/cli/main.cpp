@@ -3,16 +3,19 @@
 // session's events end a transaction, a single-shot timer starts the next
 // poll, and SIGINT (through a self-pipe) ends the run with its summary.
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/device_check.h"
@@ -36,6 +39,35 @@ void OnSigint(int) {
   [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
 }
 
+// The wall clock for the time stamps. The toolkit's clock re-reads the time
+// zone with every call (a stat of /etc/localtime, four times a transaction);
+// the C library's localtime_r reads it once.
+class CliClock : public platform::Clock {
+ public:
+  LocalTime Now() const override {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    return {local.tm_year + 1900,
+            local.tm_mon + 1,
+            local.tm_mday,
+            local.tm_hour,
+            local.tm_min,
+            local.tm_sec,
+            static_cast<int>(now.tv_nsec / 1000000)};
+  }
+  int64_t MonotonicMs() const override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+  }
+  void Sleep(int ms) override {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 void Write(FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
@@ -48,7 +80,7 @@ class Run {
         plan_(plan),
         reporter_(
             options, plan, [](std::string_view t) { Write(stdout, t); }, [](std::string_view t) { Write(stderr, t); }),
-        clock_(std::make_shared<qt::QtClock>()) {
+        clock_(std::make_shared<CliClock>()) {
     engine::LinkParts parts{clock_, std::make_shared<qt::QtTimerFactory>(), nullptr, nullptr};
     if (options.mode == cli::LinkMode::Rtu)
       parts.serial = std::make_shared<qt::QtSerialPort>();
@@ -88,6 +120,21 @@ class Run {
     session_->Submit(requester_, {pending_});
   }
 
+  // Back-to-back polls (--interval 0): the next poll's frame waits in the
+  // session while this one is on the wire, so the session sends it the
+  // moment the answer is complete, without a turn of the event loop. Not for
+  // a device identification, whose next request depends on the answer.
+  void QueueAhead() {
+    if (finished_ || queuedAhead_ || options_.intervalMs != 0) return;
+    if (options_.polls != 0 && done_ + 2 > options_.polls) return;
+    if (!options_.rawGiven && options_.function == 43) return;
+    idBeforeAhead_ = transactionId_;
+    transactionId_ = modbus::NextTransactionId(transactionId_);
+    ahead_ = cli::RequestFrame(options_, transactionId_);
+    queuedAhead_ = true;
+    session_->Submit(requester_, {ahead_});
+  }
+
   void Row(const std::string& text, bool error) {
     if (!options_.verbose) return;
     const std::string row = cli::EventRow(clock_->Now(), text, error, plan_.color);
@@ -106,7 +153,7 @@ class Run {
     r.error = error;
     if (sent) r.request = pending_;
     r.response = received;
-    Done(r);
+    Done(r, false);
   }
 
   void OnEvent(const engine::Event& e) {
@@ -124,12 +171,13 @@ class Run {
       case K::RequestSent:
         sentAt_ = clock_->Now();
         sent_ = true;
+        QueueAhead();
         break;
       case K::AnswerComplete: {
         cli::TransactionRecord r = cli::RecordOfAnswer(options_, e);
         r.requestTime = sentAt_;
         r.responseTime = clock_->Now();
-        Done(r);
+        Done(r, true);
         break;
       }
       case K::RequestTimeout:
@@ -159,11 +207,17 @@ class Run {
     }
   }
 
-  void Done(const cli::TransactionRecord& record) {
+  void Done(const cli::TransactionRecord& record, bool answered) {
     if (!inFlight_ || finished_) return;
     inFlight_ = false;
     sent_ = false;
-    session_->Withdraw(requester_);
+    // The frame queued ahead goes out as soon as this answer's event returns;
+    // without an answer it is dropped and the next poll starts afresh.
+    const bool aheadGoes = queuedAhead_ && answered;
+    if (!aheadGoes) session_->Withdraw(requester_);
+    // A dropped frame never went out: the next poll takes its number.
+    if (queuedAhead_ && !aheadGoes) transactionId_ = idBeforeAhead_;
+    queuedAhead_ = false;
     reporter_.Report(record);
     // A device identification that says more follows: the rest is asked for
     // at once, within the same poll.
@@ -178,6 +232,11 @@ class Run {
     ++done_;
     if (options_.polls != 0 && done_ >= options_.polls) {
       Finish(false);
+      return;
+    }
+    if (aheadGoes) {
+      pending_ = ahead_;
+      inFlight_ = true;
       return;
     }
     next_.start(static_cast<int>(options_.intervalMs));
@@ -196,11 +255,14 @@ class Run {
   cli::CliOptions options_;
   cli::OutputPlan plan_;
   cli::RunReporter reporter_;
-  std::shared_ptr<qt::QtClock> clock_;
+  std::shared_ptr<CliClock> clock_;
   std::unique_ptr<engine::Session> session_;
   engine::RequesterId requester_ = 0;
   QTimer next_;
   Frame pending_;
+  Frame ahead_;
+  bool queuedAhead_ = false;
+  int idBeforeAhead_ = 0;
   LocalTime sentAt_{};
   int transactionId_ = 0;
   uint8_t firstObjectId_ = options_.objectId;
@@ -246,6 +308,9 @@ int main(int argc, char** argv) {
       cli::PlanOutput(options, ::isatty(1) != 0, ::isatty(2) != 0, noColor != nullptr && *noColor != '\0',
                       term != nullptr && std::string_view(term) == "dumb");
 
+  // The toolkit's own event loop rather than GLib's: it needs no wake-up
+  // write each time a socket notifier is switched, two a request.
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   QCoreApplication app(argc, argv);
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     Write(stderr, "vesktarvelo-cli: cannot set up the interrupt handler\n");

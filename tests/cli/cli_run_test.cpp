@@ -274,6 +274,24 @@ TEST(CliRun, FurtherFunctionsAgainstScriptedAnswers) {
   }
 }
 
+// Back-to-back polls: one request per poll, numbered without a gap, each
+// reported in turn, whatever the answer (or its absence) was.
+TEST(CliRun, BackToBackPollsKeepTheirOrder) {
+  Peer peer;
+  const std::string port = peer.FaultPeer("echo\ndrop\necho\nreply TID 00 00 LEN UID EFC 02\necho\n");
+  ASSERT_FALSE(port.empty());
+  const Result r = RunCli(Tcp(port, {"--polls", "5", "--interval", "0", "--timeout", "300", "--json"}));
+  EXPECT_EQ(r.status, 4) << r.err;
+  Rows outcomes;
+  for (const std::string& line : Lines(r.out))
+    outcomes.push_back(
+        QJsonDocument::fromJson(QByteArray::fromStdString(line)).object()["outcome"].toString().toStdString());
+  EXPECT_EQ(outcomes, (Rows{"ok", "timeout", "ok", "exception", "ok"})) << r.out;
+  Rows ids;
+  for (const std::string& request : peer.Requests()) ids.push_back(request.substr(4, 5));
+  EXPECT_EQ(ids, (Rows{"00 01", "00 02", "00 03", "00 04", "00 05"}));
+}
+
 // Every exit status, and the one stderr line that names what went wrong.
 TEST(CliRun, ExitStatusIsTheMostSevereOutcome) {
   Peer slave;
