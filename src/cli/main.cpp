@@ -3,19 +3,16 @@
 // session's events end a transaction, a single-shot timer starts the next
 // poll, and SIGINT (through a self-pipe) ends the run with its summary.
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/device_check.h"
@@ -39,35 +36,6 @@ void OnSigint(int) {
   [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
 }
 
-// The wall clock for the time stamps. The toolkit's clock re-reads the time
-// zone with every call (a stat of /etc/localtime, four times a transaction);
-// the C library's localtime_r reads it once.
-class CliClock : public platform::Clock {
- public:
-  LocalTime Now() const override {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    ::localtime_r(&now.tv_sec, &local);
-    return {local.tm_year + 1900,
-            local.tm_mon + 1,
-            local.tm_mday,
-            local.tm_hour,
-            local.tm_min,
-            local.tm_sec,
-            static_cast<int>(now.tv_nsec / 1000000)};
-  }
-  int64_t MonotonicMs() const override {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
-  }
-  void Sleep(int ms) override {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
-
 void Write(FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
@@ -80,7 +48,7 @@ class Run {
         plan_(plan),
         reporter_(
             options, plan, [](std::string_view t) { Write(stdout, t); }, [](std::string_view t) { Write(stderr, t); }),
-        clock_(std::make_shared<CliClock>()) {
+        clock_(std::make_shared<qt::QtClock>()) {
     engine::LinkParts parts{clock_, std::make_shared<qt::QtTimerFactory>(), nullptr, nullptr};
     if (options.mode == cli::LinkMode::Rtu)
       parts.serial = std::make_shared<qt::QtSerialPort>();
@@ -255,7 +223,7 @@ class Run {
   cli::CliOptions options_;
   cli::OutputPlan plan_;
   cli::RunReporter reporter_;
-  std::shared_ptr<CliClock> clock_;
+  std::shared_ptr<qt::QtClock> clock_;
   std::unique_ptr<engine::Session> session_;
   engine::RequesterId requester_ = 0;
   QTimer next_;
