@@ -625,42 +625,35 @@ TEST(CliOutput, ErrorLinesNameTheTransaction) {
   EXPECT_EQ(ErrorLines(r), "vesktarvelo-cli: connection failure: Connection refused\n");
 }
 
-TEST(CliOutput, ColourOnlyWhereItIsWanted) {
-  const struct {
-    ColorChoice choice;
-    bool terminal, noColor, dumb, expected;
-  } cases[] = {
-      {ColorChoice::Auto, true, false, false, true},  {ColorChoice::Auto, false, false, false, false},
-      {ColorChoice::Auto, true, true, false, false},  {ColorChoice::Auto, true, false, true, false},
-      {ColorChoice::Always, false, true, true, true}, {ColorChoice::Never, true, false, false, false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(UseColor(c.choice, c.terminal, c.noColor, c.dumb), c.expected)
-        << static_cast<int>(c.choice) << c.terminal << c.noColor << c.dumb;
-}
-
 // Colour follows the stream the traffic rows go to: standard error with CSV
-// and JSON, whose standard output is usually a pipe.
+// and JSON, whose standard output is usually a pipe. "auto" colours a
+// terminal unless NO_COLOR is set or TERM is "dumb".
 TEST(CliOutput, PlanKeepsStandardOutputOneFormat) {
   const struct {
     const char* line;
-    bool stdoutTty, stderrTty;
+    bool stdoutTty, stderrTty, noColor, dumb;
     bool trafficToStderr, statsToStderr, statsAsJson, color;
   } cases[] = {
-      {"-H h -v", true, false, false, false, false, true},
-      {"-H h -v", false, true, false, false, false, false},
-      {"-H h -v --json", false, true, true, false, true, true},
-      {"-H h -v --csv", true, false, true, true, false, false},
-      {"-H h -v --csv --color=always", false, false, true, true, false, true},
+      {"-H h -v", true, false, false, false, false, false, false, true},
+      {"-H h -v", false, true, false, false, false, false, false, false},
+      {"-H h -v", true, false, true, false, false, false, false, false},
+      {"-H h -v", true, false, false, true, false, false, false, false},
+      {"-H h -v --color=always", false, false, true, true, false, false, false, true},
+      {"-H h -v --color=never", true, true, false, false, false, false, false, false},
+      {"-H h -v --json", false, true, false, false, true, false, true, true},
+      {"-H h -v --csv", true, false, false, false, true, true, false, false},
+      {"-H h -v --csv --color=always", false, false, false, false, true, true, false, true},
   };
   for (const auto& c : cases) {
     const CliParse p = Parse(c.line);
     ASSERT_EQ(p.action, CliAction::Run) << p.error;
-    const OutputPlan plan = PlanOutput(p.options, c.stdoutTty, c.stderrTty, false, false);
-    EXPECT_EQ(plan.trafficToStderr, c.trafficToStderr) << c.line;
-    EXPECT_EQ(plan.statsToStderr, c.statsToStderr) << c.line;
-    EXPECT_EQ(plan.statsAsJson, c.statsAsJson) << c.line;
-    EXPECT_EQ(plan.color, c.color) << c.line << " " << c.stdoutTty << c.stderrTty;
+    const OutputPlan plan = PlanOutput(p.options, c.stdoutTty, c.stderrTty, c.noColor, c.dumb);
+    const std::string why = std::string(c.line) + " " + std::to_string(c.stdoutTty) + std::to_string(c.stderrTty) +
+                            std::to_string(c.noColor) + std::to_string(c.dumb);
+    EXPECT_EQ(plan.trafficToStderr, c.trafficToStderr) << why;
+    EXPECT_EQ(plan.statsToStderr, c.statsToStderr) << why;
+    EXPECT_EQ(plan.statsAsJson, c.statsAsJson) << why;
+    EXPECT_EQ(plan.color, c.color) << why;
   }
 }
 
