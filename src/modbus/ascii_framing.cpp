@@ -43,6 +43,14 @@ std::string EncodeAscii(std::span<const uint8_t> adu) {
   return s;
 }
 
+Frame AsciiFrameBytes(std::span<const uint8_t> chars) {
+  AsciiDecoder decoder;
+  for (uint8_t c : chars)
+    if (std::optional<AsciiFrame> f = decoder.Push(static_cast<char>(c))) return std::move(f->adu);
+  if (std::optional<AsciiFrame> f = decoder.Finish()) return std::move(f->adu);
+  return {};
+}
+
 void AsciiDecoder::Fault(std::string message, int32_t offset, int32_t length) {
   PduFault f{std::move(message), offset, length};
   if (std::find(faults_.begin(), faults_.end(), f) == faults_.end()) faults_.push_back(std::move(f));

@@ -145,10 +145,25 @@ std::string frmMain::PreviewRequest() {
   std::string refusal;
   int32_t id = TransactionID;
   if (!ComposeForm(frames, refusal, id)) return refusal;
+  // ASCII frames are shown as their characters (CR and LF named), the
+  // others as hex bytes.
+  const bool ascii = modbus::IsAscii(modbus::ModeOf(Mode));
   std::string text;
   for (const Frame& frame : frames) {
     if (!text.empty()) text += " | ";
-    text += PlainHex(frame);
+    if (!ascii) {
+      text += PlainHex(frame);
+      continue;
+    }
+    for (uint8_t c : frame) {
+      if (c == '\r') {
+        text += "<CR>";
+      } else if (c == '\n') {
+        text += "<LF>";
+      } else {
+        text += static_cast<char>(c);
+      }
+    }
   }
   return text;
 }
