@@ -69,7 +69,7 @@ TEST(CliOptions, RefusesBadOptionsWithOneLine) {
       {Split("--mode rtu"), "vesktarvelo-cli: --device is needed for --mode rtu (the serial port, e.g. /dev/ttyUSB0)"},
       {Split("--mode ascii"), "vesktarvelo-cli: --device or --host is needed for --mode ascii"},
       {Split("--mode modbus -H x"),
-       "vesktarvelo-cli: invalid --mode 'modbus': the modes are tcp, rtu, rtu-over-tcp and ascii"},
+       "vesktarvelo-cli: invalid --mode 'modbus': the modes are tcp, rtu, rtu-over-tcp, ascii and ascii-over-tcp"},
       {Split(h + "--baud 9600"), "vesktarvelo-cli: --baud applies to a serial port, not to --mode tcp"},
       {Split("-m rtu -d /dev/ttyS0 --parity mark"),
        "vesktarvelo-cli: invalid --parity 'mark': the parities are none, even and odd"},
