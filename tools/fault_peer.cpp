@@ -736,11 +736,10 @@ int ServeDevice(const Options& o, Peer& peer) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
-    std::fprintf(
-        stderr,
-        "usage: fault_peer --port P | --device PATH [--script FILE] [--rtu | --ascii] [--loop] [--log FILE]\n"
-        "                  [--gap-ms N]\n"
-        "                  [--seed N]\n");
+    std::fprintf(stderr,
+                 "usage: fault_peer --port P | --device PATH [--script FILE] [--rtu | --ascii] [--loop] [--log FILE]\n"
+                 "                  [--gap-ms N]\n"
+                 "                  [--seed N]\n");
     return 2;
   }
   std::vector<Step> steps;

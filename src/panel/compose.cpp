@@ -188,4 +188,3 @@ std::string frmMain::PreviewRequest() {
   if (!ComposeForm(frames, refusal, id)) return refusal;
   return PreviewText(frames, ascii);
 }
-

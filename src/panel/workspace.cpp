@@ -323,7 +323,8 @@ std::string WorkspaceToJson(const Workspace& ws) {
 
   const WorkspaceConnection& c = ws.connection;
   json::Value conn = json::Value::Object{};
-  if (c.mode && *c.mode >= 0 && *c.mode < static_cast<int>(kModeNames.size())) conn.Set("mode", std::string(kModeNames[static_cast<size_t>(*c.mode)]));
+  if (c.mode && *c.mode >= 0 && *c.mode < static_cast<int>(kModeNames.size()))
+    conn.Set("mode", std::string(kModeNames[static_cast<size_t>(*c.mode)]));
   if (c.host) conn.Set("host", *c.host);
   if (c.port) conn.Set("port", *c.port);
   if (c.serialPort) conn.Set("serialPort", *c.serialPort);

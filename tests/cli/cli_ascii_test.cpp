@@ -55,8 +55,8 @@ TEST(CliAscii, ReadsAndReportsFaultsOverTcpAndOnAPseudoTerminal) {
     const std::optional<std::string> ready = peer.WaitReady();
     ASSERT_TRUE(ready.has_value());
     QStringList link = serial ? QStringList{"--mode", "ascii", "--device", QString::fromStdString(pair.A())}
-                              : QStringList{"--mode", "ascii-over-tcp", "--host", "127.0.0.1", "--port",
-                                            QString::fromStdString(*ready)};
+                              : QStringList{"--mode",    "ascii-over-tcp", "--host",
+                                            "127.0.0.1", "--port",         QString::fromStdString(*ready)};
     const QStringList read = {"--slave", "1", "--function", "3", "--address", "0", "--quantity", "2"};
 
     const Run good = Cli(link + read);
