@@ -61,7 +61,7 @@ TEST(CliAscii, ReadsAndReportsFaultsOverTcpAndOnAPseudoTerminal) {
 
     const Run good = Cli(link + read);
     EXPECT_EQ(good.status, 0) << good.err;
-    EXPECT_EQ(good.out, "0: 10\n1: 11\n");
+    EXPECT_EQ(good.out, "00000: 10\n00001: 11\n");
     std::ifstream log(dir + "/requests.log");
     std::string request;
     std::getline(log, request);
