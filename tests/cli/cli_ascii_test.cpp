@@ -14,17 +14,17 @@
 
 namespace {
 
-struct Run {
+struct CliResult {
   int status = -1;
   std::string out;
   std::string err;
 };
 
 // The program with `args`; bounded: killed after 15 s.
-Run Cli(const QStringList& args) {
+CliResult Cli(const QStringList& args) {
   QProcess p;
   p.start(VESK_CLI_PATH, args);
-  Run r;
+  CliResult r;
   if (!p.waitForFinished(15000)) {
     p.kill();
     p.waitForFinished(2000);
@@ -59,7 +59,7 @@ TEST(CliAscii, ReadsAndReportsFaultsOverTcpAndOnAPseudoTerminal) {
                                             "127.0.0.1", "--port",         QString::fromStdString(*ready)};
     const QStringList read = {"--slave", "1", "--function", "3", "--address", "0", "--quantity", "2"};
 
-    const Run good = Cli(link + read);
+    const CliResult good = Cli(link + read);
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_EQ(good.out, "00000: 10\n00001: 11\n");
     std::ifstream log(dir + "/requests.log");
@@ -68,8 +68,8 @@ TEST(CliAscii, ReadsAndReportsFaultsOverTcpAndOnAPseudoTerminal) {
     // ":010300000002FA" CR LF as the peer received it.
     EXPECT_EQ(request, "REQ 3A 30 31 30 33 30 30 30 30 30 30 30 32 46 41 0D 0A");
 
-    const Run bad = Cli(link + read + QStringList{"--verbose"});
-    EXPECT_NE(bad.status, 0);
+    const CliResult bad = Cli(link + read + QStringList{"--verbose"});
+    EXPECT_EQ(bad.status, 6);  // a protocol error
     EXPECT_NE((bad.out + bad.err).find("Bad LRC (expected E3)"), std::string::npos) << bad.out << bad.err;
     peer.Stop();
   }
