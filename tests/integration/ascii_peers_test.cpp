@@ -15,7 +15,8 @@ constexpr int16_t kAscii = 3, kAsciiOverTcp = 4;
 Frame Chars(const std::string& s) { return Frame(s.begin(), s.end()); }
 
 // One step per request; the expected rows after the request row, and the
-// response row's bytes painted (indices of characters).
+// response row's bytes painted (indices of characters, in the row's first 16:
+// the rig reads the colours of the first row only).
 struct Case {
   const char* step;
   std::string answer;  // the characters the step puts on the wire ("" for none)
@@ -28,7 +29,7 @@ const std::string kRead = ":010300000002FA\r\n";
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
       {"echo", ":01030400000000F8\r\n", {}, {}},
-      {"reply 01 03 04 00 0A 00 0B 00", ":010304000A000B00\r\n", {"Protocol Error: Bad LRC (expected E3)"}, {15, 16}},
+      {"reply 01 03 04 00 0A 00 0B 00", ":010304000A000B00\r\n", {"Protocol Error: Bad LRC (expected E3)"}, {15}},
       {"reply 02 03 04 00 0A 00 0B LRC",
        ":020304000A000BE2\r\n",
        {"Protocol Error: Wrong response slave (expected 01)"},
