@@ -4,13 +4,12 @@
 // and on the socket (mode 4).
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "modbus/requests.h"
 #include "modbus/response.h"
-#include "transaction_rig.h"
+#include "panel_rig.h"
 
 namespace {
 
@@ -147,26 +146,11 @@ TEST(AsciiMode, AnswersAreCheckedAsBinaryFramesAndFaultsPaintTheirCharacters) {
   EXPECT_EQ(a.WireSpan("", 2, 1), (Fault{"", 6, 2}));
 }
 
-// Indices of the bytes of the last response row whose two digits are painted,
-// over its continuation rows too.
-std::vector<int> PaintedBytes(const frmMain& f) {
-  std::vector<int> out;
-  const std::string& text = f.txtLog.Text();
-  int index = 0;
-  for (size_t p = f.RxLogStart + 37u; p + 1 < size_t(f.RxLogEnd) && p + 1 < text.size(); ++p) {
-    if (!std::isxdigit(static_cast<unsigned char>(text[p]))) continue;
-    if (f.txtLog.ColorAt(p) == LogColorHighlight && f.txtLog.ColorAt(p + 1) == LogColorHighlight) out.push_back(index);
-    ++index;
-    ++p;  // the second digit
-  }
-  return out;
-}
-
 TEST(AsciiMode, PanelRunsAsciiOnTheSerialPortAndOnTheSocket) {
-  using txrig::Rig;
+  using rig::Panel;
   for (const int16_t mode : {3, 4}) {
     SCOPED_TRACE(mode);
-    Rig r(0);
+    Panel r(0);
     r.UsePorts({"COM1"});
     r.f.cmbMode.SetListIndex(mode);
     EXPECT_EQ(r.f.Mode, mode);
@@ -188,19 +172,19 @@ TEST(AsciiMode, PanelRunsAsciiOnTheSerialPortAndOnTheSocket) {
     // The log shows the characters as hex bytes and paints the two that carry the LRC.
     EXPECT_NE(r.NewLog().find("Response <-- 3A 30 31 30 33"), std::string::npos) << r.NewLog();
     EXPECT_NE(r.NewLog().find("Protocol Error: Bad LRC (expected E3)"), std::string::npos) << r.NewLog();
-    EXPECT_EQ(PaintedBytes(r.f), (std::vector<int>{15, 16}));
+    EXPECT_EQ(r.Painted(), (std::vector<int>{15, 16}));
     EXPECT_EQ(r.f.Stats.protocolErrors, 1u);
     const std::string asciiView = r.f.txtResponse.Text();
 
     // The view shows what the same answer in RTU framing shows.
-    Rig rtu(0);
+    Panel rtu(0);
     rtu.UsePorts({"COM1"});
     rtu.f.txtUnitID.SetText("1");
     rtu.f.cmbCmd.SetListIndex(2);
     rtu.f.txtAddr.SetText("0");
     rtu.f.txtQuantity.SetText("2");
     rtu.f.cmdSend_Click();
-    rtu.fp.serial->Deliver(txrig::WithCrc({1, 3, 4, 0, 10, 0, 11}));
+    rtu.fp.serial->Deliver(rig::WithCrc({1, 3, 4, 0, 10, 0, 11}));
     EXPECT_EQ(asciiView, rtu.f.txtResponse.Text());
     EXPECT_NE(asciiView.find("11"), std::string::npos);
   }
