@@ -38,8 +38,9 @@ namespace {
 
 // The size a first start opens with (within the screen's room).
 constexpr QSize kFirstSize(1280, 760);
-// The inspector's width at a first start: enough for its three columns with a
-// 64-bit value, and not more than a fraction of a small window.
+// The inspector's width at a first start: room for its columns, and not more
+// than a fraction of a small window (a narrow inspector cuts its Bytes column
+// before any value).
 constexpr int kInspectorWidth = 420;
 constexpr double kInspectorShare = 0.3;
 
