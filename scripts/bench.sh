@@ -29,7 +29,7 @@ while (($# > 0)); do
 done
 
 BUILD=build/release
-TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli)
+TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli bench_watch)
 
 echo "== configure and build ($BUILD)"
 cmake --preset release >/dev/null
@@ -89,6 +89,7 @@ sample_load "after log window"
 run bench_startup "${XVFB[@]}" "$BUILD/bench/bench_startup" "${SU_ARGS[@]}"
 run bench_flood "${XVFB[@]}" "$BUILD/bench/bench_flood" "${FL_ARGS[@]}"
 run bench_cli "$BUILD/bench/bench_cli"
+run bench_watch "$BUILD/bench/bench_watch"
 sample_load "end"
 LOAD_END=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -141,6 +142,12 @@ OUT=bench/RESULTS.md
   echo "The machine is shared: other builds and tests may have run at the same time, and the load above"
   echo "says how much. Figures on loopback and pseudo-terminals move with the load, most of all those that"
   echo "go through socat."
+  if awk -v l="${LOAD_START%% *}" -v n="$(nproc)" 'BEGIN { exit !(l >= n) }'; then
+    echo
+    echo "**This run was loaded:** the one-minute load at the start ($LOAD_START) was above the $(nproc) cores,"
+    echo "from other builds and tests running at the same time. Rates and times here are lower, and spreads"
+    echo "wider, than on a quiet machine."
+  fi
   echo
   echo "## Results"
   echo
@@ -148,7 +155,7 @@ OUT=bench/RESULTS.md
   echo "|---|---|---|---|"
   model_row
   rows "$LOGS/bench_log_window.txt" "$LOGS/bench_transactions.txt" "$LOGS/bench_response_time.txt" "$LOGS/bench_startup.txt" \
-    "$LOGS/bench_flood.txt" "$LOGS/bench_cli.txt"
+    "$LOGS/bench_flood.txt" "$LOGS/bench_cli.txt" "$LOGS/bench_watch.txt"
   echo
   if ((${#FAILED[@]} > 0)); then
     echo "**Failed:** ${FAILED[*]} (see the output below)."
@@ -187,11 +194,15 @@ OUT=bench/RESULTS.md
 - **Command-line client** (`bench_cli`): `vesktarvelo-cli --polls 5000 --interval 0` reading 10
   registers back to back from the libmodbus slave over TCP (one process, start-up included, output to
   /dev/null), next to a plain libmodbus client doing the same reads in the same run; median of 3.
+- **Watch list** (`bench_watch`, no peer, no window): the plot's data for 8 values over 60 minutes at
+  10 points a second (the cost of appending one point, and of taking the points of the 8 series for a
+  1000-pixel wide plot), and the scheduler of 20 blocks due every 100 ms whose answers take 2 ms, run
+  on a scripted clock for 10 minutes (the share of due periods served, the time per decision).
 
 ## Output of the run
 
 EOF
-  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli; do
+  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli bench_watch; do
     echo "### $name"
     echo
     echo '```'

@@ -1,6 +1,7 @@
 #include "qt/window/MainWindow.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -16,14 +17,15 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "presentation/log_file.h"
 #include "qt/window/beep_gate.h"
 #include "qt/window/field_binding.h"
 #include "qt/window/input_guards.h"
 #include "qt/window/log_save_dialog.h"
+#include "qt/window/register_decoding_pane.h"
 #include "qt/window/request_preview.h"
 #include "qt/window/response_grid.h"
 #include "qt/window/stats_bar.h"
-#include "qt/window/register_decoding_pane.h"
 #include "qt/window/widget_factory.h"
 #include "qt/window/widgets.h"
 #include "qt/window/window_layout.h"
@@ -36,10 +38,11 @@ namespace {
 
 // The size a first start opens with (within the screen's room).
 constexpr QSize kFirstSize(1280, 760);
-// The inspector's width at a first start: enough for its three columns, and
-// not more than a fraction of a small window.
-constexpr int kInspectorWidth = 330;
-constexpr double kInspectorShare = 0.28;
+// The inspector's width at a first start: room for its columns, and not more
+// than a fraction of a small window (a narrow inspector cuts its Bytes column
+// before any value).
+constexpr int kInspectorWidth = 420;
+constexpr double kInspectorShare = 0.3;
 
 }  // namespace
 
@@ -161,6 +164,8 @@ void MainWindow::BuildMenuBar() {
   });
   stopLogFile_ = m.stopLogFile;
   connect(m.stopLogFile, &QAction::triggered, this, [this] { LogToFile(QString(), false); });
+  logFileSize_ = m.logFileSize;
+  connect(m.logFileSize, &QActionGroup::triggered, this, [this](QAction* a) { SetLogFileSize(a->data().toInt()); });
   RefreshLogHolding();
   connect(m.quit, &QAction::triggered, this, [this] { close(); });
   connect(m.send, &QAction::triggered, this, [this] {
@@ -174,6 +179,14 @@ void MainWindow::BuildMenuBar() {
     if (panel_.Platform().desktop) panel_.Platform().desktop->OpenUrl(kReadmeUrl);
   });
   connect(m.about, &QAction::triggered, this, [this] { ShowAbout(); });
+}
+
+void MainWindow::SetLogFileSize(int mb) {
+  // A size stored by hand that the menu does not offer is kept and applied;
+  // the menu then shows no choice.
+  logFileMb_ = mb;
+  panel_.SetLogFileRotation(static_cast<uint64_t>(mb) * 1024 * 1024, LogFileOptions{}.keepFiles);
+  for (QAction* a : logFileSize_->actions()) a->setChecked(a->data().toInt() == mb);
 }
 
 void MainWindow::TogglePolling() {
@@ -214,6 +227,7 @@ void MainWindow::RestoreState() {
   }
   inspectorAction_->setChecked(s.inspector);
   inspector_->setVisible(s.inspector);
+  SetLogFileSize(s.logFileMb);
   if (s.maximized) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
@@ -225,6 +239,7 @@ void MainWindow::StoreState() {
   s.columns = columns_->sizes();
   s.rows = rows_->sizes();
   s.inspector = inspectorAction_->isChecked();
+  s.logFileMb = logFileMb_;
   s.Write(*panel_.Platform().settings);
 }
 

@@ -15,6 +15,7 @@
 
 #include "panel/frmMain.h"
 
+class QActionGroup;
 class QLabel;
 class QPushButton;
 class QSplitter;
@@ -88,7 +89,11 @@ class MainWindow : public QMainWindow {
   QString logFolder_;             // where the save dialog opens
   QLabel* logHolding_ = nullptr;  // how many entries the pane holds and where older ones went
   QAction* stopLogFile_ = nullptr;
+  QActionGroup* logFileSize_ = nullptr;  // File, Log file size
+  int logFileMb_ = 10;                   // the size the log file is rotated at, in MiB
   void RefreshLogHolding();
+  // The log file is rotated at `mb` MiB from now on; the menu shows the choice.
+  void SetLogFileSize(int mb);
 };
 
 }  // namespace qt

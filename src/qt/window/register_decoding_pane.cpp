@@ -2,10 +2,12 @@
 
 #include <QAbstractItemView>
 #include <QBoxLayout>
+#include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <algorithm>
 
 #include "modbus/formats.h"
 #include "qt/window/response_grid.h"
@@ -16,6 +18,12 @@ namespace {
 
 // The rows the table shows at least; more scroll.
 constexpr int kMinRowsShown = 4;
+// The Bytes column's widths: all eight bytes of a 64-bit format when there is
+// room, down to two bytes and an ellipsis when the value needs the room.
+const QString kBytesFull = QStringLiteral("00 00 00 00 00 00 00 00");
+const QString kBytesLeast = QStringLiteral("00 00\u2026");
+// The Value column is never narrower than this, however long the values.
+const QString kValueLeast = QStringLiteral("-2147483648");
 
 }  // namespace
 
@@ -54,9 +62,11 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
     const QFontMetrics fm(table_->font());
     const int pad = fm.averageCharWidth() + 4;
     table_->setColumnWidth(0, fm.horizontalAdvance(QStringLiteral("UINT64_HGFEDCBA")) + pad);
-    table_->setColumnWidth(1, fm.horizontalAdvance(QStringLiteral("00 00 00 00 00 00 00 00")) + pad);
+    table_->setColumnWidth(1, fm.horizontalAdvance(kBytesFull) + pad);
     table_->horizontalHeader()->setStretchLastSection(true);
   }
+  table_->setTextElideMode(Qt::ElideRight);  // a cut column ends in an ellipsis
+  table_->viewport()->installEventFilter(this);
   for (int r = 0; r < table_->rowCount(); ++r) {
     const std::string_view name = modbus::FormatName(r);
     table_->setItem(r, 0, new QTableWidgetItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))));
@@ -95,6 +105,28 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
 
 void ValueInspector::SetReadable(bool enabled) { table_->setEnabled(enabled); }
 
+bool ValueInspector::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_->viewport() && event->type() == QEvent::Resize) FitColumns();
+  return QWidget::eventFilter(watched, event);
+}
+
+void ValueInspector::FitColumns() {
+  // The Value column is what the operator reads: it gets the width its
+  // longest value needs and the Bytes column what is left, between two bytes
+  // and all eight. Where even that is too little the value is cut with an
+  // ellipsis (its tool tip holds it whole).
+  const QFontMetrics fm(table_->font());
+  const int pad = fm.averageCharWidth() + 4;
+  int valueWanted = fm.horizontalAdvance(kValueLeast) + pad;
+  for (int r = 0; r < table_->rowCount(); ++r)
+    if (const QTableWidgetItem* value = table_->item(r, 2))
+      valueWanted = std::max(valueWanted, fm.horizontalAdvance(value->text()) + pad);
+  const int room = table_->viewport()->width() - table_->columnWidth(0);
+  const int bytes =
+      std::clamp(room - valueWanted, fm.horizontalAdvance(kBytesLeast) + pad, fm.horizontalAdvance(kBytesFull) + pad);
+  if (table_->columnWidth(1) != bytes) table_->setColumnWidth(1, bytes);
+}
+
 void ValueInspector::Refresh() {
   const std::vector<InspectorRow> rows = line_ >= 0 ? panel_.InspectResponseLine(line_) : std::vector<InspectorRow>{};
   for (int r = 0; r < table_->rowCount(); ++r) {
@@ -105,6 +137,7 @@ void ValueInspector::Refresh() {
     table_->item(r, 2)->setText(value);
     table_->item(r, 2)->setToolTip(value);
   }
+  FitColumns();
 
   const std::optional<int32_t> address = line_ >= 0 ? panel_.ResponseLineAddress(line_) : std::nullopt;
   QString caption;

@@ -4,7 +4,8 @@
 // with the register's address. The table is as tall as its rows where there
 // is room, and scrolls where there is not. The line picked is marked in the view; it
 // stays picked while the model rebuilds the view, so that polling updates the
-// values shown.
+// values shown. The Value column keeps the width its values need; the Bytes
+// column gives way (cut with an ellipsis) where the inspector is narrow.
 #include <QWidget>
 
 #include "panel/frmMain.h"
@@ -30,7 +31,13 @@ class ValueInspector : public QWidget {
   // The line inspected (-1 for none).
   int Line() const { return line_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  // Shares the table's width between the Bytes and the Value column.
+  void FitColumns();
+
   frmMain& panel_;
   ResponseGrid* view_;
   QLabel* address_;

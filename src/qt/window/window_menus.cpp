@@ -1,6 +1,7 @@
 #include "qt/window/window_menus.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +23,19 @@ WindowMenus BuildMenus(QMenuBar* bar) {
   m.logToFile->setToolTip(QStringLiteral("Append every log entry to a file as it is written, rotated by size"));
   m.stopLogFile = file->addAction(QStringLiteral("S&top logging to file"));
   m.stopLogFile->setObjectName(QStringLiteral("stopLogFileAction"));
+  QMenu* size = file->addMenu(QStringLiteral("Log file si&ze"));
+  size->setObjectName(QStringLiteral("logFileSizeMenu"));
+  size->setToolTipsVisible(true);
+  m.logFileSize = new QActionGroup(size);
+  m.logFileSize->setExclusive(true);
+  for (int mb : kLogFileSizesMb) {
+    QAction* a = size->addAction(QStringLiteral("%1 MB").arg(mb));
+    a->setObjectName(QStringLiteral("logFileSize%1Action").arg(mb));
+    a->setToolTip(QStringLiteral("The log file is renamed to .1 and a new one started when it reaches this size"));
+    a->setCheckable(true);
+    a->setData(mb);
+    m.logFileSize->addAction(a);
+  }
   file->addSeparator();
   m.quit = file->addAction(QStringLiteral("&Quit"));
   m.quit->setObjectName(QStringLiteral("quitAction"));

@@ -5,8 +5,10 @@
 // A key appears beside its action in the menu and in the tool tip of the
 // button that does the same.
 #include <QString>
+#include <array>
 
 class QAction;
+class QActionGroup;
 class QKeySequence;
 class QMenuBar;
 
@@ -16,10 +18,16 @@ namespace qt {
 // panel's own links use).
 inline constexpr const char* kReadmeUrl = "https://vesktarvelo.example/readme";
 
+// The sizes, in MiB, at which the continuous log file may be rotated; the
+// panel's default (10 MiB) among them.
+inline constexpr std::array<int, 4> kLogFileSizesMb = {1, 10, 100, 1000};
+
 struct WindowMenus {
   QAction* saveLog = nullptr;
   QAction* logToFile = nullptr;    // every entry appended to a file from now on
   QAction* stopLogFile = nullptr;  // the file no longer written
+  // One checkable action per size of kLogFileSizesMb, exclusive; its data is the size in MiB.
+  QActionGroup* logFileSize = nullptr;
   QAction* quit = nullptr;
   QAction* send = nullptr;
   QAction* polling = nullptr;

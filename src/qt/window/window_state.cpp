@@ -44,6 +44,7 @@ WindowState WindowState::Read(platform::SettingsStore& store) {
   s.columns = ParseSizes(read("columns"));
   s.rows = ParseSizes(read("rows"));
   s.inspector = read("inspector") != "0";
+  if (const std::optional<int> mb = ParsePositive(QString::fromStdString(read("logfilesize")))) s.logFileMb = *mb;
   return s;
 }
 
@@ -54,6 +55,7 @@ void WindowState::Write(platform::SettingsStore& store) const {
   store.Write(kSection, "columns", SizesText(columns));
   store.Write(kSection, "rows", SizesText(rows));
   store.Write(kSection, "inspector", inspector ? "1" : "0");
+  store.Write(kSection, "logfilesize", std::to_string(logFileMb));
 }
 
 }  // namespace qt

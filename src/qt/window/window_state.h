@@ -1,7 +1,8 @@
 #pragma once
 // What the window remembers between runs beside the panel's own settings:
 // its size, whether it was maximised, where the operator left the splitters
-// and whether the inspector shows. Kept in the settings store under section
+// whether the inspector shows and the size at which the continuous log file
+// is rotated (the panel keeps the file's path). Kept in the settings store under section
 // "window".
 #include <QList>
 #include <QSize>
@@ -16,6 +17,7 @@ struct WindowState {
   QList<int> columns;  // the splitter between the panel and the inspector
   QList<int> rows;     // the splitter between the request and response area and the log
   bool inspector = true;
+  int logFileMb = 10;  // the log file is rotated at this many MiB
 
   // What the store holds; a value missing or malformed is left as above.
   static WindowState Read(platform::SettingsStore& store);
