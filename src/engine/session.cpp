@@ -223,6 +223,10 @@ void Session::PutOnWire() {
 }
 
 void Session::SendNext() {
+  // One request in flight: a requester that submits from inside the report
+  // of an answer has its frame sent there, and this later call must not send
+  // another over it.
+  if (awaiting_) return;
   if (SocketMode()) {
     // Not connected yet: the frame waits for the connect event.
     if (SocketState() != TcpSocket::kConnected || !TakeNextRequest()) return;

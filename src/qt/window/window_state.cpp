@@ -44,6 +44,9 @@ WindowState WindowState::Read(platform::SettingsStore& store) {
   s.columns = ParseSizes(read("columns"));
   s.rows = ParseSizes(read("rows"));
   s.inspector = read("inspector") != "0";
+  s.watch = read("watch") == "1";
+  if (const std::optional<int> h = ParsePositive(QString::fromStdString(read("watchheight")))) s.watchHeight = *h;
+  s.watchColumns = ParseSizes(read("watchcolumns"));
   return s;
 }
 
@@ -54,6 +57,9 @@ void WindowState::Write(platform::SettingsStore& store) const {
   store.Write(kSection, "columns", SizesText(columns));
   store.Write(kSection, "rows", SizesText(rows));
   store.Write(kSection, "inspector", inspector ? "1" : "0");
+  store.Write(kSection, "watch", watch ? "1" : "0");
+  if (watchHeight > 0) store.Write(kSection, "watchheight", std::to_string(watchHeight));
+  if (watchColumns.size() == 2) store.Write(kSection, "watchcolumns", SizesText(watchColumns));
 }
 
 }  // namespace qt

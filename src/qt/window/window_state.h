@@ -1,7 +1,7 @@
 #pragma once
 // What the window remembers between runs beside the panel's own settings:
 // its size, whether it was maximised, where the operator left the splitters
-// and whether the inspector shows. Kept in the settings store under section
+// whether the inspector shows, and the watch list's place. Kept in the settings store under section
 // "window".
 #include <QList>
 #include <QSize>
@@ -16,6 +16,9 @@ struct WindowState {
   QList<int> columns;  // the splitter between the panel and the inspector
   QList<int> rows;     // the splitter between the request and response area and the log
   bool inspector = true;
+  bool watch = false;      // the watch list and its plot shown
+  int watchHeight = 0;     // their height in the row splitter (0: none stored)
+  QList<int> watchColumns; // the splitter between the watch list and the plot
 
   // What the store holds; a value missing or malformed is left as above.
   static WindowState Read(platform::SettingsStore& store);
