@@ -16,8 +16,8 @@ profile=${1:-test}
 RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
-  # The watch list's live plot.
-  qt6-charts-dev
+  # The watch list's live plot (Qt Charts' CMake package needs Qt OpenGL's).
+  qt6-charts-dev libqt6opengl6-dev
   # Qt's window-system plugins: only recommended by Qt's libraries, which
   # are installed here without their recommendations.
   qt6-qpa-plugins

@@ -429,6 +429,8 @@ class frmMain : public CaptionField {
   // interval from txtPollInterval or 1000 ms). Its id, or 0 with the reason
   // logged.
   engine::WatchBlockId AddRequestToWatch();
+  // Why the last "Add to watch" was refused; empty after one that was not.
+  std::string WatchRefusal;
   // Workspace files (workspace_file.cpp): the link and request fields and
   // the watch list. Save writes the whole file or nothing; Open changes
   // nothing for a file it cannot read, and applies only the valid items of

@@ -42,6 +42,7 @@ engine::WatchBlockId frmMain::AddRequestToWatch() {
     c.intervalMs = interval && *interval >= 100 && *interval <= 65535 ? static_cast<uint32_t>(*interval) : 1000;
     if (const auto problem = engine::CheckWatchBlock(c)) refusal = problem->field + " " + problem->message;
   }
+  WatchRefusal = refusal;
   if (!refusal.empty()) {
     Log("Not added to watch: " + refusal, LogColorError);
     return 0;

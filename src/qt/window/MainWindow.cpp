@@ -229,14 +229,14 @@ void MainWindow::ShowWatch(bool shown) {
   if (!shown) watchHeight_ = rows_->sizes().value(1);
   watchArea_->setVisible(shown);
   if (shown) {
-    QList<int> rows = rows_->sizes();
-    if (rows.size() == 3 && rows[1] < 150) {
-      const int want = std::max(watchHeight_, 150);
-      rows[1] = want;
-      rows[0] = std::max(100, rows[0] - want / 2);
-      rows[2] = std::max(60, rows[2] - want / 2);
-      rows_->setSizes(rows);
-    }
+    // Too little room left for the list and the plot (a first showing): the
+    // request and response, the watch area and the log share the height
+    // 35 : 40 : 25.
+    const QList<int> rows = rows_->sizes();
+    int total = 0;
+    for (int r : rows) total += r;
+    if (rows.size() == 3 && rows[1] < std::max(150, watchHeight_ / 2))
+      rows_->setSizes({total * 35 / 100, total * 40 / 100, total * 25 / 100});
     watchPane_->Refresh();
   }
 }

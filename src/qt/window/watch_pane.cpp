@@ -108,6 +108,9 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   // The editor strip: the selected block's fields, and the list's actions.
   auto* editor = new QHBoxLayout;
   editor->setSpacing(4);
+  auto* selected = new QLabel(QStringLiteral("<b>Selected block:</b>"), this);
+  selected->setToolTip(QStringLiteral("The fields of the block selected in the list; Apply changes it"));
+  editor->addWidget(selected);
   auto caption = [&](const QString& text, QWidget* field) {
     auto* l = new QLabel(text, this);
     l->setBuddy(field);
@@ -172,6 +175,8 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
                       "watchValues");
   values_->setToolTip(QStringLiteral("Tick up to 8 values to plot them. A stale value is one whose block's last "
                                      "read failed or that was never read: it is greyed and its age says so."));
+  // The blocks are numbered as the values' Block column names them.
+  blocks_->verticalHeader()->setVisible(true);
   split->addWidget(blocks_);
   split->addWidget(values_);
   v->addWidget(split, 1);
@@ -219,7 +224,7 @@ void WatchPane::AddFromRequest() {
   if (id != 0) {
     SelectBlock(id);
   } else if (onMessage) {
-    onMessage(QStringLiteral("Not added to watch: the log says why"));
+    onMessage(QStringLiteral("Not added to watch: %1").arg(QString::fromStdString(panel_.WatchRefusal)));
   }
 }
 

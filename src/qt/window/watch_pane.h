@@ -24,7 +24,6 @@ class QTableWidgetItem;
 namespace qt {
 
 class WatchPane : public QWidget {
-  Q_OBJECT
  public:
   explicit WatchPane(frmMain& panel, QWidget* parent = nullptr);
 

@@ -21,6 +21,7 @@ namespace qt {
 namespace {
 
 constexpr int kRedrawMs = 500;
+constexpr int64_t kMinSpanMs = 10'000;
 
 // Eight colours that stay apart on white and for most colour-blind eyes.
 const QColor kColors[] = {QColor(0, 114, 178),  QColor(213, 94, 0),  QColor(0, 158, 115), QColor(204, 121, 167),
@@ -147,7 +148,7 @@ void WatchPlot::Sync() {
     int number = 0;
     for (size_t i = 0; i < blocks.size(); ++i)
       if (blocks[i].id == p.block) number = static_cast<int>(i) + 1;
-    const QString name = QStringLiteral("block %1, %2").arg(number).arg(p.address);
+    const QString name = QStringLiteral("block %1 address %2").arg(number).arg(p.address);
     if (!data_.AddSeries(name.toStdString())) break;
     auto* s = new QLineSeries;
     s->setName(name);
@@ -192,7 +193,7 @@ void WatchPlot::AssignAxes(const std::vector<std::vector<engine::PlotPoint>>& po
   for (size_t i = 0; i < points.size(); ++i) decade[i] = Decade(points[i]);
   std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return decade[a] < decade[b]; });
   std::vector<int> group(points.size(), 0);
-  int groups = 0, low = 0;
+  int groups = 0, low = 0;  // no series: no value axis
   for (size_t k = 0; k < order.size(); ++k) {
     if (k == 0 || decade[order[k]] - low >= 2) {
       low = decade[order[k]];
@@ -211,7 +212,7 @@ void WatchPlot::AssignAxes(const std::vector<std::vector<engine::PlotPoint>>& po
   axes_.clear();
   for (int g = 0; g < groups; ++g) {
     auto* a = new QValueAxis;
-    a->setLabelFormat(QStringLiteral("%.6g"));
+    a->setLabelFormat(QStringLiteral("%g"));
     chart_->addAxis(a, g % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
     axes_.push_back(a);
   }
@@ -236,7 +237,7 @@ void WatchPlot::Redraw() {
   const size_t maxPoints = static_cast<size_t>(std::max(200, static_cast<int>(chart_->plotArea().width()) * 2));
   std::vector<std::vector<engine::PlotPoint>> points(series_.size());
   for (size_t i = 0; i < series_.size(); ++i) points[i] = data_.Points(i, from, to, maxPoints);
-  if (!series_.empty()) AssignAxes(points);
+  AssignAxes(points);
   std::vector<double> low(axes_.size(), 0), high(axes_.size(), 0);
   std::vector<bool> any(axes_.size(), false);
   for (size_t i = 0; i < series_.size(); ++i) {
@@ -251,11 +252,19 @@ void WatchPlot::Redraw() {
     }
     series_[i]->replace(list);
   }
-  time_->setRange(QDateTime::fromMSecsSinceEpoch(WallMs(from)), QDateTime::fromMSecsSinceEpoch(WallMs(to)));
+  // Until the data fills the window, the time axis spans what there is (at
+  // least kMinSpanMs), so that the first minutes are not a line squeezed
+  // against the right edge.
+  int64_t start = to;
+  for (const std::vector<engine::PlotPoint>& p : points)
+    if (!p.empty()) start = std::min(start, p.front().t);
+  start = std::max(from, std::min(start, to - kMinSpanMs));
+  time_->setRange(QDateTime::fromMSecsSinceEpoch(WallMs(start)), QDateTime::fromMSecsSinceEpoch(WallMs(to)));
   for (size_t g = 0; g < axes_.size(); ++g) {
     double lo = any[g] ? low[g] : 0, hi = any[g] ? high[g] : 1;
     const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
     axes_[g]->setRange(lo - pad, hi + pad);
+    axes_[g]->applyNiceNumbers();  // ticks at round values
   }
 }
 

@@ -26,7 +26,6 @@ class QLineSeries;
 namespace qt {
 
 class WatchPlot : public QWidget {
-  Q_OBJECT
  public:
   explicit WatchPlot(frmMain& panel, QWidget* parent = nullptr);
 
