@@ -91,7 +91,9 @@ void RunAndCheck(Panel& slave, Panel& fault) {
       EXPECT_FALSE(b->values[v].stale);
       EXPECT_DOUBLE_EQ(b->values[v].number, want.want[v]) << v;
     }
-    if (!want.firstText.empty()) EXPECT_EQ(b->values[0].text, want.firstText);
+    if (!want.firstText.empty()) {
+      EXPECT_EQ(b->values[0].text, want.firstText);
+    }
   }
   EXPECT_EQ(slave.f().Watch().Overlaps(), 0u);
   EXPECT_EQ(ws.freshAfterFailure, 0);

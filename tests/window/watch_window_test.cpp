@@ -205,6 +205,13 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   EXPECT_EQ(lines[0].trimmed().split(',').size(), 4) << lines[0].toStdString();
   EXPECT_FALSE(QImage(png).isNull());
 
+  // A block past the slave's table: its exception shown, its values stale and never read.
+  a.Request(2, "998", "4", 0);
+  a.Click("watchAdd");
+  ASSERT_EQ(a.Blocks().size(), 4u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchBlocks", 3, 8).startsWith("exception 2"); }, 3000));
+  EXPECT_EQ(a.Cell("watchValues", values->rowCount() - 1, 4), QStringLiteral("stale: never read"));
+  EXPECT_TRUE(values->item(values->rowCount() - 1, 3)->font().italic());
   a.Shoot(a.Find<QWidget>("watchPane"), "watch_pane");
   a.Shoot(plot, "watch_plot");
   a.Shoot(a.window.get(), "watch_window");
