@@ -246,7 +246,7 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   bad.write("{\"type\": \"something else\"}");
   bad.close();
   EXPECT_FALSE(b.window->OpenWorkspace(bad.fileName()));
-  EXPECT_EQ(b.Blocks().size(), 3u);
+  EXPECT_EQ(b.Blocks().size(), 4u);
   EXPECT_NE(b.panel->txtLog.Text().find("Workspace not opened: not a workspace file"), std::string::npos);
   b.panel->Watch().Stop();
 }

@@ -173,7 +173,8 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   values_ = MakeTable(split, {QStringLiteral("Plot"), QStringLiteral("Block"), QStringLiteral("Address"),
                               QStringLiteral("Value"), QStringLiteral("Age")},
                       "watchValues");
-  values_->setToolTip(QStringLiteral("Tick up to 8 values to plot them. A stale value is one whose block's last "
+  values_->setToolTip(QStringLiteral("Tick up to 8 values to plot them (named in the plot by slave, table and "
+                                     "address: S1 HR 110). A stale value is one whose block's last "
                                      "read failed or that was never read: it is greyed and its age says so."));
   // The blocks are numbered as the values' Block column names them.
   blocks_->verticalHeader()->setVisible(true);

@@ -23,6 +23,10 @@ namespace {
 constexpr int kRedrawMs = 500;
 constexpr int64_t kMinSpanMs = 10'000;
 
+// The tables read by functions 01 to 04: coils, discrete inputs, holding and
+// input registers.
+const char* const kTableNames[] = {"coil", "DI", "HR", "IR"};
+
 // Eight colours that stay apart on white and for most colour-blind eyes.
 const QColor kColors[] = {QColor(0, 114, 178),  QColor(213, 94, 0),  QColor(0, 158, 115), QColor(204, 121, 167),
                           QColor(230, 159, 0),  QColor(86, 180, 233), QColor(0, 0, 0),    QColor(140, 86, 75)};
@@ -145,10 +149,14 @@ void WatchPlot::Sync() {
   const std::vector<engine::WatchBlock>& blocks = panel_.Watch().Model().Blocks();
   for (const frmMain::PlottedValue& p : want) {
     if (std::find(plotted_.begin(), plotted_.end(), p) != plotted_.end()) continue;
-    int number = 0;
-    for (size_t i = 0; i < blocks.size(); ++i)
-      if (blocks[i].id == p.block) number = static_cast<int>(i) + 1;
-    const QString name = QStringLiteral("block %1 address %2").arg(number).arg(p.address);
+    // Named by what it reads, which stays when blocks are moved: "S1 HR 110".
+    QString name;
+    for (const engine::WatchBlock& b : blocks)
+      if (b.id == p.block)
+        name = QStringLiteral("S%1 %2 %3")
+                   .arg(b.config.slave)
+                   .arg(QLatin1String(kTableNames[std::clamp(b.config.function - 1, 0, 3)]))
+                   .arg(p.address);
     if (!data_.AddSeries(name.toStdString())) break;
     auto* s = new QLineSeries;
     s->setName(name);
