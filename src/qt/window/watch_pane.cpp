@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "modbus/response.h"
 #include "qt/window/window_look.h"
@@ -64,7 +65,10 @@ QTableWidget* MakeTable(QWidget* parent, const QStringList& headings, const char
   t->setSelectionBehavior(QAbstractItemView::SelectRows);
   t->setSelectionMode(QAbstractItemView::SingleSelection);
   t->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Columns are fitted to their contents when the rows are made, not on every
+  // change of a cell: fitting measures every row, and ages change four times
+  // a second.
+  t->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   t->horizontalHeader()->setStretchLastSection(true);
   t->setWordWrap(false);
   return t;
@@ -331,6 +335,8 @@ void WatchPane::RebuildIfChanged() {
     tick->setCheckState(panel_.IsPlotted(valueRows_[i].block, valueRows_[i].address) ? Qt::Checked : Qt::Unchecked);
   }
   filling_ = false;
+  // Fitted once the new rows have their texts.
+  fitColumns_ = true;
   if (selected != 0) SelectBlock(selected);
   if (plotChanged && onPlottedChanged) onPlottedChanged();
 }
@@ -341,6 +347,10 @@ void WatchPane::Refresh() {
   const std::vector<engine::WatchBlock>& blocks = panel_.Watch().Model().Blocks();
   for (size_t i = 0; i < blocks.size(); ++i) RefreshBlockRow(static_cast<int>(i), blocks[i], now);
   RefreshValues(now);
+  if (std::exchange(fitColumns_, false)) {
+    blocks_->resizeColumnsToContents();
+    values_->resizeColumnsToContents();
+  }
 }
 
 void WatchPane::RefreshBlockRow(int row, const engine::WatchBlock& b, int64_t /*now*/) {

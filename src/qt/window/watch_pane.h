@@ -81,6 +81,7 @@ class WatchPane : public QWidget {
   // The values table's rows: block and address.
   std::vector<frmMain::PlottedValue> valueRows_;
   bool filling_ = false;
+  bool fitColumns_ = true;
 };
 
 }  // namespace qt
