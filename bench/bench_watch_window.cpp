@@ -15,8 +15,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QStyleFactory>
 #include <QSpinBox>
+#include <QStyleFactory>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -91,8 +91,7 @@ int main(int argc, char** argv) {
 
   // ---- 20 blocks x 10 registers at 100 ms -----------------------------------
   constexpr int kBlocks = 20, kIntervalMs = 100;
-  for (int b = 0; b < kBlocks; ++b)
-    f.Watch().Add({1, 3, static_cast<uint16_t>(b * 10), 10, 0, kIntervalMs, false});
+  for (int b = 0; b < kBlocks; ++b) f.Watch().Add({1, 3, static_cast<uint16_t>(b * 10), 10, 0, kIntervalMs, false});
   // The plot shows some of them as an operator would.
   for (int b = 0; b < 4; ++b) f.SetPlotted(f.Watch().Model().Blocks()[static_cast<size_t>(b)].id, b * 10u, true);
   window.Plot()->Sync();
@@ -108,11 +107,12 @@ int main(int argc, char** argv) {
   for (const engine::WatchBlock& b : f.Watch().Model().Blocks())
     started += f.Watch().Scheduler().CountersOf(b.id).value_or(engine::WatchScheduler::Counters{}).started;
   const double due = elapsed * 1000.0 / kIntervalMs * kBlocks;
-  std::printf("watch 20x10 @100ms: %.1f s, due %.0f, went out %llu (%.1f %%), answers %llu, overlaps %llu, "
-              "time-outs %llu\n",
-              elapsed, due, static_cast<unsigned long long>(started), 100.0 * static_cast<double>(started) / due,
-              static_cast<unsigned long long>(f.Stats.answers - answersBefore),
-              static_cast<unsigned long long>(f.Watch().Overlaps()), static_cast<unsigned long long>(f.Stats.timeouts));
+  std::printf(
+      "watch 20x10 @100ms: %.1f s, due %.0f, went out %llu (%.1f %%), answers %llu, overlaps %llu, "
+      "time-outs %llu\n",
+      elapsed, due, static_cast<unsigned long long>(started), 100.0 * static_cast<double>(started) / due,
+      static_cast<unsigned long long>(f.Stats.answers - answersBefore),
+      static_cast<unsigned long long>(f.Watch().Overlaps()), static_cast<unsigned long long>(f.Stats.timeouts));
   std::printf("watch 20x10 @100ms: CPU %.1f %% of one core (user+system, window and log shown, watch pane %s)\n",
               100.0 * cpu / elapsed, paneShown ? "shown" : "hidden");
 
@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
   QElapsedTimer feed;
   feed.start();
   for (int64_t t = 0; t <= 3'600'000; t += 100)
-    for (size_t s = 0; s < 8; ++s) data.Append(s, t, std::sin(static_cast<double>(t) / 7000.0 + static_cast<double>(s)) * 100.0);
+    for (size_t s = 0; s < 8; ++s)
+      data.Append(s, t, std::sin(static_cast<double>(t) / 7000.0 + static_cast<double>(s)) * 100.0);
   const double feedMs = static_cast<double>(feed.nsecsElapsed()) / 1e6;
   size_t held = 0, drawn = 0;
   for (size_t s = 0; s < 8; ++s) held += data.Stored(s);
@@ -148,7 +149,8 @@ int main(int argc, char** argv) {
   const int64_t now = f.Platform().clock->MonotonicMs();
   for (int64_t t = now - 3'600'000; t <= now; t += 100)
     for (size_t s = 0; s < 8; ++s)
-      plot.AppendPoint(s, t, std::sin(static_cast<double>(t) / 7000.0 + static_cast<double>(s)) * 100.0 * (s < 4 ? 1 : 1000));
+      plot.AppendPoint(s, t,
+                       std::sin(static_cast<double>(t) / 7000.0 + static_cast<double>(s)) * 100.0 * (s < 4 ? 1 : 1000));
   // Set the plot's window to the hour and time its redraws.
   plot.findChild<QSpinBox*>(QStringLiteral("plotWindow"))->setValue(60);
   QElapsedTimer chart;
@@ -161,11 +163,13 @@ int main(int argc, char** argv) {
   const double chartMs = static_cast<double>(chart.nsecsElapsed()) / 1e6 / kChartRedraws;
   int chartPoints = 0;
   for (int n : plot.DrawnPoints()) chartPoints += n;
-  std::printf("plot 8x60min@10/s: %.0f points fed in %.0f ms, %zu held (bound %zu), %zu drawn per redraw, "
-              "points of a redraw %.2f ms, RSS %+ld kB\n",
-              8 * 36001.0, feedMs, held, 8 * engine::PlotData::kCompactAt, drawn, pointsMs, RssKb() - rss0);
-  std::printf("plot in the window, 8 values over the hour: redraw %.1f ms (every 500 ms, %d points drawn, %d axes), "
-              "RSS %+ld kB\n",
-              chartMs, chartPoints, plot.AxisCount(), RssKb() - rssChart0);
+  std::printf(
+      "plot 8x60min@10/s: %.0f points fed in %.0f ms, %zu held (bound %zu), %zu drawn per redraw, "
+      "points of a redraw %.2f ms, RSS %+ld kB\n",
+      8 * 36001.0, feedMs, held, 8 * engine::PlotData::kCompactAt, drawn, pointsMs, RssKb() - rss0);
+  std::printf(
+      "plot in the window, 8 values over the hour: redraw %.1f ms (every 500 ms, %d points drawn, %d axes), "
+      "RSS %+ld kB\n",
+      chartMs, chartPoints, plot.AxisCount(), RssKb() - rssChart0);
   return 0;
 }

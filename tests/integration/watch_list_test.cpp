@@ -29,7 +29,8 @@ const engine::WatchBlockConfig kFaultBlock{1, 3, 3, 1, 1, 200, false};
 // Good, exception 2, no answer; repeated for longer than the run.
 std::string FaultScript(bool rtu) {
   std::string s;
-  for (int i = 0; i < 200; ++i) s += rtu ? "echo\nreply UID EFC 02 CRC\ndrop\n" : "echo\nreply TID 00 00 LEN UID EFC 02\ndrop\n";
+  for (int i = 0; i < 200; ++i)
+    s += rtu ? "echo\nreply UID EFC 02 CRC\ndrop\n" : "echo\nreply TID 00 00 LEN UID EFC 02\ndrop\n";
   return s;
 }
 

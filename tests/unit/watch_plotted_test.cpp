@@ -28,12 +28,12 @@ TEST(WatchPlotted, TickingFollowsTheWatchedValuesAndTheBoundOfEight) {
     size_t plotted;  // after the step
   };
   const Step steps[] = {
-      {a, 0, true, true, 1},    {a, 0, true, true, 1},   // ticked twice: once
-      {a, 10, true, false, 1},                           // past the block
-      {b, 101, true, false, 1},                          // inside a FLOAT, not a value of its own
+      {a, 0, true, true, 1},    {a, 0, true, true, 1},     // ticked twice: once
+      {a, 10, true, false, 1},                             // past the block
+      {b, 101, true, false, 1},                            // inside a FLOAT, not a value of its own
       {b, 102, true, true, 2},  {999, 0, true, false, 2},  // no such block
-      {a, 1, true, true, 3},    {a, 2, true, true, 4},   {a, 3, true, true, 5}, {a, 4, true, true, 6},
-      {a, 5, true, true, 7},    {a, 6, true, true, 8},   {a, 7, true, false, 8},  // a ninth
+      {a, 1, true, true, 3},    {a, 2, true, true, 4},    {a, 3, true, true, 5},  {a, 4, true, true, 6},
+      {a, 5, true, true, 7},    {a, 6, true, true, 8},    {a, 7, true, false, 8},  // a ninth
       {a, 0, false, true, 7},   {a, 7, true, true, 8},
   };
   for (const Step& s : steps) {

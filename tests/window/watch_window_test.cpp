@@ -122,9 +122,12 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
             std::string::npos);
   ASSERT_EQ(a.Blocks().size(), 3u);
   auto* values = a.Find<QTableWidget>("watchValues");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return values->rowCount() == 6 && a.Cell("watchValues", 5, 4).endsWith(" s") &&
-                                           !a.Cell("watchValues", 0, 4).startsWith("stale"); },
-                              5000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return values->rowCount() == 6 && a.Cell("watchValues", 5, 4).endsWith(" s") &&
+               !a.Cell("watchValues", 0, 4).startsWith("stale");
+      },
+      5000));
   EXPECT_EQ(a.Cell("watchValues", 0, 3), QStringLiteral("-32768"));
   EXPECT_EQ(a.Cell("watchValues", 3, 3), QStringLiteral("1005"));
   EXPECT_EQ(a.Cell("watchBlocks", 0, 8), QStringLiteral("good"));

@@ -21,12 +21,12 @@
 #include "qt/window/field_binding.h"
 #include "qt/window/input_guards.h"
 #include "qt/window/log_save_dialog.h"
+#include "qt/window/register_decoding_pane.h"
 #include "qt/window/request_preview.h"
 #include "qt/window/response_grid.h"
 #include "qt/window/stats_bar.h"
 #include "qt/window/watch_pane.h"
 #include "qt/window/watch_plot.h"
-#include "qt/window/register_decoding_pane.h"
 #include "qt/window/widget_factory.h"
 #include "qt/window/widgets.h"
 #include "qt/window/window_layout.h"
@@ -261,8 +261,7 @@ bool MainWindow::SaveWorkspaceAs(const QString& path) {
 void MainWindow::ChooseWorkspace(bool save) {
   const QString filter = QStringLiteral("VeskTarvelo workspace (*.json);;All files (*)");
   if (save) {
-    QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
     if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".json");
     SaveWorkspaceAs(path);
   } else {

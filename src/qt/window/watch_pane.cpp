@@ -24,7 +24,18 @@ namespace {
 // a second to look alive, rarely enough to cost nothing at 20 blocks.
 constexpr int kRefreshMs = 250;
 
-enum BlockColumn { kSlave, kFunction, kAddress, kQuantity, kFormat, kInterval, kLastUpdate, kResponse, kState, kBlockColumns };
+enum BlockColumn {
+  kSlave,
+  kFunction,
+  kAddress,
+  kQuantity,
+  kFormat,
+  kInterval,
+  kLastUpdate,
+  kResponse,
+  kState,
+  kBlockColumns
+};
 enum ValueColumn { kPlot, kBlock, kValueAddress, kValue, kAge, kValueColumns };
 
 const char* const kFunctionNames[] = {"01 Coils", "02 Discrete inputs", "03 Holding registers", "04 Input registers"};
@@ -141,7 +152,8 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   caption(QStringLiteral("Qty"), quantity_);
   caption(QStringLiteral("Format"), format_);
   caption(QStringLiteral("Every"), interval_);
-  apply_ = MakeButton(this, QStringLiteral("Apply"), "watchApply", QStringLiteral("Give the selected block these fields"));
+  apply_ =
+      MakeButton(this, QStringLiteral("Apply"), "watchApply", QStringLiteral("Give the selected block these fields"));
   editor->addWidget(apply_);
   editor->addStretch(1);
   v->addLayout(editor);
@@ -151,7 +163,8 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   auto* add = MakeButton(this, QStringLiteral("Add to watch"), "watchAdd",
                          QStringLiteral("Watch the request's slave, function, address, quantity, format and poll "
                                         "interval as a new block"));
-  remove_ = MakeButton(this, QStringLiteral("Remove"), "watchRemove", QStringLiteral("Stop watching the selected block"));
+  remove_ =
+      MakeButton(this, QStringLiteral("Remove"), "watchRemove", QStringLiteral("Stop watching the selected block"));
   pause_ = MakeButton(this, QStringLiteral("Pause"), "watchPause",
                       QStringLiteral("Pause or resume the selected block's reads"));
   up_ = MakeButton(this, QStringLiteral("Up"), "watchUp", QStringLiteral("Move the selected block up"));
@@ -170,16 +183,19 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   auto* split = new QSplitter(Qt::Vertical, this);
   split->setObjectName(QStringLiteral("watchSplitter"));
   split->setChildrenCollapsible(false);
-  blocks_ = MakeTable(split, {QStringLiteral("Slave"), QStringLiteral("Function"), QStringLiteral("Address"),
-                              QStringLiteral("Qty"), QStringLiteral("Format"), QStringLiteral("Every"),
-                              QStringLiteral("Last update"), QStringLiteral("Response"), QStringLiteral("State")},
+  blocks_ = MakeTable(split,
+                      {QStringLiteral("Slave"), QStringLiteral("Function"), QStringLiteral("Address"),
+                       QStringLiteral("Qty"), QStringLiteral("Format"), QStringLiteral("Every"),
+                       QStringLiteral("Last update"), QStringLiteral("Response"), QStringLiteral("State")},
                       "watchBlocks");
-  values_ = MakeTable(split, {QStringLiteral("Plot"), QStringLiteral("Block"), QStringLiteral("Address"),
-                              QStringLiteral("Value"), QStringLiteral("Age")},
+  values_ = MakeTable(split,
+                      {QStringLiteral("Plot"), QStringLiteral("Block"), QStringLiteral("Address"),
+                       QStringLiteral("Value"), QStringLiteral("Age")},
                       "watchValues");
-  values_->setToolTip(QStringLiteral("Tick up to 8 values to plot them (named in the plot by slave, table and "
-                                     "address: S1 HR 110). A stale value is one whose block's last "
-                                     "read failed or that was never read: it is greyed and its age says so."));
+  values_->setToolTip(
+      QStringLiteral("Tick up to 8 values to plot them (named in the plot by slave, table and "
+                     "address: S1 HR 110). A stale value is one whose block's last "
+                     "read failed or that was never read: it is greyed and its age says so."));
   // The blocks are numbered as the values' Block column names them.
   blocks_->verticalHeader()->setVisible(true);
   split->addWidget(blocks_);

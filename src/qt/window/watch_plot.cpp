@@ -28,8 +28,8 @@ constexpr int64_t kMinSpanMs = 10'000;
 const char* const kTableNames[] = {"coil", "DI", "HR", "IR"};
 
 // Eight colours that stay apart on white and for most colour-blind eyes.
-const QColor kColors[] = {QColor(0, 114, 178),  QColor(213, 94, 0),  QColor(0, 158, 115), QColor(204, 121, 167),
-                          QColor(230, 159, 0),  QColor(86, 180, 233), QColor(0, 0, 0),    QColor(140, 86, 75)};
+const QColor kColors[] = {QColor(0, 114, 178), QColor(213, 94, 0),   QColor(0, 158, 115), QColor(204, 121, 167),
+                          QColor(230, 159, 0), QColor(86, 180, 233), QColor(0, 0, 0),     QColor(140, 86, 75)};
 
 // The decade of the largest magnitude of a series (0 for one that is all 0).
 int Decade(const std::vector<engine::PlotPoint>& points) {
@@ -40,8 +40,7 @@ int Decade(const std::vector<engine::PlotPoint>& points) {
 
 }  // namespace
 
-WatchPlot::WatchPlot(frmMain& panel, QWidget* parent)
-    : QWidget(parent), panel_(panel), data_(panel.PlotWindowMinutes) {
+WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(panel), data_(panel.PlotWindowMinutes) {
   wallOffset_ = QDateTime::currentMSecsSinceEpoch() - panel_.Platform().clock->MonotonicMs();
   auto* v = new QVBoxLayout(this);
   v->setContentsMargins(0, 0, 0, 0);
@@ -67,7 +66,8 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent)
   windowLabel->setBuddy(window_);
   bar->addWidget(windowLabel);
   bar->addWidget(window_);
-  pause_ = button(QStringLiteral("Pause"), "plotPause", QStringLiteral("Hold the picture; the values are still recorded"));
+  pause_ =
+      button(QStringLiteral("Pause"), "plotPause", QStringLiteral("Hold the picture; the values are still recorded"));
   pause_->setCheckable(true);
   QPushButton* zoomIn = button(QStringLiteral("Zoom in"), "plotZoomIn",
                                QStringLiteral("Zoom in around the middle (or drag a rectangle on the plot)"));
@@ -75,7 +75,8 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent)
   QPushButton* reset = button(QStringLiteral("Follow"), "plotFollow",
                               QStringLiteral("Undo the zoom and follow the latest values again"));
   bar->addStretch(1);
-  QPushButton* csv = button(QStringLiteral("Save CSV\u2026"), "plotSaveCsv", QStringLiteral("Save the plotted data as CSV"));
+  QPushButton* csv =
+      button(QStringLiteral("Save CSV\u2026"), "plotSaveCsv", QStringLiteral("Save the plotted data as CSV"));
   QPushButton* png = button(QStringLiteral("Save PNG\u2026"), "plotSavePng", QStringLiteral("Save the picture as PNG"));
   v->addLayout(bar);
 

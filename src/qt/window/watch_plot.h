@@ -46,7 +46,9 @@ class WatchPlot : public QWidget {
   const engine::PlotData& Data() const { return data_; }
   // Adds a point to a series directly (for tools and benchmarks that feed
   // the plot without a link).
-  bool AppendPoint(size_t series, int64_t monotonicMs, double value) { return data_.Append(series, monotonicMs, value); }
+  bool AppendPoint(size_t series, int64_t monotonicMs, double value) {
+    return data_.Append(series, monotonicMs, value);
+  }
   QChartView* View() const { return view_; }
   // The number of value axes now shown.
   int AxisCount() const { return static_cast<int>(axes_.size()); }

@@ -16,9 +16,9 @@ struct WindowState {
   QList<int> columns;  // the splitter between the panel and the inspector
   QList<int> rows;     // the splitter between the request and response area and the log
   bool inspector = true;
-  bool watch = false;      // the watch list and its plot shown
-  int watchHeight = 0;     // their height in the row splitter (0: none stored)
-  QList<int> watchColumns; // the splitter between the watch list and the plot
+  bool watch = false;       // the watch list and its plot shown
+  int watchHeight = 0;      // their height in the row splitter (0: none stored)
+  QList<int> watchColumns;  // the splitter between the watch list and the plot
 
   // What the store holds; a value missing or malformed is left as above.
   static WindowState Read(platform::SettingsStore& store);
