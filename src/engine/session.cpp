@@ -223,10 +223,6 @@ void Session::PutOnWire() {
 }
 
 void Session::SendNext() {
-  // One request in flight: a requester that submits from inside the report
-  // of an answer has its frame sent there, and this later call must not send
-  // another over it.
-  if (awaiting_) return;
   if (SocketMode()) {
     // Not connected yet: the frame waits for the connect event.
     if (SocketState() != TcpSocket::kConnected || !TakeNextRequest()) return;
@@ -296,8 +292,10 @@ void Session::ReceiveChunk(const Frame& data) {
   }
   StatsChanged();
   // The next frame goes out at once; the rest of the chunk is dropped, so it
-  // can never be taken as the start of the next answer.
-  SendNext();
+  // can never be taken as the start of the next answer. A requester that
+  // submitted from inside the report has had its frame sent already: one
+  // request in flight, never a second over it.
+  if (!awaiting_) SendNext();
 }
 
 // ---- the socket ------------------------------------------------------------------------
@@ -357,7 +355,8 @@ void Session::OnConnected() {
   StopConnectTimer();
   StopRequestTimer();
   DropStale(true);
-  SendNext();
+  // A frame submitted from inside the report has gone out already.
+  if (!awaiting_) SendNext();
 }
 
 void Session::OnSocketData() {
