@@ -624,7 +624,7 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     first.Aid<QAction>("inspectorAction")->trigger();
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
-    EXPECT_EQ(first.settings->writes.size(), 29u);  // every setting written, once: the panel's 23, the window's 6
+    EXPECT_EQ(first.settings->writes.size(), 32u);  // every setting written, once: the panel's 23, the window's 9
     for (const auto& [key, count] : first.settings->writes) EXPECT_EQ(count, 1) << key;
   }
   Rig second(nullptr, dir);
@@ -730,10 +730,19 @@ TEST(Window, MenusAndTheirKeys) {
     for (QAction* a : menu->menu()->actions())
       if (!a->isSeparator())
         entries[(menu->text() + "/" + a->text()).toStdString()] = a->shortcut().toString().toStdString();
-  const std::map<std::string, std::string> expected = {
-      {"&File/&Save log\u2026", "Ctrl+S"},       {"&File/&Quit", "Ctrl+Q"},        {"&Request/&Send", "Enter"},
-      {"&Request/Start or stop &polling", "F5"}, {"&View/&Inspector", ""},         {"&Help/&README online", ""},
-      {"&Help/&About VeskTarvelo", ""},          {"&File/&Log to file\u2026", ""}, {"&File/S&top logging to file", ""}};
+  const std::map<std::string, std::string> expected = {{"&File/&Save log\u2026", "Ctrl+S"},
+                                                       {"&File/&Quit", "Ctrl+Q"},
+                                                       {"&Request/&Send", "Enter"},
+                                                       {"&Request/Start or stop &polling", "F5"},
+                                                       {"&View/&Inspector", ""},
+                                                       {"&Help/&README online", ""},
+                                                       {"&Help/&About VeskTarvelo", ""},
+                                                       {"&File/&Log to file\u2026", ""},
+                                                       {"&File/S&top logging to file", ""},
+                                                       {"&File/&Open workspace\u2026", "Ctrl+O"},
+                                                       {"&File/Save &workspace\u2026", "Ctrl+Shift+S"},
+                                                       {"&Request/&Add to watch", "Ctrl+W"},
+                                                       {"&View/&Watch list and plot", ""}};
   EXPECT_EQ(entries, expected);
   EXPECT_EQ(rig.Aid<QPushButton>("saveLog")->toolTip(), QStringLiteral("Save the log as text or CSV (Ctrl+S)"));
 
