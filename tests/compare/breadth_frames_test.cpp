@@ -2,20 +2,11 @@
 // for RTU (slave byte + CRC) and TCP (MBAP header), compared byte for byte with
 // what a libmodbus client puts on the wire for the same request (TCP: to a
 // socket on 127.0.0.1 that never answers; RTU: to a pseudo-terminal).
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <modbus/modbus.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "libmodbus_capture.h"
 #include "modbus/crc16.h"
 #include "modbus/pdu_ext.h"
 
@@ -101,52 +92,14 @@ Frame Framed(bool tcp, int slave, uint16_t transactionId, const Pdu& pdu) {
   return f;
 }
 
-// The bytes a fresh libmodbus client puts on the wire for one call (it times
-// out: nobody answers).
-Frame Theirs(bool tcp, int slave, const std::function<void(modbus_t*)>& call) {
-  int listener = -1, fd = -1;  // TCP: the listener and the accepted connection; RTU: the pty master
-  modbus_t* ctx = nullptr;
-  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t len = sizeof a;
-  if (tcp && (listener = socket(AF_INET, SOCK_STREAM, 0)) >= 0 &&
-      bind(listener, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(listener, 1) == 0 &&
-      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    ctx = modbus_new_tcp("127.0.0.1", ntohs(a.sin_port));
-  if (!tcp && (fd = posix_openpt(O_RDWR | O_NOCTTY)) >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
-    ctx = modbus_new_rtu(ptsname(fd), 9600, 'N', 8, 1);
-  Frame got;
-  const bool connected = ctx != nullptr && modbus_set_slave(ctx, slave) == 0 && modbus_connect(ctx) == 0;
-  EXPECT_TRUE(connected) << "no libmodbus client: " << modbus_strerror(errno);
-  if (connected) {
-    modbus_set_response_timeout(ctx, 0, 20000);
-    if (tcp) fd = accept(listener, nullptr, nullptr);
-    call(ctx);
-    // What reached fd: the first byte within 200 ms, then until the line is quiet for 20 ms.
-    pollfd p{fd, POLLIN, 0};
-    uint8_t buf[512];
-    for (ssize_t n; poll(&p, 1, got.empty() ? 200 : 20) > 0 && (n = read(fd, buf, sizeof buf)) > 0;)
-      got.insert(got.end(), buf, buf + n);
-  }
-  if (ctx != nullptr) modbus_close(ctx);
-  modbus_free(ctx);
-  for (int s : {fd, listener})
-    if (s >= 0) close(s);
-  return got;
-}
-
-std::string Hex(const Frame& f) {
-  std::string s;
-  for (uint8_t b : f) s += std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15], ' '};
-  return s;
-}
-
 TEST(BreadthFrames, OurFramesAreWhatLibmodbusSends) {
   for (const Case& c : Table()) {
     const modbus::PduResult ours = c.ours();
     ASSERT_TRUE(ours.Ok()) << c.what << ": " << ours.refusal;
     for (bool tcp : {true, false}) {
       // A fresh libmodbus TCP client numbers its first request 1.
-      EXPECT_EQ(Hex(Framed(tcp, c.slave, 1, ours.pdu)), Hex(Theirs(tcp, c.slave, c.theirs)))
+      EXPECT_EQ(capture::Hex({Framed(tcp, c.slave, 1, ours.pdu)}),
+                capture::Hex(capture::Theirs(tcp, c.slave, {c.theirs})))
           << c.what << (tcp ? " (TCP)" : " (RTU)");
     }
   }

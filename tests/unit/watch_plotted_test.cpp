@@ -8,11 +8,11 @@
 
 #include "engine/session.h"
 #include "modbus/requests.h"
-#include "transaction_rig.h"
+#include "panel_rig.h"
 
 namespace {
 
-using txrig::Rig;
+using Rig = rig::Panel;
 
 engine::WatchBlockId AddBlock(Rig& rig, uint16_t address, uint16_t quantity, int format = 0) {
   return rig.f.Watch().Add({1, 3, address, quantity, format, 1000, false});
