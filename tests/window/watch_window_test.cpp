@@ -149,6 +149,7 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   a.Click("watchPause");
   EXPECT_TRUE(a.Blocks()[0].config.paused);
   EXPECT_EQ(a.Find<QPushButton>("watchPause")->text(), QStringLiteral("Resume"));
+  QTest::qWait(300);  // a read already on the wire ends
   const std::optional<int64_t> pausedAt = a.Blocks()[0].state.lastUpdateMs;
   QTest::qWait(600);
   EXPECT_EQ(a.Blocks()[0].state.lastUpdateMs, pausedAt);
@@ -188,6 +189,7 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   // Good watch reads hidden from the log.
   QTest::mouseClick(a.Find<QCheckBox>("watchHideGood"), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_TRUE(a.panel->HideWatchGoodInLog);
+  const size_t hiddenFrom = a.panel->txtLog.Text().size();
 
   // Move the third block to the top.
   const engine::WatchBlockId third = a.Blocks()[2].id;
@@ -215,6 +217,15 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchBlocks", 3, 8).startsWith("exception 2"); }, 3000));
   EXPECT_EQ(a.Cell("watchValues", values->rowCount() - 1, 4), QStringLiteral("stale: never read"));
   EXPECT_TRUE(values->item(values->rowCount() - 1, 3)->font().italic());
+  {  // from the hiding on, only the failed reads are logged
+    const std::string log = a.panel->txtLog.Text().substr(std::min(hiddenFrom, a.panel->txtLog.Text().size()));
+    auto count = [&](const std::string& what) {
+      int n = 0;
+      for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count("Response <--"), count("Modbus Exception")) << log.substr(0, 2000);
+  }
   a.Shoot(a.Find<QWidget>("watchPane"), "watch_pane");
   a.Shoot(plot, "watch_plot");
   a.Shoot(a.window.get(), "watch_window");

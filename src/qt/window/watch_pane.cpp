@@ -366,6 +366,10 @@ void WatchPane::Refresh() {
   if (std::exchange(fitColumns_, false)) {
     blocks_->resizeColumnsToContents();
     values_->resizeColumnsToContents();
+    // Room for a state that comes later than the texts fitted now.
+    const int state =
+        blocks_->fontMetrics().horizontalAdvance(QStringLiteral("exception 2: Illegal Data Address")) + 16;
+    if (blocks_->columnWidth(kState) < state) blocks_->setColumnWidth(kState, state);
   }
 }
 
@@ -383,6 +387,7 @@ void WatchPane::RefreshBlockRow(int row, const engine::WatchBlock& b, int64_t /*
           b.state.responseTimeMs ? QStringLiteral("%1 ms").arg(*b.state.responseTimeMs) : QStringLiteral("-"));
   SetText(blocks_, row, kState, OutcomeText(b));
   QTableWidgetItem* state = blocks_->item(row, kState);
+  if (state->toolTip() != state->text()) state->setToolTip(state->text());  // in full, however narrow the column
   const QColor color = ToQColor(OutcomeColor(b));
   if (state->foreground().color() != color) {
     state->setForeground(color);
