@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/module1.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/convert.h"
 #include "modbus/formats.h"
 #include "panel/frmMain.h"
@@ -115,11 +116,14 @@ std::optional<int32_t> frmMain::ResponseLineAddress(int line) const {
 }
 
 void frmMain::ShowResponse(const Frame& frame, int16_t s) {
-  const bool tcpFraming = Mode == 1;
-  const long long r = tcpFraming ? 6 : 0;
-  // In RTU framing the two CRC bytes at the end are not data.
-  const Bytes rsp(frame, static_cast<long long>(frame.size()) - (tcpFraming ? 0 : 2));
-  const Bytes req(LastRequest, static_cast<long long>(LastRequest.size()) - (tcpFraming ? 0 : 2));
+  const modbus::Mode mode = modbus::ModeOf(Mode);
+  const long long r = modbus::SlaveOffset(mode);
+  // The CRC (RTU) or LRC (ASCII) at the end is not data. In ASCII framing the
+  // request is read as the binary frame its characters carry, as the answer is.
+  const long long t = modbus::TrailerSize(mode);
+  const Frame request = modbus::IsAscii(mode) ? modbus::AsciiFrameBytes(LastRequest) : LastRequest;
+  const Bytes rsp(frame, static_cast<long long>(frame.size()) - t);
+  const Bytes req(request, static_cast<long long>(request.size()) - t);
 
   // A response to another function shows nothing new.
   if (s < 0 || !rsp.Has(s + 1) || !req.Has(r + 1)) return;

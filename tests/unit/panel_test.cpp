@@ -46,7 +46,8 @@ TEST(PanelStartup, CaptionListsLogRowsAndPlacement) {
        {&p.f.cmbMode, &p.f.cmbRtuParity, &p.f.cmbRtuStopBit, &p.f.cmbRtuSpeed, &p.f.cmbCmd, &p.f.cmbFormat})
     lists += Join(l->Items()) + "\n";
   EXPECT_EQ(lists,
-            "RTU|TCP|RTU-OVER-TCP\nNone|Odd|Even\n1 |2 \n1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
+            "RTU|TCP|RTU-OVER-TCP|ASCII|ASCII-OVER-TCP\nNone|Odd|Even\n1 |2 \n"
+            "1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
             "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR\nINT16|UINT16|FLOAT_ABCD|"
             "FLOAT_CDAB|FLOAT_BADC|FLOAT_DCBA|INT32_ABCD|INT32_CDAB|INT32_BADC|INT32_DCBA|UINT32_ABCD|UINT32_CDAB|"
             "UINT32_BADC|UINT32_DCBA|INT64_ABCDEFGH|INT64_GHEFCDAB|INT64_BADCFEHG|INT64_HGFEDCBA|UINT64_ABCDEFGH|"
