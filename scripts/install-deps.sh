@@ -16,6 +16,8 @@ profile=${1:-test}
 RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
+  # The watch list's live plot (Qt Charts' CMake package needs Qt OpenGL's).
+  qt6-charts-dev libqt6opengl6-dev
   # Qt's window-system plugins: only recommended by Qt's libraries, which
   # are installed here without their recommendations.
   qt6-qpa-plugins
@@ -30,8 +32,6 @@ TEST_PACKAGES=(
   # The package test: cpack's dependencies, the distribution's checkers, and
   # strace to see which settings file the installed program reads.
   dpkg-dev file lintian appstream desktop-file-utils strace
-  # The plot.
-  qt6-charts-dev
 )
 
 case "$profile" in

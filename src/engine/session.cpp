@@ -294,8 +294,10 @@ void Session::ReceiveChunk(const Frame& data) {
   }
   StatsChanged();
   // The next frame goes out at once; the rest of the chunk is dropped, so it
-  // can never be taken as the start of the next answer.
-  SendNext();
+  // can never be taken as the start of the next answer. A requester that
+  // submitted from inside the report has had its frame sent already: one
+  // request in flight, never a second over it.
+  if (!awaiting_) SendNext();
 }
 
 // ---- the socket ------------------------------------------------------------------------
@@ -355,7 +357,8 @@ void Session::OnConnected() {
   StopConnectTimer();
   StopRequestTimer();
   DropStale(true);
-  SendNext();
+  // A frame submitted from inside the report has gone out already.
+  if (!awaiting_) SendNext();
 }
 
 void Session::OnSocketData() {

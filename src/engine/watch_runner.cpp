@@ -183,6 +183,7 @@ void WatchRunner::Finish(WatchOutcome outcome, const Event* e) {
     model_.FeedFailure(id, outRevision_, now, outcome, responseMs, exception);
   }
   scheduler_.Finished(id, now, outcome);
+  if (onFinished) onFinished(id);
 }
 
 void WatchRunner::OnEvent(const Event& e) {

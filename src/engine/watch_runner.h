@@ -58,6 +58,10 @@ class WatchRunner {
   // awaited on the link (never expected to be more than 0).
   uint64_t Overlaps() const { return overlaps_; }
 
+  // Told after each block's transaction has ended and the model holds its
+  // outcome (a view adds the new values to its plot from here).
+  std::function<void(WatchBlockId)> onFinished;
+
  private:
   void OnEvent(const Event& e);
   void Finish(WatchOutcome outcome, const Event* e);

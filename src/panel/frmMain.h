@@ -430,12 +430,35 @@ class frmMain : public CaptionField {
   // interval from txtPollInterval or 1000 ms). Its id, or 0 with the reason
   // logged.
   engine::WatchBlockId AddRequestToWatch();
+  // Why the last "Add to watch" was refused; empty after one that was not.
+  std::string WatchRefusal;
   // Workspace files (workspace_file.cpp): the link and request fields and
   // the watch list. Save writes the whole file or nothing; Open changes
   // nothing for a file it cannot read, and applies only the valid items of
   // one it can, logging each item left out. Both log a failure.
   bool SaveWorkspace(const std::string& path);
   bool OpenWorkspace(const std::string& path);
+  // The watched values ticked for plotting, at most kMaxPlotted, in the
+  // order they were ticked; and the plot's window in minutes (1 to 60).
+  // Both are saved in the workspace.
+  struct PlottedValue {
+    engine::WatchBlockId block = 0;
+    uint32_t address = 0;
+    bool operator==(const PlottedValue&) const = default;
+  };
+  static constexpr size_t kMaxPlotted = 8;
+  std::vector<PlottedValue> Plotted;
+  int PlotWindowMinutes = 10;
+  // Ticks or unticks a value. False when it is not a value of a watched
+  // block, or when ticking it would plot more than kMaxPlotted.
+  bool SetPlotted(engine::WatchBlockId block, uint32_t address, bool on);
+  bool IsPlotted(engine::WatchBlockId block, uint32_t address) const;
+  // Removes a block from the watch list with its plotted values.
+  bool RemoveFromWatch(engine::WatchBlockId block);
+  // Drops the plotted values whose block is gone or no longer has them (after an edit).
+  void PrunePlotted();
+  // Raised after a workspace has been opened.
+  std::function<void()> onWorkspaceOpened;
 
  private:
   void SetDesignValues();

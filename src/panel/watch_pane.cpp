@@ -42,6 +42,7 @@ engine::WatchBlockId frmMain::AddRequestToWatch() {
     c.intervalMs = interval && *interval >= 100 && *interval <= 65535 ? static_cast<uint32_t>(*interval) : 1000;
     if (const auto problem = engine::CheckWatchBlock(c)) refusal = problem->field + " " + problem->message;
   }
+  WatchRefusal = refusal;
   if (!refusal.empty()) {
     Log("Not added to watch: " + refusal, LogColorError);
     return 0;
@@ -82,4 +83,46 @@ void frmMain::OnWatchEvent(const engine::Event& e) {
     default:
       break;
   }
+}
+
+namespace {
+
+bool HasValue(const engine::WatchBlock& b, uint32_t address) {
+  for (const engine::WatchValue& v : b.values)
+    if (v.address == address) return true;
+  return false;
+}
+
+}  // namespace
+
+bool frmMain::IsPlotted(engine::WatchBlockId block, uint32_t address) const {
+  for (const PlottedValue& p : Plotted)
+    if (p.block == block && p.address == address) return true;
+  return false;
+}
+
+bool frmMain::SetPlotted(engine::WatchBlockId block, uint32_t address, bool on) {
+  const bool was = IsPlotted(block, address);
+  if (!on) {
+    std::erase(Plotted, PlottedValue{block, address});
+    return true;
+  }
+  if (was) return true;
+  const engine::WatchBlock* b = watch_->Model().Find(block);
+  if (b == nullptr || !HasValue(*b, address) || Plotted.size() >= kMaxPlotted) return false;
+  Plotted.push_back({block, address});
+  return true;
+}
+
+bool frmMain::RemoveFromWatch(engine::WatchBlockId block) {
+  if (!watch_->Remove(block)) return false;
+  PrunePlotted();
+  return true;
+}
+
+void frmMain::PrunePlotted() {
+  std::erase_if(Plotted, [this](const PlottedValue& p) {
+    const engine::WatchBlock* b = watch_->Model().Find(p.block);
+    return b == nullptr || !HasValue(*b, p.address);
+  });
 }

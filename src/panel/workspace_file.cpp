@@ -20,6 +20,9 @@ bool frmMain::SaveWorkspace(const std::string& path) {
   if (cmbRtuPort.ListIndex() >= 0) ws.connection.serialPort = cmbRtuPort.Text();
   ws.connection.tcpTimeoutMs = ParseLong(TrimBlank(txtTcpTimeout.Text()));
   ws.connection.rtuTimeoutMs = ParseLong(TrimBlank(txtRtuTimeout.Text()));
+  ws.connection.speed = ParseLong(TrimBlank(cmbRtuSpeed.Text()));
+  if (cmbRtuParity.ListIndex() >= 0) ws.connection.parity = cmbRtuParity.ListIndex();
+  if (cmbRtuStopBit.ListIndex() >= 0) ws.connection.stopBits = cmbRtuStopBit.ListIndex();
   ws.request.slave = ParseLong(TrimBlank(txtUnitID.Text()));
   if (cmbCmd.ListIndex() >= 0) ws.request.command = cmbCmd.ListIndex();
   ws.request.address = txtAddr.Text();
@@ -27,7 +30,16 @@ bool frmMain::SaveWorkspace(const std::string& path) {
   ws.request.value = txtValue.Text();
   if (cmbFormat.ListIndex() >= 0) ws.request.format = cmbFormat.ListIndex();
   ws.request.pollIntervalMs = ParseLong(TrimBlank(txtPollInterval.Text()));
-  for (const engine::WatchBlock& b : watch_->Model().Blocks()) ws.watch.push_back(b.config);
+  ws.request.hexView = HexView;
+  ws.request.hexText = txtHEX.Text();
+  PrunePlotted();
+  const std::vector<engine::WatchBlock>& blocks = watch_->Model().Blocks();
+  for (const engine::WatchBlock& b : blocks) ws.watch.push_back(b.config);
+  for (const PlottedValue& p : Plotted) {
+    for (size_t i = 0; i < blocks.size(); ++i)
+      if (blocks[i].id == p.block) ws.plot.push_back({i, p.address});
+  }
+  ws.plotWindowMinutes = PlotWindowMinutes;
   const std::string content = WorkspaceToJson(ws);
 
   fs::path temp(path);
@@ -77,6 +89,9 @@ bool frmMain::OpenWorkspace(const std::string& path) {
   if (c.port) txtTcpPort.SetText(std::to_string(*c.port));
   if (c.tcpTimeoutMs) txtTcpTimeout.SetText(std::to_string(*c.tcpTimeoutMs));
   if (c.rtuTimeoutMs) txtRtuTimeout.SetText(std::to_string(*c.rtuTimeoutMs));
+  if (c.speed) cmbRtuSpeed.SetText(std::to_string(*c.speed));
+  if (c.parity) cmbRtuParity.SetListIndex(*c.parity);
+  if (c.stopBits) cmbRtuStopBit.SetListIndex(*c.stopBits);
   if (c.serialPort && !c.serialPort->empty()) {
     int found = -1;
     for (int i = 0; i < cmbRtuPort.ListCount(); ++i)
@@ -95,9 +110,18 @@ bool frmMain::OpenWorkspace(const std::string& path) {
   if (r.value) txtValue.SetText(*r.value);
   if (r.format) cmbFormat.SetListIndex(*r.format);
   if (r.pollIntervalMs) txtPollInterval.SetText(std::to_string(*r.pollIntervalMs));
+  if (r.hexText) txtHEX.SetText(*r.hexText);
+  // The view last: switching to the raw request shows the text just set.
+  if (r.hexView && *r.hexView != HexView) (*r.hexView ? optHEX : optFORM).SetValue(true);
 
   watch_->Clear();
-  for (const engine::WatchBlockConfig& block : ws.watch) watch_->Add(block);
+  std::vector<engine::WatchBlockId> ids;
+  for (const engine::WatchBlockConfig& block : ws.watch) ids.push_back(watch_->Add(block));
+  Plotted.clear();
+  for (const WorkspacePlotted& p : ws.plot)
+    if (p.block < ids.size() && ids[p.block] != 0) SetPlotted(ids[p.block], p.address, true);
+  if (ws.plotWindowMinutes) PlotWindowMinutes = *ws.plotWindowMinutes;
   Log("Workspace opened: " + path, LogColorInfo);
+  if (onWorkspaceOpened) onWorkspaceOpened();
   return true;
 }

@@ -570,7 +570,7 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     first.Aid<QAction>("inspectorAction")->trigger();
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
-    EXPECT_EQ(first.settings->writes.size(), 30u);  // every setting written, once: the panel's 23, the window's 7
+    EXPECT_EQ(first.settings->writes.size(), 33u);  // every setting written, once: the panel's 23, the window's 10
     for (const auto& [key, count] : first.settings->writes) EXPECT_EQ(count, 1) << key;
   }
   Rig second(nullptr, dir);
@@ -680,7 +680,11 @@ TEST(Window, MenusAndTheirKeys) {
                                                        {"&Help/&About VeskTarvelo", ""},
                                                        {"&File/&Log to file\u2026", ""},
                                                        {"&File/S&top logging to file", ""},
-                                                       {"&File/Log file si&ze", ""}};
+                                                       {"&File/Log file si&ze", ""},
+                                                       {"&File/&Open workspace\u2026", "Ctrl+O"},
+                                                       {"&File/Save &workspace\u2026", "Ctrl+Shift+S"},
+                                                       {"&Request/&Add to watch", "Ctrl+W"},
+                                                       {"&View/&Watch list and plot", ""}};
   EXPECT_EQ(entries, expected);
   EXPECT_EQ(rig.Aid<QPushButton>("saveLog")->toolTip(), QStringLiteral("Save the log as text or CSV (Ctrl+S)"));
 

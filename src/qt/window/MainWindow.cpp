@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
@@ -26,6 +27,8 @@
 #include "qt/window/request_preview.h"
 #include "qt/window/response_grid.h"
 #include "qt/window/stats_bar.h"
+#include "qt/window/watch_pane.h"
+#include "qt/window/watch_plot.h"
 #include "qt/window/widget_factory.h"
 #include "qt/window/widgets.h"
 #include "qt/window/window_layout.h"
@@ -75,8 +78,11 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QMainWindow(parent), p
   const WindowPanes panes = ArrangeWindow(*binding_, this, preview_, inspector_, saveLog_);
   columns_ = panes.columns;
   rows_ = panes.rows;
+  BuildWatch();
   BuildMenuBar();
   RestoreState();
+  // A workspace opened before the window (from the command line) shows its watch list.
+  if (!panel_.Watch().Model().Blocks().empty()) ShowWatch(true);
   PlaceWindow(panel_);  // again, now that the window has its size
   SetFieldTabOrder(*binding_);
   // The aids' buttons last; the preview and the inspector are read by eye.
@@ -92,6 +98,8 @@ MainWindow::~MainWindow() {
   // The parts follow the panel through its observers: detached before the
   // widgets they set go.
   panel_.onRefusalChanged = nullptr;
+  panel_.onWorkspaceOpened = nullptr;
+  panel_.Watch().onFinished = nullptr;
   delete guards_;
   delete binding_;
   delete stats_;
@@ -175,6 +183,15 @@ void MainWindow::BuildMenuBar() {
   connect(m.polling, &QAction::triggered, this, [this] { TogglePolling(); });
   inspectorAction_ = m.inspector;
   connect(m.inspector, &QAction::toggled, inspector_, &QWidget::setVisible);
+  watchAction_ = m.watch;
+  connect(m.watch, &QAction::toggled, this, [this](bool on) { ShowWatch(on); });
+  connect(m.addToWatch, &QAction::triggered, this, [this] {
+    ShowWatch(true);
+    if (auto* add = watchPane_->findChild<QPushButton*>(QStringLiteral("watchAdd"))) add->click();
+    ApplyPending();
+  });
+  connect(m.openWorkspace, &QAction::triggered, this, [this] { ChooseWorkspace(false); });
+  connect(m.saveWorkspace, &QAction::triggered, this, [this] { ChooseWorkspace(true); });
   connect(m.readme, &QAction::triggered, this, [this] {
     if (panel_.Platform().desktop) panel_.Platform().desktop->OpenUrl(kReadmeUrl);
   });
@@ -187,6 +204,82 @@ void MainWindow::SetLogFileSize(int mb) {
   logFileMb_ = mb;
   panel_.SetLogFileRotation(static_cast<uint64_t>(mb) * 1024 * 1024, LogFileOptions{}.keepFiles);
   for (QAction* a : logFileSize_->actions()) a->setChecked(a->data().toInt() == mb);
+}
+
+void MainWindow::BuildWatch() {
+  watchArea_ = new QSplitter(Qt::Horizontal);
+  watchArea_->setObjectName(QStringLiteral("watchArea"));
+  watchArea_->setChildrenCollapsible(false);
+  watchPane_ = new WatchPane(panel_, watchArea_);
+  watchPane_->setObjectName(QStringLiteral("watchPane"));
+  plot_ = new WatchPlot(panel_, watchArea_);
+  plot_->setObjectName(QStringLiteral("watchPlot"));
+  watchArea_->addWidget(watchPane_);
+  watchArea_->addWidget(plot_);
+  // Between the request and response and the log: beside what the operator
+  // sends, above the record of it.
+  rows_->insertWidget(1, watchArea_);
+  rows_->setStretchFactor(1, 1);
+  watchArea_->hide();
+  auto message = [this](const QString& text) { stats_->showMessage(text, 5000); };
+  watchPane_->onMessage = message;
+  plot_->onMessage = message;
+  watchPane_->onPlottedChanged = [this] { plot_->Sync(); };
+  panel_.Watch().onFinished = [this](engine::WatchBlockId id) { plot_->AddPoints(id); };
+  panel_.onWorkspaceOpened = [this] {
+    watchPane_->Refresh();
+    plot_->Sync();
+    if (!panel_.Watch().Model().Blocks().empty()) ShowWatch(true);
+  };
+}
+
+void MainWindow::ShowWatch(bool shown) {
+  if (watchAction_ != nullptr && watchAction_->isChecked() != shown) {
+    watchAction_->setChecked(shown);  // comes back here through the action
+    return;
+  }
+  if (watchArea_->isHidden() != shown) return;
+  if (!shown) watchHeight_ = rows_->sizes().value(1);
+  watchArea_->setVisible(shown);
+  if (shown) {
+    // Too little room left for the list and the plot (a first showing): the
+    // request and response, the watch area and the log share the height
+    // 35 : 40 : 25.
+    const QList<int> rows = rows_->sizes();
+    int total = 0;
+    for (int r : rows) total += r;
+    if (rows.size() == 3 && rows[1] < std::max(150, watchHeight_ / 2))
+      rows_->setSizes({total * 35 / 100, total * 40 / 100, total * 25 / 100});
+    watchPane_->Refresh();
+  }
+}
+
+bool MainWindow::OpenWorkspace(const QString& path) {
+  if (path.isEmpty()) return false;
+  workspaceFolder_ = QFileInfo(path).absolutePath();
+  const bool ok = panel_.OpenWorkspace(QFile::encodeName(path).toStdString());
+  ApplyPending();
+  return ok;
+}
+
+bool MainWindow::SaveWorkspaceAs(const QString& path) {
+  if (path.isEmpty()) return false;
+  workspaceFolder_ = QFileInfo(path).absolutePath();
+  const bool ok = panel_.SaveWorkspace(QFile::encodeName(path).toStdString());
+  if (ok) stats_->showMessage(QStringLiteral("Workspace saved to %1").arg(path), 5000);
+  ApplyPending();
+  return ok;
+}
+
+void MainWindow::ChooseWorkspace(bool save) {
+  const QString filter = QStringLiteral("VeskTarvelo workspace (*.json);;All files (*)");
+  if (save) {
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".json");
+    SaveWorkspaceAs(path);
+  } else {
+    OpenWorkspace(QFileDialog::getOpenFileName(this, QStringLiteral("Open workspace"), workspaceFolder_, filter));
+  }
 }
 
 void MainWindow::TogglePolling() {
@@ -220,11 +313,21 @@ void MainWindow::RestoreState() {
     const int inspector = std::min(kInspectorWidth, static_cast<int>(width() * kInspectorShare));
     columns_->setSizes({std::max(1, width() - inspector), inspector});
   }
+  // The row splitter holds the request and response, the watch area and the
+  // log; the watch area's height is kept apart, as it is hidden at times.
+  watchHeight_ = s.watchHeight > 0 ? s.watchHeight : height() * 2 / 5;
   if (s.rows.size() == 2) {
-    rows_->setSizes(s.rows);
+    rows_->setSizes({s.rows[0], watchHeight_, s.rows[1]});
   } else {
-    rows_->setSizes({60, 40});
+    rows_->setSizes({45 * height() / 100, watchHeight_, 25 * height() / 100});
   }
+  if (s.watchColumns.size() == 2) {
+    watchArea_->setSizes(s.watchColumns);
+  } else {
+    watchArea_->setSizes({width() / 2, width() / 2});
+  }
+  watchArea_->setVisible(s.watch);
+  watchAction_->setChecked(s.watch);
   inspectorAction_->setChecked(s.inspector);
   inspector_->setVisible(s.inspector);
   SetLogFileSize(s.logFileMb);
@@ -237,7 +340,12 @@ void MainWindow::StoreState() {
   s.maximized = isMaximized();
   s.size = s.maximized ? normalGeometry().size() : size();
   s.columns = columns_->sizes();
-  s.rows = rows_->sizes();
+  const QList<int> rows = rows_->sizes();
+  s.rows = {rows.value(0), rows.value(2)};
+  s.watch = watchAction_->isChecked();
+  if (s.watch) watchHeight_ = rows.value(1);
+  s.watchHeight = watchHeight_;
+  s.watchColumns = watchArea_->sizes();
   s.inspector = inspectorAction_->isChecked();
   s.logFileMb = logFileMb_;
   s.Write(*panel_.Platform().settings);

@@ -27,6 +27,8 @@ class InputGuards;
 class RequestPreview;
 class StatsBar;
 class ValueInspector;
+class WatchPane;
+class WatchPlot;
 struct WindowMenus;
 
 class MainWindow : public QMainWindow {
@@ -54,6 +56,16 @@ class MainWindow : public QMainWindow {
   // Appends every log entry from now on to `path` (CSV for a ".csv" name or the
   // CSV filter, else text); an empty path stops the file.
   void LogToFile(const QString& path, bool csvFilter);
+
+  // Workspaces, once the operator has chosen the file: the panel opens or
+  // saves it and reports a failure in the log; the watch list and the plot
+  // follow what was opened.
+  bool OpenWorkspace(const QString& path);
+  bool SaveWorkspaceAs(const QString& path);
+  // Shows or hides the watch list and its plot (as the View menu does).
+  void ShowWatch(bool shown);
+  WatchPane* Watch() const { return watchPane_; }
+  WatchPlot* Plot() const { return plot_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -94,6 +106,15 @@ class MainWindow : public QMainWindow {
   void RefreshLogHolding();
   // The log file is rotated at `mb` MiB from now on; the menu shows the choice.
   void SetLogFileSize(int mb);
+
+  void BuildWatch();
+  void ChooseWorkspace(bool save);
+  WatchPane* watchPane_ = nullptr;
+  WatchPlot* plot_ = nullptr;
+  QSplitter* watchArea_ = nullptr;  // the watch list | the plot
+  QAction* watchAction_ = nullptr;
+  int watchHeight_ = 0;  // the watch area's height when it was last shown
+  QString workspaceFolder_;
 };
 
 }  // namespace qt

@@ -13,8 +13,15 @@ WindowMenus BuildMenus(QMenuBar* bar) {
   WindowMenus m;
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("fileMenu"));
-  // Opening and saving a workspace go here, above the log, in their own
-  // section.
+  m.openWorkspace = file->addAction(QStringLiteral("&Open workspace\u2026"));
+  m.openWorkspace->setObjectName(QStringLiteral("openWorkspaceAction"));
+  m.openWorkspace->setShortcut(QKeySequence::Open);
+  m.openWorkspace->setToolTip(
+      QStringLiteral("Open the connection, the request, the watch list and the plotted values from a file"));
+  m.saveWorkspace = file->addAction(QStringLiteral("Save &workspace\u2026"));
+  m.saveWorkspace->setObjectName(QStringLiteral("saveWorkspaceAction"));
+  m.saveWorkspace->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  file->addSeparator();
   m.saveLog = file->addAction(QStringLiteral("&Save log\u2026"));
   m.saveLog->setObjectName(QStringLiteral("saveLogAction"));
   m.saveLog->setShortcut(QKeySequence::Save);
@@ -51,6 +58,9 @@ WindowMenus BuildMenus(QMenuBar* bar) {
   m.polling = request->addAction(QStringLiteral("Start or stop &polling"));
   m.polling->setObjectName(QStringLiteral("pollingAction"));
   m.polling->setShortcut(QKeySequence(Qt::Key_F5));
+  m.addToWatch = request->addAction(QStringLiteral("&Add to watch"));
+  m.addToWatch->setObjectName(QStringLiteral("addToWatchAction"));
+  m.addToWatch->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
 
   QMenu* view = bar->addMenu(QStringLiteral("&View"));
   view->setObjectName(QStringLiteral("viewMenu"));
@@ -58,7 +68,10 @@ WindowMenus BuildMenus(QMenuBar* bar) {
   m.inspector->setObjectName(QStringLiteral("inspectorAction"));
   m.inspector->setCheckable(true);
   m.inspector->setChecked(true);
-  // The watch list will have its entry here.
+  m.watch = view->addAction(QStringLiteral("&Watch list and plot"));
+  m.watch->setObjectName(QStringLiteral("watchAction"));
+  m.watch->setCheckable(true);
+  m.watch->setChecked(false);
 
   QMenu* help = bar->addMenu(QStringLiteral("&Help"));
   help->setObjectName(QStringLiteral("helpMenu"));
@@ -83,8 +96,8 @@ QString AboutText(const QString& version) {
              "<p><b>VeskTarvelo %1</b><br>A Modbus master test tool: Modbus TCP, RTU and ASCII on a "
              "serial line, RTU and ASCII over TCP.</p>"
              "<p>Licence: MIT</p>"
-             "<p>Built with Qt %2 (running on Qt %3): Qt Core, Gui, Widgets, Network and Serial "
-             "Port.</p>"
+             "<p>Built with Qt %2 (running on Qt %3): Qt Core, Gui, Widgets, Network, Serial "
+             "Port and Charts.</p>"
              "<p>README: <a href=\"%4\">%4</a></p>")
       .arg(version.toHtmlEscaped(), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()), url);
 }

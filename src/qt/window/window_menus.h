@@ -1,7 +1,7 @@
 #pragma once
-// The window's menus and their keys. File: the log saved, quitting (the
-// workspace actions will go first in it). Request: Send, polling on and off.
-// View: the inspector shown or hidden. Help: the README online and About.
+// The window's menus and their keys. File: workspaces opened and saved, the
+// log saved, quitting. Request: Send, polling on and off, adding to the watch
+// list. View: the inspector and the watch list shown or hidden. Help: the README online and About.
 // A key appears beside its action in the menu and in the tool tip of the
 // button that does the same.
 #include <QString>
@@ -23,6 +23,8 @@ inline constexpr const char* kReadmeUrl = "https://vesktarvelo.example/readme";
 inline constexpr std::array<int, 4> kLogFileSizesMb = {1, 10, 100, 1000};
 
 struct WindowMenus {
+  QAction* openWorkspace = nullptr;
+  QAction* saveWorkspace = nullptr;
   QAction* saveLog = nullptr;
   QAction* logToFile = nullptr;    // every entry appended to a file from now on
   QAction* stopLogFile = nullptr;  // the file no longer written
@@ -31,7 +33,9 @@ struct WindowMenus {
   QAction* quit = nullptr;
   QAction* send = nullptr;
   QAction* polling = nullptr;
+  QAction* addToWatch = nullptr;  // the request's fields as a new watched block; shows the watch list
   QAction* inspector = nullptr;
+  QAction* watch = nullptr;  // the watch list and its plot shown or hidden
   QAction* readme = nullptr;
   QAction* about = nullptr;
 };

@@ -45,6 +45,9 @@ WindowState WindowState::Read(platform::SettingsStore& store) {
   s.rows = ParseSizes(read("rows"));
   s.inspector = read("inspector") != "0";
   if (const std::optional<int> mb = ParsePositive(QString::fromStdString(read("logfilesize")))) s.logFileMb = *mb;
+  s.watch = read("watch") == "1";
+  if (const std::optional<int> h = ParsePositive(QString::fromStdString(read("watchheight")))) s.watchHeight = *h;
+  s.watchColumns = ParseSizes(read("watchcolumns"));
   return s;
 }
 
@@ -56,6 +59,9 @@ void WindowState::Write(platform::SettingsStore& store) const {
   store.Write(kSection, "rows", SizesText(rows));
   store.Write(kSection, "inspector", inspector ? "1" : "0");
   store.Write(kSection, "logfilesize", std::to_string(logFileMb));
+  store.Write(kSection, "watch", watch ? "1" : "0");
+  if (watchHeight > 0) store.Write(kSection, "watchheight", std::to_string(watchHeight));
+  if (watchColumns.size() == 2) store.Write(kSection, "watchcolumns", SizesText(watchColumns));
 }
 
 }  // namespace qt

@@ -1,8 +1,8 @@
 #pragma once
 // What the window remembers between runs beside the panel's own settings:
-// its size, whether it was maximised, where the operator left the splitters
-// whether the inspector shows and the size at which the continuous log file
-// is rotated (the panel keeps the file's path). Kept in the settings store under section
+// its size, whether it was maximised, where the operator left the splitters,
+// whether the inspector shows, the watch list's place, and the size at which the
+// continuous log file is rotated (the panel keeps the file's path). Kept in the settings store under section
 // "window".
 #include <QList>
 #include <QSize>
@@ -17,7 +17,10 @@ struct WindowState {
   QList<int> columns;  // the splitter between the panel and the inspector
   QList<int> rows;     // the splitter between the request and response area and the log
   bool inspector = true;
-  int logFileMb = 10;  // the log file is rotated at this many MiB
+  int logFileMb = 10;       // the log file is rotated at this many MiB
+  bool watch = false;       // the watch list and its plot shown
+  int watchHeight = 0;      // their height in the row splitter (0: none stored)
+  QList<int> watchColumns;  // the splitter between the watch list and the plot
 
   // What the store holds; a value missing or malformed is left as above.
   static WindowState Read(platform::SettingsStore& store);

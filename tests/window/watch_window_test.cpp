@@ -1,0 +1,279 @@
+// The watch list and the plot in the real window under a virtual X server, against the libmodbus
+// slave on 127.0.0.1: blocks added, edited, paused, reordered and plotted through widget events,
+// the plot saved, a workspace saved and opened in a second window, a bad workspace refused.
+// Screenshots of the watch pane, the plot and the window go to the build folder.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStyleFactory>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "panel/frmMain.h"
+#include "peer_harness.h"
+#include "qt/window/MainWindow.h"
+#include "qt/window/gui_platform.h"
+#include "qt/window/watch_pane.h"
+#include "qt/window/watch_plot.h"
+
+namespace {
+
+QString g_root;
+
+struct Rig {
+  explicit Rig(int port) {
+    static int serial = 0;
+    const QString dir = g_root + QStringLiteral("/rig%1").arg(++serial);
+    QDir().mkpath(dir);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir);
+    panel = std::make_unique<frmMain>(qt::MakeGuiPlatform());
+    panel->Form_Load();
+    panel->cmbMode.SetListIndex(1);
+    panel->txtTcpHost.SetText("127.0.0.1");
+    panel->txtTcpPort.SetText(std::to_string(port));
+    window = std::make_unique<qt::MainWindow>(*panel);
+    window->resize(1400, 900);
+    window->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+  template <class W>
+  W* Find(const char* name) const {
+    W* w = window->findChild<W*>(QLatin1String(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  // The request's fields, as the operator leaves them before "Add to watch".
+  void Request(int cmdIndex, const char* address, const char* quantity, int format) {
+    panel->cmbCmd.SetListIndex(cmdIndex);
+    panel->txtAddr.SetText(address);
+    panel->txtQuantity.SetText(quantity);
+    panel->cmbFormat.SetListIndex(format);
+    panel->txtPollInterval.SetText("200");
+  }
+  // Clicks a cell of the blocks table (selecting its row).
+  void ClickBlock(int row) {
+    auto* t = Find<QTableWidget>("watchBlocks");
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(row, 0)).center());
+  }
+  // Ticks or unticks the Plot box of a value row with the keyboard.
+  void TogglePlot(int row) {
+    auto* t = Find<QTableWidget>("watchValues");
+    t->setFocus();
+    t->setCurrentCell(row, 0);
+    QTest::keyClick(t, Qt::Key_Space);
+  }
+  QString Cell(const char* table, int row, int column) {
+    QTableWidgetItem* item = Find<QTableWidget>(table)->item(row, column);
+    return item != nullptr ? item->text() : QString();
+  }
+  const std::vector<engine::WatchBlock>& Blocks() const { return panel->Watch().Model().Blocks(); }
+  void Shoot(QWidget* w, const char* name) const {
+    QTest::qWait(20);
+    EXPECT_TRUE(w->grab().save(QStringLiteral(VESK_SHOT_DIR "/%1.png").arg(QLatin1String(name)))) << name;
+  }
+
+  std::unique_ptr<frmMain> panel;
+  std::unique_ptr<qt::MainWindow> window;
+};
+
+TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
+  vesk::test::PeerProcess slave;
+  ASSERT_TRUE(slave.Start(VESK_MODBUS_SLAVE_PATH, {"--tcp", "0"}));
+  const std::optional<std::string> ready = slave.WaitReady();
+  ASSERT_TRUE(ready);
+  const int port = std::atoi(ready->c_str());
+  QTemporaryDir files;
+  ASSERT_TRUE(files.isValid());
+
+  Rig a(port);
+  QAction* show = a.Find<QAction>("watchAction");
+  EXPECT_FALSE(show->isChecked());
+  EXPECT_FALSE(a.Find<QWidget>("watchArea")->isVisible());
+  show->trigger();
+  EXPECT_TRUE(a.Find<QWidget>("watchArea")->isVisible());
+  EXPECT_GE(a.Find<QWidget>("watchArea")->height(), 150) << "the watch list gets room when shown";
+
+  // Three blocks from the request's fields: INT16 of 110-111, FLOAT_ABCD of 100-101, UINT16 of
+  // input registers 5-7; a write is refused with its reason in the log.
+  struct {
+    int cmd;
+    const char* address;
+    const char* quantity;
+    int format;
+  } const adds[] = {{2, "110", "2", 0}, {2, "100", "2", 2}, {3, "5", "3", 1}};
+  for (const auto& add : adds) {
+    a.Request(add.cmd, add.address, add.quantity, add.format);
+    a.Click("watchAdd");
+  }
+  a.Request(5, "1", "1", 0);
+  a.Click("watchAdd");
+  EXPECT_NE(a.panel->txtLog.Text().find("Not added to watch: only the reads 01 to 04 can be watched"),
+            std::string::npos);
+  ASSERT_EQ(a.Blocks().size(), 3u);
+  auto* values = a.Find<QTableWidget>("watchValues");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return values->rowCount() == 6 && a.Cell("watchValues", 5, 4).endsWith(" s") &&
+               !a.Cell("watchValues", 0, 4).startsWith("stale");
+      },
+      5000));
+  EXPECT_EQ(a.Cell("watchValues", 0, 3), QStringLiteral("-32768"));
+  EXPECT_EQ(a.Cell("watchValues", 3, 3), QStringLiteral("1005"));
+  EXPECT_EQ(a.Cell("watchBlocks", 0, 8), QStringLiteral("good"));
+
+  // Edit the third block through the editor strip: two registers at 1000 ms.
+  a.ClickBlock(2);
+  EXPECT_EQ(a.Find<QSpinBox>("watchQuantity")->value(), 3);
+  a.Find<QSpinBox>("watchQuantity")->selectAll();
+  QTest::keyClicks(a.Find<QSpinBox>("watchQuantity"), "2");
+  a.Find<QSpinBox>("watchInterval")->selectAll();
+  QTest::keyClicks(a.Find<QSpinBox>("watchInterval"), "1000");
+  a.Click("watchApply");
+  EXPECT_EQ(a.Blocks()[2].config.quantity, 2);
+  EXPECT_EQ(a.Blocks()[2].config.intervalMs, 1000u);
+  EXPECT_EQ(values->rowCount(), 5);
+
+  // Pause the first block: its state says so and it is read no more.
+  a.ClickBlock(0);
+  a.Click("watchPause");
+  EXPECT_TRUE(a.Blocks()[0].config.paused);
+  EXPECT_EQ(a.Find<QPushButton>("watchPause")->text(), QStringLiteral("Resume"));
+  QTest::qWait(300);  // a read already on the wire ends
+  const std::optional<int64_t> pausedAt = a.Blocks()[0].state.lastUpdateMs;
+  QTest::qWait(600);
+  EXPECT_EQ(a.Blocks()[0].state.lastUpdateMs, pausedAt);
+  EXPECT_EQ(a.Cell("watchBlocks", 0, 8), QStringLiteral("paused"));
+
+  // Plot three values of sizes far apart: -32768 (paused, so no new points), 1.0 and 1005.
+  for (int row : {0, 2, 3}) a.TogglePlot(row);
+  ASSERT_EQ(a.panel->Plotted.size(), 3u);
+  a.ClickBlock(0);
+  a.Click("watchPause");  // resumed
+  EXPECT_FALSE(a.Blocks()[0].config.paused);
+  auto* plot = a.window->Plot();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        plot->Redraw();
+        const std::vector<int> drawn = plot->DrawnPoints();
+        return drawn.size() == 3 && drawn[0] >= 3 && drawn[1] >= 3 && drawn[2] >= 2;
+      },
+      5000));
+  EXPECT_EQ(plot->AxisCount(), 2) << "1.0 apart from -32768 and 1005";
+
+  // The window spin box shortens the plot; pause holds the picture.
+  a.Find<QSpinBox>("plotWindow")->selectAll();
+  QTest::keyClicks(a.Find<QSpinBox>("plotWindow"), "5");
+  EXPECT_EQ(plot->Data().WindowMinutes(), 5);
+  EXPECT_EQ(a.panel->PlotWindowMinutes, 5);
+  a.Click("plotPause");
+  const std::vector<int> held = plot->DrawnPoints();
+  QTest::qWait(1200);
+  EXPECT_EQ(plot->DrawnPoints(), held);
+  a.Click("plotPause");
+  a.Click("plotZoomIn");
+  EXPECT_TRUE(plot->View()->chart()->isZoomed());
+  a.Click("plotFollow");
+  EXPECT_FALSE(plot->View()->chart()->isZoomed());
+
+  // Good watch reads hidden from the log.
+  QTest::mouseClick(a.Find<QCheckBox>("watchHideGood"), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(a.panel->HideWatchGoodInLog);
+  const size_t hiddenFrom = a.panel->txtLog.Text().size();
+
+  // Move the third block to the top.
+  const engine::WatchBlockId third = a.Blocks()[2].id;
+  a.ClickBlock(2);
+  a.Click("watchUp");
+  a.Click("watchUp");
+  EXPECT_EQ(a.Blocks()[0].id, third);
+  EXPECT_EQ(a.Find<QWidget>("watchPane")->findChild<QTableWidget*>("watchBlocks")->currentRow(), 0);
+
+  // The plot's data and picture.
+  const QString csv = files.filePath("plot.csv"), png = files.filePath("plot.png");
+  ASSERT_TRUE(plot->SaveCsv(csv));
+  ASSERT_TRUE(plot->SavePng(png));
+  QFile csvFile(csv);
+  ASSERT_TRUE(csvFile.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = csvFile.readAll().split('\n');
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines[0].trimmed().split(',').size(), 4) << lines[0].toStdString();
+  EXPECT_FALSE(QImage(png).isNull());
+
+  // A block past the slave's table: its exception shown, its values stale and never read.
+  a.Request(2, "998", "4", 0);
+  a.Click("watchAdd");
+  ASSERT_EQ(a.Blocks().size(), 4u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchBlocks", 3, 8).startsWith("exception 2"); }, 3000));
+  EXPECT_EQ(a.Cell("watchValues", values->rowCount() - 1, 4), QStringLiteral("stale: never read"));
+  EXPECT_TRUE(values->item(values->rowCount() - 1, 3)->font().italic());
+  {  // from the hiding on, only the failed reads are logged
+    const std::string log = a.panel->txtLog.Text().substr(std::min(hiddenFrom, a.panel->txtLog.Text().size()));
+    auto count = [&](const std::string& what) {
+      int n = 0;
+      for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count("Response <--"), count("Modbus Exception")) << log.substr(0, 2000);
+  }
+  a.Shoot(a.Find<QWidget>("watchPane"), "watch_pane");
+  a.Shoot(plot, "watch_plot");
+  a.Shoot(a.window.get(), "watch_window");
+
+  // The workspace, saved and opened in a second window.
+  const QString path = files.filePath("bench.json");
+  ASSERT_TRUE(a.window->SaveWorkspaceAs(path));
+  std::vector<engine::WatchBlockConfig> configs;
+  for (const engine::WatchBlock& b : a.Blocks()) configs.push_back(b.config);
+  a.panel->Watch().Stop();
+
+  Rig b(1);
+  ASSERT_TRUE(b.window->OpenWorkspace(path));
+  std::vector<engine::WatchBlockConfig> opened;
+  for (const engine::WatchBlock& block : b.Blocks()) opened.push_back(block.config);
+  EXPECT_EQ(opened, configs);
+  EXPECT_EQ(b.panel->txtTcpPort.Text(), std::to_string(port));
+  ASSERT_EQ(b.panel->Plotted.size(), 3u);
+  EXPECT_EQ(b.panel->PlotWindowMinutes, 5);
+  EXPECT_TRUE(b.Find<QWidget>("watchArea")->isVisible());
+  EXPECT_EQ(b.window->Plot()->DrawnPoints().size(), 3u);
+  EXPECT_EQ(b.Find<QSpinBox>("plotWindow")->value(), 5);
+  // Ticked in the opened values table as they were.
+  int ticked = 0;
+  auto* openedValues = b.Find<QTableWidget>("watchValues");
+  for (int r = 0; r < openedValues->rowCount(); ++r) ticked += openedValues->item(r, 0)->checkState() == Qt::Checked;
+  EXPECT_EQ(ticked, 3);
+
+  // A file that is not a workspace changes nothing and says why.
+  QFile bad(files.filePath("bad.json"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("{\"type\": \"something else\"}");
+  bad.close();
+  EXPECT_FALSE(b.window->OpenWorkspace(bad.fileName()));
+  EXPECT_EQ(b.Blocks().size(), 4u);
+  EXPECT_NE(b.panel->txtLog.Text().find("Workspace not opened: not a workspace file"), std::string::npos);
+  b.panel->Watch().Stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QTemporaryDir root;
+  if (!root.isValid()) return 2;
+  g_root = root.path();
+  qputenv("XDG_CONFIG_HOME", root.path().toUtf8());
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
