@@ -388,7 +388,7 @@ VESK_CHECK_COMMAND_FIELD(txtObjectId)
 // ---- device identification: more follows --------------------------------------------------------
 
 void frmMain::FollowDeviceId(const Frame& answer, int16_t s) {
-  const Mode mode = ModeOf(Mode);
+  const modbus::Mode mode = ModeOf(Mode);
   const size_t r = static_cast<size_t>(SlaveOffset(mode));
   const size_t trailer = static_cast<size_t>(TrailerSize(mode));
   if (LastRequest.size() < r + 5 + trailer || LastRequest[r + 1] != kEncapsulatedInterface ||

@@ -47,7 +47,9 @@ TEST(PanelStartup, CaptionListsLogRowsAndPlacement) {
     lists += Join(l->Items()) + "\n";
   EXPECT_EQ(lists,
             "RTU|TCP|RTU-OVER-TCP\nNone|Odd|Even\n1 |2 \n1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
-            "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR\nINT16|UINT16|FLOAT_ABCD|"
+            "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR|15 Write Mltp CL|"
+            "22 Mask Write HR|23 Read/Write HR|43/14 Read Device ID|17 Report Server ID|07 Read Excp Status|"
+            "08 Diagnostics\nINT16|UINT16|FLOAT_ABCD|"
             "FLOAT_CDAB|FLOAT_BADC|FLOAT_DCBA|INT32_ABCD|INT32_CDAB|INT32_BADC|INT32_DCBA|UINT32_ABCD|UINT32_CDAB|"
             "UINT32_BADC|UINT32_DCBA|INT64_ABCDEFGH|INT64_GHEFCDAB|INT64_BADCFEHG|INT64_HGFEDCBA|UINT64_ABCDEFGH|"
             "UINT64_GHEFCDAB|UINT64_BADCFEHG|UINT64_HGFEDCBA|DOUBLE_ABCDEFGH|DOUBLE_GHEFCDAB|DOUBLE_BADCFEHG|"
@@ -171,6 +173,8 @@ const Pairs kDefaultsAsStored = {
     {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},         {"comport", ""}, {"pollinterval", "1000"},
     {"addresses", "0"},
     {"logfile", ""},        {"logfilecsv", "False"},
+    {"values", "0"},        {"valuesas", "0"},    {"writeaddr", "1"},    {"andmask", "0xFFFF"}, {"ormask", "0x0000"},
+    {"readcode", "0"},      {"objectid", "0"},
 };
 
 TEST(PanelSettings, FirstStartShowsDefaultsAndClosingWritesEachKeyOnceInOrder) {
@@ -249,9 +253,9 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
       {FIELD(txtAddr), "09afAFxXg ", "09AFAFx___", "0|65535|0xFFFFF| 0x1f ", "| \r\n|65536|-1|1F|ABC|0x|0X10|1E3|1E20"},
       {KEYS(txtHEX), "09afAF xX-.", "09AFAF ____", "", ""},
       {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|248|300|257|abc"},
-      {FIELD(txtQuantity), "09a-", "09__", "200|1016", "0|1017"},
+      {FIELD(txtQuantity), "09a-", "09__", "200|2000", "0|2001"},
       {FIELD(txtQuantity), "", "", "200", "", 1},
-      {FIELD(txtQuantity), "", "", "127", "200|128", 2},
+      {FIELD(txtQuantity), "", "", "125", "200|126", 2},
       {FIELD(txtQuantity), "", "", "", "200", -1},
       {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536"},
       {FIELD(txtTcpTimeout), "09-.a", "09___", "1000", "70000"},

@@ -232,8 +232,8 @@ TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
       {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "0x1FFFF", ""},  // hexadecimal: its low 16 bits
       {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "248", "Slave ID: \"248\" is outside 1 to 247"},
       {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "247", ""},
-      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "128", "Quantity: \"128\" is outside 1 to 127"},
-      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "0", "Quantity: \"0\" is outside 1 to 127"},
+      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "128", "Quantity: \"128\" is outside 1 to 125"},
+      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "0", "Quantity: \"0\" is outside 1 to 125"},
       {&FieldOf<&frmMain::txtTcpPort>, &frmMain::txtTcpPort_Validate, "65536", "Port: \"65536\" is outside 1 to 65535"},
       {&FieldOf<&frmMain::txtTcpTimeout>, &frmMain::txtTcpTimeout_Validate, "", "Timeout: empty is outside 1 to 65535"},
       {&FieldOf<&frmMain::txtPollInterval>, &frmMain::txtPollInterval_Validate, "99",
@@ -269,8 +269,8 @@ TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
   const std::vector<std::tuple<int, std::string, std::string, std::string>> previews = {
       {3, "99999", "1", "Address: \"99999\" is outside 0 to 65535"},
       {6, "70000", "1", "Address: \"70000\" is outside 0 to 65535"},
-      {3, "0", "200", "Quantity: \"200\" is outside 1 to 127"},
-      {1, "0", "1017", "Quantity: \"1017\" is outside 1 to 1016"},
+      {3, "0", "200", "Quantity: \"200\" is outside 1 to 125"},
+      {1, "0", "2001", "Quantity: \"2001\" is outside 1 to 2000"},
       {6, "0", "500", "01 06 00 00 00 01"},  // a write reads no quantity
   };
   for (const auto& [fc, address, quantity, shown] : previews) {

@@ -114,6 +114,31 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
     // Value takes Quantity's place for the writes.
     g->addWidget(at(p.txtValue), 1, 3);
     fixWidth(p.txtValue, col[3]);
+    // The further commands: the AND mask in Quantity's place, and a second
+    // row of captions and fields under the first (only the fields the chosen
+    // command reads are shown).
+    g->addWidget(at(p.lblAndMask), 0, 3);
+    g->addWidget(at(p.txtAndMask), 1, 3);
+    fixWidth(p.txtAndMask, col[3]);
+    const std::pair<const Field*, const Field*> wide[] = {{&p.lblValues, &p.txtValues},
+                                                          {&p.lblReadCode, &p.cmbReadCode}};
+    for (const auto& [caption, field] : wide) {
+      g->addWidget(at(*caption), 2, 0, 1, 2);
+      g->addWidget(at(*field), 3, 0, 1, 2);
+      at(*field)->setFixedWidth(col[0] + kGap + col[1]);
+    }
+    const std::pair<const Field*, const Field*> third[] = {
+        {&p.lblValuesAs, &p.cmbValuesAs}, {&p.lblWriteAddr, &p.txtWriteAddr}, {&p.lblObjectId, &p.txtObjectId}};
+    for (const auto& [caption, field] : third) {
+      g->addWidget(at(*caption), 2, 2);
+      g->addWidget(at(*field), 3, 2);
+      at(*field)->setFixedWidth(col[2]);
+    }
+    g->addWidget(at(p.lblOrMask), 2, 3);
+    g->addWidget(at(p.txtOrMask), 3, 3);
+    fixWidth(p.txtOrMask, col[3]);
+    g->setRowStretch(2, 0);
+    g->setRowStretch(4, 1);
   }
   {
     auto* v = Bare(new QVBoxLayout(at(p.pctHEX)));
