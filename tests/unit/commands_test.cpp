@@ -110,6 +110,24 @@ TEST(Commands, ComposedFramesAndRefusals) {
   }
 }
 
+// The largest request behind an MBAP header: 1968 coils make a PDU of 253 bytes, a frame of 260.
+TEST(Commands, TheLargestRequestInTcpIsWhole) {
+  fakes::FakePlatform fp;
+  frmMain f{fp.Bundle()};
+  f.Form_Load();
+  f.cmbMode.SetListIndex(txrig::kTcp);
+  Fill(f, {.fc = 15, .quantity = "1968", .values = "", .valuesAs = 1});
+  std::string bytes;
+  for (int i = 0; i < 246; ++i) bytes += i == 245 ? "A5" : "FF ";
+  f.txtValues.SetText(bytes);
+  f.GetBytesOfForm();
+  ASSERT_EQ(f.Requests.size(), 1u);
+  const Frame& frame = f.Requests[0];
+  ASSERT_EQ(frame.size(), 260u);
+  EXPECT_EQ(Hex(Frame(frame.begin() + 4, frame.begin() + 14)), "00 FD 01 0F 00 00 07 B0 F6 FF");
+  EXPECT_EQ(frame[259], 0xA5);
+}
+
 // Each command shows the fields it reads, captioned for what they take, and only those.
 TEST(Commands, FieldsShownAndCaptionsPerCommand) {
   fakes::FakePlatform fp;
