@@ -110,7 +110,7 @@ TEST(Commands, ComposedFramesAndRefusals) {
   }
 }
 
-// The largest request behind an MBAP header: 1968 coils make a PDU of 253 bytes, a frame of 260.
+// The largest request behind an MBAP header: 1968 coils make a PDU of 252 bytes, a frame of 259.
 TEST(Commands, TheLargestRequestInTcpIsWhole) {
   fakes::FakePlatform fp;
   frmMain f{fp.Bundle()};
@@ -123,9 +123,9 @@ TEST(Commands, TheLargestRequestInTcpIsWhole) {
   f.GetBytesOfForm();
   ASSERT_EQ(f.Requests.size(), 1u);
   const Frame& frame = f.Requests[0];
-  ASSERT_EQ(frame.size(), 260u);
+  ASSERT_EQ(frame.size(), 259u);
   EXPECT_EQ(Hex(Frame(frame.begin() + 4, frame.begin() + 14)), "00 FD 01 0F 00 00 07 B0 F6 FF");
-  EXPECT_EQ(frame[259], 0xA5);
+  EXPECT_EQ(frame[258], 0xA5);
 }
 
 // Each command shows the fields it reads, captioned for what they take, and only those.
