@@ -234,7 +234,11 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
            &p.cmdSend,         &p.cmdAuto1,         &p.pctAuto,     &p.cmdAuto0,        &p.txtPollInterval,
            &p.lblPollInterval, &p.pctHEX,           &p.txtHEX,      &p.pctResponseForm, &p.pctResponseText,
            &p.txtResponse,     &p.pctLog,           &p.txtLog,      &p.pctLogo,         &p.imgLogo,
-           &p.Label8,          &p.lblScada}) {
+           &p.Label8,          &p.lblScada,
+           // The further commands' fields.
+           &p.lblValues, &p.txtValues, &p.lblValuesAs, &p.cmbValuesAs, &p.lblWriteAddr, &p.txtWriteAddr,
+           &p.lblAndMask, &p.txtAndMask, &p.lblOrMask, &p.txtOrMask, &p.lblReadCode, &p.cmbReadCode,
+           &p.lblObjectId, &p.txtObjectId}) {
     SCOPED_TRACE(f->Name());
     QWidget* w = rig.window->WidgetOf(*f);
     ASSERT_NE(w, nullptr);
@@ -716,6 +720,49 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     EXPECT_GT(rows, rowsBefore) << "rows in view";
     EXPECT_GE(rows, 8);
     rowsBefore = rows;
+  }
+}
+
+// Each further command shows its fields captioned and whole, at 1280x800 and at the smallest size
+// the window takes; screenshots of 15, 23 and 43/14 (with an answer each) go to the build folder.
+TEST(Window, FurtherCommandsShowTheirFields) {
+  Rig rig(TcpToNowhere);
+  ASSERT_TRUE(rig.shown);
+  frmMain& p = *rig.panel;
+  const struct {
+    int item;
+    const char* shot;
+    std::vector<const Field*> shown;
+    std::vector<std::string> view;
+  } cases[] = {
+      {7, "window-cmd15", {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.cmbValuesAs},
+       {"CL 00019 <- 1", "CL 00020 <- 0", "CL 00021 <- 1"}},
+      {8, "window-cmd22", {&p.txtAddr, &p.txtAndMask, &p.txtOrMask}, {"HR 00004 <- AND 00F2, OR 0025"}},
+      {9, "window-cmd23", {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.txtWriteAddr},
+       {"HR 00014 <- 7", "HR 00015 <- 65534", "HR 00014: 7    ", "HR 00015: 65534"}},
+      {10, "window-cmd43", {&p.cmbReadCode, &p.txtObjectId},
+       {"Read device ID code 02, conformity level 83", "00 VendorName: VeskTarvelo", "01 ProductCode: VT-SLAVE",
+        "More follows: next object ID 06"}},
+      {13, "", {&p.txtValues}, {}},
+  };
+  for (const QSize size : {QSize(1280, 800), rig.window->minimumSizeHint()}) {
+    rig.window->resize(size);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.window->size() == size; }, 2000));
+    const std::string tag = size.width() == 1280 ? "" : "-small";
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.item);
+      p.cmbCmd.SetListIndex(c.item);
+      p.txtResponse.SetText("");
+      for (const std::string& line : c.view) p.AddResponseLine(line);
+      rig.window->ApplyPending();
+      ExpectWindowMirrorsPanel(rig);
+      for (const Field* f : c.shown) {
+        EXPECT_TRUE(f->Shown()) << f->Name();
+        ExpectShownWhole(rig.window->WidgetOf(*f), rig.window.get());
+      }
+      EXPECT_EQ(rig.window->size(), size) << "the window had to grow for this command";
+      if (*c.shot) rig.Shoot((c.shot + tag).c_str());
+    }
   }
 }
 
