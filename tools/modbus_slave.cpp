@@ -267,11 +267,25 @@ struct Client {
   int answered;
 };
 
+int ReadExact(int fd, uint8_t* p, int n, int timeout_ms);
+
+// Reads one MBAP request: the header, then as many bytes as its length field says (libmodbus
+// would size the requests of the functions it does not serve by their function code alone and
+// leave their data on the line). The request's length, or 0 when the client must be dropped.
+int ReadTcpRequest(int fd, uint8_t* query) {
+  const int kTimeoutMs = 500;
+  if (ReadExact(fd, query, 7, kTimeoutMs) <= 0) return 0;
+  const int length = query[4] << 8 | query[5];
+  if (query[2] != 0 || query[3] != 0 || length < 2 || length > MODBUS_TCP_MAX_ADU_LENGTH - 6) return 0;
+  if (ReadExact(fd, query + 7, length - 1, kTimeoutMs) <= 0) return 0;
+  return 6 + length;
+}
+
 // Serves one readable client; false when the connection must be closed.
 bool ServeTcpClient(modbus_t* ctx, modbus_mapping_t* contents, const Options& o, RequestLog& log, Client& c) {
   uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
   modbus_set_socket(ctx, c.fd);
-  int rc = modbus_receive(ctx, query);
+  int rc = ReadTcpRequest(c.fd, query);
   if (rc <= 0) return false;  // closed, reset, timed out mid-frame or unreadable: drop the client
   log.Request(query, rc);
   const int unit = query[6];

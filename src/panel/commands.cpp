@@ -211,11 +211,9 @@ bool frmMain::RefreshCommandFields() {
 
   // The second row.
   const bool values = coils || readWrite || diag;
-  lblValues.SetCaption(coils      ? "Coil values"
-                       : diag     ? "Query data (hex words)"
-                                  : "Write values");
-  txtValues.SetToolTipText(coils ? "The coils to write, the first coil first: 0 and 1 (\"1 0 1 1\"), or the bytes "
-                                   "as sent, in hexadecimal (\"CD 01\")"
+  lblValues.SetCaption(coils ? "Coil values" : diag ? "Query data (hex words)" : "Write values");
+  txtValues.SetToolTipText(coils  ? "The coils to write, the first coil first: 0 and 1 (\"1 0 1 1\"), or the bytes "
+                                    "as sent, in hexadecimal (\"CD 01\")"
                            : diag ? "Data words the device returns unchanged, in hexadecimal (\"A537 0001\")"
                                   : "Register values to write from the write address on (\"1 -2 0x00FF\")");
   lblValues.SetVisible(values);
@@ -256,8 +254,7 @@ bool frmMain::ReadCommandFields(RequestValues& rq, std::string& refusal) {
       }
       if (static_cast<int64_t>(c.bits.size()) != rq.quantity) {
         refusal = "Invalid coil list \"" + text + "\": " + std::to_string(c.bits.size()) +
-                  (c.bits.size() == 1 ? " coil" : " coils") + " typed for a quantity of " +
-                  std::to_string(rq.quantity);
+                  (c.bits.size() == 1 ? " coil" : " coils") + " typed for a quantity of " + std::to_string(rq.quantity);
         return false;
       }
       rq.coils = std::move(c.bits);
@@ -294,7 +291,8 @@ bool frmMain::ReadCommandFields(RequestValues& rq, std::string& refusal) {
       const std::string text = TrimBlank(txtObjectId.Text());
       const std::optional<int32_t> id = WordOf(text);
       if (!id || *id > 255) {
-        refusal = "Invalid object ID \"" + text + "\": an object ID is a number from 0 to 255 or 0x and 2 "
+        refusal = "Invalid object ID \"" + text +
+                  "\": an object ID is a number from 0 to 255 or 0x and 2 "
                   "hexadecimal digits";
         return false;
       }
@@ -369,14 +367,14 @@ std::string frmMain::CommandFieldRefusal(const TextBox& field) {
   return {};
 }
 
-#define VESK_CHECK_COMMAND_FIELD(field)                     \
-  void frmMain::field##_Validate(bool& Cancel) {            \
-    std::string reason = RefusalOf(field);                  \
-    if (!reason.empty()) {                                  \
-      Cancel = true;                                        \
-      if (Platform().beeper) Platform().beeper->Beep();     \
-    }                                                       \
-    SetRefusal(field, std::move(reason));                   \
+#define VESK_CHECK_COMMAND_FIELD(field)                 \
+  void frmMain::field##_Validate(bool& Cancel) {        \
+    std::string reason = RefusalOf(field);              \
+    if (!reason.empty()) {                              \
+      Cancel = true;                                    \
+      if (Platform().beeper) Platform().beeper->Beep(); \
+    }                                                   \
+    SetRefusal(field, std::move(reason));               \
   }
 VESK_CHECK_COMMAND_FIELD(txtValues)
 VESK_CHECK_COMMAND_FIELD(txtWriteAddr)
@@ -403,8 +401,8 @@ void frmMain::FollowDeviceId(const Frame& answer, int16_t s) {
   if (!parsed || !parsed->moreFollows || readCode == 4) return;
   if (DeviceIdRounds + 1 >= kMaxDeviceIdRounds) {
     Log("Device identification stopped after " + std::to_string(kMaxDeviceIdRounds) +
-            " requests: the device still says more follows (next object ID " + PadNumber(parsed->nextObjectId, 2, true) +
-            ")",
+            " requests: the device still says more follows (next object ID " +
+            PadNumber(parsed->nextObjectId, 2, true) + ")",
         LogColorInfo);
     return;
   }

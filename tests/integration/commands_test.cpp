@@ -14,7 +14,7 @@ using namespace rig;
 // The form of one further command: cmbCmd's item and the fields it reads.
 struct Form {
   int item;
-  std::string addr, quantity, values, writeAddr, andMask, orMask;
+  std::string addr = {}, quantity = {}, values = {}, writeAddr = {}, andMask = {}, orMask = {};
   int valuesAs = 0, readCode = 0;
   std::string objectId = "0";
 };
@@ -37,10 +37,16 @@ void Fill(frmMain& f, const Form& x) {
 // "01 2B 0E ..." of the slave's device identification answer from object `from` of category
 // `code` (1 basic, 2 regular, 3 extended), as slave_contents.h says it must be.
 std::string DeviceIdAnswer(int code, int from, int next) {
-  Frame f = {1, 43, 14, static_cast<uint8_t>(code), VESK_SLAVE_CONFORMITY, static_cast<uint8_t>(next ? 0xFF : 0),
-             static_cast<uint8_t>(next), 0};
+  Frame f = {1,
+             43,
+             14,
+             static_cast<uint8_t>(code),
+             VESK_SLAVE_CONFORMITY,
+             static_cast<uint8_t>(next ? 0xFF : 0),
+             static_cast<uint8_t>(next),
+             0};
   const int last = code == 1 ? 2 : code == 2 ? 6 : 0x80;
-  for (int id = from; id <= last && id != next; ++id) {
+  for (int id = from; id <= last && (next == 0 || id < next); ++id) {
     const char* v = vesk_slave_device_object(id);
     if (v == nullptr) continue;
     f.push_back(static_cast<uint8_t>(id));
@@ -51,8 +57,8 @@ std::string DeviceIdAnswer(int code, int from, int next) {
   return Hex(f);
 }
 std::string ObjectLines(int from, int to) {
-  static const char* kNames[] = {"VendorName", "ProductCode",  "MajorMinorRevision", "VendorUrl",
-                                 "ProductName", "ModelName", "UserApplicationName"};
+  static const char* kNames[] = {"VendorName",  "ProductCode", "MajorMinorRevision", "VendorUrl",
+                                 "ProductName", "ModelName",   "UserApplicationName"};
   std::string lines;
   for (int id = from; id <= to; ++id)
     if (const char* v = vesk_slave_device_object(id))
@@ -69,28 +75,43 @@ struct Exchange {
 };
 
 std::vector<Exchange> Exchanges() {
-  const std::string coils = "CL 00019 <- 1\r\nCL 00020 <- 0\r\nCL 00021 <- 1\r\nCL 00022 <- 1\r\nCL 00023 <- 0\r\n"
-                            "CL 00024 <- 0\r\nCL 00025 <- 1\r\nCL 00026 <- 1\r\nCL 00027 <- 1\r\nCL 00028 <- 0";
+  const std::string coils =
+      "CL 00019 <- 1\r\nCL 00020 <- 0\r\nCL 00021 <- 1\r\nCL 00022 <- 1\r\nCL 00023 <- 0\r\n"
+      "CL 00024 <- 0\r\nCL 00025 <- 1\r\nCL 00026 <- 1\r\nCL 00027 <- 1\r\nCL 00028 <- 0";
   std::string readBack = coils;
   for (size_t at; (at = readBack.find(" <- ")) != std::string::npos;) readBack.replace(at, 4, ": ");
   return {
-      {{k07}, "01 07", "01 07 6D",
+      {{k07},
+       "01 07",
+       "01 07 6D",
        "Exception status: 6D\r\nStatus bit 0: 1\r\nStatus bit 1: 0\r\nStatus bit 2: 1\r\nStatus bit 3: 1\r\n"
        "Status bit 4: 0\r\nStatus bit 5: 1\r\nStatus bit 6: 1\r\nStatus bit 7: 0"},
-      {{.item = k08, .values = "A537 0001"}, "01 08 00 00 A5 37 00 01", "01 08 00 00 A5 37 00 01",
+      {{.item = k08, .values = "A537 0001"},
+       "01 08 00 00 A5 37 00 01",
+       "01 08 00 00 A5 37 00 01",
        "Diagnostics 0000 (return query data): A5 37 00 01"},
       {{.item = k15, .addr = "19", .quantity = "10", .values = "1 0 1 1 0 0 1 1 1 0"},
-       "01 0F 00 13 00 0A 02 CD 01", "01 0F 00 13 00 0A", coils},
+       "01 0F 00 13 00 0A 02 CD 01",
+       "01 0F 00 13 00 0A",
+       coils},
       {{.item = k01, .addr = "19", .quantity = "10"}, "01 01 00 13 00 0A", "01 01 02 CD 01", readBack},
-      {{.item = k22, .addr = "4", .andMask = "0x00F2", .orMask = "0x0025"}, "01 16 00 04 00 F2 00 25",
-       "01 16 00 04 00 F2 00 25", "HR 00004 <- AND 00F2, OR 0025"},
+      {{.item = k22, .addr = "4", .andMask = "0x00F2", .orMask = "0x0025"},
+       "01 16 00 04 00 F2 00 25",
+       "01 16 00 04 00 F2 00 25",
+       "HR 00004 <- AND 00F2, OR 0025"},
       {{.item = k03, .addr = "4", .quantity = "1"}, "01 03 00 04 00 01", "01 03 02 00 05", "HR 00004: 5"},
       {{.item = k23, .addr = "14", .quantity = "2", .values = "7 -2", .writeAddr = "14"},
-       "01 17 00 0E 00 02 00 0E 00 02 04 00 07 FF FE", "01 17 04 00 07 FF FE",
+       "01 17 00 0E 00 02 00 0E 00 02 04 00 07 FF FE",
+       "01 17 04 00 07 FF FE",
        "HR 00014 <- 7\r\nHR 00015 <- 65534\r\nHR 00014: 7    \r\nHR 00015: 65534"},
-      {{k17}, "01 11", "01 11 0A B4 FF 4C 4D 42 33 2E 31 2E 36",
+      {{k17},
+       "01 11",
+       "01 11 0A B4 FF 4C 4D 42 33 2E 31 2E 36",
        "Server ID: B4\r\nRun indicator: ON (FF)\r\nAdditional data: 4C 4D 42 33 2E 31 2E 36 \"LMB3.1.6\""},
-      {{k43}, "01 2B 0E 01 00", DeviceIdAnswer(1, 0, 0), "Read device ID code 01, conformity level 83" + ObjectLines(0, 2)},
+      {{k43},
+       "01 2B 0E 01 00",
+       DeviceIdAnswer(1, 0, 0),
+       "Read device ID code 01, conformity level 83" + ObjectLines(0, 2)},
       {{.item = k43, .readCode = 1},
        "01 2B 0E 02 00|01 2B 0E 02 06",
        DeviceIdAnswer(2, 0, 6) + "|" + DeviceIdAnswer(2, 6, 0),
@@ -103,7 +124,8 @@ std::vector<Exchange> Exchanges() {
            "\r\nMore follows: next object ID 06\r\nRead device ID code 03, conformity level 83" + ObjectLines(6, 6) +
            "\r\nMore follows: next object ID 80\r\nRead device ID code 03, conformity level 83" +
            ObjectLines(0x80, 0x80)},
-      {{.item = k43, .readCode = 3, .objectId = "0x80"}, "01 2B 0E 04 80",
+      {{.item = k43, .readCode = 3, .objectId = "0x80"},
+       "01 2B 0E 04 80",
        "01 2B 0E 04 83 00 00 01" + DeviceIdAnswer(3, 0x80, 0).substr(23),
        "Read device ID code 04, conformity level 83" + ObjectLines(0x80, 0x80)},
   };
@@ -173,12 +195,21 @@ TEST(CommandsTest, FaultsOfTheFurtherCommandsArePaintedAsForTheBasicOnes) {
        "01 16 00 04 00 F2 00 25",
        "Protocol Error: Wrong echo of the OR mask (expected 00 25)",
        {12, 13}},
-      {"reply TID 00 00 LEN UID 08 00 00 A5 38", {.item = k08, .values = "A537"}, "01 08 00 00 A5 37",
-       "Protocol Error: Wrong echo of the query data (expected 37)", {11}},
-      {"reply TID 00 00 LEN UID 11 01 2A", {k17}, "01 11", "Protocol Error: Byte count too small (expected at least 02)",
+      {"reply TID 00 00 LEN UID 08 00 00 A5 38",
+       {.item = k08, .values = "A537"},
+       "01 08 00 00 A5 37",
+       "Protocol Error: Wrong echo of the query data (expected 37)",
+       {11}},
+      {"reply TID 00 00 LEN UID 11 01 2A",
+       {k17},
+       "01 11",
+       "Protocol Error: Byte count too small (expected at least 02)",
        {8}},
-      {"reply TID 00 00 LEN UID 2B 0E 01 05 00 00 00", {k43}, "01 2B 0E 01 00",
-       "Protocol Error: Invalid conformity level (expected 01, 02, 03, 81, 82 or 83)", {10}},
+      {"reply TID 00 00 LEN UID 2B 0E 01 05 00 00 00",
+       {k43},
+       "01 2B 0E 01 00",
+       "Protocol Error: Invalid conformity level (expected 01, 02, 03, 81, 82 or 83)",
+       {10}},
       {"reply TID 00 00 LEN UID AB 02", {k43}, "01 2B 0E 01 00", "Modbus Exception: Illegal Data Address (Code 2)", {}},
       {"reply TID 00 00 LEN UID 87 04", {k07}, "01 07", "Modbus Exception: Slave Device Failure (Code 4)", {}},
   };
@@ -203,13 +234,12 @@ TEST(CommandsTest, FaultsOfTheFurtherCommandsArePaintedAsForTheBasicOnes) {
     // No device identification request follows a faulty or refused answer.
     EXPECT_EQ(p.CountPrefix("Request"), 1);
   }
+  // A short frame: its MBAP length cuts the status byte off. The answer waits for its last byte
+  // until the time-out, which shows the bytes received.
   Fill(p.f(), {k07});
   const int tid = p.f().TransactionID + 1;
-  const Rows rows = p.Send();
-  ASSERT_GE(rows.size(), 3u);
-  EXPECT_EQ(rows[0], Req(Adu(kTcp, tid, Bytes("01 07"))));
-  EXPECT_EQ(rows[1], Rsp(Sent("TID 00 00 00 02 01 07", tid)));
-  EXPECT_EQ(rows[2], "Protocol Error: Invalid MBAP Length");
+  EXPECT_EQ(p.Send(), Rows({Req(Adu(kTcp, tid, Bytes("01 07"))), Rsp(Sent("TID 00 00 00 02 01 07", tid)), kTimedOut,
+                            "Disconnected"}));
 }
 
 }  // namespace

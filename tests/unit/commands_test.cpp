@@ -53,39 +53,63 @@ TEST(Commands, ComposedFramesAndRefusals) {
     std::string shown;  // the preview: the frame, or the refusal
   } cases[] = {
       // The protocol's own examples, in RTU with their CRCs.
-      {{.fc = 15, .addr = "19", .quantity = "10", .values = "1 0 1 1 0 0 1 1 1 0"}, txrig::kRtu, "01 0F 00 13 00 0A 02 CD 01 72 CB"},
-      {{.fc = 15, .addr = "19", .quantity = "10", .values = "cd 0x01", .valuesAs = 1}, txrig::kRtu, "01 0F 00 13 00 0A 02 CD 01 72 CB"},
+      {{.fc = 15, .addr = "19", .quantity = "10", .values = "1 0 1 1 0 0 1 1 1 0"},
+       txrig::kRtu,
+       "01 0F 00 13 00 0A 02 CD 01 72 CB"},
+      {{.fc = 15, .addr = "19", .quantity = "10", .values = "cd 0x01", .valuesAs = 1},
+       txrig::kRtu,
+       "01 0F 00 13 00 0A 02 CD 01 72 CB"},
       {{.fc = 22, .addr = "4", .andMask = "0x00F2", .orMask = "37"}, txrig::kRtu, "01 16 00 04 00 F2 00 25 67 EE"},
-      {{.fc = 23, .addr = "3", .quantity = "6", .values = "255,0xFF;255", .writeAddr = "14"}, txrig::kRtu, "01 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF 46 91"},
+      {{.fc = 23, .addr = "3", .quantity = "6", .values = "255,0xFF;255", .writeAddr = "14"},
+       txrig::kRtu,
+       "01 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF 46 91"},
       {{.fc = 43}, txrig::kRtu, "01 2B 0E 01 00 70 77"},
       {{.fc = 43, .readCode = 3, .objectId = "0x80"}, txrig::kRtu, "01 2B 0E 04 80 72 87"},
       {{.fc = 17}, txrig::kRtu, "01 11 C0 2C"},
       {{.fc = 7}, txrig::kRtu, "01 07 41 E2"},
       {{.fc = 8, .values = "A537"}, txrig::kRtu, "01 08 00 00 A5 37 DA 8D"},
       // TCP: the next transaction identifier, the MBAP length of unit byte and PDU; negative registers.
-      {{.fc = 23, .addr = "0", .quantity = "1", .values = "-1 0", .writeAddr = "65535"}, txrig::kTcp, "00 01 00 00 00 0F 01 17 00 00 00 01 FF FF 00 02 04 FF FF 00 00"},
+      {{.fc = 23, .addr = "0", .quantity = "1", .values = "-1 0", .writeAddr = "65535"},
+       txrig::kTcp,
+       "00 01 00 00 00 0F 01 17 00 00 00 01 FF FF 00 02 04 FF FF 00 00"},
       {{.fc = 8, .values = "0x1 ffff"}, txrig::kTcp, "00 01 00 00 00 08 01 08 00 00 00 01 FF FF"},
       // A command that carries no address ignores whatever the field holds.
       {{.fc = 17, .addr = "not a number"}, txrig::kTcp, "00 01 00 00 00 02 01 11"},
       // Refusals, named for the field.
-      {{.fc = 15, .addr = "0", .quantity = "4", .values = "1 0 1"}, txrig::kRtu, "Invalid coil list \"1 0 1\": 3 coils typed for a quantity of 4"},
-      {{.fc = 15, .addr = "0", .quantity = "9", .values = "FF", .valuesAs = 1}, txrig::kRtu, "Invalid coil bytes \"FF\": 9 coils take 2 bytes"},
-      {{.fc = 15, .addr = "0", .quantity = "1969", .values = "FF", .valuesAs = 1}, txrig::kRtu, "Quantity: \"1969\" is outside 1 to 1968"},
-      {{.fc = 15, .addr = "0", .quantity = "2", .values = "1 2"}, txrig::kRtu, "Invalid coil list \"1 2\": a coil is 0 or 1"},
-      {{.fc = 22, .addr = "4", .andMask = "0x10000"}, txrig::kRtu,
+      {{.fc = 15, .addr = "0", .quantity = "4", .values = "1 0 1"},
+       txrig::kRtu,
+       "Invalid coil list \"1 0 1\": 3 coils typed for a quantity of 4"},
+      {{.fc = 15, .addr = "0", .quantity = "9", .values = "FF", .valuesAs = 1},
+       txrig::kRtu,
+       "Invalid coil bytes \"FF\": 9 coils take 2 bytes"},
+      {{.fc = 15, .addr = "0", .quantity = "1969", .values = "FF", .valuesAs = 1},
+       txrig::kRtu,
+       "Quantity: \"1969\" is outside 1 to 1968"},
+      {{.fc = 15, .addr = "0", .quantity = "2", .values = "1 2"},
+       txrig::kRtu,
+       "Invalid coil list \"1 2\": a coil is 0 or 1"},
+      {{.fc = 22, .addr = "4", .andMask = "0x10000"},
+       txrig::kRtu,
        "Invalid AND mask \"0x10000\": a mask is a number from 0 to 65535 or 0x and 1 to 4 hexadecimal digits"},
-      {{.fc = 22, .addr = "4", .orMask = "-1"}, txrig::kRtu,
+      {{.fc = 22, .addr = "4", .orMask = "-1"},
+       txrig::kRtu,
        "Invalid OR mask \"-1\": a mask is a number from 0 to 65535 or 0x and 1 to 4 hexadecimal digits"},
-      {{.fc = 23, .addr = "0", .quantity = "1", .values = "1 70000"}, txrig::kRtu,
+      {{.fc = 23, .addr = "0", .quantity = "1", .values = "1 70000"},
+       txrig::kRtu,
        "Invalid write value \"70000\" at position 2: a register value is a number from -32768 to 65535 or 0x and 1 to "
        "4 hexadecimal digits"},
-      {{.fc = 23, .addr = "0", .quantity = "1", .values = ""}, txrig::kRtu, "Invalid write values: no register value typed"},
-      {{.fc = 23, .addr = "0", .quantity = "1", .values = "1", .writeAddr = "x1"}, txrig::kRtu,
+      {{.fc = 23, .addr = "0", .quantity = "1", .values = ""},
+       txrig::kRtu,
+       "Invalid write values: no register value typed"},
+      {{.fc = 23, .addr = "0", .quantity = "1", .values = "1", .writeAddr = "x1"},
+       txrig::kRtu,
        "Invalid write address \"x1\": an address is a decimal number or 0x followed by hexadecimal digits"},
       {{.fc = 23, .addr = "0", .quantity = "126", .values = "1"}, txrig::kRtu, "Quantity: \"126\" is outside 1 to 125"},
-      {{.fc = 43, .objectId = "256"}, txrig::kRtu,
+      {{.fc = 43, .objectId = "256"},
+       txrig::kRtu,
        "Invalid object ID \"256\": an object ID is a number from 0 to 255 or 0x and 2 hexadecimal digits"},
-      {{.fc = 8, .values = "12345"}, txrig::kRtu,
+      {{.fc = 8, .values = "12345"},
+       txrig::kRtu,
        "Invalid query data \"12345\" at position 1: a data word is 1 to 4 hexadecimal digits"},
       {{.fc = 8, .values = " "}, txrig::kRtu, "Invalid query data: no data word typed"},
   };
@@ -134,9 +158,9 @@ TEST(Commands, FieldsShownAndCaptionsPerCommand) {
   frmMain f{fp.Bundle()};
   f.Form_Load();
   const std::vector<const Field*> toggled = {
-      &f.Label7,      &f.txtAddr,     &f.lblLen,      &f.txtQuantity, &f.txtValue,     &f.lblValues,
-      &f.txtValues,   &f.cmbValuesAs, &f.txtWriteAddr, &f.txtAndMask, &f.txtOrMask,    &f.cmbReadCode,
-      &f.txtObjectId, &f.lblObjectId, &f.lblAndMask,  &f.lblOrMask,  &f.lblWriteAddr, &f.lblReadCode};
+      &f.Label7,      &f.txtAddr,     &f.lblLen,       &f.txtQuantity, &f.txtValue,     &f.lblValues,
+      &f.txtValues,   &f.cmbValuesAs, &f.txtWriteAddr, &f.txtAndMask,  &f.txtOrMask,    &f.cmbReadCode,
+      &f.txtObjectId, &f.lblObjectId, &f.lblAndMask,   &f.lblOrMask,   &f.lblWriteAddr, &f.lblReadCode};
   const struct {
     int fc;
     std::set<std::string> shown;
@@ -144,8 +168,11 @@ TEST(Commands, FieldsShownAndCaptionsPerCommand) {
   } cases[] = {
       {3, {"Label7", "txtAddr", "lblLen", "txtQuantity"}, "Address", "Quantity", ""},
       {6, {"Label7", "txtAddr", "lblLen", "txtValue"}, "Address", "Value", ""},
-      {15, {"Label7", "txtAddr", "lblLen", "txtQuantity", "lblValues", "txtValues", "cmbValuesAs"}, "Address",
-       "Quantity", "Coil values"},
+      {15,
+       {"Label7", "txtAddr", "lblLen", "txtQuantity", "lblValues", "txtValues", "cmbValuesAs"},
+       "Address",
+       "Quantity",
+       "Coil values"},
       {22, {"Label7", "txtAddr", "txtAndMask", "lblAndMask", "txtOrMask", "lblOrMask"}, "Address", "", ""},
       {23,
        {"Label7", "txtAddr", "lblLen", "txtQuantity", "lblValues", "txtValues", "txtWriteAddr", "lblWriteAddr"},
@@ -209,7 +236,7 @@ TEST(Commands, ValueChecksPerCommand) {
                                       &frmMain::txtOrMask_Validate,   &frmMain::txtWriteAddr_Validate,
                                       &frmMain::txtObjectId_Validate, &frmMain::txtValues_Validate};
   TextField frmMain::*const fields[] = {&frmMain::txtQuantity,  &frmMain::txtAndMask,  &frmMain::txtOrMask,
-                                       &frmMain::txtWriteAddr, &frmMain::txtObjectId, &frmMain::txtValues};
+                                        &frmMain::txtWriteAddr, &frmMain::txtObjectId, &frmMain::txtValues};
   auto checkOf = [&](TextField frmMain::*field) {
     size_t i = 0;
     while (i + 1 < std::size(fields) && fields[i] != field) ++i;
@@ -244,11 +271,21 @@ TEST(Commands, StoredFieldsAndTheirDefaults) {
     std::vector<std::string> expected;  // values, valuesas, writeaddr, andmask, ormask, readcode, objectid
   } cases[] = {
       {{}, {"0", "0", "1", "0xFFFF", "0x0000", "0", "0"}},
-      {{{"values", "1 0 1"}, {"valuesas", "1"}, {"writeaddr", "0x10"}, {"andmask", "242"}, {"ormask", "0x25"},
-        {"readcode", "3"}, {"objectid", "128"}},
+      {{{"values", "1 0 1"},
+        {"valuesas", "1"},
+        {"writeaddr", "0x10"},
+        {"andmask", "242"},
+        {"ormask", "0x25"},
+        {"readcode", "3"},
+        {"objectid", "128"}},
        {"1 0 1", "1", "0x10", "242", "0x25", "3", "128"}},
-      {{{"values", "1 . 2"}, {"valuesas", "2"}, {"writeaddr", "70000"}, {"andmask", "0x10000"}, {"ormask", "abc"},
-        {"readcode", "-1"}, {"objectid", "256"}},
+      {{{"values", "1 . 2"},
+        {"valuesas", "2"},
+        {"writeaddr", "70000"},
+        {"andmask", "0x10000"},
+        {"ormask", "abc"},
+        {"readcode", "-1"},
+        {"objectid", "256"}},
        {"0", "0", "1", "0xFFFF", "0x0000", "0", "0"}},
   };
   for (const auto& c : cases) {
@@ -256,10 +293,9 @@ TEST(Commands, StoredFieldsAndTheirDefaults) {
     for (const auto& [key, value] : c.stored) fp.settings->values["main/" + key] = value;
     frmMain f{fp.Bundle()};
     f.Form_Load();
-    const std::vector<std::string> got = {f.txtValues.Text(),  std::to_string(f.cmbValuesAs.ListIndex()),
-                                          f.txtWriteAddr.Text(), f.txtAndMask.Text(),
-                                          f.txtOrMask.Text(),  std::to_string(f.cmbReadCode.ListIndex()),
-                                          f.txtObjectId.Text()};
+    const std::vector<std::string> got = {
+        f.txtValues.Text(), std::to_string(f.cmbValuesAs.ListIndex()), f.txtWriteAddr.Text(), f.txtAndMask.Text(),
+        f.txtOrMask.Text(), std::to_string(f.cmbReadCode.ListIndex()), f.txtObjectId.Text()};
     EXPECT_EQ(got, c.expected);
     // Stored back as shown, and read back the same.
     int16_t cancel = 0;
@@ -280,12 +316,18 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
     Frame answerPdu;  // slave byte first
     std::string view;
   } cases[] = {
-      {{.fc = 15, .addr = "19", .quantity = "3", .values = "1 0 1"}, {1, 15, 0, 19, 0, 3}, "CL 00019 <- 1\r\nCL 00020 <- 0\r\nCL 00021 <- 1"},
-      {{.fc = 22, .addr = "4", .andMask = "0xF2", .orMask = "0x25"}, {1, 22, 0, 4, 0, 0xF2, 0, 0x25}, "HR 00004 <- AND 00F2, OR 0025"},
+      {{.fc = 15, .addr = "19", .quantity = "3", .values = "1 0 1"},
+       {1, 15, 0, 19, 0, 3},
+       "CL 00019 <- 1\r\nCL 00020 <- 0\r\nCL 00021 <- 1"},
+      {{.fc = 22, .addr = "4", .andMask = "0xF2", .orMask = "0x25"},
+       {1, 22, 0, 4, 0, 0xF2, 0, 0x25},
+       "HR 00004 <- AND 00F2, OR 0025"},
       {{.fc = 23, .addr = "3", .quantity = "2", .values = "7", .writeAddr = "14"},
        {1, 23, 4, 0, 9, 0xFF, 0xFE},
        "HR 00014 <- 7\r\nHR 00003: 9    \r\nHR 00004: 65534"},
-      {{.fc = 17}, {1, 17, 3, 0x2A, 0xFF, 0x41}, "Server ID: 2A\r\nRun indicator: ON (FF)\r\nAdditional data: 41 \"A\""},
+      {{.fc = 17},
+       {1, 17, 3, 0x2A, 0xFF, 0x41},
+       "Server ID: 2A\r\nRun indicator: ON (FF)\r\nAdditional data: 41 \"A\""},
       {{.fc = 8, .values = "A537"}, {1, 8, 0, 0, 0xA5, 0x37}, "Diagnostics 0000 (return query data): A5 37"},
       {{.fc = 43, .readCode = 3, .objectId = "2"},
        {1, 43, 14, 4, 0x83, 0, 0, 1, 2, 3, '1', '.', '0'},
@@ -312,11 +354,12 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
   for (int round = 0; round < frmMain::kMaxDeviceIdRounds + 2; ++round) {
     ASSERT_EQ(r.fp.serial->written.size(), static_cast<size_t>(std::min(round + 1, frmMain::kMaxDeviceIdRounds)));
     const Frame sent = r.fp.serial->written.back();
-    EXPECT_EQ(Hex(sent), Hex(WithCrc({1, 43, 14, 2, static_cast<uint8_t>(round < frmMain::kMaxDeviceIdRounds ? round : 15)})));
+    EXPECT_EQ(Hex(sent),
+              Hex(WithCrc({1, 43, 14, 2, static_cast<uint8_t>(round < frmMain::kMaxDeviceIdRounds ? round : 15)})));
     if (round >= frmMain::kMaxDeviceIdRounds) break;
     // Object `round`, and more follows from the next.
-    r.fp.serial->Deliver(WithCrc({1, 43, 14, 2, 0x82, 0xFF, static_cast<uint8_t>(round + 1), 1,
-                                  static_cast<uint8_t>(round), 1, 'x'}));
+    r.fp.serial->Deliver(
+        WithCrc({1, 43, 14, 2, 0x82, 0xFF, static_cast<uint8_t>(round + 1), 1, static_cast<uint8_t>(round), 1, 'x'}));
   }
   EXPECT_EQ(r.Count("Device identification stopped after 16 requests: the device still says more follows (next "
                     "object ID 0x10)"),
