@@ -116,12 +116,18 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 }
 
 // Sleeps ms milliseconds in short slices so that SIGTERM is honoured promptly.
+// The slices run to a deadline on the monotonic clock, so that the oversleeping of each slice on a
+// busy machine does not add up.
 void SleepMs(int ms) {
-  while (ms > 0 && !g_stop) {
-    int slice = ms < 20 ? ms : 20;
-    struct timespec ts = {0, slice * 1000000L};
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + ms;
+  for (long long left = ms; left > 0 && !g_stop;) {
+    const long long slice = left < 20 ? left : 20;
+    struct timespec ts = {0, static_cast<long>(slice * 1000000L)};
     nanosleep(&ts, nullptr);
-    ms -= slice;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
   }
 }
 
