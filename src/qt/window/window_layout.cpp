@@ -127,8 +127,14 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
       g->addWidget(at(*field), 3, 0, 1, 2);
       at(*field)->setFixedWidth(col[0] + kGap + col[1]);
     }
-    const std::pair<const Field*, const Field*> third[] = {
-        {&p.lblValuesAs, &p.cmbValuesAs}, {&p.lblWriteAddr, &p.txtWriteAddr}, {&p.lblObjectId, &p.txtObjectId}};
+    // The columns keep their widths when a command hides a column's fields.
+    for (int c = 0; c < 4; ++c) g->setColumnMinimumWidth(c, col[c]);
+    // How 15's coils are typed: as wide as its longest item, over the last two columns if need be.
+    g->addWidget(at(p.lblValuesAs), 2, 2, 1, 2);
+    g->addWidget(at(p.cmbValuesAs), 3, 2, 1, 2, Qt::AlignLeft);
+    fixWidth(p.cmbValuesAs, std::min(std::max(col[2], at(p.cmbValuesAs)->sizeHint().width()), col[2] + kGap + col[3]));
+    const std::pair<const Field*, const Field*> third[] = {{&p.lblWriteAddr, &p.txtWriteAddr},
+                                                           {&p.lblObjectId, &p.txtObjectId}};
     for (const auto& [caption, field] : third) {
       g->addWidget(at(*caption), 2, 2);
       g->addWidget(at(*field), 3, 2);
