@@ -2,23 +2,13 @@
 // for RTU (slave byte + CRC) and TCP (MBAP header), compared byte for byte with
 // what a libmodbus client puts on the wire for the same request (TCP: to a
 // socket on 127.0.0.1 that never answers; RTU: to a pseudo-terminal).
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <modbus/modbus.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "libmodbus_capture.h"
 #include "modbus/crc16.h"
 #include "modbus/pdu_ext.h"
-#include "wire_capture.h"
 
 namespace {
 
@@ -102,21 +92,14 @@ Frame Framed(bool tcp, int slave, uint16_t transactionId, const Pdu& pdu) {
   return f;
 }
 
-using wire::Theirs;
-
-std::string Hex(const Frame& f) {
-  std::string s;
-  for (uint8_t b : f) s += std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15], ' '};
-  return s;
-}
-
 TEST(BreadthFrames, OurFramesAreWhatLibmodbusSends) {
   for (const Case& c : Table()) {
     const modbus::PduResult ours = c.ours();
     ASSERT_TRUE(ours.Ok()) << c.what << ": " << ours.refusal;
     for (bool tcp : {true, false}) {
       // A fresh libmodbus TCP client numbers its first request 1.
-      EXPECT_EQ(Hex(Framed(tcp, c.slave, 1, ours.pdu)), Hex(Theirs(tcp, c.slave, c.theirs)))
+      EXPECT_EQ(capture::Hex({Framed(tcp, c.slave, 1, ours.pdu)}),
+                capture::Hex(capture::Theirs(tcp, c.slave, {c.theirs})))
           << c.what << (tcp ? " (TCP)" : " (RTU)");
     }
   }

@@ -9,7 +9,7 @@
 
 #include "fakes/fake_platform.h"
 #include "panel/frmMain.h"
-#include "wire_capture.h"
+#include "libmodbus_capture.h"
 
 namespace {
 
@@ -113,8 +113,8 @@ std::string Hex(const Frame& f) {
 
 TEST(CommandFrames, ThePanelsFramesAreWhatLibmodbusSends) {
   for (const Case& c : Table()) {
-    const std::string tcp = Hex(wire::Theirs(true, c.slave, c.theirs));
-    const std::string rtu = Hex(wire::Theirs(false, c.slave, c.theirs));
+    const std::string tcp = Hex(capture::Theirs(true, c.slave, {c.theirs}).at(0));
+    const std::string rtu = Hex(capture::Theirs(false, c.slave, {c.theirs}).at(0));
     ASSERT_FALSE(tcp.empty() || rtu.empty());
     const std::string what = "item " + std::to_string(c.item) + ", slave " + std::to_string(c.slave);
     EXPECT_EQ(Hex(Ours(1, c)), tcp) << what << " (TCP)";

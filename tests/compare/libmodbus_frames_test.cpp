@@ -2,26 +2,16 @@
 // compared byte for byte with what a libmodbus client puts on the wire for the same request (TCP:
 // to a socket on 127.0.0.1 that never answers; RTU: to a pseudo-terminal). RTU-OVER-TCP frames are
 // RTU frames, only the transport differs. Where the frames differ by design, the row says so.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <modbus/modbus.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <bit>
-#include <cerrno>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "fakes/fake_platform.h"
-#include "panel/frmMain.h"
+#include "libmodbus_capture.h"
+#include "unit/panel_rig.h"
 
 namespace {
 
-enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_DCBA = 5, I_ABCD, U_ABCD = 10, U_DCBA = 13 };  // cmbFormat's items
+using namespace rig;
 enum Mode { RTU, TCP, RTU_OVER_TCP };
 
 // What the operator fills in: the form, or (when `hex` is given) the raw hexadecimal view.
@@ -99,44 +89,22 @@ std::vector<Case> Table() {
 
 // Our frames for the request, composed by the panel as the operator would.
 std::vector<Frame> Ours(Mode mode, const Request& r) {
-  fakes::FakePlatform fp;
-  frmMain f{fp.Bundle()};
-  f.Form_Load();
-  f.cmbMode.SetListIndex(mode);
-  f.txtHEX.SetText(r.hex);
-  f.cmbCmd.SetListIndex(r.fc == 16 ? 6 : r.fc - 1);
-  f.cmbFormat.SetListIndex(r.format);
-  f.txtUnitID.SetText(std::to_string(r.slave));
-  f.txtAddr.SetText(r.addr);
-  f.txtQuantity.SetText(r.quantity);
-  f.txtValue.SetText(r.value);
-  *r.hex ? f.GetBytesOfHexInput() : f.GetBytesOfForm();
-  EXPECT_EQ(fp.beeper->count, 0) << "the panel refused the request";
-  return f.Requests;
+  rig::Panel p(mode);  // the mode as the list leaves it
+  p.f.cmbMode.SetListIndex(mode);
+  p.f.txtHEX.SetText(r.hex);
+  p.Fill(r.fc, r.format, std::to_string(r.slave), r.addr, r.quantity, r.value);
+  *r.hex ? p.f.GetBytesOfHexInput() : p.f.GetBytesOfForm();
+  EXPECT_EQ(p.fp.beeper->count, 0) << "the panel refused the request";
+  return p.f.Requests;
 }
 
-// The bytes a libmodbus client puts on the wire for each call (they time out: nobody answers).
-std::vector<Frame> Theirs(bool tcp, int slave, const std::vector<Lm>& calls) {
-  int listener = -1, fd = -1;  // TCP: the listener and the accepted connection; RTU: the pty master
-  modbus_t* ctx = nullptr;
-  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t len = sizeof a;
-  if (tcp && (listener = socket(AF_INET, SOCK_STREAM, 0)) >= 0 &&
-      bind(listener, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(listener, 1) == 0 &&
-      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    ctx = modbus_new_tcp("127.0.0.1", ntohs(a.sin_port));
-  if (!tcp && (fd = posix_openpt(O_RDWR | O_NOCTTY)) >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
-    ctx = modbus_new_rtu(ptsname(fd), 9600, 'N', 8, 1);
-  std::vector<Frame> frames;
-  const bool connected = ctx != nullptr && modbus_set_slave(ctx, slave) == 0 && modbus_connect(ctx) == 0;
-  EXPECT_TRUE(connected) << "no libmodbus client: " << modbus_strerror(errno);
-  if (connected) {
-    modbus_set_response_timeout(ctx, 0, 20000);
-    if (tcp) fd = accept(listener, nullptr, nullptr);
-    static uint8_t bits[MODBUS_MAX_READ_BITS];
-    static uint16_t regs[MODBUS_MAX_READ_REGISTERS];
-    pollfd p{fd, POLLIN, 0};
-    for (const Lm& c : calls) {
+// The libmodbus call of each row.
+std::vector<capture::Call> Calls(const std::vector<Lm>& calls) {
+  std::vector<capture::Call> out;
+  for (const Lm& c : calls)
+    out.push_back([c](modbus_t* ctx) {
+      static uint8_t bits[MODBUS_MAX_READ_BITS];
+      static uint16_t regs[MODBUS_MAX_READ_REGISTERS];
       const std::vector<uint8_t> pdu(c.v.begin(), c.v.end());
       if (c.fc == 1) modbus_read_bits(ctx, c.addr, c.v[0], bits);
       if (c.fc == 2) modbus_read_input_bits(ctx, c.addr, c.v[0], bits);
@@ -146,27 +114,8 @@ std::vector<Frame> Theirs(bool tcp, int slave, const std::vector<Lm>& calls) {
       if (c.fc == 6) modbus_write_register(ctx, c.addr, c.v[0]);
       if (c.fc == 16) modbus_write_registers(ctx, c.addr, static_cast<int>(c.v.size()), c.v.data());
       if (c.fc == 0) modbus_send_raw_request(ctx, pdu.data(), static_cast<int>(pdu.size()));
-      // What reached fd: the first byte within 200 ms, then until the line is quiet for 20 ms.
-      Frame& got = frames.emplace_back();
-      uint8_t buf[512];
-      for (ssize_t n; poll(&p, 1, got.empty() ? 200 : 20) > 0 && (n = read(fd, buf, sizeof buf)) > 0;)
-        got.insert(got.end(), buf, buf + n);
-    }
-  }
-  if (ctx != nullptr) modbus_close(ctx);
-  modbus_free(ctx);
-  for (int s : {fd, listener})
-    if (s >= 0) close(s);
-  return frames;
-}
-
-std::string Hex(const std::vector<Frame>& frames) {
-  std::string s;
-  for (const Frame& f : frames) {
-    for (uint8_t b : f) s += std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15], ' '};
-    s += "| ";
-  }
-  return s;
+    });
+  return out;
 }
 
 TEST(LibmodbusFrames, OurFramesAreWhatLibmodbusSends) {
@@ -174,7 +123,8 @@ TEST(LibmodbusFrames, OurFramesAreWhatLibmodbusSends) {
   for (Mode mode : {TCP, RTU, RTU_OVER_TCP})
     for (const Case& c : table) {
       if (c.onlyMode >= 0 && c.onlyMode != mode) continue;
-      EXPECT_EQ(Hex(Ours(mode, c.request)), Hex(Theirs(mode == TCP, c.request.slave, c.libmodbus)))
+      EXPECT_EQ(capture::Hex(Ours(mode, c.request)),
+                capture::Hex(capture::Theirs(mode == TCP, c.request.slave, Calls(c.libmodbus))))
           << "mode " << mode << ", function " << c.request.fc << ", address " << c.request.addr << ", format "
           << c.request.format << ", value " << c.request.value << (*c.byDesign ? "\n  " : "") << c.byDesign;
     }

@@ -1,4 +1,5 @@
 // The Qt adapters where the engine tests do not reach: timers, the socket's events, the settings.
+#include <QDateTime>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -6,6 +7,7 @@
 
 #include "panel_rig.h"
 #include "qt/adapters/qt_settings_store.h"
+#include "qt/adapters/qt_system_parts.h"
 #include "qt/adapters/qt_tcp_socket.h"
 #include "qt/adapters/qt_timer.h"
 
@@ -103,6 +105,30 @@ TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
   qt::QtSettingsStore again("roundtrip");
   for (const auto& [key, value] : values) EXPECT_EQ(again.Read("main", key), value) << key;
   EXPECT_EQ(again.Read("main", "Missing"), std::nullopt);
+}
+
+// The wall clock gives the local time Qt gives, in a zone half an hour off UTC, fields in their ranges (a month
+// counted from 0, a year from 1900 or the zone ignored would show here); the first call reads the zone, the second
+// uses what it read.
+TEST(QtAdaptersTest, ClockNowIsTheLocalTime) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "XYZ-5:30", 1);
+  tzset();
+  qt::QtClock clock;
+  for (int i = 0; i < 2; ++i) {
+    const QDateTime before = QDateTime::currentDateTime();
+    ASSERT_EQ(before.offsetFromUtc(), 5 * 3600 + 1800);
+    const LocalTime lt = clock.Now();
+    const QDateTime now(QDate(lt.year, lt.month, lt.day), QTime(lt.hour, lt.minute, lt.second, lt.millisecond));
+    ASSERT_TRUE(now.isValid());
+    EXPECT_LE(std::abs(before.msecsTo(now)), 1000);
+  }
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 }  // namespace

@@ -9,20 +9,16 @@
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
 #include "panel/frmMain.h"
-#include "transaction_rig.h"
+#include "panel_rig.h"
 
 namespace {
 
-using txrig::WithCrc;
+using testbytes::Hex;
+using testbytes::WithCrc;
 
 // cmbCmd's index of each further command.
 const std::map<int, int> kItem = {{15, 7}, {22, 8}, {23, 9}, {43, 10}, {17, 11}, {7, 12}, {8, 13}};
 
-std::string Hex(const Frame& f) {
-  std::string s;
-  for (uint8_t b : f) s += std::string(s.empty() ? "" : " ") + "0123456789ABCDEF"[b >> 4] + "0123456789ABCDEF"[b & 15];
-  return s;
-}
 
 // The form as the operator fills it for one of the further commands.
 struct Form {
@@ -54,64 +50,64 @@ TEST(Commands, ComposedFramesAndRefusals) {
   } cases[] = {
       // The protocol's own examples, in RTU with their CRCs.
       {{.fc = 15, .addr = "19", .quantity = "10", .values = "1 0 1 1 0 0 1 1 1 0"},
-       txrig::kRtu,
+       rig::kRtu,
        "01 0F 00 13 00 0A 02 CD 01 72 CB"},
       {{.fc = 15, .addr = "19", .quantity = "10", .values = "cd 0x01", .valuesAs = 1},
-       txrig::kRtu,
+       rig::kRtu,
        "01 0F 00 13 00 0A 02 CD 01 72 CB"},
-      {{.fc = 22, .addr = "4", .andMask = "0x00F2", .orMask = "37"}, txrig::kRtu, "01 16 00 04 00 F2 00 25 67 EE"},
+      {{.fc = 22, .addr = "4", .andMask = "0x00F2", .orMask = "37"}, rig::kRtu, "01 16 00 04 00 F2 00 25 67 EE"},
       {{.fc = 23, .addr = "3", .quantity = "6", .values = "255,0xFF;255", .writeAddr = "14"},
-       txrig::kRtu,
+       rig::kRtu,
        "01 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF 46 91"},
-      {{.fc = 43}, txrig::kRtu, "01 2B 0E 01 00 70 77"},
-      {{.fc = 43, .readCode = 3, .objectId = "0x80"}, txrig::kRtu, "01 2B 0E 04 80 72 87"},
-      {{.fc = 17}, txrig::kRtu, "01 11 C0 2C"},
-      {{.fc = 7}, txrig::kRtu, "01 07 41 E2"},
-      {{.fc = 8, .values = "A537"}, txrig::kRtu, "01 08 00 00 A5 37 DA 8D"},
+      {{.fc = 43}, rig::kRtu, "01 2B 0E 01 00 70 77"},
+      {{.fc = 43, .readCode = 3, .objectId = "0x80"}, rig::kRtu, "01 2B 0E 04 80 72 87"},
+      {{.fc = 17}, rig::kRtu, "01 11 C0 2C"},
+      {{.fc = 7}, rig::kRtu, "01 07 41 E2"},
+      {{.fc = 8, .values = "A537"}, rig::kRtu, "01 08 00 00 A5 37 DA 8D"},
       // TCP: the next transaction identifier, the MBAP length of unit byte and PDU; negative registers.
       {{.fc = 23, .addr = "0", .quantity = "1", .values = "-1 0", .writeAddr = "65535"},
-       txrig::kTcp,
+       rig::kTcp,
        "00 01 00 00 00 0F 01 17 00 00 00 01 FF FF 00 02 04 FF FF 00 00"},
-      {{.fc = 8, .values = "0x1 ffff"}, txrig::kTcp, "00 01 00 00 00 08 01 08 00 00 00 01 FF FF"},
+      {{.fc = 8, .values = "0x1 ffff"}, rig::kTcp, "00 01 00 00 00 08 01 08 00 00 00 01 FF FF"},
       // A command that carries no address ignores whatever the field holds.
-      {{.fc = 17, .addr = "not a number"}, txrig::kTcp, "00 01 00 00 00 02 01 11"},
+      {{.fc = 17, .addr = "not a number"}, rig::kTcp, "00 01 00 00 00 02 01 11"},
       // Refusals, named for the field.
       {{.fc = 15, .addr = "0", .quantity = "4", .values = "1 0 1"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid coil list \"1 0 1\": 3 coils typed for a quantity of 4"},
       {{.fc = 15, .addr = "0", .quantity = "9", .values = "FF", .valuesAs = 1},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid coil bytes \"FF\": 9 coils take 2 bytes"},
       {{.fc = 15, .addr = "0", .quantity = "1969", .values = "FF", .valuesAs = 1},
-       txrig::kRtu,
+       rig::kRtu,
        "Quantity: \"1969\" is outside 1 to 1968"},
       {{.fc = 15, .addr = "0", .quantity = "2", .values = "1 2"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid coil list \"1 2\": a coil is 0 or 1"},
       {{.fc = 22, .addr = "4", .andMask = "0x10000"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid AND mask \"0x10000\": a mask is a number from 0 to 65535 or 0x and 1 to 4 hexadecimal digits"},
       {{.fc = 22, .addr = "4", .orMask = "-1"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid OR mask \"-1\": a mask is a number from 0 to 65535 or 0x and 1 to 4 hexadecimal digits"},
       {{.fc = 23, .addr = "0", .quantity = "1", .values = "1 70000"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid write value \"70000\" at position 2: a register value is a number from -32768 to 65535 or 0x and 1 to "
        "4 hexadecimal digits"},
       {{.fc = 23, .addr = "0", .quantity = "1", .values = ""},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid write values: no register value typed"},
       {{.fc = 23, .addr = "0", .quantity = "1", .values = "1", .writeAddr = "x1"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid write address \"x1\": an address is a decimal number or 0x followed by hexadecimal digits"},
-      {{.fc = 23, .addr = "0", .quantity = "126", .values = "1"}, txrig::kRtu, "Quantity: \"126\" is outside 1 to 125"},
+      {{.fc = 23, .addr = "0", .quantity = "126", .values = "1"}, rig::kRtu, "Quantity: \"126\" is outside 1 to 125"},
       {{.fc = 43, .objectId = "256"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid object ID \"256\": an object ID is a number from 0 to 255 or 0x and 2 hexadecimal digits"},
       {{.fc = 8, .values = "12345"},
-       txrig::kRtu,
+       rig::kRtu,
        "Invalid query data \"12345\" at position 1: a data word is 1 to 4 hexadecimal digits"},
-      {{.fc = 8, .values = " "}, txrig::kRtu, "Invalid query data: no data word typed"},
+      {{.fc = 8, .values = " "}, rig::kRtu, "Invalid query data: no data word typed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.form.fc) + " " + c.form.values);
@@ -139,7 +135,7 @@ TEST(Commands, TheLargestRequestInTcpIsWhole) {
   fakes::FakePlatform fp;
   frmMain f{fp.Bundle()};
   f.Form_Load();
-  f.cmbMode.SetListIndex(txrig::kTcp);
+  f.cmbMode.SetListIndex(rig::kTcp);
   Fill(f, {.fc = 15, .quantity = "1968", .values = "", .valuesAs = 1});
   std::string bytes;
   for (int i = 0; i < 246; ++i) bytes += i == 245 ? "A5" : "FF ";
@@ -335,7 +331,7 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.form.fc);
-    txrig::Rig r(txrig::kTcp);
+    rig::Panel r(rig::kTcp);
     r.Connect();
     Fill(r.f, c.form);
     r.f.cmdSend_Click();
@@ -347,7 +343,7 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
     EXPECT_EQ(r.f.txtResponse.Text(), c.view);
   }
   // A stream: each answer names the next object; the panel asks again from it, in RTU framing.
-  txrig::Rig r(txrig::kRtu);
+  rig::Panel r(rig::kRtu);
   r.UsePorts({"ttyS0"});
   Fill(r.f, {.fc = 43, .readCode = 1});
   r.f.cmdSend_Click();

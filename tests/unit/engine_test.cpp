@@ -8,19 +8,14 @@
 
 #include "engine/session.h"
 #include "fakes/fake_platform.h"
-#include "modbus/crc16.h"
 #include "modbus/requests.h"
+#include "test_bytes.h"
 
 namespace {
 
 using engine::Event;
 using engine::EventKind;
-
-Frame WithCrc(Frame f) {
-  const uint16_t crc = modbus::Crc16Modbus(f.data(), f.size());
-  f.insert(f.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
-  return f;
-}
+using testbytes::WithCrc;
 
 // One link: a socket and a serial port of its own on the shared fake clock, and a session on them.
 struct Link {

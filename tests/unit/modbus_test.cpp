@@ -10,25 +10,22 @@
 #include <vector>
 
 #include "common/number_text.h"
+#include "modbus/address_notation.h"
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
 #include "modbus/formats.h"
 #include "modbus/requests.h"
 #include "modbus/response.h"
+#include "test_bytes.h"
 
 namespace {
 
 using namespace modbus;
+using namespace testbytes;
 
 enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC };
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::string Hex(const Frame& f) {
-  std::string s;
-  for (uint8_t b : f) s += (s.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
-  return s;
-}
 
 TEST(Convert, LongToByteArray) {
   // Zero is one byte whatever the count (count untouched); a count below 0 is the minimal one, written back.
@@ -181,13 +178,6 @@ TEST(Formats, ValueText) {
   EXPECT_EQ(FormatValueText(0.5, "\u066B"), "0\u066B5");
 }
 
-// The frame with its CRC appended (low byte first).
-Frame WithCrc(Frame f) {
-  const uint16_t crc = Crc16Modbus(f.data(), f.size());
-  f.insert(f.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
-  return f;
-}
-
 TEST(Requests, FramesByteForByte) {
   // mode, slave, fc, addr, a, b, c (fc 1-4: a = count; 5, 6: a = value; 16: a = count, b, c = values), the frame
   // (transaction identifier 1 in TCP)
@@ -285,6 +275,21 @@ TEST(Formats, RangesAndWordOrders) {
     EXPECT_EQ(Is32Bit(f), i >= 2 && i <= 13) << i;
     EXPECT_EQ(EncodeValue32(f, 1.0).has_value(), Is32Bit(f)) << i;
   }
+  // Registers per value and the view's tag, by name: the one rule every caller follows.
+  const std::vector<std::tuple<std::string, int, std::string>> named = {
+      {"INT16", 1, "I16"},           {"UINT32_DCBA", 2, "U32"},     {"INT64_ABCDEFGH", 4, "I64"},
+      {"UINT64_BADCFEHG", 4, "U64"}, {"DOUBLE_HGFEDCBA", 4, "DBL"}, {"HEX", 1, "HEX"},
+      {"BINARY", 1, "BIN"},          {"ASCII", 1, "ASC"},
+  };
+  for (const auto& [name, registers, tag] : named) {
+    int index = -1;
+    for (int i = 0; i < kAllFormatCount; ++i)
+      if (FormatName(i) == name) index = i;
+    ASSERT_GE(index, 0) << name;
+    EXPECT_EQ(RegistersPerValue(static_cast<Format>(index)), registers) << name;
+    EXPECT_EQ(FormatTag(index), tag) << name;
+  }
+  EXPECT_TRUE(FormatName(kAllFormatCount).empty() && FormatName(-1).empty());
   const std::array<uint8_t, 4> abcd{0x44, 0x33, 0x22, 0x11};
   EXPECT_EQ(RegistersOf(Format::FloatAbcd, abcd), std::make_pair(0x1122, 0x3344));
   EXPECT_EQ(RegistersOf(Format::Int32Cdab, abcd), std::make_pair(0x3344, 0x1122));
@@ -297,6 +302,70 @@ TEST(Formats, RangesAndWordOrders) {
     const auto [first, second] = RegistersOf(f, *EncodeValue32(f, v));
     EXPECT_EQ(DecodeFormat32(i, uint8_t(first >> 8), uint8_t(first), uint8_t(second >> 8), uint8_t(second)), v) << i;
   }
+}
+
+TEST(AddressNotation, TypedAddressesToTheWire) {
+  using N = AddressNotation;
+  // notation, text, protocol address (-1: refused), table digit (-1: none)
+  const std::vector<std::tuple<N, std::string, int, int>> cases = {
+      {N::Protocol, "0", 0, -1},
+      {N::Protocol, "65535", 65535, -1},
+      {N::Protocol, "65536", -1, -1},
+      {N::Protocol, "0x1234", 0x1234, -1},
+      {N::Protocol, "40001", 40001, -1},  // just a number here
+      {N::RegisterNumber, "1", 0, -1},
+      {N::RegisterNumber, "65536", 65535, -1},
+      {N::RegisterNumber, "0", -1, -1},
+      {N::RegisterNumber, "65537", -1, -1},
+      {N::RegisterNumber, " 40001 ", 40000, -1},
+      {N::RegisterNumber, "0x10", 15, -1},
+      {N::RegisterNumber, "99999999999", -1, -1},
+      {N::Reference, "00001", 0, 0},
+      {N::Reference, "10001", 0, 1},
+      {N::Reference, "30010", 9, 3},
+      {N::Reference, "40001", 0, 4},
+      {N::Reference, "49999", 9998, 4},
+      {N::Reference, "400001", 0, 4},
+      {N::Reference, "465536", 65535, 4},
+      {N::Reference, "465537", -1, -1},
+      {N::Reference, "40000", -1, -1},
+      {N::Reference, "400000", -1, -1},
+      {N::Reference, "20001", -1, -1},  // no table 2
+      {N::Reference, "4001", -1, -1},   // too short
+      {N::Reference, "4000001", -1, -1},
+      {N::Reference, "0x9C41", -1, -1},
+      {N::Reference, "", -1, -1},
+  };
+  for (const auto& [n, text, protocol, digit] : cases) {
+    const TypedAddress a = ParseAddress(n, text);
+    const std::string what = text + " in notation " + std::to_string(static_cast<int>(n));
+    EXPECT_EQ(a.Ok(), protocol >= 0) << what << ": " << a.refusal;
+    if (!a.Ok() || protocol < 0) continue;
+    EXPECT_EQ(a.protocol, protocol) << what;
+    EXPECT_EQ(a.table ? TableDigit(*a.table) : -1, digit) << what;
+  }
+}
+
+TEST(AddressNotation, AddressesWrittenBackAndTheStoredChoice) {
+  using N = AddressNotation;
+  const std::vector<std::tuple<N, int32_t, int32_t, bool, std::string>> cases = {
+      {N::Protocol, 3, 0, false, "00000"},       {N::Protocol, 3, 0x1F, true, "0x001F"},
+      {N::RegisterNumber, 3, 0, false, "00001"}, {N::RegisterNumber, 3, 65535, false, "65536"},
+      {N::Reference, 3, 0, false, "40001"},      {N::Reference, 4, 9998, false, "39999"},
+      {N::Reference, 4, 9999, false, "310000"},  // beyond 9999: the 6-digit form
+      {N::Reference, 1, 65535, false, "065536"}, {N::Reference, 2, 7, false, "10008"},
+      {N::Reference, 16, 0, true, "40001"},
+  };
+  for (const auto& [n, fc, protocol, hex, text] : cases) {
+    EXPECT_EQ(AddressText(n, TableOf(fc), protocol, hex), text) << text;
+    // What the view writes reads back as the same address.
+    if (!hex) {
+      EXPECT_EQ(ParseAddress(n, text).protocol, protocol) << text;
+    }
+  }
+  for (const auto& [stored, expected] : std::vector<std::pair<int, N>>{
+           {0, N::Protocol}, {1, N::RegisterNumber}, {2, N::Reference}, {3, N::Protocol}, {-1, N::Protocol}})
+    EXPECT_EQ(AddressNotationOf(stored), expected) << stored;
 }
 
 // The answer assembled from chunks: whether it completes (and with which chunk), the frame, the faults in order and
@@ -368,6 +437,12 @@ TEST(ResponseAssembly, FaultsInTheOrderFirstFoundEachOnceAndTheException) {
        {tid, pid, mbap, {"Wrong response slave (expected 01)", 6, 1}, {"Wrong response command (expected 03)", 7, 1}},
        {}},
       {ModeOf(7), kRtuRead, WithCrc({1, 3, 2, 0, 1}), {}, {}},  // a mode outside the list frames like RTU
+      // An MBAP length that disagrees with the function's own rule: the rule sizes the frame, the length is painted.
+      {Mode::Tcp,
+       {0, 1, 0, 0, 0, 8, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
+       {0, 1, 0, 0, 0, 9, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
+       {mbap},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Hex(c.response));

@@ -167,13 +167,12 @@ TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransa
 }
 
 const Pairs kDefaultsAsStored = {
-    {"left", "705"},        {"top", "405"},       {"host", "127.0.0.1"}, {"port", "502"}, {"timeout", "1000"},
-    {"unitid", "1"},        {"cmd", "0"},         {"format", "0"},       {"addr", "1"},   {"len", "1"},
-    {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},     {"parity", "0"}, {"stopbit", "0"},
-    {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},         {"comport", ""}, {"pollinterval", "1000"},
-    {"addresses", "0"},
-    {"logfile", ""},        {"logfilecsv", "False"},
-    {"values", "0"},        {"valuesas", "0"},    {"writeaddr", "1"},    {"andmask", "0xFFFF"}, {"ormask", "0x0000"},
+    {"left", "705"},        {"top", "405"},       {"host", "127.0.0.1"},   {"port", "502"}, {"timeout", "1000"},
+    {"unitid", "1"},        {"cmd", "0"},         {"format", "0"},         {"addr", "1"},   {"len", "1"},
+    {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},       {"parity", "0"}, {"stopbit", "0"},
+    {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},           {"comport", ""}, {"pollinterval", "1000"},
+    {"addresses", "0"},     {"logfile", ""},      {"logfilecsv", "False"},
+    {"values", "0"},        {"valuesas", "0"},    {"writeaddr", "1"},      {"andmask", "0xFFFF"}, {"ormask", "0x0000"},
     {"readcode", "0"},      {"objectid", "0"},
 };
 
@@ -211,6 +210,8 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
               std::make_pair(std::string("1000"), 1000))
         << bad;
   }
+  for (const auto& [stored, index] : std::vector<std::pair<std::string, int>>{{"2", 2}, {"1", 1}, {"7", 0}, {"ab", 0}})
+    EXPECT_EQ(Panel(Pairs{{"addresses", stored}}).f.cmbAddresses.ListIndex(), index) << stored;
   Panel a;
   a.f.Move(1500, 300, a.f.Width(), a.f.Height());
   a.f.txtTcpHost.SetText(" 10.0.0.5 \r\n");
@@ -223,6 +224,7 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
   a.f.optHEX.SetValue(true);
   a.f.cmbMode.SetListIndex(2);
   a.f.txtPollInterval.SetText("250");
+  a.f.cmbAddresses.SetListIndex(1);
   const std::string logFile = testing::TempDir() + "vesk_settings_roundtrip.csv";
   a.f.SetLogFile(logFile, true);
   const Pairs stored = a.Close();
@@ -233,14 +235,16 @@ TEST(PanelSettings, StoredValuesAndARoundTrip) {
   std::remove(logFile.c_str());
   const std::map<std::string, std::string> m(stored.begin(), stored.end());
   EXPECT_EQ(Join({m.at("left"), m.at("host"), m.at("format"), m.at("hexvalue"), m.at("parity"), m.at("hexview"),
-                  m.at("mode"), m.at("comport"), m.at("pollinterval"), m.at("logfilecsv")}),
-            "1500|10.0.0.5|3|01 03 00 00|2|True|2|/dev/ttyUSB0|250|True");
+                  m.at("mode"), m.at("comport"), m.at("pollinterval"), m.at("logfilecsv"), m.at("addresses")}),
+            "1500|10.0.0.5|3|01 03 00 00|2|True|2|/dev/ttyUSB0|250|True|1");
 }
 
 #define KEYS(name) &frmMain::name##_KeyPress, nullptr, &frmMain::name
 #define FIELD(name) &frmMain::name##_KeyPress, &frmMain::name##_Validate, &frmMain::name
 
-// Each typed key as it comes out ('_': dropped with a beep), then the texts accepted and refused ('|' between).
+// Each typed key as it comes out ('_': dropped with a beep), then the texts accepted and refused ('|' between): a
+// refused text keeps its reason per field (the last one's given) until the field passes its check again, and each
+// change of reason is told once.
 TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
   struct Case {
     void (frmMain::*key)(int16_t&);
@@ -248,22 +252,31 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
     TextField frmMain::*field;
     const char *typed, *passed, *accepted, *refused;
     int cmd = 0;
+    std::string reason = "";
   };
   const Case cases[] = {
-      {FIELD(txtAddr), "09afAFxXg ", "09AFAFx___", "0|65535|0xFFFFF| 0x1f ", "| \r\n|65536|-1|1F|ABC|0x|0X10|1E3|1E20"},
+      {FIELD(txtAddr), "09afAFxXg ", "09AFAFx___", "0|65535|0xFFFFF| 0x1f |0x1FFFF",
+       "| \r\n|65536|-1|1F|ABC|0x|0X10|1E3|1E20|99999", 0, "Address: \"99999\" is outside 0 to 65535"},
+      {FIELD(txtAddr), "", "", "0", "|", 0, "Address: empty, a number from 0 to 65535 or 0x and hexadecimal digits"},
       {KEYS(txtHEX), "09afAF xX-.", "09AFAF ____", "", ""},
-      {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|248|300|257|abc"},
+      {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|300|257|abc|248", 0,
+       "Slave ID: \"248\" is outside 1 to 247"},
       {FIELD(txtQuantity), "09a-", "09__", "200|2000", "0|2001"},
       {FIELD(txtQuantity), "", "", "200", "", 1},
-      {FIELD(txtQuantity), "", "", "125", "200|126", 2},
+      {FIELD(txtQuantity), "", "", "125", "200|126", 2, "Quantity: \"126\" is outside 1 to 125"},
       {FIELD(txtQuantity), "", "", "", "200", -1},
-      {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536"},
-      {FIELD(txtTcpTimeout), "09-.a", "09___", "1000", "70000"},
+      {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536", 0, "Port: \"65536\" is outside 1 to 65535"},
+      {FIELD(txtTcpTimeout), "09-.a", "09___", "1000", "70000||", 0, "Timeout: empty is outside 1 to 65535"},
       {FIELD(txtRtuTimeout), "09.,-aeE+", "09.,-____", "1.4|65535", "-5|-|0.4"},
       {KEYS(txtValue), "09.,-aeE+", "09.,-____", "", ""},
-      {FIELD(txtPollInterval), "09-.a", "09___", "100| 65535 ", "|99|65536|0|abc"},
+      {FIELD(txtPollInterval), "09-.a", "09___", "100| 65535 ", "|65536|0|abc|99", 0,
+       "Poll ms: \"99\" is outside 100 to 65535"},
   };
   Panel p;
+  std::vector<std::string> told;
+  p.f.onRefusalChanged = [&](const TextBox& field, const std::string& reason) {
+    told.push_back(field.Name() + "=" + reason);
+  };
   int seen = 0;
   auto beeps = [&] { return p.fp.beeper->count - std::exchange(seen, p.fp.beeper->count); };
   for (const Case& c : cases) {
@@ -286,9 +299,20 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
         field.SetText(text);
         bool cancel = false;
         (p.f.*c.check)(cancel);
-        EXPECT_EQ(std::make_tuple(cancel, beeps(), field.Text()), std::make_tuple(refused, refused ? 1 : 0, text));
+        EXPECT_EQ(std::make_tuple(cancel, beeps(), field.Text(), p.f.Refusal(field).empty()),
+                  std::make_tuple(refused, refused ? 1 : 0, text, !refused));
       }
     }
+    if (c.reason.empty()) continue;
+    const size_t tellings = told.size();
+    bool cancel = false;
+    (p.f.*c.check)(cancel);  // the same outcome again is not told twice
+    EXPECT_EQ(std::make_pair(p.f.Refusal(field), told.size()), std::make_pair(c.reason, tellings));
+    EXPECT_EQ(told.back(), field.Name() + "=" + c.reason);
+    beeps();
+    field.SetText(std::string(c.accepted).substr(0, std::string(c.accepted).find('|')));
+    (p.f.*c.check)(cancel);
+    EXPECT_EQ(told.back(), field.Name() + "=");
   }
 }
 

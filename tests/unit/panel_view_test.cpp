@@ -5,37 +5,21 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <numeric>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "common/module1.h"
-#include "common/number_text.h"
-#include "fakes/fake_platform.h"
-#include "modbus/convert.h"
-#include "modbus/crc16.h"
-#include "panel/frmMain.h"
+#include "panel_rig.h"
 #include "presentation/log_record.h"
 #include "presentation/register_decoding.h"
 
 namespace {
 
 using namespace modbus;
-
-enum Fmt { INT16, UINT16, F_ABCD, F_CDAB, F_BADC, F_DCBA, I_ABCD, I_CDAB, I_BADC, I_DCBA, U_ABCD, U_CDAB, U_BADC };
-
-std::string Hex(const Frame& f) {
-  std::string s;
-  for (uint8_t b : f) s += (s.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
-  return s;
-}
+using namespace rig;
 
 TEST(Inspector, FourteenFormatsOfAPairAndAMissingNextRegister) {
   std::string texts;
@@ -63,17 +47,6 @@ Frame Bytes(int n, int first = 0) {
   return f;
 }
 
-// The bytes of the last response row whose two digits are both painted.
-std::vector<int> Painted(const frmMain& f) {
-  std::vector<int> out;
-  const std::string& t = f.txtLog.Text();
-  for (size_t p = static_cast<size_t>(f.RxLogStart) + 37, digit = 0; p < static_cast<size_t>(f.RxLogEnd); ++p)
-    if (std::isxdigit(static_cast<unsigned char>(t[p])) && digit++ % 2 == 0 &&
-        f.txtLog.ColorAt(p) == LogColorHighlight && f.txtLog.ColorAt(p + 1) == LogColorHighlight)
-      out.push_back(static_cast<int>(digit / 2));
-  return out;
-}
-
 TEST(Log, HexText) {
   const std::string row = "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
   EXPECT_EQ(ToLogHexString({}), "");
@@ -81,62 +54,6 @@ TEST(Log, HexText) {
   EXPECT_EQ(ToLogHexString(Bytes(33)),
             row + " \r\n" + kIndent + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \r\n" + kIndent + "20");
 }
-
-// A PDU (slave byte on) framed for the mode: MBAP header with identifier `id` in TCP, CRC otherwise.
-Frame Framed(int16_t mode, const std::string& pdu, uint8_t id = 1) {
-  Frame f = HexToBytes(pdu);
-  const auto n = static_cast<uint8_t>(f.size());
-  if (mode == 1) f.insert(f.begin(), {0, id, 0, 0, 0, n});
-  if (mode != 1) f.resize(n + 2u), AppendCRC(f, n);
-  return f;
-}
-
-// The view's text from its lines separated by '|'.
-std::string View(std::string lines) {
-  for (size_t at; (at = lines.find('|')) != std::string::npos;) lines.replace(at, 1, "\r\n");
-  return lines;
-}
-
-struct Panel {
-  fakes::FakePlatform fp;
-  frmMain f{fp.Bundle()};
-  explicit Panel(int16_t mode = 1, bool load = true) {
-    if (load) f.Form_Load();
-    f.Mode = mode;
-  }
-  // The form as the operator fills it: the command first (01 and 02 force UINT16), then the format.
-  void Fill(int fc, int format, const std::string& unit, const std::string& addr, const std::string& quantity,
-            const std::string& value) {
-    f.cmbCmd.SetListIndex(fc == 16 ? 6 : fc - 1);
-    f.cmbFormat.SetListIndex(format);
-    f.txtUnitID.SetText(unit);
-    f.txtAddr.SetText(addr);
-    f.txtQuantity.SetText(quantity);
-    f.txtValue.SetText(value);
-  }
-  // What Send pushes, written like the preview.
-  std::string Compose() {
-    f.Requests.clear();
-    f.GetBytesOfForm();
-    std::string s;
-    for (const Frame& r : f.Requests) s += (s.empty() ? "" : " | ") + Hex(r);
-    return s;
-  }
-  // The request in flight and the panel as Send leaves it: start stamp taken, the old answer greyed.
-  void Sent(int16_t mode, int format, const std::string& addrText, const std::string& pdu) {
-    f.Mode = mode;
-    f.cmbFormat.SetListIndex(format);
-    f.txtAddr.SetText(addrText);
-    f.LastRequest = Framed(mode, pdu);
-    f.RequestStartMono = fp.clock->MonotonicMs();
-    f.txtResponse.SetEnabled(false);
-    f.lblDT.SetForeColor(kColorGrayText);
-  }
-  std::string Answer(const std::string& pdu) {
-    f.ShowResponse(Framed(f.Mode, pdu), f.Mode == 1 ? 6 : 0);
-    return f.txtResponse.Text();
-  }
-};
 
 TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
   // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on)
@@ -164,6 +81,29 @@ TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
           {5, UINT16, "1", "100", "1", "0.6", {"01 05 00 64 FF 00"}},
           {3, UINT16, " 0 ", "0", "1", "", {"00 03 00 00 00 01"}},  // slave 0 is sent
           {3, UINT16, "255", "0xFFFF", "1", "", {"FF 03 FF FF 00 01"}},
+          // The wide formats; beyond 2^53 every digit is kept (a double would round it to ...808).
+          {16, I64_ABCDEFGH, "1", "100", "1", "-2", {"01 10 00 64 00 04 08 FF FF FF FF FF FF FF FE"}},
+          {16, I64_GHEFCDAB, "1", "100", "1", "0x0102030405060708", {"01 10 00 64 00 04 08 07 08 05 06 03 04 01 02"}},
+          {16, I64_BADCFEHG, "1", "100", "1", "0x0102030405060708", {"01 10 00 64 00 04 08 02 01 04 03 06 05 08 07"}},
+          {16, I64_HGFEDCBA, "1", "100", "1", "0x0102030405060708", {"01 10 00 64 00 04 08 08 07 06 05 04 03 02 01"}},
+          {16, D_ABCDEFGH, "1", "0", "1", "1.5", {"01 10 00 00 00 04 08 3F F8 00 00 00 00 00 00"}},
+          {16, U64_ABCDEFGH, "1", "0", "1", "18446744073709551615", {"01 10 00 00 00 04 08 FF FF FF FF FF FF FF FF"}},
+          {16, I64_ABCDEFGH, "1", "0", "1", "9007199254740993", {"01 10 00 00 00 04 08 00 20 00 00 00 00 00 01"}},
+          {16, D_HGFEDCBA, "1", "0", "1", "-Inf", {"01 10 00 00 00 04 08 00 00 00 00 00 00 F0 FF"}},
+          {16, HEX, "1", "5", "1", "3f80", {"01 10 00 05 00 01 02 3F 80"}},
+          {16, BINARY, "1", "5", "1", "1000 0000 0000 0001", {"01 10 00 05 00 01 02 80 01"}},
+          {16, ASCII, "1", "5", "1", "Hi", {"01 10 00 05 00 01 02 48 69"}},
+          {6, HEX, "1", "5", "1", "0xBEEF", {"01 06 00 05 BE EF"}},
+          // 06 writes a 64-bit value as four single-register writes, the last at 65535.
+          {6,
+           I64_ABCDEFGH,
+           "1",
+           "65532",
+           "1",
+           "0x1122334455667788",
+           {"01 06 FF FC 11 22", "01 06 FF FD 33 44", "01 06 FF FE 55 66", "01 06 FF FF 77 88"}},
+          {3, D_ABCDEFGH, "1", "0", "3", "", {"01 03 00 00 00 0C"}},  // a value is RegistersPerValue registers
+          {4, ASCII, "1", "0", "3", "", {"01 04 00 00 00 03"}},
       };
   for (const auto& [fc, format, unit, addr, quantity, value, pdus] : cases) {
     for (int16_t mode : {0, 1, 2}) {
@@ -186,18 +126,26 @@ TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
 TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
   const std::string range = "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536",
                     addr = "\": an address is a decimal number or 0x followed by hexadecimal digits",
-                    slave = "\": a slave address is a number from 0 to 255";
-  const std::vector<std::tuple<int, int, std::string, std::string, std::string>> cases = {
-      {6, F_ABCD, "1", "65535", range},
-      {3, UINT16, "1", "1F", "Invalid address \"1F" + addr},
-      {1, UINT16, "1", "", "Invalid address: the start address is empty"},
-      {3, UINT16, "300", "0", "Invalid slave address \"300" + slave},
-      {16, F_ABCD, "-1", "0", "Invalid slave address \"-1" + slave},
+                    slave = "\": a slave address is a number from 0 to 255", bad = "Invalid value \"";
+  const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string>> cases = {
+      {6, F_ABCD, "1", "65535", "1", range},
+      {3, UINT16, "1", "1F", "1", "Invalid address \"1F" + addr},
+      {1, UINT16, "1", "", "1", "Invalid address: the start address is empty"},
+      {3, UINT16, "300", "0", "1", "Invalid slave address \"300" + slave},
+      {16, F_ABCD, "-1", "0", "1", "Invalid slave address \"-1" + slave},
+      {6, I64_ABCDEFGH, "1", "65533", "1",
+       "Address out of range: a 64-bit value at 65533 needs registers 65533 to 65536"},
+      {16, U64_ABCDEFGH, "1", "0", "-1", bad + "-1\": a UINT64 value is a whole number from 0 to 18446744073709551615"},
+      {16, I64_ABCDEFGH, "1", "0", "9223372036854775808",
+       bad +
+           "9223372036854775808\": an INT64 value is a whole number from -9223372036854775808 to 9223372036854775807"},
+      {16, HEX, "1", "0", "12345", bad + "12345\": a HEX register is 1 to 4 hexadecimal digits"},
+      {6, BINARY, "1", "0", "102", bad + "102\": a BINARY register is 1 to 16 binary digits"},
   };
-  for (const auto& [fc, format, unit, address, message] : cases) {
+  for (const auto& [fc, format, unit, address, value, message] : cases) {
     for (int16_t mode : {0, 1, 2}) {
       Panel p(mode);
-      p.Fill(fc, format, unit, address, "1", "1");
+      p.Fill(fc, format, unit, address, "1", value);
       const size_t logLength = p.f.txtLog.Length();
       EXPECT_EQ(p.f.PreviewRequest(), message) << mode;
       EXPECT_EQ(p.f.txtLog.Length() + p.fp.beeper->count, logLength) << mode;  // the preview neither logs nor beeps
@@ -211,61 +159,9 @@ TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
   }
 }
 
-template <auto Member>
-TextBox& FieldOf(frmMain& f) {
-  return f.*Member;
-}
-
-// A refused value is kept with its reason per field until the field passes its check again; the preview names a
-// refused address or quantity with its range instead of composing the wrapped value.
-TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
-  struct Case {
-    TextBox& (*field)(frmMain&);
-    void (frmMain::*check)(bool&);
-    std::string text, reason;
-  };
-  const std::vector<Case> cases = {
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "99999", "Address: \"99999\" is outside 0 to 65535"},
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "",
-       "Address: empty, a number from 0 to 65535 or 0x and "
-       "hexadecimal digits"},
-      {&FieldOf<&frmMain::txtAddr>, &frmMain::txtAddr_Validate, "0x1FFFF", ""},  // hexadecimal: its low 16 bits
-      {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "248", "Slave ID: \"248\" is outside 1 to 247"},
-      {&FieldOf<&frmMain::txtUnitID>, &frmMain::txtUnitID_Validate, "247", ""},
-      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "128", "Quantity: \"128\" is outside 1 to 125"},
-      {&FieldOf<&frmMain::txtQuantity>, &frmMain::txtQuantity_Validate, "0", "Quantity: \"0\" is outside 1 to 125"},
-      {&FieldOf<&frmMain::txtTcpPort>, &frmMain::txtTcpPort_Validate, "65536", "Port: \"65536\" is outside 1 to 65535"},
-      {&FieldOf<&frmMain::txtTcpTimeout>, &frmMain::txtTcpTimeout_Validate, "", "Timeout: empty is outside 1 to 65535"},
-      {&FieldOf<&frmMain::txtPollInterval>, &frmMain::txtPollInterval_Validate, "99",
-       "Poll ms: \"99\" is outside 100 to 65535"},
-  };
-  for (const Case& c : cases) {
-    Panel p;
-    p.Fill(3, UINT16, "1", "0", "1", "");
-    std::vector<std::string> told;
-    p.f.onRefusalChanged = [&](const TextBox& field, const std::string& reason) {
-      told.push_back(field.Name() + "=" + reason);
-    };
-    TextBox& field = c.field(p.f);
-    field.SetText(c.text);
-    bool cancel = false;
-    (p.f.*c.check)(cancel);
-    EXPECT_EQ(p.f.Refusal(field), c.reason) << c.text;
-    // The beep and the kept focus stay as they were.
-    EXPECT_EQ(std::make_pair(cancel, p.fp.beeper->count), std::make_pair(!c.reason.empty(), c.reason.empty() ? 0 : 1))
-        << c.text;
-    (p.f.*c.check)(cancel);  // the same outcome again is not told twice
-    field.SetText(c.check == &frmMain::txtPollInterval_Validate ? "1000" : "1");
-    cancel = false;
-    (p.f.*c.check)(cancel);
-    EXPECT_FALSE(cancel);
-    EXPECT_EQ(p.f.Refusal(field), "") << c.text;
-    const std::vector<std::string> expected =
-        c.reason.empty() ? std::vector<std::string>{}
-                         : std::vector<std::string>{field.Name() + "=" + c.reason, field.Name() + "="};
-    EXPECT_EQ(told, expected) << c.text;
-  }
-  // The preview, without any check having run: a wrapped address or an oversized read is named, not composed.
+// The preview, without any check having run: a wrapped address or an oversized read is named with its range
+// instead of composing the wrapped value.
+TEST(Compose, ThePreviewNamesARefusedAddressOrQuantity) {
   const std::vector<std::tuple<int, std::string, std::string, std::string>> previews = {
       {3, "99999", "1", "Address: \"99999\" is outside 0 to 65535"},
       {6, "70000", "1", "Address: \"70000\" is outside 0 to 65535"},
@@ -287,10 +183,8 @@ TEST(Compose, RefusedFieldsKeepTheirReasonAndThePreviewNamesThem) {
 TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
   namespace fs = std::filesystem;
   for (const bool csv : {false, true}) {
-    const fs::path dir = fs::temp_directory_path() / ("vesk_logfile_" + std::to_string(::getpid()) + (csv ? "c" : "t"));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const std::string path = (dir / "bus.log").string();
+    const ScratchDir dir(csv ? "logfile_csv" : "logfile_text");
+    const std::string path = (dir.path / "bus.log").string();
     Panel p;
     p.f.SetLogFile(path, csv);
     p.f.SetLogFileRotation(64 * 1024, 100);
@@ -322,7 +216,6 @@ TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
       }
     }
     EXPECT_EQ(std::make_pair(next, bad), std::make_pair(kEntries, 0)) << (csv ? "csv" : "text");
-    fs::remove_all(dir);
   }
   // Without a file, what the pane no longer holds is dropped, and says so.
   Panel p;
@@ -334,8 +227,8 @@ TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
 // gives one error row, and the pane goes on.
 TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("vesk_logfail_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  const ScratchDir scratch("logfail");
+  const fs::path& dir = scratch.path;
   fs::create_directories(dir / "taken");
   struct Case {
     std::string path;
@@ -348,14 +241,12 @@ TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
     if (std::system(("mount -t tmpfs -o size=16k tmpfs " + (dir / "tiny").string()).c_str()) == 0)
       cases.push_back({(dir / "tiny" / "bus.log").string(), true});
   }
-  // Unmounted on every path out of the test.
+  // Unmounted on every path out of the test, before the folder goes.
   struct Unmount {
     fs::path at;
     bool on;
     ~Unmount() {
       if (on) std::system(("umount " + at.string()).c_str());
-      std::error_code ec;
-      fs::remove_all(at.parent_path(), ec);
     }
   } unmount{dir / "tiny", cases.size() > 1};
   for (const Case& c : cases) {
@@ -426,6 +317,13 @@ TEST(ResponseView, Rows) {
       {U_BADC, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "U32 HR 0xFFFF: 256|U32 HR 0x0001: 512", " 0xFFFF"},
       {I_ABCD, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "I32 HR 65535: 1|I32 HR 65537: 2", "65535"},
       {UINT16, "02 00 00 00 02", "02 01 FF", "DI 00000: 1|DI 00001: 1"},
+      // Coils stop at the quantity and at the last byte.
+      {UINT16, "01 00 14 00 0A", "01 02 A5 FE",
+       "CL 00020: 1|CL 00021: 0|CL 00022: 1|CL 00023: 0|CL 00024: 0|CL 00025: 1|CL 00026: 0|CL 00027: 1|CL 00028: 0|"
+       "CL 00029: 1",
+       "20"},
+      {UINT16, "01 00 00 00 10", "01 02 81",
+       "CL 00000: 1|CL 00001: 0|CL 00002: 0|CL 00003: 0|CL 00004: 0|CL 00005: 0|CL 00006: 0|CL 00007: 1"},
       {UINT16, "05 00 AC FF 00", "05 00 AC FF 00", "CL 00172 <- 1", "172"},
       {UINT16, "05 00 AC 00 00", "05 00 AC 00 00", "CL 00172 <- 0", "172"},
       {INT16, "06 00 01 FF FF", "06 00 01 FF FF", "HR 0x0001 <- 65535", "0x1"},
@@ -435,6 +333,15 @@ TEST(ResponseView, Rows) {
       {UINT16, "06 00 01 00 09", "06 00 01", ""},
       {INT16, "10 00 05 00 01 02 00 07", "10 00 05 00 02", "HR 00005 <- 7", "5"},  // the request carried one value
       {UINT16, "03", "03 02 00 01", ""},
+      {I64_ABCDEFGH, "03 00 0A 00 08", "03 10 80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 2A",
+       "I64 HR 00010: -9223372036854775808|I64 HR 00014: 42                  "},
+      {U64_ABCDEFGH, "03 00 00 00 04", "03 08 FF FF FF FF FF FF FF FF", "U64 HR 00000: 18446744073709551615"},
+      {D_ABCDEFGH, "04 00 00 00 04", "04 08 7F F0 00 00 00 00 00 01", "DBL IR 00000: NaN"},
+      {D_HGFEDCBA, "04 00 00 00 04", "04 08 01 00 00 00 00 00 00 00", "DBL IR 00000: 5E-324"},
+      {D_ABCDEFGH, "03 00 00 00 08", "03 0E 3F F0 00 00 00 00 00 00 40 00 00 00 00 00", "DBL HR 00000: 1"},
+      {HEX, "03 00 00 00 02", "03 04 3F 80 00 0A", "HEX HR 00000: 3F80|HEX HR 00001: 000A"},
+      {BINARY, "03 00 00 00 01", "03 02 A5 0F", "BIN HR 00000: 10100101 00001111"},
+      {ASCII, "03 00 00 00 02", "03 04 48 69 00 7E", "ASC HR 00000: Hi|ASC HR 00001: .~"},
   };
   for (int16_t mode : {0, 1, 2}) {
     for (const Case& c : cases) {
@@ -443,18 +350,6 @@ TEST(ResponseView, Rows) {
       EXPECT_EQ(p.Answer("01 " + c.response), View(c.view)) << c.response << " mode " << mode;
       EXPECT_TRUE(p.f.txtResponse.Enabled());
     }
-  }
-}
-
-TEST(ResponseView, CoilsStopAtTheQuantityAndAtTheLastByte) {
-  for (int16_t mode : {0, 1, 2}) {
-    Panel p;
-    p.Sent(mode, UINT16, "20", "01 01 00 14 00 0A");
-    EXPECT_EQ(p.Answer("01 01 02 A5 FE"), View("CL 00020: 1|CL 00021: 0|CL 00022: 1|CL 00023: 0|CL 00024: 0|"
-                                               "CL 00025: 1|CL 00026: 0|CL 00027: 1|CL 00028: 0|CL 00029: 1"));
-    p.Sent(mode, UINT16, "0", "01 01 00 00 00 10");
-    EXPECT_EQ(p.Answer("01 01 02 81"), View("CL 00000: 1|CL 00001: 0|CL 00002: 0|CL 00003: 0|CL 00004: 0|"
-                                            "CL 00005: 0|CL 00006: 0|CL 00007: 1"));
   }
 }
 
@@ -550,7 +445,7 @@ TEST(Log, HighlightsCountDigitsAcrossRowBreaks) {
     Panel p(1, false);
     p.f.LogResponse(Bytes(length, 0x10));
     for (auto [offset, count] : errors) p.f.LogError("Protocol Error", "x", false, count, offset);
-    EXPECT_EQ(Painted(p.f), painted) << length;
+    EXPECT_EQ(p.Painted(), painted) << length;
   }
 }
 
@@ -561,43 +456,16 @@ TEST(Log, KeepsAtMostAThousandWholeEntries) {
   EXPECT_EQ(p.f.LogLineCount, 1000);
   p.f.LogError("Protocol Error", "a", false, 2, 15);  // entry 1001 removes the empty start row only
   EXPECT_EQ(p.f.txtLog.Text().substr(0, kStamp.size() + 11), kStamp + "Run Tarvelo");
-  EXPECT_EQ(Painted(p.f), (std::vector<int>{15, 16}));
+  EXPECT_EQ(p.Painted(), (std::vector<int>{15, 16}));
   p.f.Log("x", LogColorInfo);  // entry 1002 removes "Run Tarvelo", entry 1003 the whole first request
   p.f.LogError("Protocol Error", "b", false, 1, 19);
   const std::string& t = p.f.txtLog.Text();
   const std::string first = kStamp + "Request  --> " + ToLogHexString(Bytes(20, 1)) + "\r\n" + kStamp + "Request";
   EXPECT_EQ(t.substr(0, first.size()), first);
   EXPECT_EQ(p.f.LogLineCount, 1000);
-  EXPECT_EQ(Painted(p.f), (std::vector<int>{15, 16, 19}));
+  EXPECT_EQ(p.Painted(), (std::vector<int>{15, 16, 19}));
   EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 996 * 2 + 2 + 3);
 }
-
-TEST(Log, SaveWritesTheWholeFileOrReportsWhyNot) {
-  auto read = [](const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  Panel p;
-  p.f.LogRequest({0x01, 0x03});
-  const auto dir = std::filesystem::temp_directory_path() / ("vesk-log-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  ASSERT_TRUE(p.f.SaveLog((dir / "log.txt").string(), false));
-  EXPECT_EQ(read(dir / "log.txt"), p.f.txtLog.Text());
-  ASSERT_TRUE(p.f.SaveLog((dir / "log.csv").string(), true));
-  EXPECT_EQ(read(dir / "log.csv"), p.f.LogAsCsv());
-  EXPECT_FALSE(std::filesystem::exists(dir / "log.csv.part"));
-  const std::string missing = (dir / "no-such-folder" / "log.txt").string();
-  EXPECT_FALSE(p.f.SaveLog(missing, false) || std::filesystem::exists(missing));
-  const std::string& text = p.f.txtLog.Text();
-  const std::string row = kStamp + "Failed to save the log to " + missing + ": ";
-  EXPECT_EQ(text.substr(text.rfind(kStamp), row.size()), row);
-  EXPECT_EQ(p.f.txtLog.ColorAt(text.rfind(kStamp)), LogColorError);
-  std::filesystem::remove_all(dir);
-}
-
-}  // namespace
-
-namespace {
 
 // A long response row shows its first 512 bytes and how many more there are;
 // faults inside the shown part are painted, those beyond it paint nothing
@@ -624,7 +492,7 @@ TEST(Log, ALongResponseRowIsCutAt512BytesAndStillPaintedInside) {
                                                      static_cast<size_t>(p.f.RxLogEnd - p.f.RxLogStart));
     EXPECT_EQ(row.substr(row.size() - 2 - c.tail.size(), c.tail.size()), c.tail);
     EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), (std::min(c.length, 512) + 15) / 16);
-    EXPECT_EQ(Painted(p.f), c.painted);
+    EXPECT_EQ(p.Painted(), c.painted);
     // The record keeps what the row shows.
     EXPECT_NE(p.f.LogAsCsv().find(PlainHex(Frame(frame.begin(), frame.begin() + std::min(c.length, 512)))),
               std::string::npos);
@@ -641,7 +509,7 @@ TEST(Log, HoldsAtMostTwoMebibytesOfWholeEntries) {
   EXPECT_EQ(t.substr(0, kStamp.size() + 8), kStamp + "Response");
   EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), p.f.LogLineCount * 32);
   p.f.LogError("Protocol Error", "x", false, 2, 3);
-  EXPECT_EQ(Painted(p.f), (std::vector<int>{3, 4}));
+  EXPECT_EQ(p.Painted(), (std::vector<int>{3, 4}));
 }
 
 TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
@@ -677,24 +545,26 @@ TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
   }
 }
 
-TEST(Log, SaveGoesThroughALinkAndNamesTheSystemsReason) {
+// Saving writes the whole text or CSV at once (through a link to the link's target), or gives one red row with
+// the system's reason.
+TEST(Log, SaveWritesTheWholeFileThroughALinkOrNamesTheSystemsReason) {
   namespace fs = std::filesystem;
-  auto read = [](const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
   Panel p;
-  const auto dir = fs::temp_directory_path() / ("vesk-link-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  p.f.LogRequest({0x01, 0x03});
+  const ScratchDir scratch("logsave");
+  const fs::path& dir = scratch.path;
   fs::create_directories(dir / "real");
   fs::create_symlink("real/log.txt", dir / "link.txt");  // dangling until saved
+  ASSERT_TRUE(p.f.SaveLog((dir / "plain.csv").string(), true));
+  EXPECT_EQ(ReadFile(dir / "plain.csv"), p.f.LogAsCsv());
   ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), false));
   EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-  EXPECT_EQ(read(dir / "real" / "log.txt"), p.f.txtLog.Text());
+  EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), p.f.txtLog.Text());
   ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), true));  // over the existing target
   EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-  EXPECT_EQ(read(dir / "real" / "log.txt"), p.f.LogAsCsv());
-  EXPECT_FALSE(fs::exists(dir / "link.txt.part") || fs::exists(dir / "real" / "log.txt.part"));
+  EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), p.f.LogAsCsv());
+  for (const char* part : {"plain.csv.part", "link.txt.part", "real/log.txt.part"})
+    EXPECT_FALSE(fs::exists(dir / part));
 
   struct Failure {
     fs::path path;
@@ -708,8 +578,74 @@ TEST(Log, SaveGoesThroughALinkAndNamesTheSystemsReason) {
     const std::string last = text.substr(text.rfind(kStamp));
     EXPECT_EQ(last.rfind(kStamp + "Failed to save the log to " + c.path.string() + ": ", 0), 0u) << last;
     EXPECT_NE(last.find(std::string(std::strerror(c.error)) + "\r\n"), std::string::npos) << last;
+    EXPECT_EQ(p.f.txtLog.ColorAt(text.rfind(kStamp)), LogColorError);
   }
-  fs::remove_all(dir);
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST(Inspector, FourRegistersFromTheClickedOneForTheWideFormats) {
+  Panel p;
+  p.Sent(kTcp, I64_ABCDEFGH, "0", "01 03 00 00 00 08");
+  p.Answer("01 03 10 00 00 00 00 00 00 00 01 00 02 00 03 00 04 00 05");
+  const std::vector<InspectorRow> first = p.f.InspectResponseLine(0);
+  ASSERT_EQ(first.size(), static_cast<size_t>(kAllFormatCount));
+  EXPECT_EQ(first[I64_ABCDEFGH].format + " " + first[I64_ABCDEFGH].value + " [" + first[I64_ABCDEFGH].bytes + "]",
+            "INT64_ABCDEFGH 1 [00 00 00 00 00 00 00 01]");
+  EXPECT_EQ(first[I64_HGFEDCBA].value, "72057594037927936");
+  EXPECT_EQ(first[HEX].value + "|" + first[BINARY].value + "|" + first[ASCII].value + "|" + first[HEX].bytes,
+            "0000|00000000 00000000|..|00 00");
+  // The second line starts at register 4: four registers follow it.
+  EXPECT_EQ(p.f.InspectResponseLine(1)[U64_ABCDEFGH].value, "562962838585349");  // 0002 0003 0004 0005
+  // Fewer than three registers after the clicked one: the 64-bit rows say so.
+  const std::vector<InspectorRow> shortRows =
+      InspectRegisters({0x12, 0x34}, std::vector<RegisterBytes>{{0x56, 0x78}}, ".");
+  EXPECT_EQ(shortRows[D_ABCDEFGH].value + " [" + shortRows[D_ABCDEFGH].bytes + "]", "\u2014 [12 34 56 78 -- -- -- --]");
+  EXPECT_EQ(shortRows[F_ABCD].bytes, "12 34 56 78");
+  EXPECT_EQ(shortRows[HEX].value, "1234");
+}
+
+TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {
+  using N = AddressNotation;
+  // notation, command, address typed; the PDU sent and the command afterwards
+  const std::vector<std::tuple<N, int, std::string, std::string, int>> cases = {
+      {N::Protocol, 3, "40001", "01 03 9C 41 00 01", 3},  // stays the number 40001
+      {N::RegisterNumber, 3, "40001", "01 03 9C 40 00 01", 3},
+      {N::RegisterNumber, 1, "1", "01 01 00 00 00 01", 1},
+      {N::Reference, 3, "40001", "01 03 00 00 00 01", 3},
+      {N::Reference, 3, "30005", "01 04 00 04 00 01", 4},  // the input registers' read chosen
+      {N::Reference, 1, "400100", "01 03 00 63 00 01", 3},
+      {N::Reference, 3, "10001", "01 02 00 00 00 01", 2},
+      {N::Reference, 4, "00017", "01 01 00 10 00 01", 1},
+      {N::Reference, 6, "40010", "01 06 00 09 00 07", 6},  // a write to the same table stays a write
+  };
+  for (const auto& [n, fc, addr, pdu, after] : cases) {
+    Panel p;
+    p.Fill(fc, UINT16, "1", addr, "1", "7", n);
+    const std::string expected = Hex(Framed(1, pdu));
+    EXPECT_EQ(p.f.PreviewRequest(), expected) << addr;  // the wire's address, before Send chooses anything
+    const size_t logLength = p.f.txtLog.Length();
+    EXPECT_EQ(p.Compose(), expected) << addr;
+    EXPECT_EQ(p.f.GetCmd(), after) << addr;
+    const std::string rows = p.f.txtLog.Text().substr(logLength);
+    EXPECT_EQ(rows.find("chosen") != std::string::npos, after != fc) << addr << ": " << rows;
+  }
+  // A refused register or reference number: one red row, nothing sent.
+  for (const auto& [n, addr] : std::vector<std::pair<N, std::string>>{{N::RegisterNumber, "0"}, {N::Reference, "1"}}) {
+    Panel p;
+    p.Fill(3, UINT16, "1", addr, "1", "", n);
+    EXPECT_EQ(p.Compose(), "") << addr;
+    EXPECT_EQ(p.fp.beeper->count, 1) << addr;
+  }
+  // The view and the inspector write the addresses in the notation.
+  Panel p;
+  p.Sent(kTcp, UINT16, "40001", "01 03 00 00 00 02", N::Reference);
+  EXPECT_EQ(p.Answer("01 03 04 00 01 00 02"), View("HR 40001: 1|HR 40002: 2"));
+  EXPECT_EQ(p.f.ResponseLineAddressText(1), "40002");
+  p.Sent(kTcp, I_ABCD, "1", "01 04 00 00 00 02", N::RegisterNumber);
+  EXPECT_EQ(p.Answer("01 04 04 00 00 00 05"), "I32 IR 00001: 5");
+  EXPECT_EQ(p.f.ResponseLineAddressText(0), "00001");
+  p.Sent(kTcp, UINT16, "0", "01 02 00 00 00 02", N::Reference);
+  EXPECT_EQ(p.Answer("01 02 01 01"), View("DI 10001: 1|DI 10002: 0"));
 }
 
 }  // namespace

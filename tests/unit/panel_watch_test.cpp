@@ -9,11 +9,13 @@
 #include <string>
 
 #include "modbus/convert.h"
-#include "transaction_rig.h"
+#include "panel/command_line.h"
+#include "panel_rig.h"
 
 namespace {
 
-using txrig::Rig;
+using rig::Panel;
+using rig::ScratchDir;
 
 // An answer of the TCP slave to the request last on the wire: registers
 // valued as their address, or exception `exception` when not 0.
@@ -32,11 +34,11 @@ Frame TcpAnswer(const Frame& req, uint8_t exception = 0) {
   return adu;
 }
 
-void Form(Rig& rig, const std::string& slave, int cmdIndex, const std::string& address, const std::string& quantity) {
-  rig.f.txtUnitID.SetText(slave);
-  rig.f.cmbCmd.SetListIndex(cmdIndex);
-  rig.f.txtAddr.SetText(address);
-  rig.f.txtQuantity.SetText(quantity);
+void Form(Panel& p, const std::string& slave, int cmdIndex, const std::string& address, const std::string& quantity) {
+  p.f.txtUnitID.SetText(slave);
+  p.f.cmbCmd.SetListIndex(cmdIndex);
+  p.f.txtAddr.SetText(address);
+  p.f.txtQuantity.SetText(quantity);
 }
 
 TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
@@ -53,14 +55,14 @@ TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.slave + " " + std::to_string(c.cmdIndex) + " " + c.address + " " + c.quantity);
-    Rig rig;
-    Form(rig, c.slave, c.cmdIndex, c.address, c.quantity);
-    const auto id = rig.f.AddRequestToWatch();
+    Panel p;
+    Form(p, c.slave, c.cmdIndex, c.address, c.quantity);
+    const auto id = p.f.AddRequestToWatch();
     EXPECT_EQ(id != 0, c.added);
-    EXPECT_EQ(rig.f.Watch().Model().Blocks().size(), c.added ? 1u : 0u);
-    EXPECT_EQ(rig.Count("Not added to watch"), c.added ? 0 : 1);
+    EXPECT_EQ(p.f.Watch().Model().Blocks().size(), c.added ? 1u : 0u);
+    EXPECT_EQ(p.Count("Not added to watch"), c.added ? 0 : 1);
     if (c.added) {
-      const auto& cfg = rig.f.Watch().Model().Find(id)->config;
+      const auto& cfg = p.f.Watch().Model().Find(id)->config;
       EXPECT_EQ(cfg.function, c.cmdIndex + 1);
       EXPECT_EQ(cfg.address, modbus::StringToLong(c.address));
     }
@@ -70,84 +72,77 @@ TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
 TEST(PanelWatch, ReadsAreLoggedAndCountedAndGoodOnesCanBeHidden) {
   for (const bool hide : {false, true}) {
     SCOPED_TRACE(hide);
-    Rig rig;
-    rig.f.HideWatchGoodInLog = hide;
-    Form(rig, "1", 2, "10", "2");
-    rig.f.txtPollInterval.SetText("100");
-    const auto good = rig.f.AddRequestToWatch();
-    Form(rig, "7", 2, "0", "1");
-    const auto refused = rig.f.AddRequestToWatch();
+    Panel p;
+    p.f.HideWatchGoodInLog = hide;
+    Form(p, "1", 2, "10", "2");
+    p.f.txtPollInterval.SetText("100");
+    const auto good = p.f.AddRequestToWatch();
+    Form(p, "7", 2, "0", "1");
+    const auto refused = p.f.AddRequestToWatch();
     ASSERT_TRUE(good && refused);
-    rig.fp.clock->Advance(2);
-    rig.fp.socket->AcceptConnect();
+    p.fp.clock->Advance(2);
+    p.fp.socket->AcceptConnect();
     // Each read answered 5 ms after it went out, slave 7 with exception 2; bounded to 1 s.
     size_t answered = 0;
     for (int t = 0; t < 1000; ++t) {
-      rig.fp.clock->Advance(1);
-      if (rig.fp.socket->sent.size() > answered && t % 5 == 0) {
-        const Frame& req = rig.fp.socket->sent[answered++];
-        rig.fp.socket->Deliver(TcpAnswer(req, req.at(6) == 7 ? 2 : 0));
+      p.fp.clock->Advance(1);
+      if (p.fp.socket->sent.size() > answered && t % 5 == 0) {
+        const Frame& req = p.fp.socket->sent[answered++];
+        p.fp.socket->Deliver(TcpAnswer(req, req.at(6) == 7 ? 2 : 0));
       }
     }
-    const auto& stats = rig.f.LinkSession().Stats();
+    const auto& stats = p.f.LinkSession().Stats();
     EXPECT_GE(stats.exceptions, 8u);
     EXPECT_GE(stats.answers, 8u);
-    EXPECT_GE(rig.Count("Modbus Exception"), 8);
+    EXPECT_GE(p.Count("Modbus Exception"), 8);
     // Hidden: only the failed block's transactions are in the log.
-    const int requests = rig.Count("Request  -->");
+    const int requests = p.Count("Request  -->");
     if (hide)
-      EXPECT_EQ(requests, rig.Count("Modbus Exception"));
+      EXPECT_EQ(requests, p.Count("Modbus Exception"));
     else
       EXPECT_GE(requests, 16);
-    EXPECT_FALSE(rig.f.Watch().Model().Find(good)->values[0].stale);
-    EXPECT_TRUE(rig.f.Watch().Model().Find(refused)->values[0].stale);
+    EXPECT_FALSE(p.f.Watch().Model().Find(good)->values[0].stale);
+    EXPECT_TRUE(p.f.Watch().Model().Find(refused)->values[0].stale);
   }
 }
 
 TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
-  Rig rig;
-  Form(rig, "1", 2, "0", "1");
-  rig.f.txtPollInterval.SetText("100");
-  rig.f.AddRequestToWatch();
-  rig.fp.clock->Advance(2);
-  rig.fp.socket->AcceptConnect();
-  ASSERT_EQ(rig.fp.socket->sent.size(), 1u);  // the block's read is out, unanswered
-  Form(rig, "1", 2, "500", "1");
-  rig.f.cmdSend_Click();
-  EXPECT_EQ(rig.fp.socket->sent.size(), 1u);  // never two in flight
-  rig.fp.socket->Deliver(TcpAnswer(rig.fp.socket->sent[0]));
-  ASSERT_EQ(rig.fp.socket->sent.size(), 2u);
-  EXPECT_EQ(rig.fp.socket->sent[1].at(8) * 256 + rig.fp.socket->sent[1].at(9), 500);
-  rig.fp.socket->Deliver(TcpAnswer(rig.fp.socket->sent[1]));
+  Panel p;
+  Form(p, "1", 2, "0", "1");
+  p.f.txtPollInterval.SetText("100");
+  p.f.AddRequestToWatch();
+  p.fp.clock->Advance(2);
+  p.fp.socket->AcceptConnect();
+  ASSERT_EQ(p.fp.socket->sent.size(), 1u);  // the block's read is out, unanswered
+  Form(p, "1", 2, "500", "1");
+  p.f.cmdSend_Click();
+  EXPECT_EQ(p.fp.socket->sent.size(), 1u);  // never two in flight
+  p.fp.socket->Deliver(TcpAnswer(p.fp.socket->sent[0]));
+  ASSERT_EQ(p.fp.socket->sent.size(), 2u);
+  EXPECT_EQ(p.fp.socket->sent[1].at(8) * 256 + p.fp.socket->sent[1].at(9), 500);
+  p.fp.socket->Deliver(TcpAnswer(p.fp.socket->sent[1]));
   // The panel's answer reaches its response view, the block's does not.
-  EXPECT_NE(rig.f.txtResponse.Text().find("500"), std::string::npos);
-}
-
-}  // namespace
-
-namespace {
-
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("vesk_panel_watch_" + name)).string();
+  EXPECT_NE(p.f.txtResponse.Text().find("500"), std::string::npos);
 }
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
-  const std::string path = TempPath("roundtrip.json");
+  const ScratchDir dir("workspace");
+  const std::string path = (dir.path / "roundtrip.json").string();
   {
-    Rig rig;
-    rig.f.txtTcpHost.SetText("127.0.0.1");
-    rig.f.txtTcpPort.SetText("1502");
-    Form(rig, "3", 3, "0x20", "6");
-    rig.f.txtPollInterval.SetText("250");
-    ASSERT_NE(rig.f.AddRequestToWatch(), 0u);
-    Form(rig, "4", 0, "7", "16");
-    ASSERT_NE(rig.f.AddRequestToWatch(), 0u);
-    ASSERT_TRUE(rig.f.SaveWorkspace(path));
+    Panel p;
+    p.f.txtTcpHost.SetText("127.0.0.1");
+    p.f.txtTcpPort.SetText("1502");
+    Form(p, "3", 3, "0x20", "6");
+    p.f.txtPollInterval.SetText("250");
+    ASSERT_NE(p.f.AddRequestToWatch(), 0u);
+    Form(p, "4", 0, "7", "16");
+    ASSERT_NE(p.f.AddRequestToWatch(), 0u);
+    ASSERT_TRUE(p.f.SaveWorkspace(path));
     EXPECT_FALSE(std::filesystem::exists(path + ".part"));
   }
-  Rig other;
+  Panel other;
   ASSERT_TRUE(other.f.OpenWorkspace(path));
   EXPECT_EQ(other.f.txtTcpPort.Text(), "1502");
   EXPECT_EQ(other.f.txtUnitID.Text(), "4");
@@ -159,7 +154,6 @@ TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
   EXPECT_EQ(blocks[0].config.address, 0x20);
   EXPECT_EQ(blocks[0].config.intervalMs, 250u);
   EXPECT_EQ(blocks[1].config.quantity, 16);
-  std::filesystem::remove(path);
 }
 
 TEST(PanelWorkspace, AFileThatIsNotAValidWorkspaceChangesNothing) {
@@ -173,45 +167,39 @@ TEST(PanelWorkspace, AFileThatIsNotAValidWorkspaceChangesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Rig rig;
-    Form(rig, "1", 2, "5", "1");
-    rig.f.AddRequestToWatch();
-    rig.f.txtTcpPort.SetText("502");
-    const std::string path = TempPath(c.name);
+    Panel p;
+    Form(p, "1", 2, "5", "1");
+    p.f.AddRequestToWatch();
+    p.f.txtTcpPort.SetText("502");
+    const ScratchDir dir("workspace");
+    const std::string path = (dir.path / c.name).string();
     WriteText(path, c.text);
-    EXPECT_FALSE(rig.f.OpenWorkspace(path));
-    EXPECT_EQ(rig.Count(c.message), 1);
-    EXPECT_EQ(rig.f.Watch().Model().Blocks().size(), 1u);
-    EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
-    std::filesystem::remove(path);
+    EXPECT_FALSE(p.f.OpenWorkspace(path));
+    EXPECT_EQ(p.Count(c.message), 1);
+    EXPECT_EQ(p.f.Watch().Model().Blocks().size(), 1u);
+    EXPECT_EQ(p.f.txtTcpPort.Text(), "502");
   }
-  Rig rig;
-  EXPECT_FALSE(rig.f.OpenWorkspace(TempPath("absent")));
+  Panel p;
+  EXPECT_FALSE(p.f.OpenWorkspace((ScratchDir("workspace").path / "absent").string()));
 }
 
 TEST(PanelWorkspace, AnAbsentPortAndBadItemsAreLeftOutTheRestIsApplied) {
-  const std::string path = TempPath("partial.json");
+  const ScratchDir dir("workspace");
+  const std::string path = (dir.path / "partial.json").string();
   WriteText(path, R"({"type": "VeskTarvelo workspace", "version": 1,
     "connection": {"host": "10.0.0.9", "serialPort": "/dev/ttyNOPE", "port": 70000},
     "watch": [{"slave": 1, "function": 3, "address": 0, "quantity": 500, "format": "INT16", "interval": 1000},
               {"slave": 2, "function": 4, "address": 9, "quantity": 2, "format": "INT16", "interval": 100}]})");
-  Rig rig;
-  rig.f.txtTcpPort.SetText("502");
-  ASSERT_TRUE(rig.f.OpenWorkspace(path));
-  EXPECT_EQ(rig.f.txtTcpHost.Text(), "10.0.0.9");
-  EXPECT_EQ(rig.f.txtTcpPort.Text(), "502");
-  EXPECT_EQ(rig.Count("/dev/ttyNOPE is not on this system"), 1);
-  ASSERT_EQ(rig.f.Watch().Model().Blocks().size(), 1u);
-  EXPECT_EQ(rig.f.Watch().Model().Blocks()[0].config.slave, 2);
-  EXPECT_GE(rig.Count("(left as it was)"), 3);
-  std::filesystem::remove(path);
+  Panel p;
+  p.f.txtTcpPort.SetText("502");
+  ASSERT_TRUE(p.f.OpenWorkspace(path));
+  EXPECT_EQ(p.f.txtTcpHost.Text(), "10.0.0.9");
+  EXPECT_EQ(p.f.txtTcpPort.Text(), "502");
+  EXPECT_EQ(p.Count("/dev/ttyNOPE is not on this system"), 1);
+  ASSERT_EQ(p.f.Watch().Model().Blocks().size(), 1u);
+  EXPECT_EQ(p.f.Watch().Model().Blocks()[0].config.slave, 2);
+  EXPECT_GE(p.Count("(left as it was)"), 3);
 }
-
-}  // namespace
-
-#include "panel/command_line.h"
-
-namespace {
 
 TEST(CommandLineWorkspace, OneFileStartsWithItAnythingMoreIsRefused) {
   struct Case {

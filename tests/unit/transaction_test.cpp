@@ -1,19 +1,18 @@
 // The transaction cycle, reception, the socket and serial transports, polling and the statistics.
 #include <tuple>
 
-#include "transaction_rig.h"
+#include "panel_rig.h"
 
 namespace {
 
-using namespace txrig;
+using namespace rig;
 
 const Frame kRead1 = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 2}, kRead2 = {0, 2, 0, 0, 0, 6, 1, 3, 0, 0, 0, 2};
 const Frame kAnswer1 = {0, 1, 0, 0, 0, 7, 1, 3, 4, 0, 10, 0, 11}, kRtuRead = WithCrc({1, 3, 0, 0, 0, 1});
 const std::string kRead1Hex = "00 01 00 00 00 06 01 03 00 00 00 02", kRtuHex = "01 03 00 00 00 01 84 0A";
-std::string Hex(const Frame& f) { return ToLogHexString(f); }
 
 TEST(TransactionCycle, QueuedFramesGoOutOnTheCompletingByteAndATimeOutDropsTheRest) {
-  Rig r(kTcp);
+  Panel r(kTcp);
   r.Connect();
   for (const Frame& q : {kRead1, kRead2, Frame{0, 3}}) r.f.PushRequest(q);
   r.f.SendTcpRequest();
@@ -34,7 +33,7 @@ TEST(TransactionCycle, QueuedFramesGoOutOnTheCompletingByteAndATimeOutDropsTheRe
 }
 
 TEST(TransactionCycle, AnEmptyRawFrameOnlyLogsItsRowAndSendWhileAwaitingGoesOutAtOnce) {
-  Rig r(kTcp);
+  Panel r(kTcp);
   r.Connect();
   r.TypeHex("zz");
   r.f.cmdSend_Click();
@@ -59,7 +58,7 @@ TEST(TransactionCycle, TimeOutFieldOfTheTransportDecidesWhetherAndWhenItFires) {
       {kRtu, "300", "700", 700},      {kRtu, "700", "", 0}};
   for (const auto& [mode, tcp, rtu, firesAfter] : cases) {
     SCOPED_TRACE(std::to_string(mode) + " \"" + tcp + "\" \"" + rtu + "\"");
-    Rig r(mode);
+    Panel r(mode);
     r.f.txtTcpTimeout.SetText(tcp);
     r.f.txtRtuTimeout.SetText(rtu);
     mode == kRtu ? (r.UsePorts({"COM3"}), r.f.OpenRtuPort()) : r.Connect();
@@ -104,14 +103,13 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Hex(c.response));
-    Rig r(c.mode);
+    Panel r(c.mode);
     r.Connect();
     r.Send(c.request);
     r.Mark();
     r.fp.socket->Deliver(c.response);
     EXPECT_FALSE(r.f.AwaitingResponse);
-    std::string expected = r.Rows({"Response <-- " + Hex(c.response)});
-    for (const std::string& row : c.rows) expected += r.Rows({row});
+    const std::string expected = r.Rows({"Response <-- " + Hex(c.response)}) + r.Rows(c.rows);
     EXPECT_EQ(r.NewLog(), expected);
     EXPECT_EQ(r.Painted(), c.painted);
     EXPECT_EQ(r.f.txtLog.ColorAt(r.mark + expected.find(c.rows[0])), LogColorError);
@@ -119,7 +117,7 @@ TEST(Reception, ChecksMessagesPaintedBytesAndReportingOrder) {
 }
 
 TEST(TcpTransport, ConnectRowsTheConnectTimeOutAndPollingThroughASocketError) {
-  Rig r(kTcp);
+  Panel r(kTcp);
   r.f.txtTcpHost.SetText(" 127.0.0.1 ");
   r.TypeHex(kRead1Hex);
   r.f.cmdSend_Click();
@@ -153,11 +151,11 @@ TEST(TcpTransport, ConnectRowsTheConnectTimeOutAndPollingThroughASocketError) {
 
 TEST(TcpTransport, ButtonsEndTheTransactionInFlightWhileSendsOwnReconnectKeepsItsFrame) {
   const std::vector<std::string> reconnect = {"Disconnected", "", "Connect to 127.0.0.1:502..."};
-  const std::tuple<std::function<void(Rig&)>, std::vector<std::string>, size_t> cases[] = {
+  const std::tuple<std::function<void(Panel&)>, std::vector<std::string>, size_t> cases[] = {
       // action, rows, frames left queued; the last: Send after the slave closed its end mid-answer
-      {[](Rig& r) { r.f.cmdTcpConnect.onClick(); }, reconnect, 0},
-      {[](Rig& r) { r.f.cmdTcpDisconnect.onClick(); }, {"Disconnected"}, 0},
-      {[](Rig& r) {
+      {[](Panel& r) { r.f.cmdTcpConnect.onClick(); }, reconnect, 0},
+      {[](Panel& r) { r.f.cmdTcpDisconnect.onClick(); }, {"Disconnected"}, 0},
+      {[](Panel& r) {
          r.fp.socket->state = platform::TcpSocket::kOther;
          r.TypeHex(kRead1Hex);
          r.f.cmdSend_Click();
@@ -165,16 +163,14 @@ TEST(TcpTransport, ButtonsEndTheTransactionInFlightWhileSendsOwnReconnectKeepsIt
        reconnect, 1}};
   for (const auto& [act, rows, queued] : cases) {
     SCOPED_TRACE(rows.size() + queued);
-    Rig r(kTcp);
+    Panel r(kTcp);
     r.Connect();
     r.f.PushRequest(kRead2);
     r.Send(kRead2);
     r.fp.socket->Deliver({0, 2, 0});
     r.Mark();
     act(r);
-    std::string expected;
-    for (const std::string& row : rows) expected += r.Rows({row});
-    EXPECT_EQ(r.NewLog(), expected);
+    EXPECT_EQ(r.NewLog(), r.Rows(rows));
     EXPECT_FALSE(r.f.AwaitingResponse || r.f.tmrTimeout.Enabled());
     EXPECT_EQ(r.f.Requests.size(), queued);
     r.fp.socket->AcceptConnect();
@@ -183,7 +179,7 @@ TEST(TcpTransport, ButtonsEndTheTransactionInFlightWhileSendsOwnReconnectKeepsIt
 }
 
 TEST(SerialTransport, OpenRowsOnceThenTheCloseButtonAndAVanishedPortEndTheTransaction) {
-  Rig r(kRtu);
+  Panel r(kRtu);
   r.UsePorts({"COM1", "COM3"});
   r.f.cmbRtuPort.SetListIndex(1);
   r.f.cmbRtuParity.SetListIndex(2);
@@ -224,7 +220,7 @@ TEST(SerialTransport, OpenFailuresAreLoggedWithTheirReasonAndTheRequestStaysQueu
       {{"COM3"}, "9600", "Permission denied", true, "Failed to open COM3: Permission denied"}};
   for (const auto& [ports, speed, fails, denied, error] : cases) {
     SCOPED_TRACE(error);
-    Rig r(kRtu);
+    Panel r(kRtu);
     r.UsePorts(ports);
     r.f.cmbRtuPort.SetListIndex(error == "COM port not selected" ? -1 : 0);
     r.f.cmbRtuSpeed.SetText(speed);
@@ -242,7 +238,7 @@ TEST(SerialTransport, OpenFailuresAreLoggedWithTheirReasonAndTheRequestStaysQueu
 }
 
 TEST(SerialTransport, RefreshReselectsByNameAndLeavesAnUnchangedListAndAnOpenPortAlone) {
-  Rig r(kRtu);
+  Panel r(kRtu);
   r.f.ComPortName = "com3";
   r.fp.ports->ports = {{"COM1", "", "", "", std::nullopt, std::nullopt},
                        {"COM3", "FT232R USB UART", "FTDI", "A10KZ3", 0x0403, 0x6001}};
@@ -273,7 +269,7 @@ TEST(SerialTransport, RefreshReselectsByNameAndLeavesAnUnchangedListAndAnOpenPor
 }
 
 TEST(Polling, StartsAtOnceSkipsTicksWhileAwaitingRetriesAfterATimeOutAndFollowsTheInterval) {
-  Rig r(kRtu);
+  Panel r(kRtu);
   r.UsePorts({"COM3"});
   r.TypeHex(kRtuHex);
   r.f.txtRtuTimeout.SetText("600");
@@ -301,7 +297,7 @@ TEST(Polling, StartsAtOnceSkipsTicksWhileAwaitingRetriesAfterATimeOutAndFollowsT
 }
 
 TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
-  Rig r(kTcp);
+  Panel r(kTcp);
   int notices = 0;
   r.f.onStatsChanged = [&notices] { ++notices; };
   auto good = [](uint8_t id) { return Frame{0, id, 0, 0, 0, 5, 1, 3, 2, 0, 7}; };
@@ -332,10 +328,6 @@ TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
   EXPECT_EQ(notices, 16);
 }
 
-}  // namespace
-
-namespace {
-
 // Bytes left unread on the link (a late answer, an unsolicited frame) are
 // dropped before the next request goes out, counted in one row, and never
 // taken for its answer.
@@ -350,7 +342,7 @@ TEST(HostilePeers, UnreadBytesAreDroppedBeforeTheRequestAndCounted) {
   for (const Case& c : {Case{kTcp, kAnswer1, "Dropped 13 unread bytes"}, Case{kTcp, {0x55}, "Dropped 1 unread byte"},
                         Case{kTcp, {}, ""}, Case{kRtu, rtuAnswer, "Dropped 7 unread bytes"}}) {
     SCOPED_TRACE(c.droppedRow + " mode " + std::to_string(c.mode));
-    Rig r(c.mode);
+    Panel r(c.mode);
     const Frame request = c.mode == kTcp ? kRead2 : kRtuRead;
     const Frame answer = c.mode == kTcp ? tcpRead2Answer : rtuAnswer;
     if (c.mode == kTcp) {
@@ -383,7 +375,7 @@ TEST(HostilePeers, UnreadBytesAreDroppedBeforeTheRequestAndCounted) {
 TEST(HostilePeers, APeerCloseEndsTheAwaitedAnswerAtOnceOrIsOneInformationRow) {
   for (const bool awaited : {true, false}) {
     SCOPED_TRACE(awaited);
-    Rig r(kTcp);
+    Panel r(kTcp);
     r.Connect();
     r.Send(kRead1);
     if (!awaited) r.fp.socket->Deliver(kAnswer1);

@@ -628,7 +628,7 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     first.Aid<QAction>("inspectorAction")->trigger();
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
-    EXPECT_EQ(first.settings->writes.size(), 29u);  // every setting written, once: the panel's 23, the window's 6
+    EXPECT_EQ(first.settings->writes.size(), 36u);  // every setting written, once: the panel's 30, the window's 6
     for (const auto& [key, count] : first.settings->writes) EXPECT_EQ(count, 1) << key;
   }
   Rig second(nullptr, dir);

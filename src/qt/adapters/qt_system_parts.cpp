@@ -1,26 +1,36 @@
 #include "qt/adapters/qt_system_parts.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QLocale>
 #include <QThread>
+#include <chrono>
+#include <ctime>
 
 namespace qt {
 
 QtClock::QtClock() { elapsed_.start(); }
 
 LocalTime QtClock::Now() const {
-  const QDateTime now = QDateTime::currentDateTime();
-  const QDate d = now.date();
-  const QTime t = now.time();
+  // localtime_r keeps the zone it has read; tzset reads it again (a stat of
+  // the zone file, which would otherwise be paid by each log row).
+  const int64_t mono = elapsed_.elapsed();
+  if (zoneReadAtMs_ < 0 || mono - zoneReadAtMs_ >= 60000) {
+    tzset();
+    zoneReadAtMs_ = mono;
+  }
+  const auto now = std::chrono::system_clock::now();
+  const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const std::time_t secs = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+  std::tm tm{};
+  localtime_r(&secs, &tm);
   LocalTime lt;
-  lt.year = d.year();
-  lt.month = d.month();
-  lt.day = d.day();
-  lt.hour = t.hour();
-  lt.minute = t.minute();
-  lt.second = t.second();
-  lt.millisecond = t.msec();
+  lt.year = tm.tm_year + 1900;
+  lt.month = tm.tm_mon + 1;
+  lt.day = tm.tm_mday;
+  lt.hour = tm.tm_hour;
+  lt.minute = tm.tm_min;
+  lt.second = tm.tm_sec;
+  lt.millisecond = static_cast<int>(ms - static_cast<int64_t>(secs) * 1000);
   return lt;
 }
 

@@ -6,8 +6,11 @@
 
 namespace qt {
 
-// Wall clock from QDateTime (local time, milliseconds); monotonic clock from a
+// Wall clock in local time with milliseconds; monotonic clock from a
 // QElapsedTimer started when the clock is made; Sleep blocks the thread.
+// Every log row asks for the local time, so the time zone is read once and
+// then again at most once a minute (a zone changed while the program runs is
+// followed within a minute), not on every call.
 class QtClock : public platform::Clock {
  public:
   QtClock();
@@ -17,6 +20,7 @@ class QtClock : public platform::Clock {
 
  private:
   QElapsedTimer elapsed_;
+  mutable int64_t zoneReadAtMs_ = -1;
 };
 
 // Lets the pending events of the calling thread run once.

@@ -125,7 +125,9 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
     for (const auto& [caption, field] : wide) {
       g->addWidget(at(*caption), 2, 0, 1, 2);
       g->addWidget(at(*field), 3, 0, 1, 2);
-      at(*field)->setFixedWidth(col[0] + kGap + col[1]);
+      // As wide as the two columns it spans, never wider.
+      at(*field)->setMinimumWidth(0);
+      at(*field)->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     }
     // The columns keep their widths when a command hides a column's fields.
     for (int c = 0; c < 4; ++c) g->setColumnMinimumWidth(c, col[c]);
