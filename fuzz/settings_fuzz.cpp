@@ -42,8 +42,7 @@ constexpr const char* kWrittenOnlyKeys[] = {"logfile", "logfilecsv"};
 // The further commands' fields, written last; given fuzzed stored values too.
 constexpr const char* kCommandKeys[] = {"values", "valuesas", "writeaddr", "andmask", "ormask", "readcode", "objectid"};
 constexpr size_t kCommandKeyCount = sizeof(kCommandKeys) / sizeof(kCommandKeys[0]);
-constexpr size_t kWrittenCount =
-    kKeyCount + sizeof(kWrittenOnlyKeys) / sizeof(kWrittenOnlyKeys[0]) + kCommandKeyCount;
+constexpr size_t kWrittenCount = kKeyCount + sizeof(kWrittenOnlyKeys) / sizeof(kWrittenOnlyKeys[0]) + kCommandKeyCount;
 
 constexpr const char* kPortNames[] = {"COM1", "COM3", "COM12", "/dev/ttyUSB0"};
 

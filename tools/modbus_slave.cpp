@@ -300,8 +300,9 @@ bool ServeTcpClient(modbus_t* ctx, modbus_mapping_t* contents, const Options& o,
   if (g_stop) return false;
   if (std::vector<uint8_t> pdu; rc > 7 && FurtherAnswer(query + 7, rc - 7, pdu)) {
     // The request's transaction id and unit, the length of the unit byte and the PDU.
-    std::vector<uint8_t> adu = {query[0], query[1], 0, 0, static_cast<uint8_t>((pdu.size() + 1) >> 8),
-                                static_cast<uint8_t>(pdu.size() + 1), query[6]};
+    std::vector<uint8_t> adu = {
+        query[0], query[1], 0, 0, static_cast<uint8_t>((pdu.size() + 1) >> 8), static_cast<uint8_t>(pdu.size() + 1),
+        query[6]};
     adu.insert(adu.end(), pdu.begin(), pdu.end());
     if (!WriteAll(c.fd, adu)) return false;
   } else if (modbus_reply(ctx, query, rc, contents) < 0) {

@@ -88,7 +88,8 @@ static inline const char* vesk_slave_device_object(int id) {
     case 0x05:
       return "libmodbus";
     case 0x06:
-      return "A test slave for VeskTarvelo. This object is long on purpose: with it, a regular or an extended stream no longer fits in one answer, and the slave says more follows. 0123456789012345678901234567890123";
+      return "A test slave for VeskTarvelo. This object is long on purpose: with it, a regular or an extended stream "
+             "no longer fits in one answer, and the slave says more follows. 0123456789012345678901234567890123";
     case 0x80:
       return "Private object 80: the extended category, after the regular objects; it too needs an answer of its own.";
     default:

@@ -421,9 +421,8 @@ std::optional<DeviceIdAnswer> ParseDeviceId(std::span<const uint8_t> rsp) {
 }
 
 std::vector<std::string> ResponseLines(std::span<const uint8_t> req, std::span<const uint8_t> rsp, bool hexAddresses) {
-  return ResponseLines(req, rsp, [hexAddresses](int32_t a) {
-    return hexAddresses ? PadNumber(a, 4, true) : PadNumber(a, 5, false);
-  });
+  return ResponseLines(
+      req, rsp, [hexAddresses](int32_t a) { return hexAddresses ? PadNumber(a, 4, true) : PadNumber(a, 5, false); });
 }
 
 std::vector<std::string> ResponseLines(std::span<const uint8_t> req, std::span<const uint8_t> rsp,

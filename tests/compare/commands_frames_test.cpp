@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
-#include "panel/frmMain.h"
 #include "libmodbus_capture.h"
+#include "panel/frmMain.h"
 
 namespace {
 

@@ -19,7 +19,6 @@ using testbytes::WithCrc;
 // cmbCmd's index of each further command.
 const std::map<int, int> kItem = {{15, 7}, {22, 8}, {23, 9}, {43, 10}, {17, 11}, {7, 12}, {8, 13}};
 
-
 // The form as the operator fills it for one of the further commands.
 struct Form {
   int fc;

@@ -167,13 +167,12 @@ TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransa
 }
 
 const Pairs kDefaultsAsStored = {
-    {"left", "705"},        {"top", "405"},       {"host", "127.0.0.1"},   {"port", "502"}, {"timeout", "1000"},
-    {"unitid", "1"},        {"cmd", "0"},         {"format", "0"},         {"addr", "1"},   {"len", "1"},
-    {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},       {"parity", "0"}, {"stopbit", "0"},
-    {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},           {"comport", ""}, {"pollinterval", "1000"},
-    {"addresses", "0"},     {"logfile", ""},      {"logfilecsv", "False"},
-    {"values", "0"},        {"valuesas", "0"},    {"writeaddr", "1"},      {"andmask", "0xFFFF"}, {"ormask", "0x0000"},
-    {"readcode", "0"},      {"objectid", "0"},
+    {"left", "705"},        {"top", "405"},        {"host", "127.0.0.1"},   {"port", "502"},   {"timeout", "1000"},
+    {"unitid", "1"},        {"cmd", "0"},          {"format", "0"},         {"addr", "1"},     {"len", "1"},
+    {"value", "0"},         {"hexvalue", ""},      {"speed", "9600"},       {"parity", "0"},   {"stopbit", "0"},
+    {"rtutimeout", "1000"}, {"hexview", "False"},  {"mode", "0"},           {"comport", ""},   {"pollinterval", "1000"},
+    {"addresses", "0"},     {"logfile", ""},       {"logfilecsv", "False"}, {"values", "0"},   {"valuesas", "0"},
+    {"writeaddr", "1"},     {"andmask", "0xFFFF"}, {"ormask", "0x0000"},    {"readcode", "0"}, {"objectid", "0"},
 };
 
 TEST(PanelSettings, FirstStartShowsDefaultsAndClosingWritesEachKeyOnceInOrder) {

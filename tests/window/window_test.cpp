@@ -234,11 +234,7 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
            &p.cmdSend,         &p.cmdAuto1,         &p.pctAuto,     &p.cmdAuto0,        &p.txtPollInterval,
            &p.lblPollInterval, &p.pctHEX,           &p.txtHEX,      &p.pctResponseForm, &p.pctResponseText,
            &p.txtResponse,     &p.pctLog,           &p.txtLog,      &p.pctLogo,         &p.imgLogo,
-           &p.Label8,          &p.lblScada,
-           // The further commands' fields.
-           &p.lblValues, &p.txtValues, &p.lblValuesAs, &p.cmbValuesAs, &p.lblWriteAddr, &p.txtWriteAddr,
-           &p.lblAndMask, &p.txtAndMask, &p.lblOrMask, &p.txtOrMask, &p.lblReadCode, &p.cmbReadCode,
-           &p.lblObjectId, &p.txtObjectId}) {
+           &p.Label8,          &p.lblScada}) {
     SCOPED_TRACE(f->Name());
     QWidget* w = rig.window->WidgetOf(*f);
     ASSERT_NE(w, nullptr);
@@ -735,12 +731,18 @@ TEST(Window, FurtherCommandsShowTheirFields) {
     std::vector<const Field*> shown;
     std::vector<std::string> view;
   } cases[] = {
-      {7, "window-cmd15", {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.cmbValuesAs},
+      {7,
+       "window-cmd15",
+       {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.cmbValuesAs},
        {"CL 00019 <- 1", "CL 00020 <- 0", "CL 00021 <- 1"}},
       {8, "window-cmd22", {&p.txtAddr, &p.txtAndMask, &p.txtOrMask}, {"HR 00004 <- AND 00F2, OR 0025"}},
-      {9, "window-cmd23", {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.txtWriteAddr},
+      {9,
+       "window-cmd23",
+       {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.txtWriteAddr},
        {"HR 00014 <- 7", "HR 00015 <- 65534", "HR 00014: 7    ", "HR 00015: 65534"}},
-      {10, "window-cmd43", {&p.cmbReadCode, &p.txtObjectId},
+      {10,
+       "window-cmd43",
+       {&p.cmbReadCode, &p.txtObjectId},
        {"Read device ID code 02, conformity level 83", "00 VendorName: VeskTarvelo", "01 ProductCode: VT-SLAVE",
         "More follows: next object ID 06"}},
       {13, "", {&p.txtValues}, {}},
@@ -760,6 +762,17 @@ TEST(Window, FurtherCommandsShowTheirFields) {
       p.txtResponse.SetText("");
       rig.window->ApplyPending();
       ExpectWindowMirrorsPanel(rig);
+      // The further commands' fields mirror the model as every field does.
+      for (const Field* f :
+           std::vector<const Field*>{&p.lblValues, &p.txtValues, &p.lblValuesAs, &p.cmbValuesAs, &p.lblWriteAddr,
+                                     &p.txtWriteAddr, &p.lblAndMask, &p.txtAndMask, &p.lblOrMask, &p.txtOrMask,
+                                     &p.lblReadCode, &p.cmbReadCode, &p.lblObjectId, &p.txtObjectId}) {
+        QWidget* w = rig.window->WidgetOf(*f);
+        ASSERT_NE(w, nullptr) << f->Name();
+        EXPECT_EQ(w->isVisible(), f->Shown()) << f->Name();
+        EXPECT_EQ(w->toolTip().toStdString(), f->ToolTipText()) << f->Name();
+        EXPECT_EQ(Shows(w), Says(*f)) << f->Name();
+      }
       // An answer in the view for the screenshot (the grid marks the written lines with an arrow).
       for (const std::string& line : c.view) p.AddResponseLine(line);
       rig.window->ApplyPending();
