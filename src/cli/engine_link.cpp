@@ -8,6 +8,7 @@
 #include "modbus/crc16.h"
 #include "modbus/formats.h"
 #include "modbus/formats64.h"
+#include "modbus/pdu_ext.h"
 #include "modbus/response.h"
 #include "modbus/types.h"
 
@@ -97,6 +98,112 @@ RecordValue RegisterValue(ValueType type, const uint8_t* wire) {
   return value;
 }
 
+// The PDU (function code and data) of the functions beyond reads and single
+// writes and 16; nothing for those, which RequestFrame lays out itself.
+std::optional<modbus::PduResult> FurtherPdu(const CliOptions& o) {
+  switch (o.function) {
+    case modbus::kReadExceptionStatus:
+      return modbus::BuildReadExceptionStatus();
+    case modbus::kDiagnostics:
+      return modbus::BuildDiagnostics(modbus::kDiagReturnQueryData, o.registers);
+    case modbus::kWriteMultipleCoils:
+      return modbus::BuildWriteMultipleCoils(o.address, o.coils);
+    case modbus::kReportServerId:
+      return modbus::BuildReportServerId();
+    case modbus::kMaskWriteRegister:
+      return modbus::BuildMaskWriteRegister(o.address, o.andMask, o.orMask);
+    case modbus::kReadWriteMultipleRegisters:
+      return modbus::BuildReadWriteMultipleRegisters(o.address, o.quantity, o.writeAddress, o.registers);
+    case modbus::kEncapsulatedInterface:
+      return modbus::BuildReadDeviceIdentification(o.readCode, o.objectId);
+    default:
+      return std::nullopt;
+  }
+}
+
+// The answer's PDU: from the function code to the end, the CRC left out.
+std::span<const uint8_t> AnswerPdu(LinkMode mode, const Frame& answer) {
+  const modbus::Mode m = ModeOf(mode);
+  const auto at = static_cast<size_t>(modbus::SlaveOffset(m)) + 1;
+  const auto trailer = static_cast<size_t>(modbus::TrailerSize(m));
+  if (answer.size() < at + trailer) return {};
+  return std::span<const uint8_t>(answer).subspan(at, answer.size() - at - trailer);
+}
+
+std::string Hex2(uint8_t b) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[b >> 4], kDigits[b & 15]};
+}
+
+RecordValue Labelled(std::string label, std::string text, std::optional<std::string> number) {
+  RecordValue v;
+  v.label = std::move(label);
+  v.text = std::move(text);
+  v.number = std::move(number);
+  return v;
+}
+
+// Bytes as text: printable ASCII as it is, anything else as \xNN.
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (const char ch : bytes) {
+    const auto c = static_cast<uint8_t>(ch);
+    if (c >= 0x20 && c < 0x7F)
+      out += ch;
+    else
+      out += "\\x" + Hex2(c);
+  }
+  return out;
+}
+
+// The values of the answers that carry no registers or bits at addresses:
+// 07, 08, 17 and 43/14, each labelled as the window's response view names it.
+std::vector<RecordValue> LabelledValues(int function, std::span<const uint8_t> pdu) {
+  std::vector<RecordValue> values;
+  auto at = [&pdu](size_t i) { return i < pdu.size() ? pdu[i] : uint8_t{0}; };
+  switch (function) {
+    case modbus::kReadExceptionStatus:
+      if (pdu.size() >= 2) values.push_back(Labelled("Exception status", "0x" + Hex2(pdu[1]), std::to_string(pdu[1])));
+      break;
+    case modbus::kDiagnostics:
+      // Sub-function, then the echoed data words.
+      for (size_t i = 3, n = 1; i + 1 < pdu.size(); i += 2, ++n) {
+        const unsigned word = static_cast<unsigned>(pdu[i] << 8 | pdu[i + 1]);
+        values.push_back(
+            Labelled("Data " + std::to_string(n), "0x" + Hex2(pdu[i]) + Hex2(pdu[i + 1]), std::to_string(word)));
+      }
+      break;
+    case modbus::kReportServerId: {
+      const size_t end = std::min<size_t>(pdu.size(), 2 + static_cast<size_t>(at(1)));
+      if (end > 2) values.push_back(Labelled("Server ID", "0x" + Hex2(pdu[2]), std::to_string(pdu[2])));
+      if (end > 3) {
+        const uint8_t run = pdu[3];
+        const std::string state = run == 0xFF ? "ON" : run == 0 ? "OFF" : "invalid (0x" + Hex2(run) + ")";
+        values.push_back(Labelled("Run indicator", state, std::to_string(run)));
+      }
+      if (end > 4) {
+        std::string hex;
+        for (size_t i = 4; i < end; ++i) hex += (i > 4 ? " " : "") + Hex2(pdu[i]);
+        const std::string_view bytes(reinterpret_cast<const char*>(pdu.data() + 4), end - 4);
+        values.push_back(Labelled("Additional data", hex + " \"" + Printable(bytes) + "\"", std::nullopt));
+      }
+      break;
+    }
+    case modbus::kEncapsulatedInterface:
+      if (const auto answer = modbus::ParseDeviceId(pdu)) {
+        for (const modbus::DeviceObject& o : answer->objects) {
+          const std::string_view name = modbus::DeviceObjectName(o.id);
+          values.push_back(
+              Labelled(Hex2(o.id) + (name.empty() ? "" : " " + std::string(name)), Printable(o.value), std::nullopt));
+        }
+      }
+      break;
+    default:
+      break;
+  }
+  return values;
+}
+
 }  // namespace
 
 std::optional<std::string> UnsupportedReason(const CliOptions& options) {
@@ -104,7 +211,18 @@ std::optional<std::string> UnsupportedReason(const CliOptions& options) {
   if (options.rawGiven) return std::nullopt;
   if (!modbus::IsComposable(options.function))
     return "vesktarvelo-cli: --function " + std::to_string(options.function) + " is not supported yet";
+  // The parser has checked every range; a refusal here names what it missed.
+  if (const auto built = FurtherPdu(options); built && !built->Ok()) return "vesktarvelo-cli: " + built->refusal;
   return std::nullopt;
+}
+
+std::optional<uint8_t> NextDeviceObject(const CliOptions& options, const Frame& answer) {
+  if (options.rawGiven || options.function != modbus::kEncapsulatedInterface || options.readCode == 4)
+    return std::nullopt;
+  const auto parsed = modbus::ParseDeviceId(AnswerPdu(options.mode, answer));
+  // Each answer must move on, so a chain ends within 255 requests.
+  if (!parsed || !parsed->moreFollows || parsed->nextObjectId <= options.objectId) return std::nullopt;
+  return parsed->nextObjectId;
 }
 
 engine::LinkSettings LinkSettingsOf(const CliOptions& options) {
@@ -128,6 +246,11 @@ engine::LinkSettings LinkSettingsOf(const CliOptions& options) {
 
 Frame RequestFrame(const CliOptions& options, int transactionId) {
   if (options.rawGiven) return options.raw;
+  if (auto further = FurtherPdu(options)) {
+    Frame pdu{options.slave};
+    pdu.insert(pdu.end(), further->pdu.begin(), further->pdu.end());
+    return Framed(ModeOf(options.mode), pdu, transactionId);
+  }
   Frame pdu{options.slave, static_cast<uint8_t>(options.function)};
   switch (options.function) {
     case 5:
@@ -174,7 +297,8 @@ std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& an
       break;
     }
     case 3:
-    case 4: {
+    case 4:
+    case 23: {
       if (left < 1) break;
       const size_t bytes = std::min<size_t>(data[0], left - 1);
       const size_t per = static_cast<size_t>(RegistersPerValue(options.type));
@@ -203,6 +327,7 @@ std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& an
       break;
     }
     default:
+      values = LabelledValues(options.function, AnswerPdu(options.mode, answer));
       break;
   }
   return values;

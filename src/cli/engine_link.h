@@ -27,9 +27,16 @@ engine::LinkSettings LinkSettingsOf(const CliOptions& options);
 Frame RequestFrame(const CliOptions& options, int transactionId);
 
 // The values of an answer without faults or exception: bits as 0/1 for
-// 01/02, register values in the chosen type for 03/04, the written value
-// echoed for 05/06; none for the others.
+// 01/02, register values in the chosen type for 03/04 and the read block of
+// 23, the written value echoed for 05/06; labelled values for 07 (the status
+// byte), 08 (the echoed data words), 17 (server id, run indicator, further
+// data) and 43/14 (one per object, "ID Name: text"); none for 15, 16 and 22.
 std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& answer);
+
+// The object a Read Device Identification chain asks for next when the
+// answer says more follows (stream read codes 1 to 3 only); nothing when the
+// chain is complete or the server's next id does not move on.
+std::optional<uint8_t> NextDeviceObject(const CliOptions& options, const Frame& answer);
 
 // The record of an answer the session completed (AnswerComplete).
 TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event& event);

@@ -88,6 +88,21 @@ class Run {
     session_->Submit(requester_, {pending_});
   }
 
+  // Back-to-back polls (--interval 0): the next poll's frame waits in the
+  // session while this one is on the wire, so the session sends it the
+  // moment the answer is complete, without a turn of the event loop. Not for
+  // a device identification, whose next request depends on the answer.
+  void QueueAhead() {
+    if (finished_ || queuedAhead_ || options_.intervalMs != 0) return;
+    if (options_.polls != 0 && done_ + 2 > options_.polls) return;
+    if (!options_.rawGiven && options_.function == 43) return;
+    idBeforeAhead_ = transactionId_;
+    transactionId_ = modbus::NextTransactionId(transactionId_);
+    ahead_ = cli::RequestFrame(options_, transactionId_);
+    queuedAhead_ = true;
+    session_->Submit(requester_, {ahead_});
+  }
+
   void Row(const std::string& text, bool error) {
     if (!options_.verbose) return;
     const std::string row = cli::EventRow(clock_->Now(), text, error, plan_.color);
@@ -106,7 +121,7 @@ class Run {
     r.error = error;
     if (sent) r.request = pending_;
     r.response = received;
-    Done(r);
+    Done(r, false);
   }
 
   void OnEvent(const engine::Event& e) {
@@ -124,12 +139,13 @@ class Run {
       case K::RequestSent:
         sentAt_ = clock_->Now();
         sent_ = true;
+        QueueAhead();
         break;
       case K::AnswerComplete: {
         cli::TransactionRecord r = cli::RecordOfAnswer(options_, e);
         r.requestTime = sentAt_;
         r.responseTime = clock_->Now();
-        Done(r);
+        Done(r, true);
         break;
       }
       case K::RequestTimeout:
@@ -159,15 +175,36 @@ class Run {
     }
   }
 
-  void Done(const cli::TransactionRecord& record) {
+  void Done(const cli::TransactionRecord& record, bool answered) {
     if (!inFlight_ || finished_) return;
     inFlight_ = false;
     sent_ = false;
-    session_->Withdraw(requester_);
+    // The frame queued ahead goes out as soon as this answer's event returns;
+    // without an answer it is dropped and the next poll starts afresh.
+    const bool aheadGoes = queuedAhead_ && answered;
+    if (!aheadGoes) session_->Withdraw(requester_);
+    // A dropped frame never went out: the next poll takes its number.
+    if (queuedAhead_ && !aheadGoes) transactionId_ = idBeforeAhead_;
+    queuedAhead_ = false;
     reporter_.Report(record);
+    // A device identification that says more follows: the rest is asked for
+    // at once, within the same poll.
+    if (record.outcome == cli::Outcome::Ok) {
+      if (const auto next = cli::NextDeviceObject(options_, record.response)) {
+        options_.objectId = *next;
+        next_.start(0);
+        return;
+      }
+    }
+    options_.objectId = firstObjectId_;
     ++done_;
     if (options_.polls != 0 && done_ >= options_.polls) {
       Finish(false);
+      return;
+    }
+    if (aheadGoes) {
+      pending_ = ahead_;
+      inFlight_ = true;
       return;
     }
     next_.start(static_cast<int>(options_.intervalMs));
@@ -191,8 +228,12 @@ class Run {
   engine::RequesterId requester_ = 0;
   QTimer next_;
   Frame pending_;
+  Frame ahead_;
+  bool queuedAhead_ = false;
+  int idBeforeAhead_ = 0;
   LocalTime sentAt_{};
   int transactionId_ = 0;
+  uint8_t firstObjectId_ = options_.objectId;
   uint32_t done_ = 0;
   bool inFlight_ = false;
   bool sent_ = false;
@@ -235,6 +276,9 @@ int main(int argc, char** argv) {
       cli::PlanOutput(options, ::isatty(1) != 0, ::isatty(2) != 0, noColor != nullptr && *noColor != '\0',
                       term != nullptr && std::string_view(term) == "dumb");
 
+  // The toolkit's own event loop rather than GLib's: it needs no wake-up
+  // write each time a socket notifier is switched, two a request.
+  if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
   QCoreApplication app(argc, argv);
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     Write(stderr, "vesktarvelo-cli: cannot set up the interrupt handler\n");

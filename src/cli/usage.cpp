@@ -83,7 +83,10 @@ Other names: -u, --unit for --slave; --baudrate for --baud; --count for
 --polls; --colour for --color; --json-lines for --json.
 
 Output: without --csv or --json one line per value, ADDRESS: VALUE, the
-address as the window's response view writes it. With --csv or --json the
+address as the window's response view writes it; 7, 8, 17 and 43 label their
+values instead ("Exception status: 0x00", "Data 1: 0xA537", "Server ID: 0x11",
+"00 VendorName: ..."), and 43 follows "more follows" within the poll; 15, 16
+and 22 print nothing but their status. With --csv or --json the
 traffic rows go to standard error, so standard output stays one format; the
 summary is the last JSON line ({"statistics": ...}) with --json and goes to
 standard error with --csv. Errors go to standard error, one line each.

@@ -178,29 +178,118 @@ TEST(CliRun, ReadsTheSlaveOverEveryLink) {
   }
 }
 
-// Writes reach the slave and read back; the request on the wire is the one asked for.
+// Writes reach the slave and show in the read after them; each request on
+// the wire is the one asked for.
 TEST(CliRun, WritesAndReadsBack) {
   Peer slave;
   const std::string port = slave.Slave({"--tcp", "0"});
   ASSERT_FALSE(port.empty());
-  EXPECT_EQ(
-      RunCli(Tcp(port, {"--function", "16", "--address", "20", "--type", "FLOAT_ABCD", "--values", "1.5,-2"})).status,
-      0);
-  EXPECT_EQ(RunCli(Tcp(port, {"--function", "6", "--address", "30", "--values", "-3"})).status, 0);
-  EXPECT_EQ(RunCli(Tcp(port, {"--function", "5", "--address", "1", "--values", "1"})).status, 0);
-  EXPECT_EQ(Lines(RunCli(Tcp(port, {"--address", "20", "--quantity", "4", "--type", "FLOAT_ABCD"})).out),
-            (Rows{"00020: 1.5", "00022: -2"}));
-  EXPECT_EQ(Lines(RunCli(Tcp(port, {"--address", "30"})).out), (Rows{"00030: -3"}));
-  EXPECT_EQ(Lines(RunCli(Tcp(port, {"--function", "1", "--address", "1"})).out), (Rows{"00001: 1"}));
-  const Rows wire = slave.Requests();
-  ASSERT_GE(wire.size(), 3u);
-  EXPECT_EQ(wire[0], "REQ 00 01 00 00 00 0F 01 10 00 14 00 04 08 3F C0 00 00 C0 00 00 00");
-  EXPECT_EQ(wire[1], "REQ 00 01 00 00 00 06 01 06 00 1E FF FD");
-  EXPECT_EQ(wire[2], "REQ 00 01 00 00 00 06 01 05 00 01 FF 00");
-  // --raw goes out as typed.
-  const Result raw = RunCli(Tcp(port, {"--raw", "00 07 00 00 00 06 01 03 00 00 00 01", "--json"}));
-  EXPECT_EQ(raw.status, 0) << raw.err;
-  EXPECT_EQ(slave.Requests().back(), "REQ 00 07 00 00 00 06 01 03 00 00 00 01");
+  const struct {
+    Rows args;
+    Rows lines;
+    std::string wire;  // the request logged, when given
+  } steps[] = {
+      {{"-f", "16", "-a", "20", "-t", "FLOAT_ABCD", "-w", "1.5,-2"},
+       {},
+       "00 01 00 00 00 0F 01 10 00 14 00 04 08 3F C0 00 00 C0 00 00 00"},
+      {{"-a", "20", "-q", "4", "-t", "FLOAT_ABCD"}, {"00020: 1.5", "00022: -2"}, ""},
+      {{"-f", "6", "-a", "30", "-w", "-3"}, {"00030: -3"}, "00 01 00 00 00 06 01 06 00 1E FF FD"},
+      {{"-a", "30"}, {"00030: -3"}, ""},
+      {{"-f", "5", "-a", "1", "-w", "1"}, {"00001: 1"}, "00 01 00 00 00 06 01 05 00 01 FF 00"},
+      {{"-f", "15", "-a", "10", "-w", "0,1,1"}, {}, "00 01 00 00 00 08 01 0F 00 0A 00 03 01 06"},
+      {{"-f", "1", "-a", "0", "-q", "13"},
+       {"00000: 1", "00001: 1", "00002: 0", "00003: 1", "00004: 0", "00005: 0", "00006: 1", "00007: 0", "00008: 0",
+        "00009: 1", "00010: 0", "00011: 1", "00012: 1"},
+       ""},
+      {{"-f", "22", "-a", "40", "--and-mask", "0xF2", "--or-mask", "0x25"},
+       {},
+       "00 01 00 00 00 08 01 16 00 28 00 F2 00 25"},
+      {{"-a", "40"}, {"00040: 37"}, ""},
+      {{"-f", "23", "-a", "49", "-q", "4", "--write-address", "50", "-w", "7,8,-9"},
+       {"00049: 49", "00050: 7", "00051: 8", "00052: -9"},
+       "00 01 00 00 00 11 01 17 00 31 00 04 00 32 00 03 06 00 07 00 08 FF F7"},
+      // --raw goes out as typed.
+      {{"--raw", "00 07 00 00 00 06 01 03 00 00 00 01"}, {}, "00 07 00 00 00 06 01 03 00 00 00 01"},
+      {{"-f", "17"}, {"Server ID: 0xB4", "Run indicator: ON"}, ""},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(::testing::PrintToString(step.args));
+    const Result r = RunCli(Tcp(port, step.args));
+    EXPECT_EQ(r.status, 0) << r.err;
+    Rows lines = Lines(r.out);
+    // The server's further data names the slave's library version.
+    if (step.args[1] == "17" && lines.size() == 3) lines.pop_back();
+    EXPECT_EQ(lines, step.lines) << r.out;
+    if (!step.wire.empty()) {
+      EXPECT_EQ(slave.Requests().back(), "REQ " + step.wire);
+    }
+  }
+}
+
+// The further functions against scripted answers: values, a device
+// identification chain followed to its end, and faults.
+TEST(CliRun, FurtherFunctionsAgainstScriptedAnswers) {
+  const std::string object0 = "reply TID 00 00 LEN UID FC 0E 01 01 FF 01 01 00 04 41 63 6D 65\n";
+  const struct {
+    std::string script;
+    Rows args;
+    int status;
+    Rows lines;
+    std::string lastRequest;  // the tail of the last request logged
+  } cases[] = {
+      {"reply TID 00 00 LEN UID FC 6D\n", {"-f", "7"}, 0, {"Exception status: 0x6D"}, "01 07"},
+      {"echo\n", {"-f", "8", "-w", "0xA537,1"}, 0, {"Data 1: 0xA537", "Data 2: 0x0001"}, "08 00 00 A5 37 00 01"},
+      {object0 + "reply TID 00 00 LEN UID FC 0E 01 01 00 00 01 01 02 56 31\n",
+       {"-f", "43"},
+       0,
+       {"00 VendorName: Acme", "01 ProductCode: V1"},
+       "2B 0E 01 01"},
+      // A server that keeps saying more follows from the same object: no loop.
+      {object0 + "reply TID 00 00 LEN UID FC 0E 01 01 FF 01 01 01 02 56 31\n",
+       {"-f", "43"},
+       0,
+       {"00 VendorName: Acme", "01 ProductCode: V1"},
+       "2B 0E 01 01"},
+      {"reply TID 00 00 LEN UID FC 00 01 00 03\n", {"-f", "15", "-a", "1", "-w", "1,0"}, 6, {}, "0F 00 01 00 02 01 01"},
+      {"reply TID 00 00 LEN UID FC 00 00 A5 38\n", {"-f", "8", "-w", "0xA537"}, 6, {}, "08 00 00 A5 37"},
+      {"reply TID 00 00 LEN UID EFC 01\n",
+       {"-f", "43", "--read-code", "4", "--object-id", "0x81"},
+       5,
+       {},
+       "2B 0E 04 81"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    Peer peer;
+    const std::string port = peer.FaultPeer(c.script);
+    ASSERT_FALSE(port.empty());
+    const Result r = RunCli(Tcp(port, c.args));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(Lines(r.out), c.lines) << r.out;
+    EXPECT_EQ(r.err.empty(), c.status == 0) << r.err;
+    const Rows wire = peer.Requests();
+    ASSERT_FALSE(wire.empty());
+    EXPECT_EQ(wire.back().substr(wire.back().size() - c.lastRequest.size()), c.lastRequest);
+    EXPECT_EQ(wire.size(), c.args[1] == "43" && c.status == 0 ? 2u : 1u);
+  }
+}
+
+// Back-to-back polls: one request per poll, numbered without a gap, each
+// reported in turn, whatever the answer (or its absence) was.
+TEST(CliRun, BackToBackPollsKeepTheirOrder) {
+  Peer peer;
+  const std::string port = peer.FaultPeer("echo\ndrop\necho\nreply TID 00 00 LEN UID EFC 02\necho\n");
+  ASSERT_FALSE(port.empty());
+  const Result r = RunCli(Tcp(port, {"--polls", "5", "--interval", "0", "--timeout", "300", "--json"}));
+  EXPECT_EQ(r.status, 4) << r.err;
+  Rows outcomes;
+  for (const std::string& line : Lines(r.out))
+    outcomes.push_back(
+        QJsonDocument::fromJson(QByteArray::fromStdString(line)).object()["outcome"].toString().toStdString());
+  EXPECT_EQ(outcomes, (Rows{"ok", "timeout", "ok", "exception", "ok"})) << r.out;
+  Rows ids;
+  for (const std::string& request : peer.Requests()) ids.push_back(request.substr(4, 5));
+  EXPECT_EQ(ids, (Rows{"00 01", "00 02", "00 03", "00 04", "00 05"}));
 }
 
 // Every exit status, and the one stderr line that names what went wrong.
@@ -227,7 +316,6 @@ TEST(CliRun, ExitStatusIsTheMostSevereOutcome) {
       {Tcp(closed, {}), 3, "refused"},
       {Tcp(tidPort, {}), 6, "Transaction ID"},
       {{"--mode", "rtu-over-tcp", "--host", "127.0.0.1", "--port", crcPort, "--timeout", "500"}, 6, "Checksum"},
-      {{"--mode", "rtu", "--device", "/dev/vesk-no-such-port"}, 2, "No such file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -242,52 +330,55 @@ TEST(CliRun, ExitStatusIsTheMostSevereOutcome) {
   }
 }
 
-// Bad options and values: one line on stderr, status 2, and nothing on the wire.
+// Bad options and values, and serial devices that are missing, no serial
+// port or may not be opened: one line on stderr, status 2, and nothing on
+// either wire.
 TEST(CliRun, UsageErrorsSendNothing) {
   Peer slave;
   const std::string port = slave.Slave({"--tcp", "0"});
   ASSERT_FALSE(port.empty());
-  const Rows bad[] = {
-      {"--address", "70000"}, {"--slave", "300"},   {"--quantity", "0"},
-      {"--type", "INT13"},    {"--address", "12x"}, {"--function", "16", "--values", "1,zwei"},
-      {"--timeout", "-5"},    {"--no-such-option"}, {"--function", "6", "--values", "70000"},
-      {"--polls", "1e3"},
+  vesk::test::PtyPair pair;
+  ASSERT_TRUE(pair.Open());
+  Peer rtu;
+  ASSERT_FALSE(rtu.Slave({"--rtu", pair.B()}).empty());
+  const std::string file = pair.Dir() + "/plain-file";
+  std::ofstream(file) << "x";
+  const Rows rtuLink{"--mode", "rtu", "--device", pair.A()};
+  struct Case {
+    Rows args;
+    std::string errHas;
   };
-  for (const Rows& args : bad) {
-    SCOPED_TRACE(::testing::PrintToString(args));
-    const Result r = RunCli(Tcp(port, args));
+  std::vector<Case> cases = {
+      {Tcp(port, {"--address", "70000"}), "70000"},
+      {Tcp(port, {"--slave", "300"}), "300"},
+      {Tcp(port, {"--quantity", "0"}), "quantity"},
+      {Tcp(port, {"--type", "INT13"}), "INT13"},
+      {Tcp(port, {"--address", "12x"}), "12x"},
+      {Tcp(port, {"--function", "16", "--values", "1,zwei"}), "zwei"},
+      {Tcp(port, {"--function", "6", "--values", "70000"}), "70000"},
+      {Tcp(port, {"--function", "15", "--values", "1,2"}), "coil"},
+      {Tcp(port, {"--function", "43", "--read-code", "0"}), "read-code"},
+      {Tcp(port, {"--timeout", "-5"}), "timeout"},
+      {Tcp(port, {"--polls", "1e3"}), "polls"},
+      {Tcp(port, {"--no-such-option"}), "no-such-option"},
+      {{"--mode", "rtu", "--device", "/dev/vesk-no-such-port"}, "No such file"},
+      {{"--mode", "rtu", "--device", file}, "not a serial port"},
+      {{"--mode", "rtu", "--device", pair.A(), "--slave", "300"}, "300"},
+      {{"--mode", "rtu", "--device", pair.A(), "--baud", "fast"}, "fast"},
+  };
+  // Root may open anything: the permission case needs an ordinary user.
+  if (::geteuid() != 0) cases.push_back({{"--mode", "rtu", "--device", "/dev/console"}, "Permission denied"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const Result r = RunCli(c.args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
     EXPECT_EQ(r.err.rfind("vesktarvelo-cli: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
   }
   EXPECT_TRUE(slave.Requests().empty());
-}
-
-// A serial device that is missing, is no serial port, or may not be opened:
-// a usage error before anything is opened.
-TEST(CliRun, UnusableDevicesAreUsageErrors) {
-  vesk::test::PtyPair pair;
-  ASSERT_TRUE(pair.Open());
-  Peer slave;
-  ASSERT_FALSE(slave.Slave({"--rtu", pair.B()}).empty());
-  const std::string file = pair.Dir() + "/plain-file";
-  std::ofstream(file) << "x";
-  std::vector<std::pair<std::string, std::string>> cases = {{"/dev/vesk-no-such-port", "No such file"},
-                                                            {file, "not a serial port"}};
-  // Root may open anything: the permission case needs an ordinary user.
-  if (::geteuid() != 0) cases.emplace_back("/dev/console", "Permission denied");
-  for (const auto& [device, why] : cases) {
-    SCOPED_TRACE(device);
-    const Result r = RunCli({"--mode", "rtu", "--device", device});
-    EXPECT_EQ(r.status, 2);
-    ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
-    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
-  }
-  // Bad values with a working device put nothing on the line either.
-  EXPECT_EQ(RunCli({"--mode", "rtu", "--device", pair.A(), "--slave", "300"}).status, 2);
-  EXPECT_EQ(RunCli({"--mode", "rtu", "--device", pair.A(), "--baud", "fast"}).status, 2);
-  EXPECT_TRUE(slave.Requests().empty());
+  EXPECT_TRUE(rtu.Requests().empty());
 }
 
 // JSON and CSV parse back to the values and faults of each transaction.

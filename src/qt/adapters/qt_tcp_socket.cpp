@@ -65,6 +65,7 @@ void QtTcpSocket::Connect(const std::string& host, int32_t port) {
   ++generation_;
   peerClosed_ = false;
   connectReported_ = false;
+  noDelaySet_ = false;
   if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
   if (port < 1 || port > 65535) {
     const std::string description = "Invalid port number " + std::to_string(port);
@@ -80,6 +81,9 @@ void QtTcpSocket::Connect(const std::string& host, int32_t port) {
 void QtTcpSocket::Send(const Frame& bytes) {
   if (socket_->state() != QAbstractSocket::ConnectedState || bytes.empty()) return;
   socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+  // Out now rather than on the next turn of the event loop: a request is
+  // small, and its answer cannot come before it leaves.
+  socket_->flush();
 }
 
 Frame QtTcpSocket::ReadAll() {
@@ -107,10 +111,16 @@ void QtTcpSocket::Close() {
   ++generation_;
   peerClosed_ = false;
   connectReported_ = false;
+  noDelaySet_ = false;
   socket_->abort();
 }
 
-void QtTcpSocket::SetNoDelay() { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); }
+void QtTcpSocket::SetNoDelay() {
+  // Asked before every request: one system call per connection is enough.
+  if (noDelaySet_ && socket_->state() == QAbstractSocket::ConnectedState) return;
+  socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  noDelaySet_ = socket_->state() == QAbstractSocket::ConnectedState;
+}
 
 void QtTcpSocket::SetHandlers(std::function<void()> onConnect, std::function<void()> onDataArrival,
                               std::function<void(int number, const std::string& description)> onError) {

@@ -58,6 +58,7 @@ class QtTcpSocket : public platform::TcpSocket {
   uint64_t generation_ = 0;       // counts connects and closes
   bool peerClosed_ = false;       // the peer closed the connection; not yet closed here
   bool connectReported_ = false;  // the connect event of this connection was delivered
+  bool noDelaySet_ = false;       // Nagle is off on this connection already
   std::function<void()> onConnect_;
   std::function<void()> onDataArrival_;
   std::function<void(int, const std::string&)> onError_;

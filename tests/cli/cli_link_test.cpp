@@ -1,0 +1,114 @@
+// What vesktarvelo-cli puts on the wire for each function and what it reads
+// out of the answers, on known bytes (TCP frames number from transaction 1).
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/engine_link.h"
+#include "cli/output.h"
+
+using namespace cli;
+
+namespace {
+
+CliOptions Options(const std::string& line) {
+  std::vector<std::string> args;
+  std::istringstream in(line);
+  for (std::string a; in >> a;) args.push_back(a);
+  const CliParse p = ParseCliOptions(args);
+  EXPECT_EQ(p.action, CliAction::Run) << line << ": " << p.error;
+  return p.options;
+}
+
+Frame Bytes(const std::string& hex) {
+  Frame out;
+  std::istringstream in(hex);
+  for (std::string b; in >> b;) out.push_back(static_cast<uint8_t>(std::stoul(b, nullptr, 16)));
+  return out;
+}
+
+TEST(CliLink, RequestFramesOfEachFunction) {
+  const struct {
+    const char* line;
+    const char* frame;
+  } cases[] = {
+      {"-H h -f 7", "00 01 00 00 00 02 01 07"},
+      {"-m rtu -d /dev/x -f 7", "01 07 41 E2"},
+      {"-H h -f 8 -w 0xA537", "00 01 00 00 00 06 01 08 00 00 A5 37"},
+      {"-H h -f 8", "00 01 00 00 00 06 01 08 00 00 00 00"},
+      {"-H h -f 15 -a 19 -w 1,0,1,1,0,0,1,1,1,0", "00 01 00 00 00 09 01 0F 00 13 00 0A 02 CD 01"},
+      {"-H h -f 17 -s 9", "00 01 00 00 00 02 09 11"},
+      {"-H h -f 22 -a 4 --and-mask 0xF2 --or-mask 37", "00 01 00 00 00 08 01 16 00 04 00 F2 00 25"},
+      {"-H h -f 23 -a 3 -q 6 --write-address 14 -t UINT16 -w 255,256,65535",
+       "00 01 00 00 00 11 01 17 00 03 00 06 00 0E 00 03 06 00 FF 01 00 FF FF"},
+      {"-H h -f 43", "00 01 00 00 00 05 01 2B 0E 01 00"},
+      {"-H h -f 43 --read-code 4 --object-id 0x81", "00 01 00 00 00 05 01 2B 0E 04 81"},
+      {"-H h -f 16 -a 1 -w 1,-1", "00 01 00 00 00 0B 01 10 00 01 00 02 04 00 01 FF FF"},
+  };
+  for (const auto& c : cases) {
+    const CliOptions o = Options(c.line);
+    EXPECT_FALSE(UnsupportedReason(o)) << c.line;
+    EXPECT_EQ(HexText(RequestFrame(o, 1)), c.frame) << c.line;
+  }
+}
+
+// The answer (TCP unless the line says otherwise) as the default output shows it.
+TEST(CliLink, AnswerValuesOfEachFunction) {
+  const struct {
+    const char* line;
+    const char* answer;
+    const char* lines;
+    const char* firstNumber;  // "" for a value that is no number, or none
+  } cases[] = {
+      {"-H h -f 7", "00 01 00 00 00 03 01 07 6D", "Exception status: 0x6D\n", "109"},
+      {"-H h -f 8 -w 0xA537", "00 01 00 00 00 06 01 08 00 00 A5 37", "Data 1: 0xA537\n", "42295"},
+      // The CRC is no data word.
+      {"-m rtu -d /dev/x -f 8 -w 1", "01 08 00 00 00 01 E0 0A", "Data 1: 0x0001\n", "1"},
+      {"-H h -f 17", "00 01 00 00 00 07 01 11 04 11 FF 41 07",
+       "Server ID: 0x11\nRun indicator: ON\nAdditional data: 41 07 \"A\\x07\"\n", "17"},
+      {"-H h -f 17", "00 01 00 00 00 05 01 11 02 05 01", "Server ID: 0x05\nRun indicator: invalid (0x01)\n", "5"},
+      {"-H h -f 23 -a 3 -q 2 --write-address 9 -w 1", "00 01 00 00 00 07 01 17 04 00 FF FF FE",
+       "00003: 255\n00004: -2\n", "255"},
+      {"-H h -f 43", "00 01 00 00 00 12 01 2B 0E 01 01 FF 02 02 00 04 41 63 6D 65 81 02 58 01",
+       "00 VendorName: Acme\n81: X\\x01\n", ""},
+      {"-H h -f 15 -a 1 -w 1,0", "00 01 00 00 00 06 01 0F 00 01 00 02", "", nullptr},
+      {"-H h -f 22 -a 4 --and-mask 1 --or-mask 2", "00 01 00 00 00 08 01 16 00 04 00 01 00 02", "", nullptr},
+  };
+  for (const auto& c : cases) {
+    const CliOptions o = Options(c.line);
+    const std::vector<RecordValue> values = AnswerValues(o, Bytes(c.answer));
+    TransactionRecord r;
+    r.values = values;
+    EXPECT_EQ(ValueLines(r, AddressStyleOf(o)), c.lines) << c.line;
+    if (c.firstNumber == nullptr) continue;
+    ASSERT_FALSE(values.empty()) << c.line;
+    EXPECT_EQ(values[0].number.value_or(""), c.firstNumber) << c.line;
+  }
+}
+
+// A device identification chain moves on while the server says more follows,
+// and only forward, so it ends.
+TEST(CliLink, DeviceIdentificationFollowsMoreFollows) {
+  const std::string head = "00 01 00 00 00 0B 01 2B 0E 01 01 ";
+  const struct {
+    const char* line;
+    std::string answer;
+    int next;  // -1: the chain ends
+  } cases[] = {
+      {"-H h -f 43", head + "FF 03 01 02 01 41", 3},
+      {"-H h -f 43", head + "00 03 01 02 01 41", -1},                // no more
+      {"-H h -f 43 --object-id 3", head + "FF 03 01 02 01 41", -1},  // would ask the same object again
+      {"-H h -f 43 --object-id 5", head + "FF 03 01 02 01 41", -1},  // would go back
+      {"-H h -f 43 --read-code 4", head + "FF 03 01 02 01 41", -1},  // one object: no stream
+      {"-H h -f 3", head + "FF 03 01 02 01 41", -1},
+      {"-H h -f 43", "00 01 00 00 00 04 01 2B 0E 01", -1},  // too short to say
+  };
+  for (const auto& c : cases) {
+    const auto next = NextDeviceObject(Options(c.line), Bytes(c.answer));
+    EXPECT_EQ(next ? *next : -1, c.next) << c.line << " / " << c.answer;
+  }
+}
+
+}  // namespace
