@@ -137,11 +137,19 @@ void CheckConsistent(frmMain& f) {
   Require(f.pctTCP.Visible() == (f.Mode != 0));
 
   const int16_t cmd = f.GetCmd();
-  Require(f.cmbFormat.Enabled() == (cmd > 2));
+  // The further commands take no format (the list shows UINT16, as for a bit read) and show a
+  // quantity only for 15 and 23.
+  const bool further = cmd == 7 || cmd == 8 || cmd == 15 || cmd == 17 || cmd == 22 || cmd == 23 || cmd == 43;
+  Require(f.cmbFormat.Enabled() == (cmd > 2 && !further));
   Require(f.FormatIndex >= -1 && f.FormatIndex < f.cmbFormat.ListCount());
-  Require(f.cmbFormat.ListIndex() == (cmd <= 2 ? 1 : f.FormatIndex));
-  Require(f.lblLen.Caption() == (cmd <= 4 ? "Quantity" : "Value"));
-  Require(f.txtQuantity.Visible() == (cmd <= 4) && f.txtValue.Visible() == (cmd > 4));
+  Require(f.cmbFormat.ListIndex() == (cmd <= 2 || further ? 1 : f.FormatIndex));
+  if (further) {
+    Require(f.lblLen.Caption() == (cmd == 23 ? "Read quantity" : "Quantity"));
+    Require(f.txtQuantity.Visible() == (cmd == 15 || cmd == 23) && !f.txtValue.Visible());
+  } else {
+    Require(f.lblLen.Caption() == (cmd <= 4 ? "Quantity" : "Value"));
+    Require(f.txtQuantity.Visible() == (cmd <= 4) && f.txtValue.Visible() == (cmd > 4));
+  }
 
   Require(f.pctHEX.Visible() == f.HexView);
   Require(f.optHEX.Value() == f.HexView && f.optFORM.Value() == !f.HexView);
