@@ -1,6 +1,6 @@
 // Fuzz target for the assembly and checking of answers on its own, in each
-// framing. The input picks the mode (RTU, TCP, RTU-OVER-TCP, or a number
-// outside the list, which frames like RTU) and the request (framed as the
+// framing. The input picks the mode (RTU, TCP, RTU-OVER-TCP, ASCII, ASCII
+// over TCP, or a number outside the list, which frames like RTU) and the request (framed as the
 // program frames it, or raw bytes), then the answer's bytes in chunks of arbitrary
 // sizes. After every byte the assembler's invariants are checked; a violation
 // traps and libFuzzer reports it as a crash.
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "modbus/ascii_framing.h"
 #include "modbus/crc16.h"
 #include "modbus/response.h"
 
@@ -36,8 +37,8 @@ class Input {
 };
 
 modbus::Mode ModeOf(uint8_t b) {
-  static constexpr int16_t kModes[] = {0, 1, 2, 5};
-  return modbus::ModeOf(kModes[b % 4]);
+  static constexpr int16_t kModes[] = {0, 1, 2, 3, 4, 5};
+  return modbus::ModeOf(kModes[b % 6]);
 }
 
 // A request: six PDU bytes (slave, function, address, count or value) framed
@@ -50,6 +51,10 @@ Frame RequestOf(Input& in, modbus::Mode mode) {
   Frame pdu = in.Bytes(6);
   pdu.resize(6);
   pdu[1] = static_cast<uint8_t>(pdu[1] % 20);
+  if (modbus::IsAscii(mode)) {
+    const std::string chars = modbus::EncodeAscii(pdu);
+    return Frame(chars.begin(), chars.end());
+  }
   if (!modbus::UsesMbap(mode)) {
     const uint16_t crc = modbus::Crc16Modbus(pdu.data(), pdu.size());
     pdu.push_back(static_cast<uint8_t>(crc & 0xFF));
@@ -97,14 +102,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Require(!a.Exception());
   }
-  // Faults are distinct, and each one's bytes lie inside the frame once it is complete.
+  // Faults are distinct, and each one's bytes lie inside the frame once it is
+  // complete. In ASCII framing a fault about characters (a missing ':', CR
+  // or LF) may paint none.
+  const bool ascii = modbus::IsAscii(mode);
   const auto& faults = a.Faults();
   for (size_t i = 0; i < faults.size(); ++i) {
-    Require(!faults[i].message.empty() && faults[i].offset >= 0 && faults[i].length >= 1);
+    Require(!faults[i].message.empty() && faults[i].offset >= 0 && faults[i].length >= (ascii ? 0 : 1));
     for (size_t j = 0; j < i; ++j) Require(!(faults[i] == faults[j]));
     if (a.Complete()) Require(faults[i].offset + faults[i].length <= static_cast<int32_t>(a.Received().size()));
   }
-  if (a.Complete()) {
+  if (a.Complete() && ascii) {
+    // The checks read the binary frame the characters carry.
+    const Frame& answer = a.Answer();
+    Require(answer.size() <= modbus::AsciiDecoder::kMaxAdu);
+    if (answer.size() >= 3) {
+      Require(a.Exception().has_value() == ((answer[1] & 0x80) != 0));
+      if (a.Exception()) Require(*a.Exception() == answer[2]);
+    } else if (answer.size() < 2) {
+      Require(!a.Exception());
+    }
+  } else if (a.Complete()) {
     const Frame& frame = a.Received();
     Require(frame.size() >= static_cast<size_t>(s + 3));
     Require(a.Exception().has_value() == ((frame[static_cast<size_t>(s + 1)] & 0x80) != 0));

@@ -2,11 +2,17 @@
 // script, to provoke the faults a Modbus master must survive (wrong header fields, bad checksums,
 // split frames, silence, closed and reset connections, garbage, floods, frames sent unasked).
 //
-//   fault_peer --port P [--script FILE] [--rtu] [--loop] [--log FILE] [--gap-ms N] [--seed N]
-//   fault_peer --device PATH [--script FILE] [--loop] [--log FILE] [--gap-ms N] [--seed N]
+//   fault_peer --port P [--script FILE] [--rtu | --ascii] [--loop] [--log FILE] [--gap-ms N] [--seed N]
+//   fault_peer --device PATH [--script FILE] [--ascii] [--loop] [--log FILE] [--gap-ms N] [--seed N]
 //
 // --device serves a serial line (for instance one end of a pty pair) instead of a TCP port, with RTU
 // framing; there "close" and "reset" answer nothing, and a device that goes away is reopened.
+//
+// --ascii: requests and answers are ASCII frames (':', two hex characters a byte, LRC, CR LF). A
+// request ends at its LF; the placeholders see the binary frame it carries (slave, PDU, LRC), and
+// a reply's bytes (LRC: the placeholder for a good one) are written as hex characters between ':'
+// and CR LF (the ':' before the first write of a chunks step, CR LF after its last). "text" sends
+// characters as typed for the faults no binary frame can carry.
 //
 // A request ends when its framing says so: with MBAP framing (default) at 6 + the length field;
 // with --rtu framing at 8 bytes for function codes 1 to 6 and at 9 + byte count for 15 and 16.
@@ -77,16 +83,17 @@ std::string Hex(const Bytes& b) {
 // ---- script ------------------------------------------------------------------------------------
 
 struct Token {
-  enum Kind { kByte, kTid, kUid, kFc, kEfc, kLen, kCrc } kind = kByte;
+  enum Kind { kByte, kTid, kUid, kFc, kEfc, kLen, kCrc, kLrc } kind = kByte;
   uint8_t value = 0;
 };
 
 struct Step {
-  enum Kind { kReply, kChunks, kDrop, kDelay, kClose, kReset, kGarbage, kEcho, kEarly, kFlood } kind = kEcho;
+  enum Kind { kReply, kChunks, kDrop, kDelay, kClose, kReset, kGarbage, kEcho, kEarly, kFlood, kText } kind = kEcho;
   std::vector<std::vector<Token>> parts;  // reply, early: one part; chunks: one per write
   int ms = 0;                             // chunks: pause between writes; delay: wait before the step
   int count = 0;                          // garbage: number of bytes; flood: megabytes
   std::shared_ptr<Step> inner;            // delay, flood: the step to apply after the wait or flood
+  std::string text;                       // text: the characters, \r and \n taken as CR and LF
 };
 
 bool ParseNumber(const std::string& text, int lo, int hi, int* out) {
@@ -128,6 +135,8 @@ bool ParseTokens(std::istringstream& in, std::vector<Token>* out, std::string* e
     } else if (word == "CRC") {
       out->push_back({Token::kCrc, 0});
       out->push_back({Token::kCrc, 1});
+    } else if (word == "LRC") {
+      out->push_back({Token::kLrc, 0});
     } else {
       if (word.size() % 2 != 0) {
         *error = "odd number of hex digits in '" + word + "'";
@@ -170,6 +179,20 @@ bool ParseStep(const std::string& line, Step* step, std::string* error) {
       std::istringstream part_in(part);
       step->parts.emplace_back();
       if (!ParseTokens(part_in, &step->parts.back(), error)) return false;
+    }
+  } else if (name == "text") {
+    step->kind = Step::kText;
+    std::string rest;
+    std::getline(in, rest);
+    const size_t first = rest.find_first_not_of(" \t");
+    rest = first == std::string::npos ? std::string() : rest.substr(first);
+    for (size_t i = 0; i < rest.size(); ++i) {
+      if (rest[i] == '\\' && i + 1 < rest.size() && (rest[i + 1] == 'r' || rest[i + 1] == 'n')) {
+        step->text += rest[i + 1] == 'r' ? '\r' : '\n';
+        ++i;
+      } else {
+        step->text += rest[i];
+      }
     }
   } else if (name == "drop") {
     step->kind = Step::kDrop;
@@ -220,7 +243,7 @@ bool ParseStep(const std::string& line, Step* step, std::string* error) {
     return false;
   }
   if (step->kind != Step::kReply && step->kind != Step::kChunks && step->kind != Step::kDelay &&
-      step->kind != Step::kEarly && step->kind != Step::kFlood && (in >> arg)) {
+      step->kind != Step::kEarly && step->kind != Step::kFlood && step->kind != Step::kText && (in >> arg)) {
     *error = "unexpected '" + arg + "' after " + name;
     return false;
   }
@@ -260,8 +283,45 @@ bool LoadScript(const std::string& path, bool loop, std::vector<Step>* steps) {
 
 struct Framing {
   bool rtu = false;
-  size_t UidIndex() const { return rtu ? 0 : 6; }
+  bool ascii = false;
+  size_t UidIndex() const { return rtu || ascii ? 0 : 6; }
 };
+
+uint8_t Lrc(const uint8_t* data, size_t n) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < n; ++i) sum = static_cast<uint8_t>(sum + data[i]);
+  return static_cast<uint8_t>(-sum);
+}
+
+// The bytes as ASCII hex characters, with ':' in front and CR LF behind when asked.
+Bytes AsciiChars(const Bytes& b, bool start, bool end) {
+  static const char kHex[] = "0123456789ABCDEF";
+  Bytes out;
+  if (start) out.push_back(':');
+  for (uint8_t v : b) {
+    out.push_back(static_cast<uint8_t>(kHex[v >> 4]));
+    out.push_back(static_cast<uint8_t>(kHex[v & 15]));
+  }
+  if (end) {
+    out.push_back('\r');
+    out.push_back('\n');
+  }
+  return out;
+}
+
+// The binary frame an ASCII request carries: the hex pairs after its ':' up to CR or LF.
+Bytes AsciiBytes(const Bytes& chars) {
+  Bytes out;
+  size_t i = 0;
+  while (i < chars.size() && chars[i] != ':') ++i;
+  for (++i; i + 1 < chars.size(); i += 2) {
+    const int hi = HexDigit(static_cast<char>(chars[i]));
+    const int lo = HexDigit(static_cast<char>(chars[i + 1]));
+    if (hi < 0 || lo < 0) break;
+    out.push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return out;
+}
 
 // Expands the placeholders of a reply split into parts (the writes of a chunks step). LEN counts
 // the reply bytes after it; CRC covers every reply byte before it, over all parts.
@@ -301,6 +361,9 @@ std::vector<Bytes> Expand(const std::vector<std::vector<Token>>& parts, const By
       ++i;
     }
   }
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (kinds[i] == Token::kLrc) all[i] = Lrc(all.data(), i);
+  }
   for (size_t i = 0; i + 1 < all.size(); ++i) {
     if (kinds[i] == Token::kCrc && kinds[i + 1] == Token::kCrc) {
       uint16_t crc = Crc16Modbus(all.data(), i);
@@ -311,8 +374,11 @@ std::vector<Bytes> Expand(const std::vector<std::vector<Token>>& parts, const By
   }
   std::vector<Bytes> out;
   size_t begin = 0;
-  for (size_t end : ends) {
-    out.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(begin), all.begin() + static_cast<std::ptrdiff_t>(end));
+  for (size_t k = 0; k < ends.size(); ++k) {
+    const size_t end = ends[k];
+    Bytes part(all.begin() + static_cast<std::ptrdiff_t>(begin), all.begin() + static_cast<std::ptrdiff_t>(end));
+    if (f.ascii) part = AsciiChars(part, k == 0, k + 1 == ends.size());
+    out.push_back(std::move(part));
     begin = end;
   }
   return out;
@@ -334,11 +400,15 @@ Bytes Echo(const Bytes& request, const Framing& f) {
     for (size_t i = 2; i < 6; ++i) pdu.push_back(At(request, s + i));
   } else {
     size_t end = request.size();
-    if (f.rtu && end >= 4) end -= 2;  // without the checksum
+    if (f.rtu && end >= 4) end -= 2;    // without the checksum
+    if (f.ascii && end >= 3) end -= 1;  // without the LRC
     for (size_t i = s + 2; i < end; ++i) pdu.push_back(request[i]);
   }
   Bytes frame;
-  if (f.rtu) {
+  if (f.ascii) {
+    pdu.push_back(Lrc(pdu.data(), pdu.size()));
+    frame = AsciiChars(pdu, true, true);
+  } else if (f.rtu) {
     frame = pdu;
     uint16_t crc = Crc16Modbus(frame.data(), frame.size());
     frame.push_back(static_cast<uint8_t>(crc));
@@ -432,6 +502,12 @@ class Peer {
   // Length of the complete request at the front of the buffer, 0 while it is not complete.
   size_t FrameLength(const Bytes& b) const {
     size_t need = 0;
+    if (o_.framing.ascii) {
+      // Up to and with the LF that ends the frame.
+      for (size_t i = 0; i < b.size(); ++i)
+        if (b[i] == '\n') return i + 1;
+      return 0;
+    }
     if (o_.framing.rtu) {
       if (b.size() < 2) return 0;
       const uint8_t fc = b[1];
@@ -465,8 +541,9 @@ class Peer {
       std::fprintf(log_, "REQ%s\n", Hex(request).c_str());
       std::fflush(log_);
     }
-    last_request_ = request;
-    if (!Apply(fd, NextStep(), request)) return false;
+    // The placeholders see the binary frame an ASCII request carries.
+    last_request_ = o_.framing.ascii ? AsciiBytes(request) : request;
+    if (!Apply(fd, NextStep(), last_request_)) return false;
     SendEarly(fd);
     return true;
   }
@@ -561,6 +638,9 @@ class Peer {
         return Apply(fd, *step.inner, request);
       case Step::kEarly:  // sent between requests (SendEarly); never the answer to one
         return true;
+      case Step::kText:
+        SendAll(fd, Bytes(step.text.begin(), step.text.end()));
+        return true;
     }
     return true;
   }
@@ -600,6 +680,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->seed = static_cast<unsigned>(seed);
     } else if (a == "--rtu") {
       o->framing.rtu = true;
+      takes_value = false;
+    } else if (a == "--ascii") {
+      o->framing.ascii = true;
       takes_value = false;
     } else if (a == "--loop") {
       o->loop = true;
@@ -653,10 +736,10 @@ int ServeDevice(const Options& o, Peer& peer) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
-    std::fprintf(
-        stderr,
-        "usage: fault_peer --port P | --device PATH [--script FILE] [--rtu] [--loop] [--log FILE] [--gap-ms N]\n"
-        "                  [--seed N]\n");
+    std::fprintf(stderr,
+                 "usage: fault_peer --port P | --device PATH [--script FILE] [--rtu | --ascii] [--loop] [--log FILE]\n"
+                 "                  [--gap-ms N]\n"
+                 "                  [--seed N]\n");
     return 2;
   }
   std::vector<Step> steps;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <span>
 
+#include "modbus/ascii_framing.h"
 #include "modbus/crc16.h"
 #include "modbus/formats.h"
 #include "modbus/formats64.h"
@@ -15,12 +16,17 @@
 namespace cli {
 namespace {
 
-modbus::Mode ModeOf(LinkMode mode) {
-  switch (mode) {
+modbus::Mode ModeOf(const CliOptions& options) {
+  switch (options.mode) {
     case LinkMode::Rtu:
       return modbus::Mode::Rtu;
     case LinkMode::RtuOverTcp:
       return modbus::Mode::RtuOverTcp;
+    case LinkMode::Ascii:
+      // On the serial port when one is given, else on the socket.
+      return UsesSerialPort(options) ? modbus::Mode::Ascii : modbus::Mode::AsciiOverTcp;
+    case LinkMode::AsciiOverTcp:
+      return modbus::Mode::AsciiOverTcp;
     default:
       return modbus::Mode::Tcp;
   }
@@ -32,8 +38,13 @@ void PutWord(Frame& f, uint32_t word) {
 }
 
 // Slave, function and data framed for the mode: the MBAP header in front for
-// TCP, the CRC-16 (low byte first) behind for RTU.
+// TCP, the CRC-16 (low byte first) behind for RTU, as characters with their
+// LRC for ASCII.
 Frame Framed(modbus::Mode mode, const Frame& pdu, int transactionId) {
+  if (modbus::IsAscii(mode)) {
+    const std::string chars = modbus::EncodeAscii(pdu);
+    return Frame(chars.begin(), chars.end());
+  }
   Frame out;
   if (modbus::UsesMbap(mode)) {
     PutWord(out, static_cast<uint32_t>(transactionId) & 0xFFFF);
@@ -121,9 +132,10 @@ std::optional<modbus::PduResult> FurtherPdu(const CliOptions& o) {
   }
 }
 
-// The answer's PDU: from the function code to the end, the CRC left out.
-std::span<const uint8_t> AnswerPdu(LinkMode mode, const Frame& answer) {
-  const modbus::Mode m = ModeOf(mode);
+// The answer's PDU: from the function code to the end, the CRC (or, of the
+// binary frame an ASCII answer carries, the LRC) left out.
+std::span<const uint8_t> AnswerPdu(const CliOptions& options, const Frame& answer) {
+  const modbus::Mode m = ModeOf(options);
   const auto at = static_cast<size_t>(modbus::SlaveOffset(m)) + 1;
   const auto trailer = static_cast<size_t>(modbus::TrailerSize(m));
   if (answer.size() < at + trailer) return {};
@@ -207,7 +219,6 @@ std::vector<RecordValue> LabelledValues(int function, std::span<const uint8_t> p
 }  // namespace
 
 std::optional<std::string> UnsupportedReason(const CliOptions& options) {
-  if (options.mode == LinkMode::Ascii) return std::string("vesktarvelo-cli: --mode ascii is not supported yet");
   if (options.rawGiven) return std::nullopt;
   if (!modbus::IsComposable(options.function))
     return "vesktarvelo-cli: --function " + std::to_string(options.function) + " is not supported yet";
@@ -219,7 +230,9 @@ std::optional<std::string> UnsupportedReason(const CliOptions& options) {
 std::optional<uint8_t> NextDeviceObject(const CliOptions& options, const Frame& answer) {
   if (options.rawGiven || options.function != modbus::kEncapsulatedInterface || options.readCode == 4)
     return std::nullopt;
-  const auto parsed = modbus::ParseDeviceId(AnswerPdu(options.mode, answer));
+  // The record keeps the frame as received: in ASCII framing its characters.
+  const Frame binary = modbus::IsAscii(ModeOf(options)) ? modbus::AsciiFrameBytes(answer) : answer;
+  const auto parsed = modbus::ParseDeviceId(AnswerPdu(options, binary));
   // Each answer must move on, so a chain ends within 255 requests.
   if (!parsed || !parsed->moreFollows || parsed->nextObjectId <= options.objectId) return std::nullopt;
   return parsed->nextObjectId;
@@ -227,7 +240,7 @@ std::optional<uint8_t> NextDeviceObject(const CliOptions& options, const Frame& 
 
 engine::LinkSettings LinkSettingsOf(const CliOptions& options) {
   engine::LinkSettings s;
-  s.mode = ModeOf(options.mode);
+  s.mode = ModeOf(options);
   s.host = options.host.empty() ? "127.0.0.1" : options.host;
   s.port = options.port;
   s.socketTimeoutMs = static_cast<int32_t>(options.timeoutMs);
@@ -245,11 +258,16 @@ engine::LinkSettings LinkSettingsOf(const CliOptions& options) {
 }
 
 Frame RequestFrame(const CliOptions& options, int transactionId) {
-  if (options.rawGiven) return options.raw;
+  if (options.rawGiven) {
+    // In ASCII framing the bytes typed (slave to LRC) go out as characters.
+    if (!modbus::IsAscii(ModeOf(options))) return options.raw;
+    const std::string chars = modbus::AsciiCharacters(options.raw);
+    return Frame(chars.begin(), chars.end());
+  }
   if (auto further = FurtherPdu(options)) {
     Frame pdu{options.slave};
     pdu.insert(pdu.end(), further->pdu.begin(), further->pdu.end());
-    return Framed(ModeOf(options.mode), pdu, transactionId);
+    return Framed(ModeOf(options), pdu, transactionId);
   }
   Frame pdu{options.slave, static_cast<uint8_t>(options.function)};
   switch (options.function) {
@@ -272,13 +290,13 @@ Frame RequestFrame(const CliOptions& options, int transactionId) {
       PutWord(pdu, options.quantity);
       break;
   }
-  return Framed(ModeOf(options.mode), pdu, transactionId);
+  return Framed(ModeOf(options), pdu, transactionId);
 }
 
 std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& answer) {
   std::vector<RecordValue> values;
   if (options.rawGiven) return values;
-  const size_t at = static_cast<size_t>(modbus::SlaveOffset(ModeOf(options.mode)));
+  const size_t at = static_cast<size_t>(modbus::SlaveOffset(ModeOf(options)));
   if (answer.size() < at + 2) return values;
   const uint8_t* data = answer.data() + at + 2;  // after slave and function
   const size_t left = answer.size() - at - 2;
@@ -327,7 +345,7 @@ std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& an
       break;
     }
     default:
-      values = LabelledValues(options.function, AnswerPdu(options.mode, answer));
+      values = LabelledValues(options.function, AnswerPdu(options, answer));
       break;
   }
   return values;
@@ -350,7 +368,7 @@ TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event&
     r.exception = RecordException{*event.exception, modbus::ExceptionName(*event.exception)};
   } else {
     r.outcome = Outcome::Ok;
-    r.values = AnswerValues(options, event.frame);
+    r.values = AnswerValues(options, event.answer);
   }
   return r;
 }

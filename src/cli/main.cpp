@@ -50,7 +50,7 @@ class Run {
             options, plan, [](std::string_view t) { Write(stdout, t); }, [](std::string_view t) { Write(stderr, t); }),
         clock_(std::make_shared<qt::QtClock>()) {
     engine::LinkParts parts{clock_, std::make_shared<qt::QtTimerFactory>(), nullptr, nullptr};
-    if (options.mode == cli::LinkMode::Rtu)
+    if (cli::UsesSerialPort(options))
       parts.serial = std::make_shared<qt::QtSerialPort>();
     else
       parts.socket = std::make_shared<qt::QtTcpSocket>();
@@ -62,7 +62,8 @@ class Run {
   }
 
   void Start() {
-    // A raw request is reported under the slave and function its bytes carry.
+    // A raw request is reported under the slave and function its bytes carry
+    // (in ASCII framing the bytes typed are the binary frame).
     if (options_.rawGiven) {
       const size_t at = options_.mode == cli::LinkMode::Tcp ? 6 : 0;
       if (options_.raw.size() > at + 1) {

@@ -134,8 +134,10 @@ bool ConvertLink(Converter& c) {
       o.mode = LinkMode::RtuOverTcp;
     else if (m == "ascii")
       o.mode = LinkMode::Ascii;
+    else if (m == "ascii-over-tcp")
+      o.mode = LinkMode::AsciiOverTcp;
     else {
-      c.error = Invalid("mode", g.Get("mode"), "the modes are tcp, rtu, rtu-over-tcp and ascii");
+      c.error = Invalid("mode", g.Get("mode"), "the modes are tcp, rtu, rtu-over-tcp, ascii and ascii-over-tcp");
       return false;
     }
   }

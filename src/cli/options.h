@@ -11,7 +11,7 @@
 
 namespace cli {
 
-enum class LinkMode { Tcp, Rtu, RtuOverTcp, Ascii };
+enum class LinkMode { Tcp, Rtu, RtuOverTcp, Ascii, AsciiOverTcp };
 enum class Parity { None, Even, Odd };
 enum class ColorChoice { Auto, Always, Never };
 enum class AddressNotation { Protocol, FromOne, Reference };
@@ -20,7 +20,8 @@ enum class OutputFormat { Text, Csv, Json };
 // Everything a run needs, with the defaults of an empty command line.
 struct CliOptions {
   LinkMode mode = LinkMode::Tcp;
-  // Network link (tcp, rtu-over-tcp, and ascii when no device is given).
+  // Network link (tcp, rtu-over-tcp, ascii-over-tcp, and ascii when no device
+  // is given).
   std::string host;
   uint16_t port = 502;
   // Serial link (rtu, and ascii when a device is given).

@@ -10,10 +10,11 @@ Sends Modbus requests as a master over TCP, RTU on a serial port, RTU over TCP
 or ASCII, checks every answer byte by byte and prints the values.
 
 Link:
-  -m, --mode MODE         tcp (default), rtu, rtu-over-tcp or ascii; ascii goes
-                          over --device, or over --host when no device is given
+  -m, --mode MODE         tcp (default), rtu, rtu-over-tcp, ascii or
+                          ascii-over-tcp; ascii goes over --device, or over
+                          --host when no device is given
   -H, --host HOST         the slave's host name or IP address (tcp,
-                          rtu-over-tcp, ascii without --device)
+                          rtu-over-tcp, ascii-over-tcp, ascii without --device)
   -p, --port PORT         TCP port, 1 to 65535 (default 502)
   -d, --device PATH       serial port, e.g. /dev/ttyUSB0 (rtu, ascii)
   -b, --baud RATE         50 to 4000000 (default 9600)
@@ -61,7 +62,8 @@ Request:
                           registers, or the 6-digit 400001-465536 form; a
                           reference without --function picks the read)
   -r, --raw BYTES         send these hexadecimal bytes as typed, e.g.
-                          "01 03 00 00 00 0A", framed for the mode
+                          "01 03 00 00 00 0A", framed for the mode (ascii:
+                          the bytes, slave to LRC, written as characters)
 
 Run and output:
   -n, --polls N           transactions to run, 0 = until interrupted (default 1)

@@ -172,7 +172,7 @@ int64_t Session::ElapsedMs() const {
 void Session::ArmTimeout(platform::Timer& timer) {
   timer.SetEnabled(false);
   timer.SetInterval(0);
-  // RTU-OVER-TCP travels on the socket and takes the socket's time-out.
+  // RTU and ASCII over TCP travel on the socket and take the socket's time-out.
   const LinkSettings s = Settings();
   const std::optional<int32_t> ms = modbus::IsSocketMode(s.mode) ? s.socketTimeoutMs : s.serialTimeoutMs;
   if (ms && *ms >= 0 && *ms <= kMaxTimerMs) timer.SetInterval(*ms);
@@ -276,6 +276,8 @@ void Session::ReceiveChunk(const Frame& data) {
   StopRequestTimer();
   Event e = MakeEvent(EventKind::AnswerComplete, current_);
   e.frame = assembler_.Received();
+  e.answer = assembler_.Answer();
+  e.codeMark = assembler_.WireSpan("", assembler_.SlaveIndex() + 2, 1);
   e.request = lastRequest_;
   e.faults = assembler_.Faults();
   e.exception = assembler_.Exception();

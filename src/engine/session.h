@@ -1,6 +1,6 @@
 #pragma once
-// A session: one link to one slave (TCP, RTU on a serial port, or RTU over
-// TCP) on the platform parts it is given, the requests that travel on it one
+// A session: one link to one slave (TCP, RTU or ASCII on a serial port, or
+// RTU or ASCII over TCP) on the platform parts it is given, the requests that travel on it one
 // at a time, the request and connect time-outs and the statistics. It says
 // what happens as structured events and knows nothing of any window, log
 // text or colour.
@@ -64,7 +64,7 @@ enum class EventKind {
   PortClosed,       // text: port name
   PortGone,         // text: port name, detail: the port's reason
   RequestSent,      // frame
-  AnswerComplete,   // frame, request, faults, exception, number: slave index, responseMs
+  AnswerComplete,   // frame, answer, request, faults, exception (codeMark), number: slave index, responseMs
   RequestTimeout,   // received
   StatsChanged,     //
 };
@@ -80,6 +80,11 @@ struct Event {
   int32_t number = 0;
   bool flag = false;
   Frame frame;
+  // The answer as the checks read it (slave byte at `number`): the frame
+  // itself, or in ASCII framing the binary frame its characters carry.
+  Frame answer;
+  // Where the exception code of an exception answer was received in `frame`.
+  modbus::Fault codeMark;
   Frame request;
   // The bytes received for the request in flight (when one is in flight).
   Frame received;

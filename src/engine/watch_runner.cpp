@@ -171,7 +171,7 @@ void WatchRunner::Finish(WatchOutcome outcome, const Event* e) {
   if (outcome == WatchOutcome::Good && e) {
     const size_t first = static_cast<size_t>(e->number) + 3;
     std::vector<uint8_t> data;
-    if (e->frame.size() > first) data.assign(e->frame.begin() + static_cast<std::ptrdiff_t>(first), e->frame.end());
+    if (e->answer.size() > first) data.assign(e->answer.begin() + static_cast<std::ptrdiff_t>(first), e->answer.end());
     if (!model_.FeedGood(id, outRevision_, now, e->responseMs, data)) outcome = WatchOutcome::ProtocolError;
   } else {
     std::optional<int64_t> responseMs;

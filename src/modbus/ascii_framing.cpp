@@ -33,14 +33,27 @@ uint8_t Lrc(std::span<const uint8_t> bytes) {
   return static_cast<uint8_t>(-sum);
 }
 
-std::string EncodeAscii(std::span<const uint8_t> adu) {
+std::string AsciiCharacters(std::span<const uint8_t> bytes) {
   std::string s;
-  s.reserve(2 * adu.size() + 5);
+  s.reserve(2 * bytes.size() + 3);
   s += ':';
-  for (uint8_t b : adu) s += HexByte(b);
-  s += HexByte(Lrc(adu));
+  for (uint8_t b : bytes) s += HexByte(b);
   s += "\r\n";
   return s;
+}
+
+std::string EncodeAscii(std::span<const uint8_t> adu) {
+  Frame framed(adu.begin(), adu.end());
+  framed.push_back(Lrc(adu));
+  return AsciiCharacters(framed);
+}
+
+Frame AsciiFrameBytes(std::span<const uint8_t> chars) {
+  AsciiDecoder decoder;
+  for (uint8_t c : chars)
+    if (std::optional<AsciiFrame> f = decoder.Push(static_cast<char>(c))) return std::move(f->adu);
+  if (std::optional<AsciiFrame> f = decoder.Finish()) return std::move(f->adu);
+  return {};
 }
 
 void AsciiDecoder::Fault(std::string message, int32_t offset, int32_t length) {

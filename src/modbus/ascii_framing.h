@@ -22,6 +22,14 @@ uint8_t Lrc(std::span<const uint8_t> bytes);
 // ":" + hex of adu + hex of its LRC + "\r\n".
 std::string EncodeAscii(std::span<const uint8_t> adu);
 
+// The characters of a frame whose bytes are all given, LRC included (a raw
+// request sent as typed): ":" + hex of bytes + "\r\n".
+std::string AsciiCharacters(std::span<const uint8_t> bytes);
+
+// The binary frame (slave byte, PDU, LRC) that the first ASCII frame in
+// `chars` carries, faults or not; empty when the characters hold no frame.
+Frame AsciiFrameBytes(std::span<const uint8_t> chars);
+
 // A frame taken from the characters: the binary ADU with its LRC as the last
 // byte (like the CRC of an RTU frame), and what was wrong with it. Fault
 // offsets count bytes of `adu` from the slave byte.

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/number_text.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
 #include "modbus/formats.h"
@@ -28,7 +29,8 @@ void Put16(Frame& buf, int32_t p, int32_t v) {
 }
 
 // The steps shared by every builder: header, PDU by `writePdu` at the slave
-// byte's offset, CRC, cut. `pduSize` counts the bytes from the slave byte on.
+// byte's offset, CRC, cut; in ASCII framing the bytes are then written as
+// characters. `pduSize` counts the bytes from the slave byte on.
 template <class WritePdu>
 Frame BuildFrame(Mode mode, int32_t transactionId, int32_t mbapLength, int32_t pduSize, WritePdu writePdu,
                  size_t bufferSize = kWorkBufferSize) {
@@ -43,6 +45,11 @@ Frame BuildFrame(Mode mode, int32_t transactionId, int32_t mbapLength, int32_t p
   p += pduSize;
   if (UsesCrc(mode)) p += AppendCRC(buf, p);
   buf.resize(static_cast<size_t>(p));
+  if (IsAscii(mode)) {
+    // The same bytes as characters: ':', two hex digits a byte, LRC, CR LF.
+    const std::string chars = EncodeAscii(buf);
+    return Frame(chars.begin(), chars.end());
+  }
   return buf;
 }
 

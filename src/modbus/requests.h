@@ -1,7 +1,9 @@
 #pragma once
 // Request frames from values. Every builder starts from a 256-byte work
 // buffer of zeros, writes the MBAP header when the mode uses one or appends
-// the CRC-16 otherwise, and returns the buffer cut to the frame's length.
+// the CRC-16 in RTU framing, and returns the buffer cut to the frame's length;
+// in ASCII framing the frame is the characters of slave byte and PDU with
+// their LRC (':' ... CR LF), one byte a character.
 // Slave, function and the byte count of function 16 are written only when
 // they fit in a byte (0 otherwise); addresses, counts, values and the
 // transaction identifier are cut to their low 16 bits.

@@ -46,6 +46,74 @@ std::string Expected(const char* text, int32_t value, int bytes) {
 
 ResponseAssembler::ResponseAssembler(Mode mode, Frame request) : mode_(mode), request_(std::move(request)) {}
 
+ResponseAssembler::ResponseAssembler(Mode mode, Frame requestAdu, bool binary)
+    : mode_(mode), request_(std::move(requestAdu)), binary_(binary) {}
+
+Fault ResponseAssembler::WireSpan(std::string message, int32_t offset, int32_t length) const {
+  if (!IsAscii(mode_) || binary_) return {std::move(message), offset, length};
+  // Two characters a byte, from the frame's first digit on.
+  const int64_t at = digitsAt_ + 2LL * offset;
+  const int64_t n = 2LL * length;
+  return {std::move(message), static_cast<int32_t>(std::clamp<int64_t>(at, 0, INT32_MAX)),
+          static_cast<int32_t>(std::clamp<int64_t>(n, 0, INT32_MAX))};
+}
+
+bool ResponseAssembler::FeedAscii(uint8_t c) {
+  if (static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes) return false;
+  if (rx_.empty()) rx_.reserve(256);
+  const bool started = decoder_.InFrame();
+  rx_.push_back(c);
+  const auto at = static_cast<int32_t>(rx_.size()) - 1;
+  const int32_t framed = digitsAt_;
+  std::optional<AsciiFrame> frame = decoder_.Push(static_cast<char>(c));
+  // ':' starts a frame whatever came before it; a hex digit out of a frame
+  // starts one without it (the decoder reports the missing ':').
+  if (c == ':') {
+    digitsAt_ = at + 1;
+  } else if (!started && decoder_.InFrame()) {
+    digitsAt_ = at;
+  }
+  // A frame that ends here began before this character.
+  return frame && FinishAscii(std::move(*frame), framed);
+}
+
+bool ResponseAssembler::FinishAscii(AsciiFrame frame, int32_t digitsAt) {
+  complete_ = true;
+  digitsAt_ = digitsAt;
+  adu_ = std::move(frame.adu);
+  // The request as the binary frame it carries (nothing for characters that
+  // carry none: the checks then compare with 0).
+  Frame requestAdu = AsciiFrameBytes(request_);
+
+  // The binary frame, fed whole: a function without a length rule takes it
+  // all, as the ASCII frame delimits it.
+  ResponseAssembler binary(mode_, std::move(requestAdu), true);
+  const auto size = static_cast<int32_t>(adu_.size());
+  binary.FeedChunk(adu_);
+  std::vector<Fault> lengthFaults;
+  if (!binary.complete_) {
+    // Shorter than its length rule (the decoder reports a frame of fewer than
+    // three bytes itself): checked as it is, the last byte painted.
+    const int32_t expected = binary.settledEnd_;
+    if (size >= 3)
+      lengthFaults.push_back({expected > size && expected != std::numeric_limits<int32_t>::max()
+                                  ? "Frame too short (" + std::to_string(expected) + " bytes expected)"
+                                  : std::string("Frame too short"),
+                              size - 1, 1});
+    if (size >= 2) binary.Finish(size, 0);
+  } else if (const auto used = static_cast<int32_t>(binary.rx_.size()); used < size) {
+    // Longer: the bytes beyond the rule stand before the LRC.
+    lengthFaults.push_back({"Frame too long (" + std::to_string(used) + " bytes expected)", used - 1, size - used});
+  }
+  for (Fault& f : binary.faults_) AddFault(std::move(f.message), f.offset, f.length);
+  for (Fault& f : lengthFaults) AddFault(std::move(f.message), f.offset, f.length);
+  for (Fault& f : frame.faults) AddFault(std::move(f.message), f.offset, f.length);
+  // Painted on the characters that carry the bytes.
+  for (Fault& f : faults_) f = WireSpan(std::move(f.message), f.offset, f.length);
+  exception_ = binary.exception_;
+  return true;
+}
+
 void ResponseAssembler::AddFault(std::string message, int32_t offset, int32_t length) {
   // Every check runs again on each following byte; an identical fault is
   // recorded only once.
@@ -57,6 +125,7 @@ void ResponseAssembler::AddFault(std::string message, int32_t offset, int32_t le
 
 bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
   if (complete_) return false;
+  if (IsAscii(mode_) && !binary_) return FeedAscii(b);
   const auto count = static_cast<int32_t>(rx_.size());
   if (count >= kMaxResponseBytes) return false;
   // Most answers are short; reserving once spares the early regrowths.
@@ -192,7 +261,7 @@ bool ResponseAssembler::Finish(int32_t E, int32_t L) {
 
   if (UsesMbap(mode_)) {
     if (L != E) AddFault("Invalid MBAP Length", 4, 2);
-  } else {
+  } else if (UsesCrc(mode_)) {
     std::array<uint8_t, 2> crc{};
     if (!CheckCRC(rx_, crc))
       AddFault(Expected("Bad Checksum", {crc[0], crc[1]}), static_cast<int32_t>(rx_.size()) - 2, 2);

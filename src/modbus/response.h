@@ -4,6 +4,16 @@
 // and then gives the frame, the faults found in it (in the order first found,
 // each once) and the exception code, if the slave answered with one. A faulty
 // frame is never discarded: it is complete with its faults.
+//
+// In ASCII framing the bytes received are characters. They go through the
+// ASCII decoder; the frame is complete at its CR LF (or at whatever else the
+// decoder takes for its end), and every check of the binary framings runs on
+// the binary frame the characters carry, the LRC in place of the CRC. The
+// length rules then say how long that binary frame must be: one shorter or
+// longer is a fault. Fault offsets and lengths count received characters, so
+// that a fault paints the characters that carry its bytes: byte i of the
+// binary frame is the two hex digits at d + 2i, d being where the frame's
+// first digit was received (just after its ':').
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,6 +21,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/pdu_fault.h"
 #include "modbus/types.h"
 
@@ -49,11 +60,24 @@ class ResponseAssembler {
   std::optional<uint8_t> Exception() const { return exception_; }
   // Index of the slave byte in the frame.
   int32_t SlaveIndex() const { return SlaveOffset(mode_); }
+  // The answer as the checks read it, slave byte at SlaveIndex(): the frame
+  // itself, or in ASCII framing the binary frame its characters carry (slave
+  // byte to LRC).
+  const Frame& Answer() const { return IsAscii(mode_) && !binary_ ? adu_ : rx_; }
+  // Where the bytes `offset`.. (`length` of them) of Answer() were received:
+  // the same numbers, or in ASCII framing the characters that carry them.
+  Fault WireSpan(std::string message, int32_t offset, int32_t length) const;
   // The transaction identifier the answer must carry (MBAP framing).
   int32_t ExpectedTransactionId() const { return ByteAt(request_, 0) * 256 + ByteAt(request_, 1); }
 
  private:
+  // An assembler for the binary frame that ASCII characters carry.
+  ResponseAssembler(Mode mode, Frame requestAdu, bool binary);
   void AddFault(std::string message, int32_t offset, int32_t length);
+  // One received character in ASCII framing.
+  bool FeedAscii(uint8_t c);
+  // Completes an ASCII frame whose first digit was received at `digitsAt`.
+  bool FinishAscii(AsciiFrame frame, int32_t digitsAt);
   // The request's PDU length, function code included.
   int32_t RequestPduSize() const;
   // Completes the frame at E bytes from the slave byte (L: the MBAP length).
@@ -72,6 +96,12 @@ class ResponseAssembler {
   // Where the frame ends by the size of the chunk being fed (the rule for a
   // function without a length rule), -1 when that rule did not apply.
   int32_t chunkEnd_ = -1;
+  // ASCII framing: this assembler checks a binary frame already decoded;
+  // else the decoder, the decoded frame and where its first digit was received.
+  bool binary_ = false;
+  AsciiDecoder decoder_;
+  Frame adu_;
+  int32_t digitsAt_ = 0;
 };
 
 // The operator's name of a standard exception code 1..11; empty for others.

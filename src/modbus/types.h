@@ -10,20 +10,27 @@ namespace modbus {
 // The framing and the link it travels on. The values are the indices of the
 // mode list and the numbers the settings store. A stored number outside the
 // list is possible and is kept: it travels on the socket with RTU framing.
-enum class Mode : int16_t { Rtu = 0, Tcp = 1, RtuOverTcp = 2 };
+// ASCII frames (':' then hex characters, LRC, CR LF) go on the serial port
+// (Ascii) or on the socket (AsciiOverTcp), as RTU frames do.
+enum class Mode : int16_t { Rtu = 0, Tcp = 1, RtuOverTcp = 2, Ascii = 3, AsciiOverTcp = 4 };
 
 // Any 16-bit mode number as a Mode (values outside the list included).
 constexpr Mode ModeOf(int32_t number) { return static_cast<Mode>(static_cast<int16_t>(number)); }
-// True when the mode travels on the TCP socket (every mode but serial RTU).
-constexpr bool IsSocketMode(Mode m) { return m != Mode::Rtu; }
+// True for the two ASCII framings.
+constexpr bool IsAscii(Mode m) { return m == Mode::Ascii || m == Mode::AsciiOverTcp; }
+// True when the mode travels on the TCP socket (every mode but the serial
+// RTU and ASCII ones).
+constexpr bool IsSocketMode(Mode m) { return m != Mode::Rtu && m != Mode::Ascii; }
 // True when frames carry the MBAP header (and no CRC): TCP only.
 constexpr bool UsesMbap(Mode m) { return m == Mode::Tcp; }
-// True when frames end with the CRC-16: every mode without the MBAP header.
-constexpr bool UsesCrc(Mode m) { return !UsesMbap(m); }
-// Where the slave byte of a frame of this mode stands.
+// True when frames end with the CRC-16: the RTU framings.
+constexpr bool UsesCrc(Mode m) { return !UsesMbap(m) && !IsAscii(m); }
+// Where the slave byte of a frame of this mode stands (in ASCII framing: of
+// the binary frame the characters carry).
 constexpr int32_t SlaveOffset(Mode m) { return UsesMbap(m) ? 6 : 0; }
-// Bytes after the PDU: the CRC in the RTU framings.
-constexpr int32_t TrailerSize(Mode m) { return UsesCrc(m) ? 2 : 0; }
+// Bytes after the PDU: the CRC in the RTU framings, the LRC of the binary
+// frame in the ASCII ones.
+constexpr int32_t TrailerSize(Mode m) { return UsesCrc(m) ? 2 : IsAscii(m) ? 1 : 0; }
 
 // The function codes of the command list (and the two of writes the answer
 // rules know).

@@ -10,6 +10,7 @@
 #include "common/module1.h"
 #include "common/number_text.h"
 #include "modbus/address_notation.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/convert.h"
 #include "modbus/pdu_ext.h"
 #include "modbus/requests.h"
@@ -389,14 +390,16 @@ void frmMain::FollowDeviceId(const Frame& answer, int16_t s) {
   const modbus::Mode mode = ModeOf(Mode);
   const size_t r = static_cast<size_t>(SlaveOffset(mode));
   const size_t trailer = static_cast<size_t>(TrailerSize(mode));
-  if (LastRequest.size() < r + 5 + trailer || LastRequest[r + 1] != kEncapsulatedInterface ||
-      LastRequest[r + 2] != kMeiReadDeviceId)
+  // In ASCII framing the request is read as the binary frame its characters carry, as the answer is.
+  const Frame request = IsAscii(mode) ? AsciiFrameBytes(LastRequest) : LastRequest;
+  if (request.size() < r + 5 + trailer || request[r + 1] != kEncapsulatedInterface ||
+      request[r + 2] != kMeiReadDeviceId)
     return;
   const auto start = static_cast<size_t>(s) + 1;
   if (s < 0 || answer.size() < start + trailer) return;
   const std::span<const uint8_t> pdu(answer.data() + start, answer.size() - start - trailer);
   const std::optional<DeviceIdAnswer> parsed = ParseDeviceId(pdu);
-  const int32_t readCode = LastRequest[r + 3];
+  const int32_t readCode = request[r + 3];
   // An individual object never follows on; a stream follows from the next object.
   if (!parsed || !parsed->moreFollows || readCode == 4) return;
   if (DeviceIdRounds + 1 >= kMaxDeviceIdRounds) {
@@ -408,7 +411,7 @@ void frmMain::FollowDeviceId(const Frame& answer, int16_t s) {
   }
   RequestValues rq;
   rq.mode = mode;
-  rq.slave = LastRequest[r];
+  rq.slave = request[r];
   rq.function = kEncapsulatedInterface;
   rq.readCode = readCode;
   rq.objectId = parsed->nextObjectId;

@@ -14,6 +14,7 @@
 #include "common/module1.h"
 #include "common/number_text.h"
 #include "modbus/address_notation.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/convert.h"
 #include "modbus/formats.h"
 #include "modbus/requests.h"
@@ -122,6 +123,31 @@ void frmMain::GetBytesOfForm() {
   for (const Frame& frame : frames) PushRequest(frame);
 }
 
+namespace {
+std::string PreviewText(const std::vector<Frame>& frames, bool ascii) {
+  // ASCII frames are shown as their characters (CR and LF named), the
+  // others as hex bytes.
+  std::string text;
+  for (const Frame& frame : frames) {
+    if (!text.empty()) text += " | ";
+    if (!ascii) {
+      text += PlainHex(frame);
+      continue;
+    }
+    for (uint8_t c : frame) {
+      if (c == '\r') {
+        text += "<CR>";
+      } else if (c == '\n') {
+        text += "<LF>";
+      } else {
+        text += static_cast<char>(c);
+      }
+    }
+  }
+  return text;
+}
+}  // namespace
+
 void frmMain::GetBytesOfHexInput() {
   DeviceIdRounds = 0;
   const size_t length = modbus::CodePointCount(txtHEX.Text());
@@ -132,11 +158,27 @@ void frmMain::GetBytesOfHexInput() {
                               std::to_string(modbus::kMaxHexTextChars));
     return;
   }
-  PushRequest(modbus::HexToBytes(txtHEX.Text()));
+  // In ASCII framing the bytes typed (slave to LRC) go out as characters;
+  // none typed put nothing on the wire, as in the other framings.
+  const Frame bytes = modbus::HexToBytes(txtHEX.Text());
+  if (modbus::IsAscii(modbus::ModeOf(Mode)) && !bytes.empty()) {
+    const std::string chars = modbus::AsciiCharacters(bytes);
+    PushRequest(Frame(chars.begin(), chars.end()));
+    return;
+  }
+  PushRequest(bytes);
 }
 
 std::string frmMain::PreviewRequest() {
-  if (HexView) return PlainHex(modbus::HexToBytes(txtHEX.Text()));
+  const bool ascii = modbus::IsAscii(modbus::ModeOf(Mode));
+  std::vector<Frame> frames;
+  if (HexView) {
+    const Frame typed = modbus::HexToBytes(txtHEX.Text());
+    if (!ascii || typed.empty()) return PlainHex(typed);
+    const std::string chars = modbus::AsciiCharacters(typed);
+    frames.emplace_back(chars.begin(), chars.end());
+    return PreviewText(frames, true);
+  }
   // A value its field would refuse is named with its range, rather than shown
   // as the wrapped value the frame would carry.
   // (Address text that is no number at all gets composition's own refusal.)
@@ -146,14 +188,8 @@ std::string frmMain::PreviewRequest() {
   // The quantity is read by the reads, 15 and 23 only.
   if ((cmd >= 1 && cmd <= 4) || cmd == 15 || cmd == 23)
     if (std::string reason = RefusalOf(txtQuantity); !reason.empty()) return reason;
-  std::vector<Frame> frames;
   std::string refusal;
   int32_t id = TransactionID;
   if (!ComposeForm(frames, refusal, id)) return refusal;
-  std::string text;
-  for (const Frame& frame : frames) {
-    if (!text.empty()) text += " | ";
-    text += PlainHex(frame);
-  }
-  return text;
+  return PreviewText(frames, ascii);
 }

@@ -42,7 +42,7 @@ void frmMain::SetDesignValues() {
 
   lblProtocol.SetCaption("MODE");
   Place(lblProtocol, 8, 8, 120, 16);
-  for (const char* item : {"RTU", "TCP", "RTU-OVER-TCP"}) cmbMode.AddItem(item);
+  for (const char* item : {"RTU", "TCP", "RTU-OVER-TCP", "ASCII", "ASCII-OVER-TCP"}) cmbMode.AddItem(item);
   Place(cmbMode, 8, 26, 150, 26);
 
   Place(pctHEXOpt, 740, 24, 156, 30);

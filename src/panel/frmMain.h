@@ -309,6 +309,7 @@ class frmMain : public CaptionField {
   bool ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t& transactionId);
   // The bytes Send would put on the wire now, as hex text ("01 03 00 00 00 01
   // 84 0A"), two frames separated by " | ", and in HEX view the typed bytes;
+  // in ASCII framing the frames' characters (":010300000001FB<CR><LF>");
   // or the refusal text of ComposeForm ("Invalid slave address \"300\": a slave
   // address is a number from 0 to 255"). Empty when nothing would be sent. The
   // next Send uses the transaction identifier shown; nothing else changes.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/module1.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/convert.h"
 #include "modbus/formats.h"
 #include "modbus/pdu_ext.h"
@@ -116,11 +117,14 @@ std::optional<int32_t> frmMain::ResponseLineAddress(int line) const {
 }
 
 void frmMain::ShowResponse(const Frame& frame, int16_t s) {
-  const bool tcpFraming = Mode == 1;
-  const long long r = tcpFraming ? 6 : 0;
-  // In RTU framing the two CRC bytes at the end are not data.
-  const Bytes rsp(frame, static_cast<long long>(frame.size()) - (tcpFraming ? 0 : 2));
-  const Bytes req(LastRequest, static_cast<long long>(LastRequest.size()) - (tcpFraming ? 0 : 2));
+  const modbus::Mode mode = modbus::ModeOf(Mode);
+  const long long r = modbus::SlaveOffset(mode);
+  // The CRC (RTU) or LRC (ASCII) at the end is not data. In ASCII framing the
+  // request is read as the binary frame its characters carry, as the answer is.
+  const long long t = modbus::TrailerSize(mode);
+  const Frame request = modbus::IsAscii(mode) ? modbus::AsciiFrameBytes(LastRequest) : LastRequest;
+  const Bytes rsp(frame, static_cast<long long>(frame.size()) - t);
+  const Bytes req(request, static_cast<long long>(request.size()) - t);
 
   // A response to another function shows nothing new.
   if (s < 0 || !rsp.Has(s + 1) || !req.Has(r + 1)) return;
@@ -226,10 +230,10 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
     case 23:
     case 43: {
       // The further commands: the lines of the answer's PDU (and the request's),
-      // only the bytes present, the CRC excluded.
+      // only the bytes present, the CRC or LRC excluded.
       if (!rsp.Has(s + 1) || !req.Has(r + 1)) return;
       const std::span<const uint8_t> rspPdu(frame.data() + s + 1, static_cast<size_t>(rsp.End() - (s + 1)));
-      const std::span<const uint8_t> reqPdu(LastRequest.data() + r + 1, static_cast<size_t>(req.End() - (r + 1)));
+      const std::span<const uint8_t> reqPdu(request.data() + r + 1, static_cast<size_t>(req.End() - (r + 1)));
       for (const std::string& line : ResponseLines(reqPdu, rspPdu, addressText)) AddResponseLine(line);
       return;
     }

@@ -108,13 +108,14 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
       if (e.exception) {
         const int32_t code = *e.exception;
         if (code < 1 || code > 11) {
-          LogError("Modbus Exception", "Unknown exception (Code " + std::to_string(code) + ")", false, 1, s + 2);
+          LogError("Modbus Exception", "Unknown exception (Code " + std::to_string(code) + ")", false,
+                   e.codeMark.length, e.codeMark.offset);
         } else {
           LogError("Modbus Exception",
                    ExceptionText[static_cast<size_t>(code)] + " (Code " + std::to_string(code) + ")", false, 0, 0);
         }
       } else {
-        ShowResponse(e.frame, static_cast<int16_t>(s));
+        ShowResponse(e.answer, static_cast<int16_t>(s));
       }
       // The faults in the order first found, each painting its bytes in the response row.
       for (const modbus::Fault& fault : e.faults)

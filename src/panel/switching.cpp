@@ -5,7 +5,7 @@
 #include "panel/frmMain.h"
 
 namespace {
-// The serial port carries RTU; every other mode number uses the socket.
+// The serial port carries RTU and ASCII; every other mode number uses the socket.
 bool UsesSocket(int16_t mode) { return modbus::IsSocketMode(modbus::ModeOf(mode)); }
 }  // namespace
 
@@ -51,8 +51,8 @@ void frmMain::RefreshMode() {
   // Mode unchanged.
   cmbMode.SetListIndex(Mode);
 
-  pctRTU.SetVisible(Mode == 0);
-  pctTCP.SetVisible(Mode != 0);
+  pctRTU.SetVisible(!UsesSocket(Mode));
+  pctTCP.SetVisible(UsesSocket(Mode));
 
   if (UsesSocket(Mode)) {
     CloseRtuPort();

@@ -65,7 +65,8 @@ void frmMain::OnWatchEvent(const engine::Event& e) {
       if (e.exception) {
         const int32_t code = *e.exception;
         if (code < 1 || code > 11)
-          LogError("Modbus Exception", "Unknown exception (Code " + std::to_string(code) + ")", false, 1, e.number + 2);
+          LogError("Modbus Exception", "Unknown exception (Code " + std::to_string(code) + ")", false,
+                   e.codeMark.length, e.codeMark.offset);
         else
           LogError("Modbus Exception",
                    ExceptionText[static_cast<size_t>(code)] + " (Code " + std::to_string(code) + ")", false, 0, 0);

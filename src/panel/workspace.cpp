@@ -15,7 +15,7 @@ using modbus::kFormatNames;
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kModeNames = {"RTU", "TCP", "RTU-OVER-TCP"};
+constexpr std::array<std::string_view, 5> kModeNames = {"RTU", "TCP", "RTU-OVER-TCP", "ASCII", "ASCII-OVER-TCP"};
 constexpr std::array<std::string_view, 3> kParityNames = {"None", "Odd", "Even"};
 // The function codes of the command list, by index.
 constexpr std::array<int, 7> kCommandCodes = {1, 2, 3, 4, 5, 6, 16};
@@ -323,7 +323,8 @@ std::string WorkspaceToJson(const Workspace& ws) {
 
   const WorkspaceConnection& c = ws.connection;
   json::Value conn = json::Value::Object{};
-  if (c.mode && *c.mode >= 0 && *c.mode < 3) conn.Set("mode", std::string(kModeNames[static_cast<size_t>(*c.mode)]));
+  if (c.mode && *c.mode >= 0 && *c.mode < static_cast<int>(kModeNames.size()))
+    conn.Set("mode", std::string(kModeNames[static_cast<size_t>(*c.mode)]));
   if (c.host) conn.Set("host", *c.host);
   if (c.port) conn.Set("port", *c.port);
   if (c.serialPort) conn.Set("serialPort", *c.serialPort);

@@ -66,7 +66,7 @@ TEST(CliOptions, RefusesBadOptionsWithOneLine) {
       {"--address 5", "--host is needed for --mode tcp"},
       {"--mode rtu", "--device is needed for --mode rtu (the serial port, e.g. /dev/ttyUSB0)"},
       {"--mode ascii", "--device or --host is needed for --mode ascii"},
-      {"--mode modbus -H x", "invalid --mode 'modbus': the modes are tcp, rtu, rtu-over-tcp and ascii"},
+      {"--mode modbus -H x", "invalid --mode 'modbus': the modes are tcp, rtu, rtu-over-tcp, ascii and ascii-over-tcp"},
       {h + "--baud 9600", "--baud applies to a serial port, not to --mode tcp"},
       {"-m rtu -d /dev/ttyS0 --parity mark", "invalid --parity 'mark': the parities are none, even and odd"},
       {"-m rtu -d /dev/ttyS0 --data-bits 9", "invalid --data-bits '9': the data bits are 7 or 8"},

@@ -18,7 +18,6 @@
 #include "panel/frmMain.h"
 #include "peer_harness.h"
 #include "qt/QtPlatform.h"
-#include "qt/adapters/headless_parts.h"
 
 namespace rig {
 
@@ -96,14 +95,12 @@ class Panel {
   Panel() : ports_(std::make_shared<StaticPortList>()) {
     platform::Platform p = qt::MakePlatform();
     p.ports = ports_;
-    beeper_ = std::dynamic_pointer_cast<qt::CountingBeeper>(p.beeper);
     f_ = std::make_unique<frmMain>(p);
     f_->Form_Load();
     Mark();
   }
   frmMain& f() { return *f_; }
   StaticPortList& ports() { return *ports_; }
-  int Beeps() const { return beeper_ ? beeper_->Count() : -1; }
 
   void UseSocket(int16_t mode, int port, const std::string& timeoutMs = "500") {
     f_->cmbMode.SetListIndex(mode);
@@ -208,7 +205,6 @@ class Panel {
   }
 
   std::shared_ptr<StaticPortList> ports_;
-  std::shared_ptr<qt::CountingBeeper> beeper_;
   std::unique_ptr<frmMain> f_;
   size_t mark_ = 0;
 };

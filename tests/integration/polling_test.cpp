@@ -68,25 +68,30 @@ TEST(PollingTest, TimedOutPollIsRetriedOnTheNextTick) {
   }
 }
 
-// A reset ends the poll at once as a closed connection; the next poll connects again.
-TEST(PollingTest, PollingGoesOnAfterThePeerResetsTheConnection) {
-  Peer peer;
-  const int port = peer.FaultPeer("echo\nreset\necho\n");
-  ASSERT_GT(port, 0);
-  Panel p;
-  p.UseSocket(kTcp, port, "400");
-  p.SetRequest(3, "0", "1");
-  ASSERT_TRUE(Poll(p, 4500, [&] { return p.CountPrefix("Response") >= 2; })) << ::testing::PrintToString(p.Rows());
-  EXPECT_TRUE(p.f().AutoPolling);
-  p.f().cmdAuto0_MouseDown();
-  const auto req = [](int tid) { return Req(Adu(kTcp, tid, {1, 3, 0, 0, 0, 1})); };
-  const auto rsp = [](int tid) { return Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 0})); };
-  const std::string closed =
-      "Communication Error: Slave closed the connection: The remote host closed the connection (Code 1)";
-  EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), {req(1), rsp(1), req(2), closed, "Disconnected"}),
-                          Cat(Connect(port), {req(3), rsp(3)})));
-  EXPECT_EQ(p.f().Stats.timeouts, 0u);
-  EXPECT_EQ(p.f().Stats.connectionErrors, 1u);
+// A close or reset while an answer is awaited ends the poll at once as a connection error (not a
+// time-out); the next poll connects again.
+TEST(PollingTest, PollingGoesOnAfterThePeerClosesOrResetsTheConnection) {
+  for (const std::string step : {"reset", "delay 100 close"}) {
+    SCOPED_TRACE(step);
+    Peer peer;
+    const int port = peer.FaultPeer("echo\n" + step + "\necho\n");
+    ASSERT_GT(port, 0);
+    Panel p;
+    p.UseSocket(kTcp, port, "400");
+    p.SetRequest(3, "0", "1");
+    ASSERT_TRUE(Poll(p, 4500, [&] { return p.CountPrefix("Response") >= 2; })) << ::testing::PrintToString(p.Rows());
+    EXPECT_TRUE(p.f().AutoPolling);
+    p.f().cmdAuto0_MouseDown();
+    const auto req = [](int tid) { return Req(Adu(kTcp, tid, {1, 3, 0, 0, 0, 1})); };
+    const auto rsp = [](int tid) { return Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 0})); };
+    const std::string closed =
+        "Communication Error: Slave closed the connection: The remote host closed the connection (Code 1)";
+    EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), {req(1), rsp(1), req(2), closed, "Disconnected"}),
+                            Cat(Connect(port), {req(3), rsp(3)})));
+    EXPECT_EQ(p.RowColors()[5], LogColorError);
+    EXPECT_EQ(p.f().Stats.timeouts, 0u);
+    EXPECT_EQ(p.f().Stats.connectionErrors, 1u);
+  }
 }
 
 TEST(PollingTest, DisconnectInTheMiddleOfATransactionDoesNotStopPolling) {

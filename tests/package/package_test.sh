@@ -21,6 +21,52 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
+# A file compressed with gzip -9 without a name or a time stamp (bytes 3 to 8
+# are the flags and the time, byte 9 says "best compression"), so that two
+# builds of the same sources give the same package.
+expect_gzip_9n() {  # file
+  local header
+  header=$(od -An -tx1 -N9 "$1" | tr -d ' \n')
+  [[ $header == 1f8b08000000000002 ]] || fail "${1#"$ROOT"/} is not compressed with gzip -9n (header $header)"
+}
+# A manual page: compressed as above, its title names the version, and it
+# mentions every text given.
+expect_manual() {  # file title text...
+  local page
+  [[ -f $1 ]] || fail "no ${1#"$ROOT"/}"
+  expect_gzip_9n "$1"
+  page=$(zcat "$1")
+  grep -q "^\.TH $2 1 .*\"VeskTarvelo $VERSION\"" <<<"$page" || fail "the manual page $2 does not name $VERSION"
+  for text in "${@:3}"; do
+    grep -qF -- "$text" <<<"$page" || fail "the manual page $2 lacks $text"
+  done
+}
+# A checker run on a file: its report shown, and no error or warning in it.
+expect_clean() {  # pattern-of-a-complaint name command...
+  local rc
+  set +e
+  "${@:3}" >"$WORK/$2.out" 2>&1
+  rc=$?
+  set -e
+  echo "$2:"
+  sed 's/^/  /' "$WORK/$2.out"
+  if ((rc != 0)) || grep -Eq "$1" "$WORK/$2.out"; then
+    fail "$2 reports errors or warnings (status $rc)"
+  fi
+}
+# An installed program run with no environment at all (no display) answers
+# --version with "<name> <version>" and nothing on standard error.
+expect_version() {  # program name
+  local rc
+  set +e
+  env -i "$1" --version >"$WORK/$2.out" 2>"$WORK/$2.err"
+  rc=$?
+  set -e
+  ((rc == 0)) || fail "the installed $(basename "$1") --version ended with status $rc: $(cat "$WORK/$2.err")"
+  [[ $(cat "$WORK/$2.out") == "$2 $VERSION" && ! -s $WORK/$2.err ]] ||
+    fail "$(basename "$1") --version printed \"$(cat "$WORK/$2.out")\" and \"$(cat "$WORK/$2.err")\""
+  echo "installed: $(cat "$WORK/$2.out")"
+}
 
 for tool in dpkg-deb dpkg-shlibdeps dpkg-parsechangelog lintian appstreamcli desktop-file-validate readelf strace; do
   command -v "$tool" >/dev/null || fail "$tool is missing (bash scripts/install-deps.sh test installs it)"
@@ -45,12 +91,10 @@ field() { dpkg-deb -f "$DEB" "$1"; }
 expect_field() {  # name value
   [[ $(field "$1") == "$2" ]] || fail "$1 is \"$(field "$1")\", not \"$2\""
 }
-expect_field Package vesktarvelo
-expect_field Version "$VERSION"
-expect_field Maintainer "VeskTarvelo developers <maintainers@vesktarvelo.example>"
-expect_field Section electronics
-expect_field Priority optional
-expect_field Homepage "https://vesktarvelo.example/"
+for pair in Package=vesktarvelo "Version=$VERSION" Section=electronics Priority=optional \
+  "Maintainer=VeskTarvelo developers <maintainers@vesktarvelo.example>" Homepage=https://vesktarvelo.example/; do
+  expect_field "${pair%%=*}" "${pair#*=}"
+done
 DEPENDS=$(field Depends)
 echo "depends: $DEPENDS"
 for lib in libqt6widgets6 libqt6serialport6 libqt6network6 libc6 qt6-qpa-plugins; do
@@ -82,7 +126,6 @@ ICON=$ROOT/usr/share/icons/hicolor/scalable/apps/$ID.svg
 # (VeskTarvelo.conf): the lower-case command must be a link to that file,
 # not a copy or a renamed program, or the settings would move.
 [[ -L $LINK && $(readlink "$LINK") == VeskTarvelo ]] || fail "usr/bin/vesktarvelo is not a link to VeskTarvelo"
-[[ -f $MAN/vesktarvelo.1.gz ]] || fail "no usr/share/man/man1/vesktarvelo.1.gz"
 [[ -L $MAN/VeskTarvelo.1.gz && $(readlink "$MAN/VeskTarvelo.1.gz") == vesktarvelo.1.gz ]] ||
   fail "usr/share/man/man1/VeskTarvelo.1.gz is not a link to vesktarvelo.1.gz"
 for f in "$DESKTOP" "$METAINFO" "$ICON" "$DOC/copyright" "$DOC/changelog.gz"; do
@@ -91,20 +134,9 @@ done
 [[ ! -e $ROOT/usr/share/applications/vesktarvelo.desktop ]] || fail "the old desktop entry is still installed"
 grep -q "<svg" "$ICON" || fail "the icon is no SVG"
 
-# Compressed files: gzip -9 without a name or a time stamp (bytes 3 to 8 are
-# the flags and the time, byte 9 says "best compression"), so that two builds
-# of the same sources give the same package.
-for gz in "$MAN/vesktarvelo.1.gz" "$DOC/changelog.gz"; do
-  header=$(od -An -tx1 -N9 "$gz" | tr -d ' \n')
-  [[ $header == 1f8b08000000000002 ]] || fail "${gz#"$ROOT"/} is not compressed with gzip -9n (header $header)"
-done
-
+expect_gzip_9n "$DOC/changelog.gz"
 # The manual page names the version and documents every option.
-PAGE=$(zcat "$MAN/vesktarvelo.1.gz")
-grep -q "^\.TH VESKTARVELO 1 .*\"VeskTarvelo $VERSION\"" <<<"$PAGE" || fail "the manual page's title does not name $VERSION"
-for option in '\-h' '\-\-help' '\-V' '\-\-version' 'EXIT STATUS' 'VeskTarvelo.conf'; do
-  grep -qF -- "$option" <<<"$PAGE" || fail "the manual page lacks $option"
-done
+expect_manual "$MAN/vesktarvelo.1.gz" VESKTARVELO '\-h' '\-\-help' '\-V' '\-\-version' 'EXIT STATUS' 'VeskTarvelo.conf'
 
 # The copyright file in the machine-readable format, with the licence text.
 grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$DOC/copyright" ||
@@ -148,69 +180,21 @@ fi
 
 # ---- the distribution's checkers: no error, no warning
 # lintian: information and pedantic tags are shown, not failed on.
-set +e
-lintian --pedantic --display-info --fail-on error,warning "$DEB" >"$WORK/lintian.out" 2>"$WORK/lintian.err"
-rc=$?
-set -e
-echo "lintian --pedantic:"
-sed 's/^/  /' "$WORK/lintian.out"
-if ((rc != 0)) || grep -q '^[EW]: ' "$WORK/lintian.out"; then
-  cat "$WORK/lintian.err" >&2
-  fail "lintian reports errors or warnings (status $rc)"
-fi
-# appstreamcli: pedantic, without the network (the screenshot's address is a
-# placeholder).
-set +e
-appstreamcli validate --no-net --pedantic --no-color "$METAINFO" >"$WORK/appstream.out" 2>&1
-rc=$?
-set -e
-echo "appstreamcli validate --pedantic:"
-sed 's/^/  /' "$WORK/appstream.out"
-if ((rc != 0)) || grep -q '^[EW]: ' "$WORK/appstream.out"; then
-  fail "appstreamcli reports errors or warnings (status $rc)"
-fi
-set +e
-desktop-file-validate "$DESKTOP" >"$WORK/desktop.out" 2>&1
-rc=$?
-set -e
-echo "desktop-file-validate:"
-sed 's/^/  /' "$WORK/desktop.out"
-if ((rc != 0)) || grep -Eq 'error:|warning:' "$WORK/desktop.out"; then
-  fail "desktop-file-validate reports errors or warnings (status $rc)"
-fi
+expect_clean '^[EW]: ' lintian lintian --pedantic --display-info --fail-on error,warning "$DEB"
+# appstreamcli: without the network (the screenshot's address is a placeholder).
+expect_clean '^[EW]: ' appstreamcli appstreamcli validate --no-net --pedantic --no-color "$METAINFO"
+expect_clean 'error:|warning:' desktop-file-validate desktop-file-validate "$DESKTOP"
 
 # ---- the installed program
-# Through the lower-case command, with no environment at all: no display.
-set +e
-env -i "$LINK" --version >"$WORK/run.out" 2>"$WORK/run.err"
-rc=$?
-set -e
-((rc == 0)) || fail "the installed vesktarvelo --version ended with status $rc: $(cat "$WORK/run.err")"
-[[ $(cat "$WORK/run.out") == "VeskTarvelo $VERSION" && ! -s $WORK/run.err ]] ||
-  fail "--version printed \"$(cat "$WORK/run.out")\" and \"$(cat "$WORK/run.err")\""
-echo "installed program: $(cat "$WORK/run.out")"
+# Through the lower-case command.
+expect_version "$LINK" VeskTarvelo
 
 # The command-line client: installed next to it with its manual page, and it
 # runs with no environment at all.
 CLI=$ROOT/usr/bin/vesktarvelo-cli
 [[ -x $CLI && ! -L $CLI ]] || fail "no usr/bin/vesktarvelo-cli"
-[[ -f $MAN/vesktarvelo-cli.1.gz ]] || fail "no usr/share/man/man1/vesktarvelo-cli.1.gz"
-header=$(od -An -tx1 -N9 "$MAN/vesktarvelo-cli.1.gz" | tr -d ' \n')
-[[ $header == 1f8b08000000000002 ]] || fail "vesktarvelo-cli.1.gz is not compressed with gzip -9n (header $header)"
-CLI_PAGE=$(zcat "$MAN/vesktarvelo-cli.1.gz")
-grep -q "^\.TH VESKTARVELO-CLI 1 .*\"VeskTarvelo $VERSION\"" <<<"$CLI_PAGE" ||
-  fail "the client's manual page does not name $VERSION"
-for option in '\-\-help' '\-\-version' 'EXIT STATUS'; do
-  grep -qF -- "$option" <<<"$CLI_PAGE" || fail "the client's manual page lacks $option"
-done
-set +e
-env -i "$CLI" --version >"$WORK/cli.out" 2>"$WORK/cli.err"
-rc=$?
-set -e
-((rc == 0)) || fail "the installed vesktarvelo-cli --version ended with status $rc: $(cat "$WORK/cli.err")"
-[[ $(cat "$WORK/cli.out") == "vesktarvelo-cli $VERSION" && ! -s $WORK/cli.err ]] ||
-  fail "vesktarvelo-cli --version printed \"$(cat "$WORK/cli.out")\" and \"$(cat "$WORK/cli.err")\""
-echo "installed client: $(cat "$WORK/cli.out")"
+expect_manual "$MAN/vesktarvelo-cli.1.gz" VESKTARVELO-CLI '\-\-help' '\-\-version' 'EXIT STATUS'
+expect_version "$CLI" vesktarvelo-cli
 
 # Started through the link, the window (on the offscreen platform) reads its
 # settings from VeskTarvelo/VeskTarvelo.conf, the file earlier versions wrote,

@@ -22,7 +22,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using vesk::test::PeerProcess;
 using Clock = std::chrono::steady_clock;
 
 // Read holding register 0, one word, with transaction id `tid` (MBAP).
@@ -30,135 +29,119 @@ Bytes ReadRequest(uint8_t tid) { return {0, tid, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}; 
 // The peer's echo of it: one zero word.
 Bytes EchoAnswer(uint8_t tid) { return {0, tid, 0, 0, 0, 5, 1, 3, 2, 0, 0}; }
 
+// The fault peer running `script`, on a free port of 127.0.0.1 unless `extra` names a device.
 class ScriptedPeer {
  public:
-  explicit ScriptedPeer(const std::string& script, std::vector<std::string> extra = {}) {
-    dir_ = vesk::test::MakeTempDir("fault-peer-steps");
-    const std::string path = dir_ + "/script.txt";
-    std::ofstream(path) << script;
-    std::vector<std::string> args = {"--script", path};
-    args.insert(args.end(), extra.begin(), extra.end());
-    if (std::find(args.begin(), args.end(), "--device") == args.end()) {
-      args.push_back("--port");
-      args.push_back("0");
-    }
-    started_ = peer_.Start(VESK_FAULT_PEER_PATH, args, dir_ + "/stderr.txt");
+  explicit ScriptedPeer(const std::string& script, std::vector<std::string> extra = {})
+      : dir_(vesk::test::MakeTempDir("fault-peer-steps")) {
+    std::ofstream(dir_ + "/script.txt") << script;
+    extra.insert(extra.end(), {"--script", dir_ + "/script.txt"});
+    if (std::find(extra.begin(), extra.end(), "--device") == extra.end()) extra.insert(extra.end(), {"--port", "0"});
+    started_ = peer_.Start(VESK_FAULT_PEER_PATH, extra, dir_ + "/stderr.txt");
   }
   ~ScriptedPeer() {
     peer_.Stop();
     vesk::test::RemoveTempDir(dir_);
   }
   std::optional<std::string> Ready() { return started_ ? peer_.WaitReady() : std::nullopt; }
+  int Port() {
+    const auto ready = Ready();
+    return ready ? std::stoi(*ready) : 0;
+  }
   int Stop() { return peer_.Stop(); }
 
  private:
   std::string dir_;
-  PeerProcess peer_;
+  vesk::test::PeerProcess peer_;
   bool started_ = false;
 };
 
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
-
-bool WriteAll(int fd, const Bytes& b) { return write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size()); }
-
-// Reads until `want` bytes came, the other end closed, or `ms` passed.
-Bytes ReadFor(int fd, size_t want, int ms) {
-  Bytes got;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  std::vector<uint8_t> buf(1 << 16);
-  while (got.size() < want) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
-    const ssize_t n = read(fd, buf.data(), std::min(buf.size(), want - got.size()));
-    if (n <= 0) break;
-    got.insert(got.end(), buf.begin(), buf.begin() + n);
+// A descriptor (a socket to 127.0.0.1 or a raw pty), closed when it goes out of scope.
+struct Line {
+  explicit Line(int port) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) close(fd), fd = -1;
   }
-  return got;
-}
+  explicit Line(const std::string& path) : fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    termios t;
+    if (fd >= 0 && tcgetattr(fd, &t) == 0) cfmakeraw(&t), tcsetattr(fd, TCSANOW, &t);
+  }
+  ~Line() {
+    if (fd >= 0) close(fd);
+  }
+  bool Write(const Bytes& b) const { return write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size()); }
+  // Reads until `want` bytes came, the other end closed, or `ms` passed.
+  Bytes Read(size_t want, int ms) const {
+    Bytes got;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    std::vector<uint8_t> buf(1 << 16);
+    for (long left;
+         got.size() < want &&
+         (left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()) > 0;) {
+      pollfd p = {fd, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+      const ssize_t n = read(fd, buf.data(), std::min(buf.size(), want - got.size()));
+      if (n <= 0) break;
+      got.insert(got.end(), buf.begin(), buf.begin() + n);
+    }
+    return got;
+  }
+  int fd;
+};
 
 TEST(FaultPeerSteps, EarlyFramesAreSentBeforeTheNextRequest) {
   // The stale frame carries the previous request's transaction id; sent at connect it has zeros.
-  struct Case {
-    const char* name;
+  Bytes stale = EchoAnswer(1);
+  stale.insert(stale.end(), {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 7});
+  const struct {
     const char* script;
     Bytes beforeFirst;  // what arrives at connect, unasked
     Bytes afterFirst;   // what arrives after the first request, answer and early frames together
   } cases[] = {
-      {"after an answer",
-       "echo\nearly TID 00 00 LEN UID FC 02 00 07\necho\n",
-       {},
-       [] {
-         Bytes b = EchoAnswer(1);
-         b.insert(b.end(), {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 7});
-         return b;
-       }()},
-      {"at connect", "early TID AA BB\nearly 01\necho\n", {0, 0, 0xAA, 0xBB, 0x01}, EchoAnswer(1)},
+      {"echo\nearly TID 00 00 LEN UID FC 02 00 07\necho\n", {}, stale},
+      {"early TID AA BB\nearly 01\necho\n", {0, 0, 0xAA, 0xBB, 0x01}, EchoAnswer(1)},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
     ScriptedPeer peer(c.script);
-    const auto port = peer.Ready();
-    ASSERT_TRUE(port);
-    const int fd = Connect(std::stoi(*port));
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(ReadFor(fd, c.beforeFirst.size() + 1, 200), c.beforeFirst);
-    ASSERT_TRUE(WriteAll(fd, ReadRequest(1)));
-    EXPECT_EQ(ReadFor(fd, c.afterFirst.size() + 1, 300), c.afterFirst);
+    const Line line(peer.Port());
+    ASSERT_GE(line.fd, 0);
+    EXPECT_EQ(line.Read(c.beforeFirst.size() + 1, 200), c.beforeFirst);
+    ASSERT_TRUE(line.Write(ReadRequest(1)));
+    EXPECT_EQ(line.Read(c.afterFirst.size() + 1, 300), c.afterFirst);
     // The early steps are used up: the next request gets its answer alone.
-    ASSERT_TRUE(WriteAll(fd, ReadRequest(2)));
-    EXPECT_EQ(ReadFor(fd, EchoAnswer(2).size() + 1, 300), EchoAnswer(2));
-    close(fd);
+    ASSERT_TRUE(line.Write(ReadRequest(2)));
+    EXPECT_EQ(line.Read(EchoAnswer(2).size() + 1, 300), EchoAnswer(2));
   }
 }
 
-TEST(FaultPeerSteps, FloodSendsItsMegabytesThenTheStep) {
-  ScriptedPeer peer("flood 2 echo\n");
-  const auto port = peer.Ready();
-  ASSERT_TRUE(port);
-  const int fd = Connect(std::stoi(*port));
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(WriteAll(fd, ReadRequest(7)));
-  const size_t flood = 2u * 1024 * 1024;
-  const Bytes got = ReadFor(fd, flood + EchoAnswer(7).size(), 10000);
-  ASSERT_EQ(got.size(), flood + EchoAnswer(7).size());
-  EXPECT_TRUE(ReadFor(fd, 1, 200).empty());
-  EXPECT_EQ(Bytes(got.end() - static_cast<long>(EchoAnswer(7).size()), got.end()), EchoAnswer(7));
-  // Garbage, not a constant fill.
-  EXPECT_NE(std::count(got.begin(), got.begin() + 4096, got[0]), 4096);
-  close(fd);
-}
-
-TEST(FaultPeerSteps, FloodStopsWhenTheClientLeaves) {
-  // 4 GB would take far longer than the test may: the peer must give up when the client goes, and
-  // answer the next connection.
-  ScriptedPeer peer("flood 4096\necho\n");
-  const auto port = peer.Ready();
-  ASSERT_TRUE(port);
-  int fd = Connect(std::stoi(*port));
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(WriteAll(fd, ReadRequest(1)));
-  EXPECT_EQ(ReadFor(fd, 100000, 2000).size(), 100000u);
-  close(fd);
-  fd = Connect(std::stoi(*port));
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(WriteAll(fd, ReadRequest(2)));
-  EXPECT_EQ(ReadFor(fd, EchoAnswer(2).size(), 5000), EchoAnswer(2));
-  close(fd);
+// 2 MB of garbage, then the step's answer; a flood of 4 GB (far longer than the test may take) is
+// given up when the client goes, and the next connection is answered.
+TEST(FaultPeerSteps, FloodSendsItsMegabytesThenTheStepAndStopsWhenTheClientLeaves) {
+  ScriptedPeer peer("flood 2 echo\nflood 4096\necho\n");
+  const int port = peer.Port();
+  {
+    const Line line(port);
+    ASSERT_TRUE(line.Write(ReadRequest(7)));
+    const size_t flood = 2u * 1024 * 1024;
+    const Bytes got = line.Read(flood + EchoAnswer(7).size(), 10000);
+    ASSERT_EQ(got.size(), flood + EchoAnswer(7).size());
+    EXPECT_TRUE(line.Read(1, 200).empty());
+    EXPECT_EQ(Bytes(got.end() - static_cast<long>(EchoAnswer(7).size()), got.end()), EchoAnswer(7));
+    EXPECT_NE(std::count(got.begin(), got.begin() + 4096, got[0]), 4096) << "a constant fill, not garbage";
+    ASSERT_TRUE(line.Write(ReadRequest(1)));
+    EXPECT_EQ(line.Read(100000, 2000).size(), 100000u);
+  }
+  const Line again(port);
+  ASSERT_TRUE(again.Write(ReadRequest(2)));
+  EXPECT_EQ(again.Read(EchoAnswer(2).size(), 5000), EchoAnswer(2));
 }
 
 TEST(FaultPeerSteps, ScriptsMisusingTheNewStepsAreRefused) {
-  struct Case {
+  const struct {
     const char* script;
     std::vector<std::string> extra;
     bool accepted;
@@ -175,23 +158,12 @@ TEST(FaultPeerSteps, ScriptsMisusingTheNewStepsAreRefused) {
       {"flood 1 delay 5 echo\n", {}, true},
       {"early\necho\n", {}, true},  // an empty early frame sends nothing
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
     ScriptedPeer peer(c.script, c.extra);
     EXPECT_EQ(peer.Ready().has_value(), c.accepted);
     EXPECT_EQ(peer.Stop(), c.accepted ? 0 : 2);
   }
-}
-
-int OpenRaw(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  termios t;
-  if (tcgetattr(fd, &t) == 0) {
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-  }
-  return fd;
 }
 
 TEST(FaultPeerSteps, LateRtuAnswerWaitsOnThePortReopened) {
@@ -200,18 +172,15 @@ TEST(FaultPeerSteps, LateRtuAnswerWaitsOnThePortReopened) {
   ASSERT_TRUE(pair.Open());
   ScriptedPeer peer("delay 700 echo\n", {"--device", pair.B()});
   ASSERT_TRUE(peer.Ready());
-  const Bytes request = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
-  const Bytes answer = {1, 3, 2, 0, 0, 0xB8, 0x44};
-  int fd = OpenRaw(pair.A());
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(WriteAll(fd, request));
-  EXPECT_TRUE(ReadFor(fd, 1, 300).empty());
-  close(fd);
+  {
+    const Line line(pair.A());
+    ASSERT_TRUE(line.fd >= 0 && line.Write({1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
+    EXPECT_TRUE(line.Read(1, 300).empty());
+  }
   usleep(700 * 1000);
-  fd = OpenRaw(pair.A());
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(ReadFor(fd, answer.size(), 1000), answer);
-  close(fd);
+  const Line line(pair.A());
+  const Bytes answer = {1, 3, 2, 0, 0, 0xB8, 0x44};
+  EXPECT_EQ(line.Read(answer.size(), 1000), answer);
 }
 
 }  // namespace

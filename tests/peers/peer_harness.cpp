@@ -1,6 +1,5 @@
 #include "peer_harness.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -68,15 +68,8 @@ std::string MakeTempDir(const std::string& prefix) {
 }
 
 void RemoveTempDir(const std::string& dir) {
-  if (dir.empty()) return;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") unlink((dir + "/" + name).c_str());
-    }
-    closedir(d);
-  }
-  rmdir(dir.c_str());
+  std::error_code ignored;
+  if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
 }
 
 bool PeerProcess::Start(const std::string& program, const std::vector<std::string>& args,

@@ -46,7 +46,8 @@ TEST(PanelStartup, CaptionListsLogRowsAndPlacement) {
        {&p.f.cmbMode, &p.f.cmbRtuParity, &p.f.cmbRtuStopBit, &p.f.cmbRtuSpeed, &p.f.cmbCmd, &p.f.cmbFormat})
     lists += Join(l->Items()) + "\n";
   EXPECT_EQ(lists,
-            "RTU|TCP|RTU-OVER-TCP\nNone|Odd|Even\n1 |2 \n1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
+            "RTU|TCP|RTU-OVER-TCP|ASCII|ASCII-OVER-TCP\nNone|Odd|Even\n1 |2 \n"
+            "1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
             "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR|15 Write Mltp CL|"
             "22 Mask Write HR|23 Read/Write HR|43/14 Read Device ID|17 Report Server ID|07 Read Excp Status|"
             "08 Diagnostics\nINT16|UINT16|FLOAT_ABCD|"

@@ -210,11 +210,11 @@ TEST(Workspace, InvalidItemsAreLeftOutAndNamedWhileTheRestApplies) {
     size_t plotted;
   } cases[] = {
       {"connection fields one by one",
-       R"("connection": {"mode": "ASCII", "host": 7, "port": 0, "speed": 4000001, "parity": "Mark", "stopBits": 1.5,
+       R"("connection": {"mode": "UDP", "host": 7, "port": 0, "speed": 4000001, "parity": "Mark", "stopBits": 1.5,
           "tcpTimeout": 65536, "rtuTimeout": 1, "serialPort": "/dev/ttyS0"})",
-       {"field 'connection.mode' must be RTU, TCP or RTU-OVER-TCP", "field 'connection.host' must be a text",
-        "field 'connection.port' must be 1 to 65535", "field 'connection.speed' must be 1 to 4000000",
-        "field 'connection.parity' must be None, Odd or Even",
+       {"field 'connection.mode' must be RTU, TCP, RTU-OVER-TCP, ASCII or ASCII-OVER-TCP",
+        "field 'connection.host' must be a text", "field 'connection.port' must be 1 to 65535",
+        "field 'connection.speed' must be 1 to 4000000", "field 'connection.parity' must be None, Odd or Even",
         "field 'connection.stopBits' must be a whole number from 1 to 2",
         "field 'connection.tcpTimeout' must be 1 to 65535"},
        0,

@@ -1,6 +1,6 @@
 // The real window on a panel with the real Qt platform, under a virtual X server: every field
-// mirrored, the log pane, the key filters, the Auto buttons, the operator aids, a restart and the
-// program's command line. Screenshots go to the build folder. Settings go to a temporary folder.
+// mirrored, the log pane, the key filters, the Auto buttons, the operator aids and a restart.
+// Screenshots go to the build folder. Settings go to a temporary folder.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -17,7 +17,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -32,7 +31,6 @@
 #include <QTimer>
 #include <cmath>
 
-#include "panel/command_line.h"
 #include "panel/frmMain.h"
 #include "qt/adapters/headless_parts.h"
 #include "qt/window/MainWindow.h"
@@ -150,16 +148,23 @@ void TcpToNowhere(frmMain& p) {  // a send fails fast and touches no device
   p.txtTcpPort.SetText("1");
 }
 
+// View lines as the grid shows them: "address: value" a line, without padding and format tags.
+std::string GridLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t n = 0; n < lines.size(); ++n) {
+    const qt::ResponseLineParts parts = qt::SplitResponseLine(lines[n]);
+    text += (n > 0 ? "\r\n" : "") + parts.address + ": " + parts.value;
+  }
+  return text;
+}
+
 // What a widget shows, and what the model says its field shows.
 std::string Shows(const QWidget* w) {
-  if (auto* g = qobject_cast<const qt::ResponseGrid*>(w)) {  // "address: value" a row, as the view's lines
-    std::string text;
-    for (int r = 0; r < g->rowCount(); ++r) {
-      const qt::ResponseLineParts parts =
-          qt::SplitResponseLine(g->item(r, 0)->text().toStdString() + ": " + g->item(r, 1)->text().toStdString());
-      text += (r > 0 ? "\r\n" : "") + parts.address + ": " + parts.value;
-    }
-    return text;
+  if (auto* g = qobject_cast<const qt::ResponseGrid*>(w)) {
+    std::vector<std::string> lines;
+    for (int r = 0; r < g->rowCount(); ++r)
+      lines.push_back(g->item(r, 0)->text().toStdString() + ": " + g->item(r, 1)->text().toStdString());
+    return GridLines(lines);
   }
   if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text().toStdString();
   if (auto* c = qobject_cast<const QComboBox*>(w)) return c->currentText().toStdString();
@@ -174,20 +179,14 @@ std::string Says(const Field& f) {
   if (auto* o = dynamic_cast<const OptionButton*>(&f)) return o->Caption() + (o->Value() ? "*" : "");
   if (auto* c = dynamic_cast<const CaptionField*>(&f)) return c->Caption();
   if (auto* l = dynamic_cast<const ListField*>(&f)) return l->Text();
-  if (auto* t = dynamic_cast<const TextBox*>(&f)) {
-    if (t->Name() != "txtResponse") return t->Text();
-    std::string text;  // the view's lines without their padding and format tags, as the grid shows them
-    size_t from = 0;
-    for (int n = 0; from <= t->Text().size() && !t->Text().empty(); ++n) {
-      size_t end = t->Text().find("\r\n", from);
-      if (end == std::string::npos) end = t->Text().size();
-      const qt::ResponseLineParts parts = qt::SplitResponseLine(t->Text().substr(from, end - from));
-      text += (n > 0 ? "\r\n" : "") + parts.address + ": " + parts.value;
-      from = end + 2;
-    }
-    return text;
+  auto* t = dynamic_cast<const TextBox*>(&f);
+  if (t == nullptr || t->Name() != "txtResponse") return t ? t->Text() : "";
+  std::vector<std::string> lines;
+  for (size_t from = 0, end; from < t->Text().size(); from = end + 2) {
+    end = std::min(t->Text().find("\r\n", from), t->Text().size());
+    lines.push_back(t->Text().substr(from, end - from));
   }
-  return "";
+  return GridLines(lines);
 }
 
 // The key a button's tool tip names after the model's text.
@@ -303,45 +302,36 @@ TEST(Window, EveryFieldHasItsWidgetInRtuTcpAndHexViews) {
   rig.Shoot("window-tcp");
 }
 
-TEST(Window, LogStartRowsLookClipboardKeysAndColours) {
-  Rig rig;
-  ASSERT_TRUE(rig.shown);
-  frmMain& p = *rig.panel;
-  auto* log = rig.Widget<QPlainTextEdit>(p.txtLog);
-  const QTextBlock run = log->document()->findBlockByNumber(1);
-  EXPECT_EQ(log->document()->findBlockByNumber(0).text(), QString());
-  EXPECT_TRUE(run.text().endsWith(QStringLiteral("  Run Tarvelo"))) << run.text().toStdString();
-  EXPECT_EQ(run.text().size(), 22 + 2 + 11);
-  EXPECT_EQ(run.begin().fragment().charFormat().foreground().color(), QColor(161, 163, 167));
-  EXPECT_EQ(log->palette().color(QPalette::Base), QColor(21, 25, 34));
-  // Ctrl+A and Ctrl+C are the model's: all selected, copied with CR LF line ends.
-  QTest::keyClick(Focus(log), Qt::Key_A, Qt::ControlModifier);
-  EXPECT_EQ(p.txtLog.SelStart(), 0);
-  EXPECT_EQ(p.txtLog.SelLength(), static_cast<int>(p.txtLog.Length()));
-  EXPECT_EQ(log->textCursor().selectionEnd() - log->textCursor().selectionStart(),
-            log->document()->characterCount() - 1);
-  QApplication::clipboard()->clear();
-  QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), p.txtLog.Text());
-  // Painted bytes across a row break, then rows taken off the top past the entry limit.
-  Frame rx;
-  for (uint8_t i = 0; i < 20; ++i) rx.push_back(static_cast<uint8_t>(0xA0 + i));
-  p.LogResponse(rx);
-  p.LogError("Protocol Error", "Wrong CRC", false, 2, 15);
-  ExpectLogColoursMatch(rig);
-  for (int i = 0; i < 1005; ++i) p.Log("entry " + std::to_string(i), i % 7 == 0 ? LogColorError : LogColorInfo);
-  ExpectLogColoursMatch(rig);
-}
-
-// The pane follows the model through trims at the entry bound, recolours of ranges in the middle
+// The start rows' look and the model's Ctrl+A and Ctrl+C; then the pane follows the model through
+// painted bytes across row breaks, trims at the entry bound, recolours of ranges in the middle
 // (inside one entry, across entries, at the top, to the end) made after those trims, trims of
 // recoloured entries, and a selection in the middle.
-TEST(Window, LogPaneFollowsTrimsAndRecoloursInTheMiddle) {
+TEST(Window, LogPaneLooksCopiesAndFollowsTrimsAndRecolours) {
   Rig rig;
   ASSERT_TRUE(rig.shown);
   frmMain& p = *rig.panel;
   RichTextField& log = p.txtLog;
   auto* pane = rig.Widget<QPlainTextEdit>(log);
+  const QTextBlock run = pane->document()->findBlockByNumber(1);
+  EXPECT_EQ(pane->document()->findBlockByNumber(0).text(), QString());
+  EXPECT_TRUE(run.text().endsWith(QStringLiteral("  Run Tarvelo"))) << run.text().toStdString();
+  EXPECT_EQ(run.text().size(), 22 + 2 + 11);
+  EXPECT_EQ(run.begin().fragment().charFormat().foreground().color(), QColor(161, 163, 167));
+  EXPECT_EQ(pane->palette().color(QPalette::Base), QColor(21, 25, 34));
+  // Ctrl+A and Ctrl+C are the model's: all selected, copied with CR LF line ends.
+  QTest::keyClick(Focus(pane), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(p.txtLog.SelStart(), 0);
+  EXPECT_EQ(p.txtLog.SelLength(), static_cast<int>(p.txtLog.Length()));
+  EXPECT_EQ(pane->textCursor().selectionEnd() - pane->textCursor().selectionStart(),
+            pane->document()->characterCount() - 1);
+  QApplication::clipboard()->clear();
+  QTest::keyClick(pane, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), p.txtLog.Text());
+  // Painted bytes across a row break (16 bytes a row).
+  Frame rx;
+  for (uint8_t i = 0; i < 20; ++i) rx.push_back(static_cast<uint8_t>(0xA0 + i));
+  p.LogResponse(rx);
+  p.LogError("Protocol Error", "Wrong CRC", false, 2, 15);
   const auto fill = [&](int entries) {
     for (int i = 0; i < entries; ++i) {
       Frame rx;
@@ -447,26 +437,6 @@ TEST(Window, AddressKeyFilterPasteAndValueCheck) {
   EXPECT_EQ(status->currentMessage(), QString());
 }
 
-TEST(Window, AutoButtonsActOnAMousePressNotOnSpace) {
-  Rig rig(TcpToNowhere);
-  ASSERT_TRUE(rig.shown);
-  frmMain& p = *rig.panel;
-  auto* start = rig.Widget(p.cmdAuto1);
-  auto* stop = rig.Widget(p.cmdAuto0);
-  QTest::keyClick(Focus(start), Qt::Key_Space);
-  EXPECT_FALSE(p.AutoPolling);
-  QTest::mousePress(start, Qt::LeftButton);
-  EXPECT_TRUE(p.AutoPolling);
-  EXPECT_TRUE(stop->isVisible() && !start->isVisible());
-  QTest::mouseRelease(stop, Qt::LeftButton);
-  QTest::keyClick(Focus(stop), Qt::Key_Space);
-  EXPECT_TRUE(p.AutoPolling);
-  QTest::mousePress(stop, Qt::LeftButton);
-  EXPECT_FALSE(p.AutoPolling);
-  EXPECT_TRUE(start->isVisible());
-  QTest::mouseRelease(start, Qt::LeftButton);
-}
-
 TEST(Window, OperatorAidsFollowTheWidgets) {
   Rig rig([](frmMain& p) {
     p.cmbCmd.SetListIndex(2);  // 03 Read HR, in RTU
@@ -527,23 +497,6 @@ TEST(Window, OperatorAidsFollowTheWidgets) {
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), c.copied) << c.first;
   }
-  // The poll interval typed: taken when valid; a refused key and a refused value beep and keep the focus.
-  const struct {
-    const char *typed, *text;
-    bool leaves;
-    int beeps;
-  } polls[] = {{"2500", "2500", true, 0}, {"5x0", "50", false, 2}};
-  for (const auto& c : polls) {
-    auto* poll = Focus(rig.Widget<QLineEdit>(p.txtPollInterval));
-    const int beeps = rig.Beeps();
-    Retype(poll, c.typed);
-    QTest::keyClick(poll, Qt::Key_Tab);
-    QTest::qWait(100);
-    EXPECT_EQ(p.txtPollInterval.Text(), c.text);
-    EXPECT_EQ(poll->hasFocus(), !c.leaves) << c.typed;
-    EXPECT_EQ(p.tmrAuto.Interval(), 2500);
-    EXPECT_EQ(rig.Beeps() - beeps, c.beeps) << c.typed;
-  }
   // The log saved and read back: the name's suffix wins over the dialog's filter.
   QTemporaryDir dir;
   for (const auto& [name, csvFilter, csv] : {std::tuple{"a.txt", true, false}, std::tuple{"b", true, true}}) {
@@ -598,19 +551,12 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     PickByKeys(first, p.cmbRtuPort, 1);
     Retype(first.Widget<QComboBox>(p.cmbRtuSpeed)->lineEdit(), "250000");
     PickByKeys(first, p.cmbRtuParity, 2);
-    PickByKeys(first, p.cmbRtuStopBit, 1);
     Retype(Focus(first.Widget<QLineEdit>(p.txtRtuTimeout)), "1500");
     PickByKeys(first, p.cmbMode, 2);  // RTU-OVER-TCP: the socket settings
-    const std::pair<const Field*, const char*> typed[] = {
-        {&p.txtTcpHost, "10.0.0.7"}, {&p.txtTcpPort, "1502"}, {&p.txtTcpTimeout, "900"}, {&p.txtUnitID, "17"}};
-    for (const auto& [field, text] : typed) Retype(Focus(first.Widget<QLineEdit>(*field)), text);
-    PickByKeys(first, p.cmbCmd, 5);
-    Retype(Focus(first.Widget<QLineEdit>(p.txtValue)), "77");
+    Retype(Focus(first.Widget<QLineEdit>(p.txtTcpHost)), "10.0.0.7");
     PickByKeys(first, p.cmbCmd, 3);
     Retype(Focus(first.Widget<QLineEdit>(p.txtAddr)), "40");
-    Retype(Focus(first.Widget<QLineEdit>(p.txtQuantity)), "8");
     PickByKeys(first, p.cmbFormat, 7);
-    Retype(Focus(first.Widget<QLineEdit>(p.txtPollInterval)), "2500");
     QTest::mouseClick(first.Widget(p.optHEX), Qt::LeftButton);
     QTest::keyClicks(Focus(first.Widget<QPlainTextEdit>(p.txtHEX)), "01 03 00 00 00 01");
     first.window->move(150, 90);
@@ -631,19 +577,14 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   ASSERT_TRUE(second.shown);
   frmMain& p = *second.panel;
   ASSERT_TRUE(QTest::qWaitFor([&] { return p.cmbRtuPort.ListCount() == 2; }));
+  // Typed, picked with the keys or clicked in each kind of widget (the panel's own round trip of
+  // every setting is a unit test).
   const std::pair<const Field*, const char*> restored[] = {
-      {&p.txtTcpHost, "10.0.0.7"}, {&p.txtTcpPort, "1502"},
-      {&p.txtTcpTimeout, "900"},   {&p.txtUnitID, "17"},
-      {&p.cmbCmd, "04 Read IR"},   {&p.cmbFormat, "INT32_CDAB"},
-      {&p.txtAddr, "40"},          {&p.txtQuantity, "8"},
-      {&p.txtValue, "77"},         {&p.txtHEX, "01 03 00 00 00 01"},
-      {&p.cmbRtuSpeed, "250000"},  {&p.cmbRtuParity, "Even"},
-      {&p.cmbRtuStopBit, "2 "},    {&p.txtRtuTimeout, "1500"},
-      {&p.optHEX, "HEX*"},         {&p.cmbMode, "RTU-OVER-TCP"},
-      {&p.cmbRtuPort, "ttyVT1"},   {&p.txtPollInterval, "2500"}};
+      {&p.txtTcpHost, "10.0.0.7"},  {&p.cmbCmd, "04 Read IR"}, {&p.cmbFormat, "INT32_CDAB"},    {&p.txtAddr, "40"},
+      {&p.cmbRtuSpeed, "250000"},   {&p.cmbRtuParity, "Even"}, {&p.txtRtuTimeout, "1500"},      {&p.optHEX, "HEX*"},
+      {&p.cmbMode, "RTU-OVER-TCP"}, {&p.cmbRtuPort, "ttyVT1"}, {&p.txtHEX, "01 03 00 00 00 01"}};
   for (const auto& [field, text] : restored) EXPECT_EQ(Shows(second.window->WidgetOf(*field)), text) << field->Name();
   EXPECT_EQ(p.ComPortName, "ttyVT1");
-  EXPECT_EQ(p.tmrAuto.Interval(), 2500);
   EXPECT_EQ(second.window->pos(), QPoint(150, 90));
   EXPECT_EQ(second.window->size(), QSize(1100, 700));
   EXPECT_EQ(second.Aid<QSplitter>("rowSplitter")->sizes(), rows);
@@ -787,7 +728,7 @@ TEST(Window, FurtherCommandsShowTheirFields) {
 }
 
 // The menus name every action with its key, and each key does what its menu entry says, pressed
-// as the operator would, in the field that has the focus.
+// as the operator would, in the field that has the focus; the Auto buttons act on a mouse press.
 TEST(Window, MenusAndTheirKeys) {
   Rig rig(TcpToNowhere);
   ASSERT_TRUE(rig.shown);
@@ -894,38 +835,29 @@ TEST(Window, MenusAndTheirKeys) {
   rig.window->activateWindow();  // a window manager would give the focus back; Xvfb has none
   ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
 
+  // The Auto buttons act on a mouse press, not on Space.
+  auto* start = rig.Widget(p.cmdAuto1);
+  auto* stop = rig.Widget(p.cmdAuto0);
+  QTest::keyClick(Focus(start), Qt::Key_Space);
+  EXPECT_FALSE(p.AutoPolling);
+  QTest::mousePress(start, Qt::LeftButton);
+  EXPECT_TRUE(p.AutoPolling);
+  EXPECT_TRUE(stop->isVisible() && !start->isVisible());
+  QTest::mouseRelease(stop, Qt::LeftButton);
+  QTest::keyClick(Focus(stop), Qt::Key_Space);
+  EXPECT_TRUE(p.AutoPolling);
+  QTest::mousePress(stop, Qt::LeftButton);
+  EXPECT_FALSE(p.AutoPolling);
+  EXPECT_TRUE(start->isVisible());
+  QTest::mouseRelease(start, Qt::LeftButton);
   // Ctrl+Q closes the window (its settings stored as at any close).
   QTest::keyClick(addr, Qt::Key_Q, Qt::ControlModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !rig.window->isVisible(); }, 1000));
   EXPECT_EQ(rig.settings->writes.count("rows"), 1u);
 }
 
-TEST(Program, CommandLineIsDecidedBeforeTheWindow) {
-  QTemporaryDir home;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());  // else the toolkit warns on standard error
-  const std::string usage = CommandLineUsage();
-  const struct {
-    const char* arg;
-    int exitCode;
-    std::string out, err;
-  } cases[] = {{"--version", 0, "VeskTarvelo " + frmMain::VersionText() + "\n", ""},
-               {"--help", 0, usage, ""},
-               {"--bogus", 2, "", "VeskTarvelo: unknown argument '--bogus'\n" + usage}};
-  for (const auto& c : cases) {
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(VESK_PROGRAM), {QString::fromLatin1(c.arg)});
-    ASSERT_TRUE(program.waitForFinished(15000)) << c.arg;
-    EXPECT_EQ(program.exitCode(), c.exitCode) << c.arg;
-    EXPECT_EQ(program.readAllStandardOutput().toStdString(), c.out) << c.arg;
-    EXPECT_EQ(program.readAllStandardError().toStdString(), c.err) << c.arg;
-  }
-}
-
 // Positions and texts between the panel (UTF-8 bytes, CR LF) and a Qt text widget (UTF-16 units).
-TEST(TextMap, PositionsAndTextsAcrossLineBreaksAndWideCharacters) {
+TEST(TextMap, PositionsAndTextsAcrossLineBreaksWideCharactersAndAppends) {
   const std::string t = "ab\r\n\xC3\xA9x\r\n\xF0\x9D\x84\x9Ez";  // 2 bytes, 1 unit; 4 bytes, 2 units
   ASSERT_EQ(qt::ToWidgetText(t), QStringLiteral("ab\n\u00e9x\n") + QString::fromUcs4(U"\U0001D11E") + "z");
   EXPECT_EQ(qt::FromWidgetText(qt::ToWidgetText(t)), t);
@@ -937,20 +869,27 @@ TEST(TextMap, PositionsAndTextsAcrossLineBreaksAndWideCharacters) {
   EXPECT_EQ(qt::WidgetPos(t, 99), 9);
   EXPECT_EQ(qt::LineWidgetPos("a\r\nb", 3), 3);  // one line: CR and LF are two characters
   EXPECT_EQ(qt::LinePanelPos("\xC3\xA9z", 1), 2);
+  // A CR that ends one append and an LF that starts the next are two line breaks in the pane (each
+  // append is inserted on its own); the log pane's map counts them as the pane does.
+  qt::LogTextMap map;
+  map.Append("a\r");
+  map.Append("\nb");
+  EXPECT_EQ(map.Units(), (qt::ToWidgetText("a\r") + qt::ToWidgetText("\nb")).size());
+  for (const int at : {1, 2, 3, 4}) {
+    EXPECT_EQ(map.WidgetPos(at), at) << at;
+    EXPECT_EQ(map.PanelPos(at), static_cast<size_t>(at)) << at;
+  }
+  EXPECT_EQ(map.RemoveFront(2), 2);
+  EXPECT_EQ(map.Units(), 2);
 }
 
 // The log pane's position map against the whole-text functions, through appends and trims: trims
 // of whole entries, across entries, inside a long line (past its first piece), between CR and LF,
 // of everything; lines with wide characters and lines longer than a piece.
 TEST(TextMap, LogMapFollowsAppendsAndTrims) {
-  const std::string longHex = [] {
-    std::string t;
-    for (int i = 0; i < 1400; ++i) t += "A5 ";  // 4202 bytes: two pieces
-    return t + "\r\n";
-  }();
   const std::string longWide = [] {
-    std::string t;
-    for (int i = 0; i < 2100; ++i) t += "\xC3\xA9";  // 4200 bytes, 2100 units
+    std::string t = "x";                             // a piece's end falls inside a character
+    for (int i = 0; i < 2100; ++i) t += "\xC3\xA9";  // 4201 bytes, 2101 units
     return t + "\xF0\x9D\x84\x9E\r\n";
   }();
   struct Op {
@@ -962,13 +901,13 @@ TEST(TextMap, LogMapFollowsAppendsAndTrims) {
       {"first entry", "12:00:00.000  Run Tarvelo\r\n"},
       {"a two-row entry", "Tx: 01 03 00 00\r\n    00 0A C5 CD\r\n"},
       {"wide characters", "temp\xC3\xA9rature \xF0\x9D\x84\x9E ok\r\n"},
-      {"a long line", longHex},
       {"a long line of wide characters", longWide},
+      {"a long line whose CR ends a piece", std::string(4095, '-') + "\r\n"},
       {"a row without its line end", "partial"},
       {"its line end", "\r\n"},
       {"the first entry taken", "", 27},
       {"an entry and a half taken", "", 33},
-      {"into the long line, past its first piece", "", 4150},
+      {"into the long line of wide characters, past its first piece", "", 4150},
       {"to between CR and LF", "", 0},  // set below: the offset of the next CR plus one
       {"more after the trims", "Rx: 01 03 14\r\n"},
       {"everything and more", "", 1u << 20},
@@ -1004,21 +943,6 @@ TEST(TextMap, LogMapFollowsAppendsAndTrims) {
         ADD_FAILURE() << "unit " << u << ": " << map.PanelPos(u);
     EXPECT_EQ(wrong, 0);
   }
-}
-
-// A CR that ends one append and an LF that starts the next are two line breaks in the pane (each
-// append is inserted on its own); the map counts them as the pane does.
-TEST(TextMap, LogMapCountsEachAppendAsThePaneInsertsIt) {
-  qt::LogTextMap map;
-  map.Append("a\r");
-  map.Append("\nb");
-  EXPECT_EQ(map.Units(), (qt::ToWidgetText("a\r") + qt::ToWidgetText("\nb")).size());
-  for (const auto& [byte, unit] : {std::pair{1, 1}, {2, 2}, {3, 3}, {4, 4}}) {
-    EXPECT_EQ(map.WidgetPos(byte), unit) << byte;
-    EXPECT_EQ(map.PanelPos(unit), static_cast<size_t>(byte)) << unit;
-  }
-  EXPECT_EQ(map.RemoveFront(2), 2);
-  EXPECT_EQ(map.Units(), 2);
 }
 
 // A response view line taken apart for the grid, and lines of a text mapped to its bytes.

@@ -9,9 +9,12 @@
 namespace qt {
 namespace {
 
-// The preview holds bytes as hex text ("01 03 00 00 | ...") unless the form
-// refuses to make a frame, when it holds the reason in words.
-bool IsHexText(const QString& text) {
+// The preview holds bytes as hex text ("01 03 00 00 | ..."), or ASCII frames
+// as their characters (":010300000001FB<CR><LF>"), unless the form refuses
+// to make a frame, when it holds the reason in words.
+bool IsHexText(QString text) {
+  text.remove(QStringLiteral("<CR><LF>"));
+  text.remove(u':');
   return std::all_of(text.begin(), text.end(), [](QChar c) {
     return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || c == u' ' || c == u'|';
   });

@@ -66,8 +66,8 @@ QString WithKey(const QString& tip, const QKeySequence& key) {
 QString AboutText(const QString& version) {
   const QString url = QString::fromLatin1(kReadmeUrl);
   return QStringLiteral(
-             "<p><b>VeskTarvelo %1</b><br>A Modbus master test tool: Modbus TCP, RTU on a serial "
-             "line and RTU over TCP.</p>"
+             "<p><b>VeskTarvelo %1</b><br>A Modbus master test tool: Modbus TCP, RTU and ASCII on a "
+             "serial line, RTU and ASCII over TCP.</p>"
              "<p>Licence: MIT</p>"
              "<p>Built with Qt %2 (running on Qt %3): Qt Core, Gui, Widgets, Network and Serial "
              "Port.</p>"
