@@ -20,6 +20,7 @@
 
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/types.h"
 #include "panel/frmMain.h"
 
 namespace {
@@ -148,7 +149,7 @@ void Validate(Session& s, Input& in) {
   const Check& check = kChecks[which];
   TextBox& field = f.*check.field;
   field.SetText(in.Text(24));
-  if (&field == &f.txtQuantity) f.cmbCmd.SetListIndex(in.Byte() % 8 - 1);
+  if (&field == &f.txtQuantity) f.cmbCmd.SetListIndex(in.Byte() % 15 - 1);
 
   const std::string text = field.Text();
   const std::string log = f.txtLog.Text();
@@ -170,7 +171,14 @@ void Validate(Session& s, Input& in) {
     if (v) ok = *v <= 65535;
   } else if (v) {
     if (&field == &f.txtUnitID) ok = *v >= 1 && *v <= 247;
-    if (&field == &f.txtQuantity) ok = *v >= 1 && *v <= (f.GetCmd() == 1 || f.GetCmd() == 2 ? 1016 : 127);
+    if (&field == &f.txtQuantity) {
+      // Bits read: 2000; coils written (15): 1968; registers read: 125, counted in values of the
+      // format for 03 and 04; any other command: 125.
+      const int cmd = f.GetCmd();
+      const int per = modbus::RegistersPerValue(static_cast<modbus::Format>(f.cmbFormat.ListIndex()));
+      const int max = cmd == 1 || cmd == 2 ? 2000 : cmd == 15 ? 1968 : cmd == 3 || cmd == 4 ? 125 / per : 125;
+      ok = *v >= 1 && *v <= max;
+    }
     if (&field == &f.txtTcpPort || &field == &f.txtTcpTimeout || &field == &f.txtRtuTimeout)
       ok = *v >= 1 && *v <= 65535;
     if (&field == &f.txtPollInterval) ok = *v >= 100 && *v <= 65535;

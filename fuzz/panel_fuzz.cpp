@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int mode = in.Byte() % 3;
   f.cmbMode.SetListIndex(mode);
   f.Mode = static_cast<int16_t>(mode);
-  f.cmbCmd.SetListIndex(static_cast<int>(in.Byte() % 8) - 1);  // -1: none
+  f.cmbCmd.SetListIndex(static_cast<int>(in.Byte() % 15) - 1);  // -1: none
   f.cmbFormat.SetListIndex(in.Byte() % modbus::kAllFormatCount);
   f.cmbAddresses.SetListIndex(in.Byte() % modbus::kAddressNotationCount);
   f.txtUnitID.SetText(in.Text());
@@ -65,6 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.txtQuantity.SetText(in.Text());
   f.txtValue.SetText(in.Text());
   f.txtHEX.SetText(in.Text());
+  // The further commands' fields.
+  f.txtValues.SetText(in.Text());
+  f.cmbValuesAs.SetListIndex(in.Byte() % 2);
+  f.txtWriteAddr.SetText(in.Text());
+  f.txtAndMask.SetText(in.Text());
+  f.txtOrMask.SetText(in.Text());
+  f.cmbReadCode.SetListIndex(in.Byte() % 4);
+  f.txtObjectId.SetText(in.Text());
 
   // Composition: zero, one, two or four frames (a 64-bit value written with
   // 06); a refusal beeps once and builds none.
@@ -74,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(f.Requests.size() <= 4);
   if (fp.beeper->count != beeps) Require(f.Requests.empty() && fp.beeper->count == beeps + 1);
   for (const Frame& r : f.Requests) {
-    Require(r.size() <= 256);
+    // The largest PDU (253 bytes) behind an MBAP header and the slave byte.
+    Require(r.size() <= 260);
     if (mode != 1) {
       std::array<uint8_t, 2> expected{};
       Require(CheckCRC(r, expected));
@@ -91,8 +100,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.RequestStartMono = fp.clock->MonotonicMs() + static_cast<int8_t>(data[0]);
   f.ShowResponse(response, s);
   // The view holds at most one line per coil of a full frame (2040) and is
-  // never longer than its widest possible rows.
+  // never longer than its widest possible rows; an answer of the further
+  // commands makes fewer, longer lines (its bytes at most four characters each).
   Require(f.txtResponse.Text().size() <= 2040 * 64);
+  // The view of an answer to 07, 08, 17, 22 or 43 grows with the answer only:
+  // a byte takes at most four characters, an object's id and length at most
+  // 24 more.
+  const int fc = ByteAt(f.LastRequest, mode == 1 ? 7 : 1);
+  if (fc == 7 || fc == 8 || fc == 17 || fc == 22 || fc == 43)
+    Require(f.txtResponse.Text().size() <= 256 + 12 * response.size());
   Require(f.lblDT.Caption().empty() || f.lblDT.Caption()[0] != '-');
   // The inspector reads every line the view shows without reading past its registers.
   for (int line = 0; line < 300; ++line) {

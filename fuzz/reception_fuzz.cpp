@@ -144,7 +144,9 @@ void CheckResponseRow(const Session& s, const Frame& frame) {
 }
 
 // The view: at most two answers (two frames for one Send) of at most one
-// line per coil of a full frame, each line short and printable.
+// line per coil of a full frame, or the device identification answers of one
+// Send (kMaxDeviceIdRounds), each line printable and no longer than a line
+// of a full frame's bytes (four characters a byte at most).
 void CheckView(const frmMain& f) {
   const std::string& view = f.txtResponse.Text();
   Require(view.size() <= 2 * 2040 * 64);
@@ -158,7 +160,7 @@ void CheckView(const frmMain& f) {
       continue;
     }
     Require(c >= 32 && c <= 126);
-    Require(++lineLength <= 64);
+    Require(++lineLength <= 64 + 7 * 253);
   }
 }
 
@@ -343,7 +345,7 @@ void FillRequest(Session& s, Input& in) {
     return;
   }
   f.txtUnitID.SetText(std::to_string(in.Byte()));
-  f.cmbCmd.SetListIndex(in.Byte() % 7);
+  f.cmbCmd.SetListIndex(in.Byte() % 14);
   const uint16_t addr = in.Word();
   static const char kHex[] = "0123456789ABCDEF";
   std::string hexAddr = "0x";
@@ -352,6 +354,20 @@ void FillRequest(Session& s, Input& in) {
   f.txtQuantity.SetText(std::to_string((kind & 8) ? in.Word() % 2048 : in.Byte() % 130));
   f.txtValue.SetText(std::to_string(static_cast<int16_t>(in.Word())) + ((kind & 16) ? ".5" : ""));
   f.cmbFormat.SetListIndex(in.Byte() % 14);
+  // The further commands' fields: coils, registers or data words, masks, the
+  // write block's address, the device identification's read code and object.
+  {
+    const uint8_t n = in.Byte();
+    std::string values;
+    for (int i = 0; i < n % 24; ++i) values += std::to_string((kind & 32) ? in.Byte() % 2 : in.Word()) + " ";
+    f.txtValues.SetText(values);
+    f.cmbValuesAs.SetListIndex(n >> 7);
+    f.txtWriteAddr.SetText(std::to_string(in.Word()));
+    f.txtAndMask.SetText(std::to_string(in.Word()));
+    f.txtOrMask.SetText(std::to_string(in.Word()));
+    f.cmbReadCode.SetListIndex(in.Byte() % 4);
+    f.txtObjectId.SetText(std::to_string(in.Byte()));
+  }
   f.optFORM.SetValue(true);
 }
 
@@ -401,6 +417,39 @@ void Answer(Session& s, Input& in) {
       case 16:
         for (long long i = 2; i < 6; ++i) pdu.push_back(ByteAt(req, r + i));
         break;
+      case 22:
+        for (long long i = 2; i < 8; ++i) pdu.push_back(ByteAt(req, r + i));
+        break;
+      case 7:
+        pdu.push_back(in.Byte());
+        break;
+      case 8:
+        // The request's PDU echoed (its CRC left out).
+        for (long long i = r + 2; i < static_cast<long long>(req.size()) - (tcp ? 0 : 2); ++i)
+          pdu.push_back(ByteAt(req, i));
+        break;
+      case 17:
+      case 23: {
+        const uint8_t n = fc == 23 ? static_cast<uint8_t>(std::min(2 * count, 250)) : 2 + in.Byte() % 32;
+        pdu.push_back(n);
+        for (int i = 0; i < n; ++i) pdu.push_back(in.Byte());
+        break;
+      }
+      case 43: {
+        // Read device identification: the request's read code, "more follows"
+        // (with the next object) or not, and a few objects of the input's bytes.
+        const bool more = (in.Byte() & 1) != 0;
+        const uint8_t objects = in.Byte() % 4;
+        pdu.insert(pdu.end(), {14, ByteAt(req, r + 3), 0x83, static_cast<uint8_t>(more ? 0xFF : 0),
+                               static_cast<uint8_t>(more ? ByteAt(req, r + 4) + 1 : 0), objects});
+        for (uint8_t k = 0; k < objects; ++k) {
+          const Frame value = in.Bytes(in.Byte() % 40);
+          pdu.push_back(static_cast<uint8_t>(ByteAt(req, r + 4) + k));
+          pdu.push_back(static_cast<uint8_t>(value.size()));
+          pdu.insert(pdu.end(), value.begin(), value.end());
+        }
+        break;
+      }
       default: {
         const Frame body = in.Bytes(in.Byte() % 12);
         pdu.insert(pdu.end(), body.begin(), body.end());

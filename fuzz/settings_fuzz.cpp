@@ -39,7 +39,10 @@ constexpr size_t kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 // Written after kKeys on close, but never given a fuzzed stored value: a
 // stored log file path would make the panel write files wherever it names.
 constexpr const char* kWrittenOnlyKeys[] = {"logfile", "logfilecsv"};
-constexpr size_t kWrittenCount = kKeyCount + sizeof(kWrittenOnlyKeys) / sizeof(kWrittenOnlyKeys[0]);
+// The further commands' fields, written last; given fuzzed stored values too.
+constexpr const char* kCommandKeys[] = {"values", "valuesas", "writeaddr", "andmask", "ormask", "readcode", "objectid"};
+constexpr size_t kCommandKeyCount = sizeof(kCommandKeys) / sizeof(kCommandKeys[0]);
+constexpr size_t kWrittenCount = kKeyCount + sizeof(kWrittenOnlyKeys) / sizeof(kWrittenOnlyKeys[0]) + kCommandKeyCount;
 
 constexpr const char* kPortNames[] = {"COM1", "COM3", "COM12", "/dev/ttyUSB0"};
 
@@ -134,11 +137,19 @@ void CheckConsistent(frmMain& f) {
   Require(f.pctTCP.Visible() == (f.Mode != 0));
 
   const int16_t cmd = f.GetCmd();
-  Require(f.cmbFormat.Enabled() == (cmd > 2));
+  // The further commands take no format (the list shows UINT16, as for a bit read) and show a
+  // quantity only for 15 and 23.
+  const bool further = cmd == 7 || cmd == 8 || cmd == 15 || cmd == 17 || cmd == 22 || cmd == 23 || cmd == 43;
+  Require(f.cmbFormat.Enabled() == (cmd > 2 && !further));
   Require(f.FormatIndex >= -1 && f.FormatIndex < f.cmbFormat.ListCount());
-  Require(f.cmbFormat.ListIndex() == (cmd <= 2 ? 1 : f.FormatIndex));
-  Require(f.lblLen.Caption() == (cmd <= 4 ? "Quantity" : "Value"));
-  Require(f.txtQuantity.Visible() == (cmd <= 4) && f.txtValue.Visible() == (cmd > 4));
+  Require(f.cmbFormat.ListIndex() == (cmd <= 2 || further ? 1 : f.FormatIndex));
+  if (further) {
+    Require(f.lblLen.Caption() == (cmd == 23 ? "Read quantity" : "Quantity"));
+    Require(f.txtQuantity.Visible() == (cmd == 15 || cmd == 23) && !f.txtValue.Visible());
+  } else {
+    Require(f.lblLen.Caption() == (cmd <= 4 ? "Quantity" : "Value"));
+    Require(f.txtQuantity.Visible() == (cmd <= 4) && f.txtValue.Visible() == (cmd > 4));
+  }
 
   Require(f.pctHEX.Visible() == f.HexView);
   Require(f.optHEX.Value() == f.HexView && f.optFORM.Value() == !f.HexView);
@@ -164,6 +175,18 @@ void CheckApplied(frmMain& f, const Stored& stored) {
   text("len", f.txtQuantity, "1");
   text("value", f.txtValue, "0");
   text("rtutimeout", f.txtRtuTimeout, "1000");
+  // The further commands' fields: the stored text when the field takes it, else the default; their
+  // lists always hold an item.
+  const auto storedOrDefault = [&](const char* key, const TextBox& field, const char* def) {
+    const std::optional<std::string> v = Get(stored, key);
+    Require(field.Text() == def || (v && field.Text() == Trim(*v)));
+  };
+  storedOrDefault("values", f.txtValues, "0");
+  storedOrDefault("writeaddr", f.txtWriteAddr, "1");
+  storedOrDefault("andmask", f.txtAndMask, "0xFFFF");
+  storedOrDefault("ormask", f.txtOrMask, "0x0000");
+  storedOrDefault("objectid", f.txtObjectId, "0");
+  Require(f.cmbValuesAs.ListIndex() >= 0 && f.cmbReadCode.ListIndex() >= 0);
   Require(f.txtHEX.Text() == Get(stored, "hexvalue").value_or(""));
   Require(f.cmbRtuSpeed.Text() == Get(stored, "speed").value_or("9600"));
 
@@ -205,7 +228,10 @@ void CheckApplied(frmMain& f, const Stored& stored) {
 void CheckSaved(frmMain& f, const fakes::FakeSettings& settings) {
   Require(settings.writeOrder.size() == kWrittenCount);
   for (size_t i = 0; i < kKeyCount; ++i) Require(settings.writeOrder[i] == kKeys[i]);
-  for (size_t i = kKeyCount; i < kWrittenCount; ++i) Require(settings.writeOrder[i] == kWrittenOnlyKeys[i - kKeyCount]);
+  const size_t commandKeysAt = kWrittenCount - kCommandKeyCount;
+  for (size_t i = kKeyCount; i < commandKeysAt; ++i) Require(settings.writeOrder[i] == kWrittenOnlyKeys[i - kKeyCount]);
+  for (size_t i = commandKeysAt; i < kWrittenCount; ++i)
+    Require(settings.writeOrder[i] == kCommandKeys[i - commandKeysAt]);
   const auto saved = [&](const char* key) { return settings.values.at(std::string("main/") + key); };
   Require(saved("cmd") == std::to_string(f.cmbCmd.ListIndex()));
   Require(saved("format") == std::to_string(f.FormatIndex));
@@ -244,6 +270,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(present & (1u << k))) continue;
     const size_t end = rest.find(kSeparator);
     stored[kKeys[k]] = std::string(rest.substr(0, end));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
+  // The further commands' keys take what is left, while there is any.
+  for (size_t k = 0; k < kCommandKeyCount && !rest.empty(); ++k) {
+    const size_t end = rest.find(kSeparator);
+    stored[kCommandKeys[k]] = std::string(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   }
 

@@ -12,6 +12,10 @@
 // away (the other end of a pseudo-terminal closes) the slave reopens the same path until it
 // appears again, and prints READY once more.
 //
+// libmodbus answers the functions it serves (01-06, 15, 16, 17, 22, 23); the slave itself answers
+// 07 (status byte 6D), 08 sub-function 0000 (the request echoed; other sub-functions: exception 01)
+// and 43/14 (the objects of slave_contents.h, in as many answers as they need).
+//
 // Prints "READY <port>" or "READY <device>" on stdout when it serves. SIGTERM or SIGINT end it with
 // exit code 0.
 #include <errno.h>
@@ -112,12 +116,18 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 }
 
 // Sleeps ms milliseconds in short slices so that SIGTERM is honoured promptly.
+// The slices run to a deadline on the monotonic clock, so that the oversleeping of each slice on a
+// busy machine does not add up.
 void SleepMs(int ms) {
-  while (ms > 0 && !g_stop) {
-    int slice = ms < 20 ? ms : 20;
-    struct timespec ts = {0, slice * 1000000L};
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + ms;
+  for (long long left = ms; left > 0 && !g_stop;) {
+    const long long slice = left < 20 ? left : 20;
+    struct timespec ts = {0, static_cast<long>(slice * 1000000L)};
     nanosleep(&ts, nullptr);
-    ms -= slice;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
   }
 }
 
@@ -172,6 +182,90 @@ modbus_mapping_t* NewContents() {
   return m;
 }
 
+// ---- the functions libmodbus does not serve: 07, 08 (return query data) and 43/14 ----------------
+
+// The answer PDU to a request PDU of function 07, 08 or 43 in `answer`; false for any other
+// function (libmodbus answers those).
+bool FurtherAnswer(const uint8_t* pdu, int n, std::vector<uint8_t>& answer) {
+  if (n < 1) return false;
+  const uint8_t fc = pdu[0];
+  auto exception = [&](uint8_t code) { answer = {static_cast<uint8_t>(fc | 0x80), code}; };
+  switch (fc) {
+    case 7:
+      answer = {7, VESK_SLAVE_EXCEPTION_STATUS};
+      return true;
+    case 8:
+      // Sub-function 0000 returns the request unchanged; any other is not served.
+      if (n >= 3 && pdu[1] == 0 && pdu[2] == 0) {
+        answer.assign(pdu, pdu + n);
+      } else {
+        exception(1);
+      }
+      return true;
+    case 43: {
+      if (n != 4 || pdu[1] != 14) {
+        exception(n >= 2 && pdu[1] != 14 ? 1 : 3);
+        return true;
+      }
+      const uint8_t code = pdu[2];
+      uint8_t id = pdu[3];
+      if (code < 1 || code > 4) {
+        exception(3);
+        return true;
+      }
+      answer = {43, 14, code, VESK_SLAVE_CONFORMITY, 0, 0, 0};
+      if (code == 4) {
+        const char* v = vesk_slave_device_object(id);
+        if (v == nullptr) {
+          exception(2);
+          return true;
+        }
+        answer.push_back(id);
+        answer.push_back(static_cast<uint8_t>(std::strlen(v)));
+        answer.insert(answer.end(), v, v + std::strlen(v));
+        answer[6] = 1;
+        return true;
+      }
+      // The objects of the category in order; a stream from an object the slave does not have
+      // starts again at 00.
+      const uint8_t last = code == 1 ? 0x02 : code == 2 ? 0x06 : 0x80;
+      std::vector<uint8_t> ids;
+      for (int i = 0; i <= last; ++i)
+        if (vesk_slave_device_object(i) != nullptr) ids.push_back(static_cast<uint8_t>(i));
+      if (id > last || vesk_slave_device_object(id) == nullptr) id = 0;
+      for (uint8_t i : ids) {
+        if (i < id) continue;
+        const char* v = vesk_slave_device_object(i);
+        const size_t len = std::strlen(v);
+        if (answer.size() + 2 + len > 253) {
+          answer[4] = 0xFF;  // more follows, from this object
+          answer[5] = i;
+          break;
+        }
+        answer.push_back(i);
+        answer.push_back(static_cast<uint8_t>(len));
+        answer.insert(answer.end(), v, v + len);
+        ++answer[6];
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// Writes all of `bytes` to fd; false when it cannot.
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // ---- TCP ---------------------------------------------------------------------------------------
 
 struct Client {
@@ -179,18 +273,41 @@ struct Client {
   int answered;
 };
 
+int ReadExact(int fd, uint8_t* p, int n, int timeout_ms);
+
+// Reads one MBAP request: the header, then as many bytes as its length field says (libmodbus
+// would size the requests of the functions it does not serve by their function code alone and
+// leave their data on the line). The request's length, or 0 when the client must be dropped.
+int ReadTcpRequest(int fd, uint8_t* query) {
+  const int kTimeoutMs = 500;
+  if (ReadExact(fd, query, 7, kTimeoutMs) <= 0) return 0;
+  const int length = query[4] << 8 | query[5];
+  if (query[2] != 0 || query[3] != 0 || length < 2 || length > MODBUS_TCP_MAX_ADU_LENGTH - 6) return 0;
+  if (ReadExact(fd, query + 7, length - 1, kTimeoutMs) <= 0) return 0;
+  return 6 + length;
+}
+
 // Serves one readable client; false when the connection must be closed.
 bool ServeTcpClient(modbus_t* ctx, modbus_mapping_t* contents, const Options& o, RequestLog& log, Client& c) {
   uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
   modbus_set_socket(ctx, c.fd);
-  int rc = modbus_receive(ctx, query);
+  int rc = ReadTcpRequest(c.fd, query);
   if (rc <= 0) return false;  // closed, reset, timed out mid-frame or unreadable: drop the client
   log.Request(query, rc);
   const int unit = query[6];
   if (unit != o.id) return true;  // not ours: leave it unanswered
   SleepMs(o.delay_ms);
   if (g_stop) return false;
-  if (modbus_reply(ctx, query, rc, contents) < 0) return false;
+  if (std::vector<uint8_t> pdu; rc > 7 && FurtherAnswer(query + 7, rc - 7, pdu)) {
+    // The request's transaction id and unit, the length of the unit byte and the PDU.
+    std::vector<uint8_t> adu = {
+        query[0], query[1], 0, 0, static_cast<uint8_t>((pdu.size() + 1) >> 8), static_cast<uint8_t>(pdu.size() + 1),
+        query[6]};
+    adu.insert(adu.end(), pdu.begin(), pdu.end());
+    if (!WriteAll(c.fd, adu)) return false;
+  } else if (modbus_reply(ctx, query, rc, contents) < 0) {
+    return false;
+  }
   ++c.answered;
   return !(o.close_after > 0 && c.answered >= o.close_after);
 }
@@ -287,7 +404,8 @@ uint16_t Crc16Modbus(const uint8_t* data, int n) {
 enum class RtuRead { kNothing, kFrame, kBroken, kGone };
 
 // Reads one RTU request, framed by its function code as a slave must: 8 bytes for function codes
-// 1 to 6, 9 + byte count for 15 and 16, 10 for 22, 13 + byte count for 23, 4 for anything else.
+// 1 to 6, 9 + byte count for 15 and 16, 10 for 22, 13 + byte count for 23, 7 for 43, until the line
+// is quiet for 08, 4 for anything else.
 // A frame that stops short for longer than the byte time-out is kBroken (length = what arrived).
 //
 // The slave reads frames itself rather than through modbus_receive: libmodbus, after a request for
@@ -315,6 +433,13 @@ RtuRead ReadRtuRequest(int fd, uint8_t* buf, int* length) {
     const int head = fc == 23 ? 9 : 5;
     if ((rc = more(head)) <= 0) return rc < 0 ? RtuRead::kGone : RtuRead::kBroken;
     rest = buf[2 + head - 1] + 2;
+  } else if (fc == 43) {  // MEI type, read code, object id
+    rest = 5;
+  } else if (fc == 8) {
+    // Sub-function and data of any length: the frame ends when the line is quiet for 30 ms.
+    if ((rc = more(4)) <= 0) return rc < 0 ? RtuRead::kGone : RtuRead::kBroken;
+    while (*length < 2 + 2 + 2 * 125 + 2 && (rc = ReadExact(fd, buf + *length, 1, 30)) > 0) ++*length;
+    return rc < 0 ? RtuRead::kGone : RtuRead::kFrame;
   }
   if ((rc = more(rest)) <= 0) return rc < 0 ? RtuRead::kGone : RtuRead::kBroken;
   return RtuRead::kFrame;
@@ -358,7 +483,17 @@ int RunRtu(const Options& o, modbus_mapping_t* contents, RequestLog& log) {
     const uint16_t crc = Crc16Modbus(query, length - 2);
     if (query[length - 2] != (crc & 0xFF) || query[length - 1] != (crc >> 8)) continue;  // bad checksum
     SleepMs(o.delay_ms);
-    if (!g_stop) modbus_reply(ctx, query, length, contents);
+    if (g_stop) continue;
+    if (std::vector<uint8_t> pdu; FurtherAnswer(query + 1, length - 3, pdu)) {
+      std::vector<uint8_t> adu = {query[0]};
+      adu.insert(adu.end(), pdu.begin(), pdu.end());
+      const uint16_t answerCrc = Crc16Modbus(adu.data(), static_cast<int>(adu.size()));
+      adu.push_back(static_cast<uint8_t>(answerCrc & 0xFF));
+      adu.push_back(static_cast<uint8_t>(answerCrc >> 8));
+      WriteAll(modbus_get_socket(ctx), adu);
+    } else {
+      modbus_reply(ctx, query, length, contents);
+    }
   }
   modbus_close(ctx);
   modbus_free(ctx);

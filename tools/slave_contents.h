@@ -65,4 +65,36 @@ static inline uint16_t vesk_slave_holding_register(int i) {
 /* Input register i holds 1000 + i. */
 static inline uint16_t vesk_slave_input_register(int i) { return (uint16_t)(1000 + i); }
 
+/* Read Exception Status (07) answers this status byte. */
+#define VESK_SLAVE_EXCEPTION_STATUS 0x6D
+
+/* Read Device Identification (43/14): conformity level 83 (basic, regular and extended objects,
+ * streams and individual access). Basic objects 00-02, regular 03-06, extended 80. Objects 06 and
+ * 80 are long: a regular stream from 00 needs a second answer from 06, an extended one a third
+ * from 80 ("more follows"). NULL for an object the slave does not have. */
+#define VESK_SLAVE_CONFORMITY 0x83
+static inline const char* vesk_slave_device_object(int id) {
+  switch (id) {
+    case 0x00:
+      return "VeskTarvelo";
+    case 0x01:
+      return "VT-SLAVE";
+    case 0x02:
+      return "1.0";
+    case 0x03:
+      return "https://vesktarvelo.example";
+    case 0x04:
+      return "Modbus test slave";
+    case 0x05:
+      return "libmodbus";
+    case 0x06:
+      return "A test slave for VeskTarvelo. This object is long on purpose: with it, a regular or an extended stream "
+             "no longer fits in one answer, and the slave says more follows. 0123456789012345678901234567890123";
+    case 0x80:
+      return "Private object 80: the extended category, after the regular objects; it too needs an answer of its own.";
+    default:
+      return 0;
+  }
+}
+
 #endif /* VESK_TESTS_PEERS_SLAVE_CONTENTS_H */

@@ -185,9 +185,14 @@ std::optional<DeviceIdAnswer> ParseDeviceId(std::span<const uint8_t> rsp) {
 }
 
 std::vector<std::string> ResponseLines(std::span<const uint8_t> req, std::span<const uint8_t> rsp, bool hexAddresses) {
+  return ResponseLines(
+      req, rsp, [hexAddresses](int32_t a) { return hexAddresses ? PadNumber(a, 4, true) : PadNumber(a, 5, false); });
+}
+
+std::vector<std::string> ResponseLines(std::span<const uint8_t> req, std::span<const uint8_t> rsp,
+                                       const std::function<std::string(int32_t)>& addr) {
   std::vector<std::string> lines;
   if (req.empty() || rsp.empty() || rsp[0] != req[0]) return lines;
-  auto addr = [hexAddresses](int32_t a) { return hexAddresses ? PadNumber(a, 4, true) : PadNumber(a, 5, false); };
   switch (rsp[0]) {
     case kWriteMultipleCoils: {
       if (!Has(rsp, 1, 4)) break;

@@ -9,6 +9,7 @@
 // bytes are read through bounds-checked access only, so any byte sequence is
 // safe to pass.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -193,5 +194,9 @@ std::optional<DeviceIdAnswer> ParseDeviceId(std::span<const uint8_t> response);
 // written registers and the registers read. Diagnostics: the echoed data.
 std::vector<std::string> ResponseLines(std::span<const uint8_t> request, std::span<const uint8_t> response,
                                        bool hexAddresses = false);
+// The same lines with each address written by `addressText` (a caller that
+// writes addresses in another notation).
+std::vector<std::string> ResponseLines(std::span<const uint8_t> request, std::span<const uint8_t> response,
+                                       const std::function<std::string(int32_t)>& addressText);
 
 }  // namespace modbus

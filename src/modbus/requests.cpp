@@ -32,8 +32,9 @@ void Put16(Frame& buf, int32_t p, int32_t v) {
 // byte's offset, CRC, cut; in ASCII framing the bytes are then written as
 // characters. `pduSize` counts the bytes from the slave byte on.
 template <class WritePdu>
-Frame BuildFrame(Mode mode, int32_t transactionId, int32_t mbapLength, int32_t pduSize, WritePdu writePdu) {
-  Frame buf(kWorkBufferSize, 0);
+Frame BuildFrame(Mode mode, int32_t transactionId, int32_t mbapLength, int32_t pduSize, WritePdu writePdu,
+                 size_t bufferSize = kWorkBufferSize) {
+  Frame buf(bufferSize, 0);
   int32_t p = 0;
   if (UsesMbap(mode)) {
     Put16(buf, 0, transactionId);
@@ -150,10 +151,15 @@ std::optional<std::vector<int32_t>> WideRegisters(const RequestValues& rq, std::
 
 Frame PduRequest(Mode mode, int32_t slave, const std::vector<uint8_t>& pdu, int32_t transactionId) {
   const auto size = static_cast<int32_t>(std::min<size_t>(pdu.size(), static_cast<size_t>(kMaxPduSize)));
-  return BuildFrame(mode, transactionId, size + 1, size + 1, [&](Frame& b, int32_t p) {
-    b[static_cast<size_t>(p)] = ByteOrZero(slave);
-    std::copy_n(pdu.begin(), size, b.begin() + p + 1);
-  });
+  // The largest PDU behind an MBAP header takes more than the 256 bytes of
+  // the basic builders' work buffer: 6 + 1 + 253.
+  return BuildFrame(
+      mode, transactionId, size + 1, size + 1,
+      [&](Frame& b, int32_t p) {
+        b[static_cast<size_t>(p)] = ByteOrZero(slave);
+        std::copy_n(pdu.begin(), size, b.begin() + p + 1);
+      },
+      static_cast<size_t>(kMbapSize + 1 + kMaxPduSize + 2));
 }
 
 namespace {

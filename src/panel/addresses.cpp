@@ -27,7 +27,8 @@ bool frmMain::ApplyReferenceCommand() {
   const TypedAddress typed = ParseAddress(AddressNotation::Reference, txtAddr.Text());
   if (!typed.Ok() || !typed.table) return false;
   const int16_t cmd = GetCmd();
-  if (TableOf(cmd) == typed.table) return false;
+  // A command that carries no address leaves a reference in the field alone.
+  if (!UsesAddress(cmd) || TableOf(cmd) == typed.table) return false;
   const int32_t read = ReadFunctionOf(*typed.table);
   for (int i = 0; i < cmbCmd.ListCount(); ++i) {
     const std::string item = cmbCmd.List(i);

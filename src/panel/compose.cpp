@@ -56,7 +56,9 @@ bool frmMain::ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t
   // Address in the register-number or reference notation: converted to the
   // protocol address; a reference of another table than the command's reads
   // that table (Send also selects its command).
-  if (Addresses() != modbus::AddressNotation::Protocol) {
+  if (!UsesAddress(rq.function)) {
+    // 07, 08, 17 and 43/14 carry no address: the field is not read.
+  } else if (Addresses() != modbus::AddressNotation::Protocol) {
     const modbus::TypedAddress typed = modbus::ParseAddress(Addresses(), txtAddr.Text());
     if (!typed.Ok()) {
       const std::string text = TrimBlank(txtAddr.Text());
@@ -82,6 +84,7 @@ bool frmMain::ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t
   rq.valueText = txtValue.Text();
   rq.quantity = QuantityOf(txtQuantity.Text());
   rq.format = static_cast<modbus::Format>(cmbFormat.ListIndex());
+  if (!ReadCommandFields(rq, refusal)) return false;
 
   std::string valueRefusal;
   switch (modbus::BuildRequestFrames(rq, transactionId, out, &valueRefusal)) {
@@ -105,6 +108,7 @@ bool frmMain::ComposeForm(std::vector<Frame>& out, std::string& refusal, int32_t
 }
 
 void frmMain::GetBytesOfForm() {
+  DeviceIdRounds = 0;
   ApplyReferenceCommand();
   std::vector<Frame> frames;
   std::string refusal;
@@ -145,6 +149,7 @@ std::string PreviewText(const std::vector<Frame>& frames, bool ascii) {
 }  // namespace
 
 void frmMain::GetBytesOfHexInput() {
+  DeviceIdRounds = 0;
   const size_t length = modbus::CodePointCount(txtHEX.Text());
   if (length > modbus::kMaxHexTextChars) {
     // Refused as the form's refusals are: a beep and one red row, no frame.
@@ -178,10 +183,10 @@ std::string frmMain::PreviewRequest() {
   // as the wrapped value the frame would carry.
   // (Address text that is no number at all gets composition's own refusal.)
   const int16_t cmd = GetCmd();
-  if (modbus::IsComposable(cmd) && modbus::IsValidAddressText(txtAddr.Text()))
+  if (modbus::IsComposable(cmd) && UsesAddress(cmd) && modbus::IsValidAddressText(txtAddr.Text()))
     if (std::string reason = RefusalOf(txtAddr); !reason.empty()) return reason;
-  // The quantity is read by the reads only.
-  if (cmd >= 1 && cmd <= 4)
+  // The quantity is read by the reads, 15 and 23 only.
+  if ((cmd >= 1 && cmd <= 4) || cmd == 15 || cmd == 23)
     if (std::string reason = RefusalOf(txtQuantity); !reason.empty()) return reason;
   std::string refusal;
   int32_t id = TransactionID;

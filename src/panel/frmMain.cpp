@@ -119,6 +119,10 @@ void frmMain::SetDesignValues() {
   for (const char* item :
        {"01 Read CL", "02 Read DI", "03 Read HR", "04 Read IR", "05 Write CL", "06 Write Sngl HR", "16 Write Mltp HR"})
     cmbCmd.AddItem(item);
+  // The further commands follow (stored indexes keep their meaning).
+  for (const char* item : {"15 Write Mltp CL", "22 Mask Write HR", "23 Read/Write HR", "43/14 Read Device ID",
+                           "17 Report Server ID", "07 Read Excp Status", "08 Diagnostics"})
+    cmbCmd.AddItem(item);
   Place(cmbCmd, 66, 18, 170, 26);
   Label7.SetCaption("Address");
   Place(Label7, 242, 0, 90, 16);
@@ -131,6 +135,42 @@ void frmMain::SetDesignValues() {
   txtValue.SetToolTipText("Value to write");
   Place(txtValue, 338, 18, 100, 26);
   txtValue.SetVisible(false);
+  // The further commands' second row (commands.cpp shows what a command reads).
+  lblValues.SetCaption("Coil values");
+  Place(lblValues, 0, 48, 236, 16);
+  Place(txtValues, 0, 66, 236, 26);
+  lblValuesAs.SetCaption("Values as");
+  Place(lblValuesAs, 242, 48, 90, 16);
+  for (const char* item : {"0/1 list", "Hex bytes"}) cmbValuesAs.AddItem(item);
+  cmbValuesAs.SetListIndex(0);
+  cmbValuesAs.SetToolTipText("How the coil values are typed: 0 and 1 per coil, or the bytes as sent in hexadecimal");
+  Place(cmbValuesAs, 242, 66, 90, 26);
+  lblWriteAddr.SetCaption("Write address");
+  Place(lblWriteAddr, 242, 48, 90, 16);
+  txtWriteAddr.SetToolTipText("Address of the first register written (0-65535, Dec,  Hex)");
+  Place(txtWriteAddr, 242, 66, 90, 26);
+  lblAndMask.SetCaption("AND mask");
+  Place(lblAndMask, 338, 0, 100, 16);
+  txtAndMask.SetToolTipText("AND mask (0-65535, Dec, Hex): the bits kept");
+  Place(txtAndMask, 338, 18, 100, 26);
+  lblOrMask.SetCaption("OR mask");
+  Place(lblOrMask, 338, 48, 100, 16);
+  txtOrMask.SetToolTipText("OR mask (0-65535, Dec, Hex): the bits set where the AND mask clears them");
+  Place(txtOrMask, 338, 66, 100, 26);
+  lblReadCode.SetCaption("Read code");
+  Place(lblReadCode, 0, 48, 236, 16);
+  for (const char* item : {"1 Basic", "2 Regular", "3 Extended", "4 Individual"}) cmbReadCode.AddItem(item);
+  cmbReadCode.SetListIndex(0);
+  cmbReadCode.SetToolTipText("Which objects: basic, regular or extended from the object ID on, or that one object");
+  Place(cmbReadCode, 0, 66, 236, 26);
+  lblObjectId.SetCaption("Object ID");
+  Place(lblObjectId, 242, 48, 90, 16);
+  txtObjectId.SetToolTipText("The first object asked for (0-255, Dec, Hex)");
+  Place(txtObjectId, 242, 66, 90, 26);
+  for (Field* f : std::initializer_list<Field*>{&lblValues, &txtValues, &lblValuesAs, &cmbValuesAs, &lblWriteAddr,
+                                                &txtWriteAddr, &lblAndMask, &txtAndMask, &lblOrMask, &txtOrMask,
+                                                &lblReadCode, &cmbReadCode, &lblObjectId, &txtObjectId})
+    f->SetVisible(false);
   Label15.SetCaption("Format");
   Place(Label15, 0, 58, 170, 16);
   Place(cmbFormat, 0, 76, 170, 26);

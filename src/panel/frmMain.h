@@ -23,6 +23,7 @@
 #include "engine/session_stats.h"
 #include "engine/watch_runner.h"
 #include "modbus/address_notation.h"
+#include "modbus/requests.h"
 #include "panel/fields.h"
 #include "platform/platform.h"
 #include "presentation/log_file.h"
@@ -109,6 +110,25 @@ class frmMain : public CaptionField {
   Label lblLen{"lblLen", &pctForm};
   TextField txtQuantity{"txtQuantity", &pctForm};
   TextField txtValue{"txtValue", &pctForm};
+  // The fields of the further commands (commands.cpp), in a second row of the
+  // form shown only for the commands that read them: the values of 15 (coils),
+  // 23 (registers written) and 08 (query data) with how 15's are typed; the
+  // write block's address of 23; the masks of 22; the read code and first
+  // object of 43/14.
+  Label lblValues{"lblValues", &pctForm};
+  TextField txtValues{"txtValues", &pctForm};
+  Label lblValuesAs{"lblValuesAs", &pctForm};
+  ListField cmbValuesAs{"cmbValuesAs", &pctForm};
+  Label lblWriteAddr{"lblWriteAddr", &pctForm};
+  TextField txtWriteAddr{"txtWriteAddr", &pctForm};
+  Label lblAndMask{"lblAndMask", &pctForm};
+  TextField txtAndMask{"txtAndMask", &pctForm};
+  Label lblOrMask{"lblOrMask", &pctForm};
+  TextField txtOrMask{"txtOrMask", &pctForm};
+  Label lblReadCode{"lblReadCode", &pctForm};
+  ListField cmbReadCode{"cmbReadCode", &pctForm};
+  Label lblObjectId{"lblObjectId", &pctForm};
+  TextField txtObjectId{"txtObjectId", &pctForm};
   Label Label15{"Label15", &pctRequest};
   ListField cmbFormat{"cmbFormat", &pctRequest};
   Button cmdSend{"cmdSend", &pctRequest};
@@ -419,6 +439,37 @@ class frmMain : public CaptionField {
 
   // The platform parts, for the procedures that need them directly.
   const platform::Platform& Platform() const { return platform_; }
+
+  // ---- the further commands (commands.cpp) -----------------------------------------
+  // Shows, hides and captions the form's fields for the command chosen. True
+  // for the commands beyond the seven basic ones.
+  bool RefreshCommandFields();
+  // The values of the further commands' fields into `rq`; false with the
+  // reason in `refusal` when one of them is no value of its kind.
+  bool ReadCommandFields(modbus::RequestValues& rq, std::string& refusal);
+  // True when the command reads the start address field.
+  static bool UsesAddress(int32_t function);
+  // The largest quantity txtQuantity takes for the command and format chosen
+  // (the values of a register read count by the format's registers).
+  int32_t QuantityMax();
+  // RefusalOf for the further commands' fields (empty for any other field).
+  std::string CommandFieldRefusal(const TextBox& field);
+  void txtValues_KeyPress(int16_t& KeyAscii);
+  void txtWriteAddr_KeyPress(int16_t& KeyAscii);
+  void txtAndMask_KeyPress(int16_t& KeyAscii);
+  void txtOrMask_KeyPress(int16_t& KeyAscii);
+  void txtObjectId_KeyPress(int16_t& KeyAscii);
+  void txtValues_Validate(bool& Cancel);
+  void txtWriteAddr_Validate(bool& Cancel);
+  void txtAndMask_Validate(bool& Cancel);
+  void txtOrMask_Validate(bool& Cancel);
+  void txtObjectId_Validate(bool& Cancel);
+  // A device identification answer that says more follows is followed by the
+  // request for the next object, at most kMaxDeviceIdRounds requests in all
+  // for one Send; DeviceIdRounds counts those of the Send in progress.
+  static constexpr int32_t kMaxDeviceIdRounds = 16;
+  int32_t DeviceIdRounds = 0;
+  void FollowDeviceId(const Frame& answer, int16_t s);
 
   // ---- the watch list (watch_pane.cpp) -------------------------------------------
   // Blocks read at their own intervals in turn with the panel's own Send, over

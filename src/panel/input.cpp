@@ -157,14 +157,14 @@ std::string frmMain::RefusalOf(const TextBox& field) {
     return {};
   }
   if (&field == &txtQuantity) {
-    const int16_t cmd = GetCmd();
-    return RangeRefusal("Quantity", txtQuantity, 1, (cmd == 1 || cmd == 2) ? 1016 : 127);
+    // The range follows the command (and a register read's format).
+    return RangeRefusal("Quantity", txtQuantity, 1, QuantityMax());
   }
   if (&field == &txtTcpPort) return RangeRefusal("Port", txtTcpPort, 1, 65535);
   if (&field == &txtTcpTimeout) return RangeRefusal("Timeout", txtTcpTimeout, 1, 65535);
   if (&field == &txtRtuTimeout) return RangeRefusal("Timeout", txtRtuTimeout, 1, 65535);
   if (&field == &txtPollInterval) return RangeRefusal("Poll ms", txtPollInterval, kMinPollMs, kMaxPollMs);
-  return {};
+  return CommandFieldRefusal(field);
 }
 
 std::string frmMain::Refusal(const TextBox& field) const {

@@ -15,6 +15,7 @@
 #include "modbus/ascii_framing.h"
 #include "modbus/convert.h"
 #include "modbus/formats.h"
+#include "modbus/pdu_ext.h"
 #include "panel/frmMain.h"
 #include "presentation/register_decoding.h"
 
@@ -220,6 +221,21 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s) {
         }
       }
       break;
+    }
+    case 7:
+    case 8:
+    case 15:
+    case 17:
+    case 22:
+    case 23:
+    case 43: {
+      // The further commands: the lines of the answer's PDU (and the request's),
+      // only the bytes present, the CRC or LRC excluded.
+      if (!rsp.Has(s + 1) || !req.Has(r + 1)) return;
+      const std::span<const uint8_t> rspPdu(frame.data() + s + 1, static_cast<size_t>(rsp.End() - (s + 1)));
+      const std::span<const uint8_t> reqPdu(request.data() + r + 1, static_cast<size_t>(req.End() - (r + 1)));
+      for (const std::string& line : ResponseLines(reqPdu, rspPdu, addressText)) AddResponseLine(line);
+      return;
     }
     default:
       break;

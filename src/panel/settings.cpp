@@ -81,6 +81,28 @@ void frmMain::LoadSett() {
   }
 
   SetLogFile(get("logfile", ""), ToBool(get("logfilecsv", "0")).value_or(false));
+  {
+    // The further commands' fields: a missing value, or one its field would
+    // refuse, gives the default.
+    auto applyText = [&](TextField& field, const char* key, const char* def) {
+      field.SetText(TrimBlank(get(key, def)));
+      if (!RefusalOf(field).empty()) field.SetText(def);
+    };
+    applyText(txtWriteAddr, "writeaddr", "1");
+    applyText(txtAndMask, "andmask", "0xFFFF");
+    applyText(txtOrMask, "ormask", "0x0000");
+    applyText(txtObjectId, "objectid", "0");
+    // The values are checked against the command when sent; only characters
+    // no values field takes make the stored text bad.
+    const std::string values = TrimBlank(get("values", "0"));
+    txtValues.SetText(values.find_first_not_of("0123456789ABCDEFabcdefxX-+ ,;") == std::string::npos ? values : "0");
+    auto applyList = [&](ListField& list, const char* key) {
+      const std::optional<int32_t> v = ToLong(get(key, "0"));
+      list.SetListIndex(v && *v >= 0 && *v < list.ListCount() ? *v : 0);
+    };
+    applyList(cmbValuesAs, "valuesas");
+    applyList(cmbReadCode, "readcode");
+  }
 
   // The clicks raised above ran with intermediate states; the format just
   // restored is the operator's, and the refresh procedures lay the panel out
@@ -121,5 +143,12 @@ void frmMain::SaveSett() {
   put("addresses", std::to_string(static_cast<int32_t>(Addresses())));
   put("logfile", LogFilePath());
   put("logfilecsv", BoolText(LogFileCsv()));
+  put("values", TrimBlank(txtValues.Text()));
+  put("valuesas", std::to_string(cmbValuesAs.ListIndex()));
+  put("writeaddr", TrimBlank(txtWriteAddr.Text()));
+  put("andmask", TrimBlank(txtAndMask.Text()));
+  put("ormask", TrimBlank(txtOrMask.Text()));
+  put("readcode", std::to_string(cmbReadCode.ListIndex()));
+  put("objectid", TrimBlank(txtObjectId.Text()));
   store->Flush();
 }

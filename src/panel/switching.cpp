@@ -11,9 +11,12 @@ bool UsesSocket(int16_t mode) { return modbus::IsSocketMode(modbus::ModeOf(mode)
 
 void frmMain::RefreshCmd() {
   const int16_t cmd = GetCmd();
+  // The further commands lay out their own fields (commands.cpp).
+  const bool further = RefreshCommandFields();
 
   // Reads (and "no command") ask for a quantity; writes for a value.
-  if (cmd <= 4) {
+  if (further) {
+  } else if (cmd <= 4) {
     lblLen.SetCaption("Quantity");
     txtQuantity.SetVisible(true);
     txtValue.SetVisible(false);
@@ -23,8 +26,9 @@ void frmMain::RefreshCmd() {
     txtValue.SetVisible(true);
   }
 
-  if (cmd <= 2) {
-    // Bit reads show their values as UINT16. The operator's format is taken
+  if (cmd <= 2 || further) {
+    // Bit reads (and the further commands, which take no format) show their
+    // values as UINT16. The operator's format is taken
     // only while the list is still enabled: a second bit read in a row must
     // not overwrite it with the forced "UINT16".
     if (cmbFormat.Enabled()) FormatIndex = static_cast<int16_t>(cmbFormat.ListIndex());

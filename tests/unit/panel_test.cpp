@@ -48,7 +48,9 @@ TEST(PanelStartup, CaptionListsLogRowsAndPlacement) {
   EXPECT_EQ(lists,
             "RTU|TCP|RTU-OVER-TCP|ASCII|ASCII-OVER-TCP\nNone|Odd|Even\n1 |2 \n"
             "1200|2400|4800|9600|19200|38400|57600|115200\n01 Read CL|"
-            "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR\nINT16|UINT16|FLOAT_ABCD|"
+            "02 Read DI|03 Read HR|04 Read IR|05 Write CL|06 Write Sngl HR|16 Write Mltp HR|15 Write Mltp CL|"
+            "22 Mask Write HR|23 Read/Write HR|43/14 Read Device ID|17 Report Server ID|07 Read Excp Status|"
+            "08 Diagnostics\nINT16|UINT16|FLOAT_ABCD|"
             "FLOAT_CDAB|FLOAT_BADC|FLOAT_DCBA|INT32_ABCD|INT32_CDAB|INT32_BADC|INT32_DCBA|UINT32_ABCD|UINT32_CDAB|"
             "UINT32_BADC|UINT32_DCBA|INT64_ABCDEFGH|INT64_GHEFCDAB|INT64_BADCFEHG|INT64_HGFEDCBA|UINT64_ABCDEFGH|"
             "UINT64_GHEFCDAB|UINT64_BADCFEHG|UINT64_HGFEDCBA|DOUBLE_ABCDEFGH|DOUBLE_GHEFCDAB|DOUBLE_BADCFEHG|"
@@ -166,11 +168,12 @@ TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransa
 }
 
 const Pairs kDefaultsAsStored = {
-    {"left", "705"},        {"top", "405"},       {"host", "127.0.0.1"},   {"port", "502"}, {"timeout", "1000"},
-    {"unitid", "1"},        {"cmd", "0"},         {"format", "0"},         {"addr", "1"},   {"len", "1"},
-    {"value", "0"},         {"hexvalue", ""},     {"speed", "9600"},       {"parity", "0"}, {"stopbit", "0"},
-    {"rtutimeout", "1000"}, {"hexview", "False"}, {"mode", "0"},           {"comport", ""}, {"pollinterval", "1000"},
-    {"addresses", "0"},     {"logfile", ""},      {"logfilecsv", "False"},
+    {"left", "705"},        {"top", "405"},        {"host", "127.0.0.1"},   {"port", "502"},   {"timeout", "1000"},
+    {"unitid", "1"},        {"cmd", "0"},          {"format", "0"},         {"addr", "1"},     {"len", "1"},
+    {"value", "0"},         {"hexvalue", ""},      {"speed", "9600"},       {"parity", "0"},   {"stopbit", "0"},
+    {"rtutimeout", "1000"}, {"hexview", "False"},  {"mode", "0"},           {"comport", ""},   {"pollinterval", "1000"},
+    {"addresses", "0"},     {"logfile", ""},       {"logfilecsv", "False"}, {"values", "0"},   {"valuesas", "0"},
+    {"writeaddr", "1"},     {"andmask", "0xFFFF"}, {"ormask", "0x0000"},    {"readcode", "0"}, {"objectid", "0"},
 };
 
 TEST(PanelSettings, FirstStartShowsDefaultsAndClosingWritesEachKeyOnceInOrder) {
@@ -258,9 +261,9 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
       {KEYS(txtHEX), "09afAF xX-.", "09AFAF ____", "", ""},
       {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|300|257|abc|248", 0,
        "Slave ID: \"248\" is outside 1 to 247"},
-      {FIELD(txtQuantity), "09a-", "09__", "200|1016", "0|1017"},
+      {FIELD(txtQuantity), "09a-", "09__", "200|2000", "0|2001"},
       {FIELD(txtQuantity), "", "", "200", "", 1},
-      {FIELD(txtQuantity), "", "", "127", "200|128", 2, "Quantity: \"128\" is outside 1 to 127"},
+      {FIELD(txtQuantity), "", "", "125", "200|126", 2, "Quantity: \"126\" is outside 1 to 125"},
       {FIELD(txtQuantity), "", "", "", "200", -1},
       {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536", 0, "Port: \"65536\" is outside 1 to 65535"},
       {FIELD(txtTcpTimeout), "09-.a", "09___", "1000", "70000||", 0, "Timeout: empty is outside 1 to 65535"},

@@ -152,8 +152,8 @@ TEST(Compose, ThePreviewNamesARefusedAddressOrQuantity) {
   const std::vector<std::tuple<int, std::string, std::string, std::string>> previews = {
       {3, "99999", "1", "Address: \"99999\" is outside 0 to 65535"},
       {6, "70000", "1", "Address: \"70000\" is outside 0 to 65535"},
-      {3, "0", "200", "Quantity: \"200\" is outside 1 to 127"},
-      {1, "0", "1017", "Quantity: \"1017\" is outside 1 to 1016"},
+      {3, "0", "200", "Quantity: \"200\" is outside 1 to 125"},
+      {1, "0", "2001", "Quantity: \"2001\" is outside 1 to 2000"},
       {6, "0", "500", "01 06 00 00 00 01"},  // a write reads no quantity
   };
   for (const auto& [fc, address, quantity, shown] : previews) {

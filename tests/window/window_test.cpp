@@ -570,7 +570,7 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     first.Aid<QAction>("inspectorAction")->trigger();
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
-    EXPECT_EQ(first.settings->writes.size(), 33u);  // every setting written, once: the panel's 23, the window's 10
+    EXPECT_EQ(first.settings->writes.size(), 40u);  // every setting written, once: the panel's 30, the window's 10
     for (const auto& [key, count] : first.settings->writes) EXPECT_EQ(count, 1) << key;
   }
   Rig second(nullptr, dir);
@@ -657,6 +657,73 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     EXPECT_GT(rows, rowsBefore) << "rows in view";
     EXPECT_GE(rows, 8);
     rowsBefore = rows;
+  }
+}
+
+// Each further command shows its fields captioned and whole, at 1280x800 and at the smallest size
+// the window takes; screenshots of 15, 23 and 43/14 (with an answer each) go to the build folder.
+TEST(Window, FurtherCommandsShowTheirFields) {
+  Rig rig(TcpToNowhere);
+  ASSERT_TRUE(rig.shown);
+  frmMain& p = *rig.panel;
+  const struct {
+    int item;
+    const char* shot;
+    std::vector<const Field*> shown;
+    std::vector<std::string> view;
+  } cases[] = {
+      {7,
+       "window-cmd15",
+       {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.cmbValuesAs},
+       {"CL 00019 <- 1", "CL 00020 <- 0", "CL 00021 <- 1"}},
+      {8, "window-cmd22", {&p.txtAddr, &p.txtAndMask, &p.txtOrMask}, {"HR 00004 <- AND 00F2, OR 0025"}},
+      {9,
+       "window-cmd23",
+       {&p.txtAddr, &p.txtQuantity, &p.txtValues, &p.txtWriteAddr},
+       {"HR 00014 <- 7", "HR 00015 <- 65534", "HR 00014: 7    ", "HR 00015: 65534"}},
+      {10,
+       "window-cmd43",
+       {&p.cmbReadCode, &p.txtObjectId},
+       {"Read device ID code 02, conformity level 83", "00 VendorName: VeskTarvelo", "01 ProductCode: VT-SLAVE",
+        "More follows: next object ID 06"}},
+      {13, "", {&p.txtValues}, {}},
+  };
+  for (const QSize want : {QSize(1280, 800), rig.window->minimumSizeHint()}) {
+    // The smallest size is what the window accepts when asked for its minimum.
+    rig.window->resize(want);
+    const bool took = QTest::qWaitFor([&] { return rig.window->size() == want; }, 1000);
+    const QSize size = rig.window->size();
+    if (want.width() == 1280) {
+      ASSERT_TRUE(took);
+    }
+    const std::string tag = want.width() == 1280 ? "" : "-small";
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.item);
+      p.cmbCmd.SetListIndex(c.item);
+      p.txtResponse.SetText("");
+      rig.window->ApplyPending();
+      ExpectWindowMirrorsPanel(rig);
+      // The further commands' fields mirror the model as every field does.
+      for (const Field* f :
+           std::vector<const Field*>{&p.lblValues, &p.txtValues, &p.lblValuesAs, &p.cmbValuesAs, &p.lblWriteAddr,
+                                     &p.txtWriteAddr, &p.lblAndMask, &p.txtAndMask, &p.lblOrMask, &p.txtOrMask,
+                                     &p.lblReadCode, &p.cmbReadCode, &p.lblObjectId, &p.txtObjectId}) {
+        QWidget* w = rig.window->WidgetOf(*f);
+        ASSERT_NE(w, nullptr) << f->Name();
+        EXPECT_EQ(w->isVisible(), f->Shown()) << f->Name();
+        EXPECT_EQ(w->toolTip().toStdString(), f->ToolTipText()) << f->Name();
+        EXPECT_EQ(Shows(w), Says(*f)) << f->Name();
+      }
+      // An answer in the view for the screenshot (the grid marks the written lines with an arrow).
+      for (const std::string& line : c.view) p.AddResponseLine(line);
+      rig.window->ApplyPending();
+      for (const Field* f : c.shown) {
+        EXPECT_TRUE(f->Shown()) << f->Name();
+        ExpectShownWhole(rig.window->WidgetOf(*f), rig.window.get());
+      }
+      EXPECT_EQ(rig.window->size(), size) << "the window had to grow for this command";
+      if (*c.shot) rig.Shoot((c.shot + tag).c_str());
+    }
   }
 }
 

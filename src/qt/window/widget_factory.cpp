@@ -135,6 +135,21 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   label(p.lblLen);
   line(p.txtQuantity, &frmMain::txtQuantity_KeyPress, &frmMain::txtQuantity_Validate).sendOnEnter = true;
   line(p.txtValue, &frmMain::txtValue_KeyPress).sendOnEnter = true;
+  // The further commands' second row.
+  label(p.lblValues);
+  line(p.txtValues, &frmMain::txtValues_KeyPress, &frmMain::txtValues_Validate).sendOnEnter = true;
+  label(p.lblValuesAs);
+  requestList(p.cmbValuesAs);
+  label(p.lblWriteAddr);
+  line(p.txtWriteAddr, &frmMain::txtWriteAddr_KeyPress, &frmMain::txtWriteAddr_Validate).sendOnEnter = true;
+  label(p.lblAndMask);
+  line(p.txtAndMask, &frmMain::txtAndMask_KeyPress, &frmMain::txtAndMask_Validate).sendOnEnter = true;
+  label(p.lblOrMask);
+  line(p.txtOrMask, &frmMain::txtOrMask_KeyPress, &frmMain::txtOrMask_Validate).sendOnEnter = true;
+  label(p.lblReadCode);
+  requestList(p.cmbReadCode);
+  label(p.lblObjectId);
+  line(p.txtObjectId, &frmMain::txtObjectId_KeyPress, &frmMain::txtObjectId_Validate).sendOnEnter = true;
   label(p.Label15);
   requestList(p.cmbFormat);
   button(p.cmdSend);
@@ -228,11 +243,12 @@ void SetFieldTabOrder(FieldBinding& binding) {
   auto WidgetOf = [&](const Field& f) { return binding.WidgetOf(f); };
   // Mode, the connection, the input kind, the request, then the results.
   const std::vector<const Field*> order = {
-      &p.cmbMode,         &p.txtTcpHost,      &p.txtTcpPort,   &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
-      &p.cmbRtuPort,      &p.cmbRtuSpeed,     &p.cmbRtuParity, &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
-      &p.cmdRtuClosePort, &p.optFORM,         &p.optHEX,       &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
-      &p.txtQuantity,     &p.txtValue,        &p.txtHEX,       &p.cmbFormat,     &p.cmdSend,       &p.cmdAuto1,
-      &p.cmdAuto0,        &p.txtPollInterval, &p.cmbAddresses, &p.txtResponse,   &p.txtLog};
+      &p.cmbMode,         &p.txtTcpHost,  &p.txtTcpPort,      &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
+      &p.cmbRtuPort,      &p.cmbRtuSpeed, &p.cmbRtuParity,    &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
+      &p.cmdRtuClosePort, &p.optFORM,     &p.optHEX,          &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
+      &p.txtQuantity,     &p.txtValue,    &p.txtAndMask,      &p.txtValues,     &p.cmbReadCode,   &p.cmbValuesAs,
+      &p.txtWriteAddr,    &p.txtObjectId, &p.txtOrMask,       &p.txtHEX,        &p.cmbFormat,     &p.cmdSend,
+      &p.cmdAuto1,        &p.cmdAuto0,    &p.txtPollInterval, &p.cmbAddresses,  &p.txtResponse,   &p.txtLog};
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
 }
 

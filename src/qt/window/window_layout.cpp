@@ -98,10 +98,17 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
 
   // ---- the request ----------------------------------------------------------
   // Four columns, shared by the form's fields and the rows under them.
+  // The captions the further commands give the last two columns ("Read address", "Write address",
+  // "Read quantity") fit them too, so that choosing a command never widens the form.
+  const auto captionWide = [&](const Field& label, const char* caption) {
+    return at(label)->fontMetrics().horizontalAdvance(QString::fromLatin1(caption)) + 4;
+  };
   int col[4] = {std::max(DigitsWide(at(p.txtUnitID), 4), at(p.lblUnitID)->sizeHint().width()),
                 at(p.cmbCmd)->sizeHint().width(),
-                std::max({DigitsWide(at(p.txtAddr), 7), at(p.cmdSend)->sizeHint().width(), 80}),
-                std::max({DigitsWide(at(p.txtQuantity), 7), at(p.cmdAuto1)->sizeHint().width(), 90})};
+                std::max({DigitsWide(at(p.txtAddr), 7), at(p.cmdSend)->sizeHint().width(), 80,
+                          captionWide(p.Label7, "Read address"), captionWide(p.lblWriteAddr, "Write address")}),
+                std::max({DigitsWide(at(p.txtQuantity), 7), at(p.cmdAuto1)->sizeHint().width(), 90,
+                          captionWide(p.lblLen, "Read quantity")})};
   {
     QGridLayout* g = captionGrid(p.pctForm);
     const Field* captions[] = {&p.lblUnitID, &p.lblCommand, &p.Label7, &p.lblLen};
@@ -114,6 +121,48 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
     // Value takes Quantity's place for the writes.
     g->addWidget(at(p.txtValue), 1, 3);
     fixWidth(p.txtValue, col[3]);
+    // The further commands: the AND mask in Quantity's place, and a second
+    // row of captions and fields under the first (only the fields the chosen
+    // command reads are shown).
+    g->addWidget(at(p.lblAndMask), 0, 3);
+    g->addWidget(at(p.txtAndMask), 1, 3);
+    fixWidth(p.txtAndMask, col[3]);
+    const std::pair<const Field*, const Field*> wide[] = {{&p.lblValues, &p.txtValues},
+                                                          {&p.lblReadCode, &p.cmbReadCode}};
+    for (const auto& [caption, field] : wide) {
+      g->addWidget(at(*caption), 2, 0, 1, 2);
+      g->addWidget(at(*field), 3, 0, 1, 2);
+      // As wide as the two columns it spans, never wider.
+      at(*field)->setMinimumWidth(0);
+      at(*field)->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+    // The columns keep their widths when a command hides a column's fields.
+    for (int c = 0; c < 4; ++c) g->setColumnMinimumWidth(c, col[c]);
+    // How 15's coils are typed: as wide as its longest item, over the last two columns if need be.
+    g->addWidget(at(p.lblValuesAs), 2, 2, 1, 2);
+    g->addWidget(at(p.cmbValuesAs), 3, 2, 1, 2, Qt::AlignLeft);
+    fixWidth(p.cmbValuesAs, std::min(std::max(col[2], at(p.cmbValuesAs)->sizeHint().width()), col[2] + kGap + col[3]));
+    const std::pair<const Field*, const Field*> third[] = {{&p.lblWriteAddr, &p.txtWriteAddr},
+                                                           {&p.lblObjectId, &p.txtObjectId}};
+    for (const auto& [caption, field] : third) {
+      g->addWidget(at(*caption), 2, 2);
+      g->addWidget(at(*field), 3, 2);
+      at(*field)->setFixedWidth(col[2]);
+    }
+    g->addWidget(at(p.lblOrMask), 2, 3);
+    g->addWidget(at(p.txtOrMask), 3, 3);
+    fixWidth(p.txtOrMask, col[3]);
+    // The form keeps one height for every command (its second row's room included), so the
+    // window never changes size with the command chosen.
+    const int captionHeight = at(p.lblValues)->sizeHint().height();
+    int fieldHeight = 0;
+    for (const Field* f : {static_cast<const Field*>(&p.txtValues), static_cast<const Field*>(&p.cmbReadCode),
+                           static_cast<const Field*>(&p.cmbCmd), static_cast<const Field*>(&p.txtAddr)})
+      fieldHeight = std::max(fieldHeight, at(*f)->sizeHint().height());
+    for (int r = 0; r < 4; ++r) g->setRowMinimumHeight(r, r % 2 == 0 ? captionHeight : fieldHeight);
+    g->setRowStretch(2, 0);
+    g->setRowStretch(4, 1);
+    at(p.pctForm)->setFixedHeight(2 * captionHeight + 2 * fieldHeight + 3 * kCaptionGap);
   }
   {
     auto* v = Bare(new QVBoxLayout(at(p.pctHEX)));
