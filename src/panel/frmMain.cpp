@@ -11,7 +11,7 @@ void Place(Field& f, int x, int y, int w, int h) { f.Move(x * kTw, y * kTw, w * 
 }  // namespace
 
 frmMain::frmMain(const platform::Platform& platform)
-    : CaptionField("frmMain"),
+    : FormFields(),
       tmrRefreshComPorts("tmrRefreshComPorts", *platform.timers, 1000, true),
       tmrConnectTimeout("tmrConnectTimeout", *platform.timers, 0, false),
       tmrTimeout("tmrTimeout", *platform.timers, 0, false),
