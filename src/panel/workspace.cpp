@@ -17,8 +17,11 @@ namespace {
 
 constexpr std::array<std::string_view, 5> kModeNames = {"RTU", "TCP", "RTU-OVER-TCP", "ASCII", "ASCII-OVER-TCP"};
 constexpr std::array<std::string_view, 3> kParityNames = {"None", "Odd", "Even"};
-// The function codes of the command list, by index.
-constexpr std::array<int, 7> kCommandCodes = {1, 2, 3, 4, 5, 6, 16};
+// The function codes of the command list, by index (43 stands for 43/14).
+constexpr std::array<int, 14> kCommandCodes = {1, 2, 3, 4, 5, 6, 16, 15, 22, 23, 43, 17, 7, 8};
+constexpr size_t kWriteCoilsItem = 7;  // 15 Write Multiple Coils
+// How the coil values of 15 are typed (cmbValuesAs).
+constexpr std::array<std::string_view, 2> kValuesAsNames = {"list", "hex"};
 
 std::string Range(int64_t lo, int64_t hi) { return "must be " + std::to_string(lo) + " to " + std::to_string(hi); }
 
@@ -133,19 +136,29 @@ WorkspaceRequest ReadRequest(const json::Value* v, std::vector<std::string>& pro
   WorkspaceRequest r;
   r.slave = s.Integer("slave", 1, 247);
   if (s.Has("command")) {
-    const std::optional<int> code = s.Integer("command", 1, 16);
+    const std::optional<int> code = s.Integer("command", 1, 43);
     const auto* it = code ? std::find(kCommandCodes.begin(), kCommandCodes.end(), *code) : kCommandCodes.end();
     if (it != kCommandCodes.end()) {
       r.command = static_cast<int>(it - kCommandCodes.begin());
     } else if (code) {
-      s.Problem("command", "must be 1, 2, 3, 4, 5, 6 or 16");
+      s.Problem("command", "must be 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 22, 23 or 43");
     }
   }
   r.address = s.Text("address");
-  // The quantity's range follows the command; without one, the wider range.
+  // The quantity's range follows the command; without one, the widest range.
+  // The register reads keep the 127 that older files may hold: the field's
+  // own check then names the limit of the format chosen.
   const bool bitRead = !r.command || *r.command <= 1;
-  r.quantity = s.Integer("quantity", 1, bitRead ? 1016 : 127);
+  const bool coilWrite = r.command && static_cast<size_t>(*r.command) == kWriteCoilsItem;
+  r.quantity = s.Integer("quantity", 1, bitRead ? 2000 : coilWrite ? 1968 : 127);
   r.value = s.Text("value");
+  r.values = s.Text("values");
+  r.valuesAs = s.Choice("valuesAs", kValuesAsNames);
+  r.writeAddress = s.Text("writeAddress");
+  r.andMask = s.Text("andMask");
+  r.orMask = s.Text("orMask");
+  if (const auto code = s.Integer("readCode", 1, 4)) r.readCode = *code - 1;
+  r.objectId = s.Text("objectId");
   r.format = s.Format("format");
   r.hexView = s.Boolean("hexView");
   r.hexText = s.Text("hexText");
@@ -340,12 +353,21 @@ std::string WorkspaceToJson(const Workspace& ws) {
   const WorkspaceRequest& r = ws.request;
   json::Value req = json::Value::Object{};
   if (r.slave) req.Set("slave", *r.slave);
-  if (r.command && *r.command >= 0 && *r.command < 7) {
+  if (r.command && *r.command >= 0 && static_cast<size_t>(*r.command) < kCommandCodes.size()) {
     req.Set("command", kCommandCodes[static_cast<size_t>(*r.command)]);
   }
   if (r.address) req.Set("address", *r.address);
   if (r.quantity) req.Set("quantity", *r.quantity);
   if (r.value) req.Set("value", *r.value);
+  if (r.values) req.Set("values", *r.values);
+  if (r.valuesAs && (*r.valuesAs == 0 || *r.valuesAs == 1)) {
+    req.Set("valuesAs", std::string(kValuesAsNames[static_cast<size_t>(*r.valuesAs)]));
+  }
+  if (r.writeAddress) req.Set("writeAddress", *r.writeAddress);
+  if (r.andMask) req.Set("andMask", *r.andMask);
+  if (r.orMask) req.Set("orMask", *r.orMask);
+  if (r.readCode && *r.readCode >= 0 && *r.readCode < 4) req.Set("readCode", *r.readCode + 1);
+  if (r.objectId) req.Set("objectId", *r.objectId);
   if (r.format && *r.format >= 0 && static_cast<size_t>(*r.format) < kFormatNames.size()) {
     req.Set("format", std::string(kFormatNames[static_cast<size_t>(*r.format)]));
   }

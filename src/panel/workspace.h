@@ -48,14 +48,23 @@ struct WorkspaceConnection {
 
 struct WorkspaceRequest {
   std::optional<int> slave;            // 1..247
-  std::optional<int> command;          // index of the command list 0..6 (written as the function code)
+  std::optional<int> command;          // index of the command list 0..13 (written as the function code)
   std::optional<std::string> address;  // as typed: decimal, or hexadecimal such as 0x1F
-  std::optional<int> quantity;         // 1..1016 for bit reads, 1..127 otherwise
+  std::optional<int> quantity;         // 1..2000 for bit reads, 1..1968 for 15, 1..127 otherwise
   std::optional<std::string> value;    // as typed
   std::optional<int> format;           // display format index (written as its name)
   std::optional<bool> hexView;
   std::optional<std::string> hexText;  // the raw request as typed
   std::optional<int> pollIntervalMs;   // 100..65535
+  // The further commands' fields, as typed: the values of 15, 23 and 08 and
+  // how 15's are typed (0 list, 1 hex, written "list" / "hex"); 23's write
+  // address; 22's masks; 43/14's read code (index 0..3, written as the code
+  // 1..4) and first object.
+  std::optional<std::string> values;
+  std::optional<int> valuesAs;
+  std::optional<std::string> writeAddress, andMask, orMask;
+  std::optional<int> readCode;
+  std::optional<std::string> objectId;
 
   bool operator==(const WorkspaceRequest&) const = default;
 };

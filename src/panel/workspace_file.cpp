@@ -28,6 +28,13 @@ bool frmMain::SaveWorkspace(const std::string& path) {
   ws.request.address = txtAddr.Text();
   ws.request.quantity = ParseLong(TrimBlank(txtQuantity.Text()));
   ws.request.value = txtValue.Text();
+  ws.request.values = txtValues.Text();
+  if (cmbValuesAs.ListIndex() >= 0) ws.request.valuesAs = cmbValuesAs.ListIndex();
+  ws.request.writeAddress = txtWriteAddr.Text();
+  ws.request.andMask = txtAndMask.Text();
+  ws.request.orMask = txtOrMask.Text();
+  if (cmbReadCode.ListIndex() >= 0) ws.request.readCode = cmbReadCode.ListIndex();
+  ws.request.objectId = txtObjectId.Text();
   if (cmbFormat.ListIndex() >= 0) ws.request.format = cmbFormat.ListIndex();
   ws.request.pollIntervalMs = ParseLong(TrimBlank(txtPollInterval.Text()));
   ws.request.hexView = HexView;
@@ -108,6 +115,13 @@ bool frmMain::OpenWorkspace(const std::string& path) {
   if (r.address) txtAddr.SetText(*r.address);
   if (r.quantity) txtQuantity.SetText(std::to_string(*r.quantity));
   if (r.value) txtValue.SetText(*r.value);
+  if (r.values) txtValues.SetText(*r.values);
+  if (r.valuesAs) cmbValuesAs.SetListIndex(*r.valuesAs);
+  if (r.writeAddress) txtWriteAddr.SetText(*r.writeAddress);
+  if (r.andMask) txtAndMask.SetText(*r.andMask);
+  if (r.orMask) txtOrMask.SetText(*r.orMask);
+  if (r.readCode) cmbReadCode.SetListIndex(*r.readCode);
+  if (r.objectId) txtObjectId.SetText(*r.objectId);
   if (r.format) cmbFormat.SetListIndex(*r.format);
   if (r.pollIntervalMs) txtPollInterval.SetText(std::to_string(*r.pollIntervalMs));
   if (r.hexText) txtHEX.SetText(*r.hexText);

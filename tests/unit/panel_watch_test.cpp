@@ -139,6 +139,12 @@ TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
     ASSERT_NE(p.f.AddRequestToWatch(), 0u);
     Form(p, "4", 0, "7", "16");
     ASSERT_NE(p.f.AddRequestToWatch(), 0u);
+    // The form left on a further command (22 Mask Write) with the further fields filled.
+    p.f.cmbCmd.SetListIndex(8);
+    p.f.txtAndMask.SetText("0xFF00");
+    p.f.txtOrMask.SetText("0x0012");
+    p.f.cmbReadCode.SetListIndex(2);
+    p.f.txtObjectId.SetText("0x80");
     ASSERT_TRUE(p.f.SaveWorkspace(path));
     EXPECT_FALSE(std::filesystem::exists(path + ".part"));
   }
@@ -146,7 +152,10 @@ TEST(PanelWorkspace, ASavedWorkspaceOpensInAnotherPanelAsItWas) {
   ASSERT_TRUE(other.f.OpenWorkspace(path));
   EXPECT_EQ(other.f.txtTcpPort.Text(), "1502");
   EXPECT_EQ(other.f.txtUnitID.Text(), "4");
-  EXPECT_EQ(other.f.cmbCmd.ListIndex(), 0);
+  EXPECT_EQ(other.f.cmbCmd.ListIndex(), 8);
+  EXPECT_EQ(other.f.txtAndMask.Text() + " " + other.f.txtOrMask.Text() + " " + other.f.txtObjectId.Text(),
+            "0xFF00 0x0012 0x80");
+  EXPECT_EQ(other.f.cmbReadCode.ListIndex(), 2);
   const auto& blocks = other.f.Watch().Model().Blocks();
   ASSERT_EQ(blocks.size(), 2u);
   EXPECT_EQ(blocks[0].config.slave, 3);

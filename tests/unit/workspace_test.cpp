@@ -136,7 +136,8 @@ TEST(Json, WrittenTextReadsBackToTheSameValue) {
 Workspace Full() {
   Workspace ws;
   ws.connection = {2, "192.0.2.7", 1502, "/dev/ttyUSB0", 19200, 2, 1, 1500, 800};
-  ws.request = {17, 6, "0x1F", 10, "-1.5", 13, true, "01 03 00 00 00 0A C5 CD", 250};
+  ws.request = {17,  6,       "0x1F", 10,     "-1.5",   13,       true, "01 03 00 00 00 0A C5 CD",
+                250, "1 0 1", 1,      "0x20", "0xFF00", "0x0012", 2,    "0x80"};
   engine::WatchBlockConfig a{1, 3, 0, 10, 0, 100, false};
   engine::WatchBlockConfig b{247, 4, 65534, 2, 2, 65535, true};
   engine::WatchBlockConfig c{2, 1, 100, 2000, 5, 1000, false};
@@ -156,10 +157,14 @@ TEST(Workspace, RoundTripsEveryFieldAndAnEmptyWorkspace) {
     EXPECT_EQ(WorkspaceToJson(*load.workspace), text);
   }
   const std::string text = WorkspaceToJson(Full());
-  for (const char* shown : {"\"mode\": \"RTU-OVER-TCP\"", "\"parity\": \"Even\"", "\"stopBits\": 2", "\"command\": 16",
-                            "\"format\": \"UINT32_DCBA\"", "\"version\": 1"}) {
+  for (const char* shown :
+       {"\"mode\": \"RTU-OVER-TCP\"", "\"parity\": \"Even\"", "\"stopBits\": 2", "\"command\": 16",
+        "\"format\": \"UINT32_DCBA\"", "\"version\": 1", "\"valuesAs\": \"hex\"", "\"readCode\": 3"}) {
     EXPECT_NE(text.find(shown), std::string::npos) << shown;
   }
+  Workspace device;
+  device.request.command = 10;  // the eleventh item, 43/14 Read Device Identification
+  EXPECT_NE(WorkspaceToJson(device).find("\"command\": 43"), std::string::npos);
 }
 
 TEST(Workspace, FilesThatAreNotWorkspacesOrTooNewChangeNothing) {
@@ -220,10 +225,12 @@ TEST(Workspace, InvalidItemsAreLeftOutAndNamedWhileTheRestApplies) {
        0,
        0},
       {"request fields",
-       R"("request": {"slave": 248, "command": 7, "quantity": 200, "format": "INT64", "hexView": "yes",
+       R"("request": {"slave": 248, "command": 9, "quantity": 200, "valuesAs": "bits", "readCode": 5, "format": "INT64", "hexView": "yes",
           "pollInterval": 99, "hexText": ")" +
            std::string(4097, 'A') + R"("})",
-       {"field 'request.slave' must be 1 to 247", "field 'request.command' must be 1, 2, 3, 4, 5, 6 or 16",
+       {"field 'request.slave' must be 1 to 247",
+        "field 'request.command' must be 1, 2, 3, 4, 5, 6, 7, 8, 15, 16, 17, 22, 23 or 43",
+        "field 'request.valuesAs' must be list or hex", "field 'request.readCode' must be 1 to 4",
         "field 'request.format' must name a display format such as INT16 or FLOAT_ABCD",
         "field 'request.hexView' must be true or false", "field 'request.hexText' must be at most 4096 bytes long",
         "field 'request.pollInterval' must be 100 to 65535"},
@@ -232,6 +239,11 @@ TEST(Workspace, InvalidItemsAreLeftOutAndNamedWhileTheRestApplies) {
       {"the quantity's range follows the command",
        R"("request": {"command": 3, "quantity": 128})",
        {"field 'request.quantity' must be 1 to 127"},
+       0,
+       0},
+      {"... up to 1968 coils written with 15",
+       R"("request": {"command": 15, "quantity": 1969})",
+       {"field 'request.quantity' must be 1 to 1968"},
        0,
        0},
       {"sections of the wrong kind",
