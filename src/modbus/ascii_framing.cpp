@@ -118,7 +118,9 @@ std::optional<AsciiFrame> AsciiDecoder::Push(char c) {
   switch (state_) {
     case State::Idle:
       if (c == ':') {
-        if (dropped_ > 0) Fault(std::to_string(dropped_) + " characters before ':' dropped", 0, 0);
+        if (dropped_ > 0)
+          Fault(std::to_string(dropped_) + (dropped_ == 1 ? " character" : " characters") + " before ':' dropped", 0,
+                0);
         dropped_ = 0;
         Start();
       } else if (HexValue(c) >= 0) {

@@ -329,6 +329,9 @@ TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
   const std::vector<Case> table = {
       {"bad LRC", ":1103006B00037F\r\n", {{"1103006B00037F", {{"Bad LRC (expected 7E)", 6, 1}}}}},
       {"noise before ':'", "x\r:010300000001FB\r\n", {{"010300000001FB", {{"2 characters before ':' dropped", 0, 0}}}}},
+      {"one character before ':'",
+       "x:010300000001FB\r\n",
+       {{"010300000001FB", {{"1 character before ':' dropped", 0, 0}}}}},
       {"no ':'", "010300000001FB\r\n", {{"010300000001FB", {{"Missing ':' at the start of the frame", 0, 0}}}}},
       {"bad hex counts as 0", ":01G300000001FB\r\n", {{"010300000001FB", {{"Invalid hex character 'G'", 1, 1}}}}},
       {"control character", ":0103\t0000001FB\r\n", {{"010300000001FB", {{"Invalid hex character 0x09", 2, 1}}}}},
