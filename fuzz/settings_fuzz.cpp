@@ -132,9 +132,11 @@ void CheckConsistent(frmMain& f) {
   for (const ListField* l :
        {&f.cmbMode, &f.cmbCmd, &f.cmbFormat, &f.cmbRtuSpeed, &f.cmbRtuParity, &f.cmbRtuStopBit, &f.cmbRtuPort})
     Require(l->ListIndex() >= -1 && l->ListIndex() < l->ListCount());
-  Require(f.cmbMode.ListIndex() == (f.Mode >= 0 && f.Mode <= 2 ? f.Mode : -1));
-  Require(f.pctRTU.Visible() == (f.Mode == 0));
-  Require(f.pctTCP.Visible() == (f.Mode != 0));
+  // Five modes; the serial ones (RTU 0, ASCII 3) show the serial settings, every other the socket's.
+  Require(f.cmbMode.ListIndex() == (f.Mode >= 0 && f.Mode <= 4 ? f.Mode : -1));
+  const bool serial = f.Mode == 0 || f.Mode == 3;
+  Require(f.pctRTU.Visible() == serial);
+  Require(f.pctTCP.Visible() == !serial);
 
   const int16_t cmd = f.GetCmd();
   // The further commands take no format (the list shows UINT16, as for a bit read) and show a
