@@ -76,12 +76,14 @@ void AsciiDecoder::AddDigit(char c) {
   }
   const auto at = static_cast<int32_t>(adu_.size());
   int v = HexValue(c);
-  if (v < 0) {
-    Fault("Invalid hex character " + CharText(c), at, 1);
-    v = 0;
-  } else if (c >= 'a' && c <= 'f') {
-    Fault("Lower-case hex character " + CharText(c) + " (upper-case expected)", at, 1);
+  const bool bad = v < 0 || (c >= 'a' && c <= 'f');
+  if (bad && charFaults_++ < kListedCharFaults) {
+    if (v < 0)
+      Fault("Invalid hex character " + CharText(c), at, 1);
+    else
+      Fault("Lower-case hex character " + CharText(c) + " (upper-case expected)", at, 1);
   }
+  if (v < 0) v = 0;
   if (nibble_ < 0) {
     nibble_ = v;
   } else {
@@ -91,6 +93,9 @@ void AsciiDecoder::AddDigit(char c) {
 }
 
 AsciiFrame AsciiDecoder::End() {
+  if (charFaults_ > kListedCharFaults)
+    Fault(std::to_string(charFaults_ - kListedCharFaults) + " more invalid or lower-case hex characters not listed", 0,
+          0);
   if (nibble_ >= 0)
     Fault("Odd number of hex characters: the last one is dropped", static_cast<int32_t>(adu_.size()), 0);
   const auto n = static_cast<int32_t>(adu_.size());
@@ -110,6 +115,7 @@ AsciiFrame AsciiDecoder::End() {
   faults_.clear();
   nibble_ = -1;
   overlong_ = false;
+  charFaults_ = 0;
   state_ = State::Idle;
   return frame;
 }

@@ -52,7 +52,10 @@ struct AsciiFrame {
 //  - a wrong LRC names the expected one; fewer than 3 bytes (slave,
 //    function, LRC) cannot be a frame;
 //  - beyond 255 bytes (the largest ADU with its LRC) further characters are
-//    dropped up to the end of the frame, so memory stays bounded.
+//    dropped up to the end of the frame, so memory stays bounded;
+//  - the first kListedCharFaults bad characters of a frame are listed one by
+//    one, the rest counted in one fault at its end, so a peer sending noise
+//    cannot make the list (and the time spent keeping it) grow with it.
 class AsciiDecoder {
  public:
   // One character; a frame when it completed one (a character after a lone CR
@@ -69,6 +72,7 @@ class AsciiDecoder {
   void Reset() { *this = AsciiDecoder(); }
 
   static constexpr size_t kMaxAdu = 255;
+  static constexpr size_t kListedCharFaults = 8;
 
  private:
   enum class State { Idle, Hex, AfterCr };
@@ -82,6 +86,7 @@ class AsciiDecoder {
   Frame adu_;
   int nibble_ = -1;  // the high nibble awaiting its partner, -1 for none
   bool overlong_ = false;
+  size_t charFaults_ = 0;  // bad characters in the frame so far, listed or not
   std::vector<PduFault> faults_;
 };
 

@@ -361,6 +361,17 @@ TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
        ":1G1G07E8\r\n",
        {{"101007E8",
          {{"Invalid hex character 'G'", 0, 1}, {"Invalid hex character 'G'", 1, 1}, {"Bad LRC (expected D9)", 3, 1}}}}},
+      {"noise inside a frame: the first eight bad characters listed, the rest counted",
+       ":1107" + std::string(20, 'Z') + "00\r\n",
+       {{"1107" + std::string(20, '0') + "00",
+         [] {
+           std::vector<PduFault> f;
+           for (int32_t i = 0; i < 8; ++i) f.push_back({"Invalid hex character 'Z'", 2 + i / 2, 1});
+           f.erase(std::unique(f.begin(), f.end()), f.end());
+           f.push_back({"12 more invalid or lower-case hex characters not listed", 0, 0});
+           f.push_back({"Bad LRC (expected E8)", 12, 1});
+           return f;
+         }()}}},
   };
   for (const Case& c : table) {
     AsciiDecoder d;
