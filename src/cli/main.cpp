@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,10 +52,15 @@ class Run {
             options, plan, [](std::string_view t) { Write(stdout, t); }, [](std::string_view t) { Write(stderr, t); }),
         clock_(std::make_shared<qt::QtClock>()) {
     engine::LinkParts parts{clock_, std::make_shared<qt::QtTimerFactory>(), nullptr, nullptr};
-    if (cli::UsesSerialPort(options))
+    if (cli::UsesSerialPort(options)) {
       parts.serial = std::make_shared<qt::QtSerialPort>();
-    else
-      parts.socket = std::make_shared<qt::QtTcpSocket>();
+    } else {
+      // One requester, whose answer ends in the next request: no need for an
+      // extra turn of the event loop between the answer and its handling.
+      auto socket = std::make_shared<qt::QtTcpSocket>();
+      socket->SetDirectDataEvents(true);
+      parts.socket = socket;
+    }
     const engine::LinkSettings settings = cli::LinkSettingsOf(options);
     session_ = std::make_unique<engine::Session>(std::move(parts), [settings] { return settings; });
     requester_ = session_->AddRequester([this](const engine::Event& e) { OnEvent(e); });
@@ -77,6 +84,16 @@ class Run {
   void Interrupt() {
     if (finished_) return;
     Finish(true);
+  }
+
+  // The report of an answer whose successor is already on the wire, written
+  // now: called when the event loop is about to wait, and before anything
+  // else is written, so the output keeps the order of the transactions.
+  void ReportDeferred() {
+    if (!deferred_) return;
+    const cli::TransactionRecord record = std::move(*deferred_);
+    deferred_.reset();
+    reporter_.Report(record);
   }
 
  private:
@@ -106,6 +123,7 @@ class Run {
 
   void Row(const std::string& text, bool error) {
     if (!options_.verbose) return;
+    ReportDeferred();
     const std::string row = cli::EventRow(clock_->Now(), text, error, plan_.color);
     Write(plan_.trafficToStderr ? stderr : stdout, row);
   }
@@ -187,7 +205,14 @@ class Run {
     // A dropped frame never went out: the next poll takes its number.
     if (queuedAhead_ && !aheadGoes) transactionId_ = idBeforeAhead_;
     queuedAhead_ = false;
-    reporter_.Report(record);
+    ReportDeferred();
+    // The next poll's request leaves when this event returns; its answer
+    // takes longer than writing this one's, so the writing waits until then
+    // (back-to-back polls) rather than hold the request back.
+    if (aheadGoes)
+      deferred_ = record;
+    else
+      reporter_.Report(record);
     // A device identification that says more follows: the rest is asked for
     // at once, within the same poll.
     if (record.outcome == cli::Outcome::Ok) {
@@ -214,6 +239,7 @@ class Run {
   void Finish(bool interrupted) {
     finished_ = true;
     next_.stop();
+    ReportDeferred();
     const int status = reporter_.Finish(interrupted);
     session_->EndTransaction();
     session_->Disconnect();
@@ -230,6 +256,7 @@ class Run {
   QTimer next_;
   Frame pending_;
   Frame ahead_;
+  std::optional<cli::TransactionRecord> deferred_;
   bool queuedAhead_ = false;
   int idBeforeAhead_ = 0;
   LocalTime sentAt_{};
@@ -299,6 +326,10 @@ int main(int argc, char** argv) {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 
+  const QMetaObject::Connection beforeWaiting = QObject::connect(
+      QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&run] { run.ReportDeferred(); });
   QTimer::singleShot(0, [&run] { run.Start(); });
-  return app.exec();
+  const int status = app.exec();
+  QObject::disconnect(beforeWaiting);
+  return status;
 }

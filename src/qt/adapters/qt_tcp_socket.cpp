@@ -18,10 +18,13 @@ QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
     });
   });
   QObject::connect(socket_.get(), &QTcpSocket::readyRead, socket_.get(), [this] {
-    Post([this] {
-      const auto handler = onDataArrival_;
-      if (handler) handler();
-    });
+    // Straight on only from the event loop itself, with nothing posted
+    // earlier still to come: the order of events stays that of the wire.
+    if (direct_ && callDepth_ == 0 && posted_ == 0) {
+      DataArrived();
+    } else {
+      Post([this] { DataArrived(); });
+    }
   });
   QObject::connect(socket_.get(), &QTcpSocket::errorOccurred, socket_.get(),
                    [this](QAbstractSocket::SocketError error) {
@@ -36,6 +39,11 @@ QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
                        if (handler) handler(number, description);
                      });
                    });
+}
+
+void QtTcpSocket::DataArrived() {
+  const auto handler = onDataArrival_;
+  if (handler) handler();
 }
 
 QtTcpSocket::~QtTcpSocket() {
@@ -62,6 +70,7 @@ int QtTcpSocket::State() const {
 }
 
 void QtTcpSocket::Connect(const std::string& host, int32_t port) {
+  const CallScope scope(callDepth_);
   ++generation_;
   peerClosed_ = false;
   connectReported_ = false;
@@ -79,6 +88,7 @@ void QtTcpSocket::Connect(const std::string& host, int32_t port) {
 }
 
 void QtTcpSocket::Send(const Frame& bytes) {
+  const CallScope scope(callDepth_);
   if (socket_->state() != QAbstractSocket::ConnectedState || bytes.empty()) return;
   socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
   // Out now rather than on the next turn of the event loop: a request is
@@ -87,12 +97,14 @@ void QtTcpSocket::Send(const Frame& bytes) {
 }
 
 Frame QtTcpSocket::ReadAll() {
+  const CallScope scope(callDepth_);
   if (!socket_->isOpen()) return {};
   const QByteArray data = socket_->readAll();
   return Frame(data.begin(), data.end());
 }
 
 size_t QtTcpSocket::Discard() {
+  const CallScope scope(callDepth_);
   if (!socket_->isOpen()) return 0;
   size_t dropped = static_cast<size_t>(socket_->readAll().size());
   // What the system holds and Qt has not read yet (its read is posted).
@@ -108,6 +120,7 @@ size_t QtTcpSocket::Discard() {
 }
 
 void QtTcpSocket::Close() {
+  const CallScope scope(callDepth_);
   ++generation_;
   peerClosed_ = false;
   connectReported_ = false;
@@ -116,6 +129,7 @@ void QtTcpSocket::Close() {
 }
 
 void QtTcpSocket::SetNoDelay() {
+  const CallScope scope(callDepth_);
   // Asked before every request: one system call per connection is enough.
   if (noDelaySet_ && socket_->state() == QAbstractSocket::ConnectedState) return;
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -131,10 +145,12 @@ void QtTcpSocket::SetHandlers(std::function<void()> onConnect, std::function<voi
 
 void QtTcpSocket::Post(std::function<void()> event) {
   const uint64_t generation = generation_;
+  ++posted_;
   // The QTcpSocket is the context: when it goes, so do the posted calls.
   QMetaObject::invokeMethod(
       socket_.get(),
       [this, generation, event = std::move(event)] {
+        --posted_;
         if (generation == generation_) event();
       },
       Qt::QueuedConnection);
