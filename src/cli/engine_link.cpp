@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <span>
+#include <utility>
 
 #include "modbus/ascii_framing.h"
 #include "modbus/crc16.h"
@@ -320,10 +321,11 @@ std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& an
       if (left < 1) break;
       const size_t bytes = std::min<size_t>(data[0], left - 1);
       const size_t per = static_cast<size_t>(RegistersPerValue(options.type));
+      values.reserve(bytes / 2 / per);
       for (size_t reg = 0; (reg + per) * 2 <= bytes; reg += per) {
         RecordValue v = RegisterValue(options.type, data + 1 + reg * 2);
         v.address = options.address + static_cast<uint32_t>(reg);
-        values.push_back(v);
+        values.push_back(std::move(v));
       }
       break;
     }

@@ -109,12 +109,18 @@ std::string ValueLines(const TransactionRecord& record, const AddressStyle& styl
   for (const RecordValue& v : record.values)
     if (v.address + 1 > 9999) used.sixDigits = true;
   std::string out;
-  for (const RecordValue& v : record.values)
-    out += (v.label.empty() ? AddressText(v.address, used) : v.label) + ": " + v.text + "\n";
+  out.reserve(record.values.size() * 16);
+  for (const RecordValue& v : record.values) {
+    out += v.label.empty() ? AddressText(v.address, used) : v.label;
+    out += ": ";
+    out += v.text;
+    out += '\n';
+  }
   return out;
 }
 
 std::string ErrorLines(const TransactionRecord& record) {
+  if (record.outcome == Outcome::Ok) return {};
   const std::string head =
       "vesktarvelo-cli: slave " + std::to_string(record.slave) + ", function " + std::to_string(record.function) + ": ";
   std::string out;
