@@ -86,14 +86,12 @@ class Run {
     Finish(true);
   }
 
-  // The report of an answer whose successor is already on the wire, written
-  // now: called when the event loop is about to wait, and before anything
-  // else is written, so the output keeps the order of the transactions.
-  void ReportDeferred() {
-    if (!deferred_) return;
-    const cli::TransactionRecord record = std::move(*deferred_);
-    deferred_.reset();
-    reporter_.Report(record);
+  // Called when the event loop is about to wait: the work kept off the path
+  // from an answer to the next request is done now, while that request is
+  // on the wire.
+  void BeforeWaiting() {
+    ReportDeferred();
+    if (std::exchange(aheadDue_, false)) QueueAhead();
   }
 
  private:
@@ -111,7 +109,7 @@ class Run {
   // moment the answer is complete, without a turn of the event loop. Not for
   // a device identification, whose next request depends on the answer.
   void QueueAhead() {
-    if (finished_ || queuedAhead_ || options_.intervalMs != 0) return;
+    if (finished_ || !inFlight_ || !sent_ || queuedAhead_ || options_.intervalMs != 0) return;
     if (options_.polls != 0 && done_ + 2 > options_.polls) return;
     if (!options_.rawGiven && options_.function == 43) return;
     idBeforeAhead_ = transactionId_;
@@ -119,6 +117,18 @@ class Run {
     ahead_ = cli::RequestFrame(options_, transactionId_);
     queuedAhead_ = true;
     session_->Submit(requester_, {ahead_});
+  }
+
+  // The report of an answer whose successor went on the wire first, written
+  // before anything else is, so the output keeps the order of the
+  // transactions.
+  void ReportDeferred() {
+    if (!deferred_) return;
+    cli::TransactionRecord r = cli::RecordOfAnswer(options_, deferred_->answer);
+    r.requestTime = deferred_->sentAt;
+    r.responseTime = deferred_->at;
+    deferred_.reset();
+    reporter_.Report(r);
   }
 
   void Row(const std::string& text, bool error) {
@@ -140,7 +150,7 @@ class Run {
     r.error = error;
     if (sent) r.request = pending_;
     r.response = received;
-    Done(r, false);
+    Done(r);
   }
 
   void OnEvent(const engine::Event& e) {
@@ -158,13 +168,18 @@ class Run {
       case K::RequestSent:
         sentAt_ = clock_->Now();
         sent_ = true;
-        QueueAhead();
+        // Queued when the loop is about to wait, once this request is out.
+        aheadDue_ = true;
         break;
       case K::AnswerComplete: {
+        if (queuedAhead_) {
+          AnsweredWithNextQueued(e);
+          break;
+        }
         cli::TransactionRecord r = cli::RecordOfAnswer(options_, e);
         r.requestTime = sentAt_;
         r.responseTime = clock_->Now();
-        Done(r, true);
+        Done(r);
         break;
       }
       case K::RequestTimeout:
@@ -194,25 +209,42 @@ class Run {
     }
   }
 
-  void Done(const cli::TransactionRecord& record, bool answered) {
+  // An answer while the next poll's frame waits in the session: that frame
+  // goes out as soon as this event returns, and this answer's record is made
+  // and written afterwards (when the loop is about to wait): its writing
+  // takes less than the next answer's coming, so it never holds a request
+  // back. A device identification never queues ahead.
+  void AnsweredWithNextQueued(const engine::Event& e) {
+    if (!inFlight_ || finished_) return;
+    ReportDeferred();
+    deferred_ = DeferredAnswer{e, sentAt_, clock_->Now()};
+    queuedAhead_ = false;
+    sent_ = false;
+    aheadDue_ = false;
+    ++done_;
+    if (options_.polls != 0 && done_ >= options_.polls) {
+      inFlight_ = false;
+      Finish(false);
+      return;
+    }
+    // The queued frame is the poll now in flight.
+    std::swap(pending_, ahead_);
+  }
+
+  // The end of a transaction without a frame queued behind it, or without an
+  // answer: a frame queued ahead is then dropped and the next poll starts
+  // afresh.
+  void Done(const cli::TransactionRecord& record) {
     if (!inFlight_ || finished_) return;
     inFlight_ = false;
     sent_ = false;
-    // The frame queued ahead goes out as soon as this answer's event returns;
-    // without an answer it is dropped and the next poll starts afresh.
-    const bool aheadGoes = queuedAhead_ && answered;
-    if (!aheadGoes) session_->Withdraw(requester_);
+    aheadDue_ = false;
+    session_->Withdraw(requester_);
     // A dropped frame never went out: the next poll takes its number.
-    if (queuedAhead_ && !aheadGoes) transactionId_ = idBeforeAhead_;
+    if (queuedAhead_) transactionId_ = idBeforeAhead_;
     queuedAhead_ = false;
     ReportDeferred();
-    // The next poll's request leaves when this event returns; its answer
-    // takes longer than writing this one's, so the writing waits until then
-    // (back-to-back polls) rather than hold the request back.
-    if (aheadGoes)
-      deferred_ = record;
-    else
-      reporter_.Report(record);
+    reporter_.Report(record);
     // A device identification that says more follows: the rest is asked for
     // at once, within the same poll.
     if (record.outcome == cli::Outcome::Ok) {
@@ -226,11 +258,6 @@ class Run {
     ++done_;
     if (options_.polls != 0 && done_ >= options_.polls) {
       Finish(false);
-      return;
-    }
-    if (aheadGoes) {
-      pending_ = ahead_;
-      inFlight_ = true;
       return;
     }
     next_.start(static_cast<int>(options_.intervalMs));
@@ -256,7 +283,14 @@ class Run {
   QTimer next_;
   Frame pending_;
   Frame ahead_;
-  std::optional<cli::TransactionRecord> deferred_;
+  // An answer whose record is still to be made and written.
+  struct DeferredAnswer {
+    engine::Event answer;
+    LocalTime sentAt;
+    LocalTime at;
+  };
+  std::optional<DeferredAnswer> deferred_;
+  bool aheadDue_ = false;  // a request went out: queue the next poll's frame before waiting
   bool queuedAhead_ = false;
   int idBeforeAhead_ = 0;
   LocalTime sentAt_{};
@@ -327,7 +361,7 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
 
   const QMetaObject::Connection beforeWaiting = QObject::connect(
-      QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&run] { run.ReportDeferred(); });
+      QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&run] { run.BeforeWaiting(); });
   QTimer::singleShot(0, [&run] { run.Start(); });
   const int status = app.exec();
   QObject::disconnect(beforeWaiting);
