@@ -143,12 +143,15 @@ void Session::DropQueued() {
 // ---- events out ----------------------------------------------------------------------
 
 void Session::Emit(Event e) {
-  // A copy of the sinks: a sink may add a requester.
-  std::vector<std::pair<RequesterId, Sink>> sinks;
-  for (const Requester& r : requesters_)
-    if (e.requester == 0 || e.requester == r.id) sinks.emplace_back(r.id, r.sink);
-  for (auto& [id, sink] : sinks)
+  // The requesters there when the event is sent, each sink copied before it
+  // is called: a sink may add a requester, which moves the others. (Several
+  // events go out per transaction: no list is made for them.)
+  const size_t count = requesters_.size();
+  for (size_t i = 0; i < count && i < requesters_.size(); ++i) {
+    if (e.requester != 0 && e.requester != requesters_[i].id) continue;
+    const Sink sink = requesters_[i].sink;
     if (sink) sink(e);
+  }
 }
 
 Frame Session::ReceivedSoFar() const { return awaiting_ ? assembler_.Received() : Frame{}; }

@@ -17,10 +17,19 @@ LocalTime QtClock::Now() const {
   if (zoneReadAtMs_ < 0 || mono - zoneReadAtMs_ >= 60000) {
     tzset();
     zoneReadAtMs_ = mono;
+    cached_ = false;
   }
   const auto now = std::chrono::system_clock::now();
   const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   const std::time_t secs = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+  const int millisecond = static_cast<int>(ms - static_cast<int64_t>(secs) * 1000);
+  // A zone's offset changes on a whole second: within one the date and time
+  // of day are those converted last.
+  if (cached_ && secs == cachedSecond_) {
+    LocalTime lt = cachedTime_;
+    lt.millisecond = millisecond;
+    return lt;
+  }
   std::tm tm{};
   localtime_r(&secs, &tm);
   LocalTime lt;
@@ -30,7 +39,10 @@ LocalTime QtClock::Now() const {
   lt.hour = tm.tm_hour;
   lt.minute = tm.tm_min;
   lt.second = tm.tm_sec;
-  lt.millisecond = static_cast<int>(ms - static_cast<int64_t>(secs) * 1000);
+  lt.millisecond = millisecond;
+  cachedSecond_ = secs;
+  cachedTime_ = lt;
+  cached_ = true;
   return lt;
 }
 

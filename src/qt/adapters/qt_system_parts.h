@@ -1,6 +1,7 @@
 #pragma once
 // Clock, event pump and number locale on QtCore.
 #include <QElapsedTimer>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -21,6 +22,11 @@ class QtClock : public platform::Clock {
  private:
   QElapsedTimer elapsed_;
   mutable int64_t zoneReadAtMs_ = -1;
+  // The local date and time of the last second converted: the next calls in
+  // the same second only change the milliseconds.
+  mutable std::time_t cachedSecond_ = 0;
+  mutable LocalTime cachedTime_{};
+  mutable bool cached_ = false;
 };
 
 // Lets the pending events of the calling thread run once.

@@ -1,11 +1,15 @@
-// The TCP socket adapter's data events taken straight from the read notification: they come in the
-// loop pass that reads the bytes (posted ones a pass later), after the connect event, and a handler
-// may close or reconnect the socket from inside one.
+// The adapters' shortcuts. The TCP socket's data events taken straight from the read notification:
+// they come in the loop pass that reads the bytes (posted ones a pass later), after the connect event,
+// and a handler may close or reconnect the socket from inside one. The clock's local time, converted
+// once a second: every reading is the system time's, across second boundaries.
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
 #include "panel_rig.h"
+#include "qt/adapters/qt_system_parts.h"
 #include "qt/adapters/qt_tcp_socket.h"
 
 namespace {
@@ -19,7 +23,7 @@ struct DirectCase {
   std::vector<std::string> expected;
 };
 
-TEST(QtSocketDirectTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection) {
+TEST(QtFastPathsTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection) {
   const DirectCase cases[] = {
       {"posted", false, 0, {"connect", "data abc", "data def", "error 1"}},
       {"direct", true, 0, {"connect", "data abc", "data def", "error 1"}},
@@ -69,6 +73,27 @@ TEST(QtSocketDirectTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection)
     EXPECT_EQ(events, c.expected);
     EXPECT_EQ(s.State(), c.onFirstData == 1 ? 0 : 9) << "9: closed by the peer, not yet here";
   }
+}
+
+// Readings for 1.2 s (more than one second boundary), each between the system times taken around it.
+TEST(QtFastPathsTest, ClockNowFollowsTheSystemTimeAcrossSeconds) {
+  qt::QtClock clock;
+  QElapsedTimer spent;
+  spent.start();
+  int seconds = 0, lastSecond = -1;
+  for (int i = 0; i < 2000000 && spent.elapsed() < 1200; ++i) {
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    const LocalTime lt = clock.Now();
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    const qint64 read =
+        QDateTime(QDate(lt.year, lt.month, lt.day), QTime(lt.hour, lt.minute, lt.second, lt.millisecond))
+            .toMSecsSinceEpoch();
+    ASSERT_TRUE(read >= before && read <= after) << before << " <= " << read << " <= " << after;
+    seconds += lt.second != lastSecond;
+    lastSecond = lt.second;
+    if (i % 64 == 0) QThread::usleep(200);
+  }
+  EXPECT_GE(seconds, 2) << "the readings did not cross a second";
 }
 
 }  // namespace
