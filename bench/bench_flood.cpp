@@ -6,7 +6,7 @@
 // the event loop did not come round, and the peak resident memory. Needs a
 // display: run it under xvfb-run (or with QT_QPA_PLATFORM=offscreen).
 //
-//   bench_flood [--seconds 60] [--mb 50] [--interval 100] [--log FILE]
+//   bench_flood [--seconds 60] [--mb 50] [--interval 100] [--log FILE] [--shot FILE]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QStyleFactory>
@@ -87,9 +87,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   int seconds = 60, mb = 50, interval = 100;
-  std::string logPath;  // --log FILE: the log pane's text at the end, to see what the rows say
+  std::string logPath;   // --log FILE: the log pane's text at the end, to see what the rows say
+  std::string shotPath;  // --shot FILE: a PNG of the window at the end
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--log") == 0) logPath = argv[i + 1];
+    if (std::strcmp(argv[i], "--shot") == 0) shotPath = argv[i + 1];
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--mb") == 0) mb = std::clamp(std::atoi(argv[i + 1]), 1, 4096);
     if (std::strcmp(argv[i], "--interval") == 0) interval = std::clamp(std::atoi(argv[i + 1]), 100, 65535);
@@ -144,6 +146,10 @@ int main(int argc, char** argv) {
   rows.Take(f);
   rows.Close();
   if (!logPath.empty()) std::ofstream(logPath) << f.txtLog.Text();
+  if (!shotPath.empty()) {
+    window.ApplyPending();
+    window.grab().save(QString::fromStdString(shotPath));
+  }
   const double elapsed = static_cast<double>(clock.elapsed()) / 1000.0;
   const long rssEnd = StatusKb("VmRSS:");
   const long rssPeak = StatusKb("VmHWM:");
