@@ -91,11 +91,9 @@ struct Rig {
 };
 
 TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
-  vesk::test::PeerProcess slave;
-  ASSERT_TRUE(slave.Start(VESK_MODBUS_SLAVE_PATH, {"--tcp", "0"}));
-  const std::optional<std::string> ready = slave.WaitReady();
-  ASSERT_TRUE(ready);
-  const int port = std::atoi(ready->c_str());
+  vesk::test::Peer slave;
+  const int port = slave.TcpSlave();
+  ASSERT_GT(port, 0);
   QTemporaryDir files;
   ASSERT_TRUE(files.isValid());
 
