@@ -2,11 +2,11 @@
 // garbage (the fault peer's `flood` step, 50 MB by default) over TCP, polling
 // at 100 ms. Over a bounded time (default 60 s) it prints the requests sent
 // per second, the spread of the time stamps of the rows logged for one answer
-// (from the first to the last row after its request row), the longest time
+// (from its response row to the last error row right after it), the longest time
 // the event loop did not come round, and the peak resident memory. Needs a
 // display: run it under xvfb-run (or with QT_QPA_PLATFORM=offscreen).
 //
-//   bench_flood [--seconds 60] [--mb 50] [--interval 100]
+//   bench_flood [--seconds 60] [--mb 50] [--interval 100] [--log FILE] [--shot FILE]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QStyleFactory>
@@ -40,7 +40,10 @@ long StatusKb(const char* key) {
 long MsOfDay(const LocalTime& t) { return ((t.hour * 60L + t.minute) * 60L + t.second) * 1000L + t.millisecond; }
 
 // Follows the log records as they come (the log keeps the last thousand):
-// counts request rows and, for each answer, the spread of its rows' stamps.
+// counts request rows and, for each answer, the spread of its rows' stamps:
+// the response row and the error rows right after it (exception, protocol
+// errors, time-out). The next request's own rows (a dropped-bytes row, a
+// reconnect) are not the answer's.
 struct RowWatch {
   size_t seen = 0;  // records up to this start position have been taken
   bool any = false;
@@ -55,21 +58,20 @@ struct RowWatch {
       any = true;
       seen = r.start;
       const long t = MsOfDay(r.time);
-      if (r.kind == LogRecord::Kind::Request) {
-        Close();
-        ++requests;
-        inAnswer = true;
-        first = last = -1;
+      if (r.kind == LogRecord::Kind::Error && inAnswer) {
+        last = t;
         continue;
       }
-      if (!inAnswer) continue;
-      if (first < 0) first = t;
-      last = t;
+      Close();
+      if (r.kind == LogRecord::Kind::Request) ++requests;
+      if (r.kind == LogRecord::Kind::Response) {
+        inAnswer = true;
+        first = last = t;
+      }
     }
   }
-  // The rows after a request end at the next request.
   void Close() {
-    if (inAnswer && first >= 0) {
+    if (inAnswer) {
       long spread = last - first;
       if (spread < 0) spread += 24L * 3600 * 1000;  // past midnight
       spreads.push_back(static_cast<double>(spread));
@@ -85,7 +87,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   int seconds = 60, mb = 50, interval = 100;
+  std::string logPath;   // --log FILE: the log pane's text at the end, to see what the rows say
+  std::string shotPath;  // --shot FILE: a PNG of the window at the end
   for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--log") == 0) logPath = argv[i + 1];
+    if (std::strcmp(argv[i], "--shot") == 0) shotPath = argv[i + 1];
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--mb") == 0) mb = std::clamp(std::atoi(argv[i + 1]), 1, 4096);
     if (std::strcmp(argv[i], "--interval") == 0) interval = std::clamp(std::atoi(argv[i + 1]), 100, 65535);
@@ -138,6 +144,12 @@ int main(int argc, char** argv) {
   bench::RunUntil([&] { return clock.elapsed() >= seconds * 1000LL; }, seconds * 1000 + 1000);
   f.cmdAuto0_MouseDown();
   rows.Take(f);
+  rows.Close();
+  if (!logPath.empty()) std::ofstream(logPath) << f.txtLog.Text();
+  if (!shotPath.empty()) {
+    window.ApplyPending();
+    window.grab().save(QString::fromStdString(shotPath));
+  }
   const double elapsed = static_cast<double>(clock.elapsed()) / 1000.0;
   const long rssEnd = StatusKb("VmRSS:");
   const long rssPeak = StatusKb("VmHWM:");

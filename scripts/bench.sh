@@ -29,7 +29,8 @@ while (($# > 0)); do
 done
 
 BUILD=build/release
-TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli bench_watch)
+TARGETS=(bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli bench_watch
+  bench_watch_window)
 
 echo "== configure and build ($BUILD)"
 cmake --preset release >/dev/null
@@ -90,6 +91,7 @@ run bench_startup "${XVFB[@]}" "$BUILD/bench/bench_startup" "${SU_ARGS[@]}"
 run bench_flood "${XVFB[@]}" "$BUILD/bench/bench_flood" "${FL_ARGS[@]}"
 run bench_cli "$BUILD/bench/bench_cli"
 run bench_watch "$BUILD/bench/bench_watch"
+run bench_watch_window "${XVFB[@]}" "$BUILD/bench/bench_watch_window" --seconds "$( ((QUICK)) && echo 10 || echo 30)"
 sample_load "end"
 LOAD_END=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -155,7 +157,7 @@ OUT=bench/RESULTS.md
   echo "|---|---|---|---|"
   model_row
   rows "$LOGS/bench_log_window.txt" "$LOGS/bench_transactions.txt" "$LOGS/bench_response_time.txt" "$LOGS/bench_startup.txt" \
-    "$LOGS/bench_flood.txt" "$LOGS/bench_cli.txt" "$LOGS/bench_watch.txt"
+    "$LOGS/bench_flood.txt" "$LOGS/bench_cli.txt" "$LOGS/bench_watch.txt" "$LOGS/bench_watch_window.txt"
   echo
   if ((${#FAILED[@]} > 0)); then
     echo "**Failed:** ${FAILED[*]} (see the output below)."
@@ -189,8 +191,8 @@ OUT=bench/RESULTS.md
 - **Flood** (`bench_flood`): the window under `xvfb-run` polls, every 100 ms over TCP, the fault peer
   answering each request with 50 MB of garbage (`flood 50`), for 60 s (`FLOOD_SECONDS` sets it; 20 s
   with `--quick`). Requests per second are the request rows logged; the spread is, for each answer,
-  from the first to the last time stamp of the rows logged after its request row (the worst is
-  given); the stall is the longest gap between two ticks of a 10 ms timer; memory is VmRSS and VmHWM.
+  from the time stamp of its response row to that of the last error row right after it (exception,
+  protocol errors, time-out; the worst is given); the stall is the longest gap between two ticks of a 10 ms timer; memory is VmRSS and VmHWM.
 - **Command-line client** (`bench_cli`): `vesktarvelo-cli --polls 5000 --interval 0` reading 10
   registers back to back from the libmodbus slave over TCP (one process, start-up included, output to
   /dev/null), next to a plain libmodbus client doing the same reads in the same run; median of 3.
@@ -198,11 +200,18 @@ OUT=bench/RESULTS.md
   10 points a second (the cost of appending one point, and of taking the points of the 8 series for a
   1000-pixel wide plot), and the scheduler of 20 blocks due every 100 ms whose answers take 2 ms, run
   on a scripted clock for 10 minutes (the share of due periods served, the time per decision).
+- **Watch list in the window** (`bench_watch_window`, under `xvfb-run`): 20 blocks of 10 holding
+  registers, each every 100 ms, against the libmodbus slave over TCP for 30 s (10 s with `--quick`),
+  window, log and watch pane shown: the share of due reads that went out (due = run time / 100 ms x
+  20), the overlaps, and the CPU the whole process used (getrusage, user + system) as a share of one
+  core. Then the plot's redraw of 8 values over the last hour (36,001 points each, fed through the
+  plot's own store), timed over 10 redraws with the event loop run after each.
 
 ## Output of the run
 
 EOF
-  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli bench_watch; do
+  for name in bench_log bench_transactions bench_response_time bench_log_window bench_startup bench_flood bench_cli bench_watch \
+    bench_watch_window; do
     echo "### $name"
     echo
     echo '```'

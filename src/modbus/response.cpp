@@ -126,6 +126,20 @@ void ResponseAssembler::AddFault(std::string message, int32_t offset, int32_t le
 bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
   if (complete_) return false;
   if (IsAscii(mode_) && !binary_) return FeedAscii(b);
+  if (FeedByte(b, chunkSize)) return true;
+  return static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes && EndAtBound();
+}
+
+bool ResponseAssembler::EndAtBound() {
+  // No frame can complete past this point (its length would not fit the
+  // rules' 16-bit range), and waiting out the time-out would only hold the
+  // link while the peer streams on: the answer ends here, as a fault.
+  complete_ = true;
+  AddFault("No frame ends within " + std::to_string(kMaxResponseBytes) + " bytes", kMaxResponseBytes - 1, 1);
+  return true;
+}
+
+bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
   const auto count = static_cast<int32_t>(rx_.size());
   if (count >= kMaxResponseBytes) return false;
   // Most answers are short; reserving once spares the early regrowths.
@@ -249,6 +263,7 @@ bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {
     rx_.insert(rx_.end(), bytes + i, bytes + i + take);
     i += take;
     if (static_cast<int32_t>(rx_.size()) == end) return Finish(end - SlaveOffset(mode_), settledL_);
+    if (static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes) return EndAtBound();
   }
   return false;
 }

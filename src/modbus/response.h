@@ -27,9 +27,12 @@
 
 namespace modbus {
 
-// The most bytes held for one answer. A peer that keeps streaming without
-// ever completing a frame cannot make the buffer grow further; the request
-// time-out, if one runs, ends the transaction.
+// The most bytes held for one answer in binary framing. No frame whose
+// length the rules can tell is this long, so an answer that reaches the bound
+// without completing ends there with the fault "No frame ends within 65536
+// bytes": a peer that keeps streaming cannot grow the buffer further nor hold
+// the link until the time-out. (ASCII characters are held up to the same
+// bound; the time-out ends such an answer.)
 inline constexpr int32_t kMaxResponseBytes = 65536;
 
 class ResponseAssembler {
@@ -40,8 +43,8 @@ class ResponseAssembler {
   // Feeds one byte that arrived in a chunk of `chunkSize` bytes. An answer to
   // a function without a length rule is, in RTU framing, taken to be as long
   // as the chunk it arrives in (at least slave, function, one byte and CRC).
-  // True when this byte completes the frame. Once complete, or once the bound
-  // is reached, further bytes are ignored (false).
+  // True when this byte completes the frame, or reaches the bound. Once
+  // complete further bytes are ignored (false).
   bool Feed(uint8_t b, int32_t chunkSize);
   // Feeds a whole chunk as it arrived, byte by byte as above (the bytes after
   // the one that completes the frame are ignored); true when it completed the
@@ -76,6 +79,10 @@ class ResponseAssembler {
   void AddFault(std::string message, int32_t offset, int32_t length);
   // One received character in ASCII framing.
   bool FeedAscii(uint8_t c);
+  // One byte in binary framing, below the bound.
+  bool FeedByte(uint8_t b, int32_t chunkSize);
+  // Ends the answer at kMaxResponseBytes with its fault.
+  bool EndAtBound();
   // Completes an ASCII frame whose first digit was received at `digitsAt`.
   bool FinishAscii(AsciiFrame frame, int32_t digitsAt);
   // The request's PDU length, function code included.

@@ -46,6 +46,8 @@ TEST(CliLink, RequestFramesOfEachFunction) {
       {"-H h -f 43", "00 01 00 00 00 05 01 2B 0E 01 00"},
       {"-H h -f 43 --read-code 4 --object-id 0x81", "00 01 00 00 00 05 01 2B 0E 04 81"},
       {"-H h -f 16 -a 1 -w 1,-1", "00 01 00 00 00 0B 01 10 00 01 00 02 04 00 01 FF FF"},
+      {"-H h -f 5 -a 1 -w 1", "00 01 00 00 00 06 01 05 00 01 FF 00"},
+      {"-H h -f 6 -a 30 -w -3", "00 01 00 00 00 06 01 06 00 1E FF FD"},
   };
   for (const auto& c : cases) {
     const CliOptions o = Options(c.line);
@@ -75,6 +77,14 @@ TEST(CliLink, AnswerValuesOfEachFunction) {
        "00 VendorName: Acme\n81: X\\x01\n", ""},
       {"-H h -f 15 -a 1 -w 1,0", "00 01 00 00 00 06 01 0F 00 01 00 02", "", nullptr},
       {"-H h -f 22 -a 4 --and-mask 1 --or-mask 2", "00 01 00 00 00 08 01 16 00 04 00 01 00 02", "", nullptr},
+      // The register types as the slave's reads over every link showed them.
+      {"-H h -a 110 -q 2 -t UINT16", "00 01 00 00 00 07 01 03 04 80 00 FF FF", "00110: 32768\n00111: 65535\n", "32768"},
+      {"-H h -a 110 -t HEX", "00 01 00 00 00 05 01 03 02 80 00", "00110: 0x8000\n", "32768"},
+      {"-H h -a 102 -q 2 -t INT32_ABCD", "00 01 00 00 00 07 01 03 04 FF FF FF FE", "00102: -2\n", "-2"},
+      {"-H h -a 112 -q 2 -t FLOAT_DCBA", "00 01 00 00 00 07 01 03 04 00 00 C0 3F", "00112: 1.5\n", "1.5"},
+      {"-H h -a 106 -q 4 -t DOUBLE_ABCDEFGH", "00 01 00 00 00 0B 01 03 08 3F F0 00 00 00 00 00 00", "00106: 1\n", "1"},
+      {"-H h -f 5 -a 1 -w 1", "00 01 00 00 00 06 01 05 00 01 FF 00", "00001: 1\n", "1"},
+      {"-H h -f 6 -a 30 -w -3", "00 01 00 00 00 06 01 06 00 1E FF FD", "00030: -3\n", "-3"},
   };
   for (const auto& c : cases) {
     const CliOptions o = Options(c.line);

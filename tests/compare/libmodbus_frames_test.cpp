@@ -37,26 +37,21 @@ struct Case {
 
 std::vector<Case> Table() {
   std::vector<Case> t = {
-      // Reads, every function code, boundary addresses and quantities, slaves 0 and 247.
-      {{1, 1, "0", "1"}, {{1, 0, {1}}}},
+      // Every function code at least once, with boundary addresses and quantities and slaves 0 and 247 (the
+      // same layouts are checked by hand on the pure request builders).
       {{1, 17, "0x10", "1016"}, {{1, 16, {1016}}}},
       {{1, 247, "65535", "1"}, {{1, 65535, {1}}}},
-      {{2, 1, "196", "22"}, {{2, 196, {22}}}},
       {{2, 1, "0xFFFF", "8"}, {{2, 65535, {8}}}},
       {{3, 1, "100", "125"}, {{3, 100, {125}}}},
       {{3, 1, "0", "10", "", F_CDAB}, {{3, 0, {20}}}},  // 10 floats: 20 registers
-      {{3, 1, "65535", "1"}, {{3, 65535, {1}}}},
       {{3, 0, "0", "1"}, {{3, 0, {1}}}},
       {{4, 1, "8", "3"}, {{4, 8, {3}}}},
       {{4, 1, "0x1000", "2", "", U_DCBA}, {{4, 4096, {4}}}},
       // Coils, both states; 16-bit writes.
       {{5, 1, "172", "1", "1"}, {{5, 172, {1}}}},
       {{5, 1, "172", "1", "0"}, {{5, 172, {0}}}},
-      {{5, 1, "65535", "1", "-1"}, {{5, 65535, {1}}}},
       {{6, 1, "1", "1", "-1", INT16}, {{6, 1, {0xFFFF}}}},
-      {{6, 1, "65535", "1", "65535"}, {{6, 65535, {0xFFFF}}}},
       {{16, 1, "100", "1", "-2", INT16}, {{16, 100, {0xFFFE}}}},
-      {{16, 1, "65535", "1", "4660"}, {{16, 65535, {0x1234}}}},
       {{.hex = "00 00 00 00 00 06 01 03 00 00 00 0A"},
        {{0, 0, {1, 3, 0, 0, 0, 10}}},
        "by design: sent as typed, header and all; libmodbus adds the header itself (identifier 0)",

@@ -209,48 +209,6 @@ class Panel {
   size_t mark_ = 0;
 };
 
-// A test peer (modbus_slave or fault_peer) logging the requests it gets in a temp dir; stopped
-// and removed when it goes out of scope.
-class Peer {
- public:
-  Peer() : dir_(vesk::test::MakeTempDir("vesk-it")) {}
-  ~Peer() {
-    proc_.Stop();
-    vesk::test::RemoveTempDir(dir_);
-  }
-  // modbus_slave with `args`; the text of its READY line.
-  std::optional<std::string> Slave(const Rows& args) { return Run(VESK_MODBUS_SLAVE_PATH, args); }
-  // modbus_slave or fault_peer (one step of `script` per request) on 127.0.0.1; the port, 0 on failure.
-  int TcpSlave(const Rows& extra = {}) { return Port(Slave(Cat({"--tcp", "0"}, extra))); }
-  int FaultPeer(const std::string& script, const Rows& extra = {}) {
-    std::ofstream(dir_ + "/script.txt") << script;
-    return Port(Run(VESK_FAULT_PEER_PATH, Cat({"--port", "0", "--script", dir_ + "/script.txt"}, extra)));
-  }
-  // fault_peer serving the serial line at `device` (RTU framing); true once it is ready.
-  bool FaultDevice(const std::string& device, const std::string& script) {
-    std::ofstream(dir_ + "/script.txt") << script;
-    return Run(VESK_FAULT_PEER_PATH, {"--device", device, "--script", dir_ + "/script.txt"}).has_value();
-  }
-  // The next READY line (a slave that reopened its device prints one again).
-  std::optional<std::string> WaitReady(int ms = 5000) { return proc_.WaitReady(std::chrono::milliseconds(ms)); }
-  // The requests received, "REQ <hex>" each.
-  Rows Requests() const {
-    Rows lines;
-    std::ifstream in(dir_ + "/requests.log");
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  const std::string& Dir() const { return dir_; }
-
- private:
-  std::optional<std::string> Run(const char* program, const Rows& args) {
-    if (!proc_.Start(program, Cat(args, {"--log", dir_ + "/requests.log"}), dir_ + "/stderr.txt")) return std::nullopt;
-    return proc_.WaitReady();
-  }
-  static int Port(const std::optional<std::string>& ready) { return ready ? std::atoi(ready->c_str()) : 0; }
-
-  std::string dir_;
-  vesk::test::PeerProcess proc_;
-};
+using Peer = vesk::test::Peer;
 
 }  // namespace rig

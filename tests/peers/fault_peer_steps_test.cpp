@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,33 +26,6 @@ using Clock = std::chrono::steady_clock;
 Bytes ReadRequest(uint8_t tid) { return {0, tid, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1}; }
 // The peer's echo of it: one zero word.
 Bytes EchoAnswer(uint8_t tid) { return {0, tid, 0, 0, 0, 5, 1, 3, 2, 0, 0}; }
-
-// The fault peer running `script`, on a free port of 127.0.0.1 unless `extra` names a device.
-class ScriptedPeer {
- public:
-  explicit ScriptedPeer(const std::string& script, std::vector<std::string> extra = {})
-      : dir_(vesk::test::MakeTempDir("fault-peer-steps")) {
-    std::ofstream(dir_ + "/script.txt") << script;
-    extra.insert(extra.end(), {"--script", dir_ + "/script.txt"});
-    if (std::find(extra.begin(), extra.end(), "--device") == extra.end()) extra.insert(extra.end(), {"--port", "0"});
-    started_ = peer_.Start(VESK_FAULT_PEER_PATH, extra, dir_ + "/stderr.txt");
-  }
-  ~ScriptedPeer() {
-    peer_.Stop();
-    vesk::test::RemoveTempDir(dir_);
-  }
-  std::optional<std::string> Ready() { return started_ ? peer_.WaitReady() : std::nullopt; }
-  int Port() {
-    const auto ready = Ready();
-    return ready ? std::stoi(*ready) : 0;
-  }
-  int Stop() { return peer_.Stop(); }
-
- private:
-  std::string dir_;
-  vesk::test::PeerProcess peer_;
-  bool started_ = false;
-};
 
 // A descriptor (a socket to 127.0.0.1 or a raw pty), closed when it goes out of scope.
 struct Line {
@@ -106,8 +77,8 @@ TEST(FaultPeerSteps, EarlyFramesAreSentBeforeTheNextRequest) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
-    ScriptedPeer peer(c.script);
-    const Line line(peer.Port());
+    vesk::test::Peer peer;
+    const Line line(peer.FaultPeer(c.script));
     ASSERT_GE(line.fd, 0);
     EXPECT_EQ(line.Read(c.beforeFirst.size() + 1, 200), c.beforeFirst);
     ASSERT_TRUE(line.Write(ReadRequest(1)));
@@ -121,8 +92,8 @@ TEST(FaultPeerSteps, EarlyFramesAreSentBeforeTheNextRequest) {
 // 2 MB of garbage, then the step's answer; a flood of 4 GB (far longer than the test may take) is
 // given up when the client goes, and the next connection is answered.
 TEST(FaultPeerSteps, FloodSendsItsMegabytesThenTheStepAndStopsWhenTheClientLeaves) {
-  ScriptedPeer peer("flood 2 echo\nflood 4096\necho\n");
-  const int port = peer.Port();
+  vesk::test::Peer peer;
+  const int port = peer.FaultPeer("flood 2 echo\nflood 4096\necho\n");
   {
     const Line line(port);
     ASSERT_TRUE(line.Write(ReadRequest(7)));
@@ -160,8 +131,8 @@ TEST(FaultPeerSteps, ScriptsMisusingTheNewStepsAreRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
-    ScriptedPeer peer(c.script, c.extra);
-    EXPECT_EQ(peer.Ready().has_value(), c.accepted);
+    vesk::test::Peer peer;
+    EXPECT_EQ(peer.FaultPeer(c.script, c.extra) > 0, c.accepted);
     EXPECT_EQ(peer.Stop(), c.accepted ? 0 : 2);
   }
 }
@@ -170,8 +141,8 @@ TEST(FaultPeerSteps, LateRtuAnswerWaitsOnThePortReopened) {
   // A master that gives up after 300 ms and reopens the port finds the answer sent at 700 ms.
   vesk::test::PtyPair pair;
   ASSERT_TRUE(pair.Open());
-  ScriptedPeer peer("delay 700 echo\n", {"--device", pair.B()});
-  ASSERT_TRUE(peer.Ready());
+  vesk::test::Peer peer;
+  ASSERT_TRUE(peer.FaultDevice(pair.B(), "delay 700 echo\n"));
   {
     const Line line(pair.A());
     ASSERT_TRUE(line.fd >= 0 && line.Write({1, 3, 0, 0, 0, 1, 0x84, 0x0A}));

@@ -239,4 +239,46 @@ void TcpToPtyBridge::Close() {
   port_ = 0;
 }
 
+Peer::Peer() : dir_(MakeTempDir("vesk-peer")) {}
+
+Peer::~Peer() {
+  proc_.Stop();
+  RemoveTempDir(dir_);
+}
+
+std::optional<std::string> Peer::Start(const char* program, std::vector<std::string> args) {
+  args.insert(args.end(), {"--log", dir_ + "/requests.log"});
+  if (!proc_.Start(program, args, dir_ + "/stderr.txt")) return std::nullopt;
+  return proc_.WaitReady();
+}
+
+int Peer::TcpSlave(std::vector<std::string> extra) {
+  extra.insert(extra.begin(), {"--tcp", "0"});
+  const auto ready = Slave(extra);
+  return ready ? std::atoi(ready->c_str()) : 0;
+}
+
+std::string Peer::WriteScript(const std::string& script) const {
+  std::ofstream(dir_ + "/script.txt") << script;
+  return dir_ + "/script.txt";
+}
+
+int Peer::FaultPeer(const std::string& script, std::vector<std::string> extra) {
+  extra.insert(extra.begin(), {"--port", "0", "--script", WriteScript(script)});
+  const auto ready = Start(VESK_FAULT_PEER_PATH, extra);
+  return ready ? std::atoi(ready->c_str()) : 0;
+}
+
+bool Peer::FaultDevice(const std::string& device, const std::string& script, std::vector<std::string> extra) {
+  extra.insert(extra.begin(), {"--device", device, "--script", WriteScript(script)});
+  return Start(VESK_FAULT_PEER_PATH, extra).has_value();
+}
+
+std::vector<std::string> Peer::Requests() const {
+  std::vector<std::string> lines;
+  std::ifstream in(dir_ + "/requests.log");
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 }  // namespace vesk::test

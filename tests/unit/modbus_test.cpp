@@ -465,11 +465,31 @@ TEST(ResponseAssembly, UnknownFunctionTakesItsLengthFromTheMbapHeaderOrTheChunk)
 }
 
 TEST(ResponseAssembly, AStreamingPeerCannotGrowTheBufferBeyondOneBound) {
-  ResponseAssembler a(Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x41});
-  for (uint8_t b : Frame{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}) a.Feed(b, 8);
-  for (int i = 0; i < 70000; ++i) EXPECT_FALSE(a.Feed(0x55, 1024));
-  EXPECT_EQ(a.Received().size(), size_t(kMaxResponseBytes));
-  EXPECT_FALSE(a.Complete());
+  // An answer that never completes ends at the bound with one fault on its last byte, byte by byte or in chunks;
+  // a frame the rules can tell completes below the bound as before.
+  const Frame request{0, 1, 0, 0, 0, 2, 1, 0x41};
+  const std::tuple<Frame, size_t, size_t> cases[] = {
+      // header, chunk size for the 70,000 bytes after it, length held at the end
+      {{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}, 1, size_t(kMaxResponseBytes)},
+      {{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}, 70000, size_t(kMaxResponseBytes)},
+      {{0, 1, 0, 0, 0xFF, 0xFF, 1, 0x41}, 4096, size_t(kMaxResponseBytes)},
+      {{0, 1, 0, 0, 0x7D, 0x00, 1, 0x41}, 4096, 6u + 0x7D00},
+  };
+  for (const auto& [header, chunk, held] : cases) {
+    SCOPED_TRACE(Hex(header) + " in chunks of " + std::to_string(chunk));
+    ResponseAssembler a(Mode::Tcp, request);
+    EXPECT_FALSE(a.FeedChunk(header));
+    const Frame rest(70000, 0x55);
+    int completions = 0;
+    for (size_t at = 0; at < rest.size(); at += chunk)
+      completions += a.FeedChunk(rest.data() + at, std::min(chunk, rest.size() - at)) ? 1 : 0;
+    EXPECT_EQ(completions, 1);
+    EXPECT_TRUE(a.Complete());
+    EXPECT_EQ(a.Received().size(), held);
+    const bool bound = held == size_t(kMaxResponseBytes);
+    const Fault atBound{"No frame ends within 65536 bytes", kMaxResponseBytes - 1, 1};
+    EXPECT_EQ(!a.Faults().empty() && a.Faults().back() == atBound, bound);
+  }
 }
 
 }  // namespace

@@ -18,34 +18,9 @@ namespace rig {
 using namespace testbytes;
 constexpr int16_t kRtu = 0, kTcp = 1, kRtuOverTcp = 2;
 // cmbFormat's items
-enum Fmt {
-  INT16,
-  UINT16,
-  F_ABCD,
-  F_CDAB,
-  F_BADC,
-  F_DCBA,
-  I_ABCD,
-  I_CDAB,
-  I_BADC,
-  I_DCBA,
-  U_ABCD,
-  U_CDAB,
-  U_BADC,
-  U_DCBA
-};
-enum Fmt64 {
-  I64_ABCDEFGH = 14,
-  I64_GHEFCDAB,
-  I64_BADCFEHG,
-  I64_HGFEDCBA,
-  U64_ABCDEFGH,
-  D_ABCDEFGH = 22,
-  D_HGFEDCBA = 25,
-  HEX,
-  BINARY,
-  ASCII
-};
+constexpr int INT16 = 0, UINT16 = 1, F_ABCD = 2, F_CDAB = 3, F_BADC = 4, F_DCBA = 5, I_ABCD = 6, I_CDAB = 7, I_BADC = 8,
+              I_DCBA = 9, U_ABCD = 10, U_CDAB = 11, U_BADC = 12, U_DCBA = 13, I64_ABCDEFGH = 14, I64_HGFEDCBA = 17,
+              U64_ABCDEFGH = 18, D_ABCDEFGH = 22, HEX = 26, BINARY = 27, ASCII = 28;
 
 // A folder of its own under the system's temporary folder, removed with all it holds at the end.
 struct ScratchDir {

@@ -56,32 +56,19 @@ TEST(Log, HexText) {
 }
 
 TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
-  // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on)
+  // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on). The form's
+  // own rules, one row each: every format's bytes are checked on the pure encoders and against libmodbus.
   const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string, std::vector<std::string>>>
       cases = {
-          {16, F_ABCD, "1", "100", "1", "1.5", {"01 10 00 64 00 02 04 3F C0 00 00"}},
-          {16, I_ABCD, "1", "100", "1", "-1", {"01 10 00 64 00 02 04 FF FF FF FF"}},
           {16, U_ABCD, "1", "100", "1", "-1", {"01 10 00 64 00 02 04 00 00 00 00"}},
           {16, U_ABCD, "1", "100", "1", "2.9", {"01 10 00 64 00 02 04 00 00 00 02"}},  // whole part
-          {16, INT16, "1", "100", "1", "-2", {"01 10 00 64 00 01 02 FF FE"}},
           {16, F_ABCD, "1", "65535", "1", "1", {"01 10 FF FF 00 02 04 3F 80 00 00"}},
-          {6, U_ABCD, "1", "100", "1", "305419896", {"01 06 00 64 12 34", "01 06 00 65 56 78"}},
-          {6, I_BADC, "1", "65534", "1", "-2", {"01 06 FF FE FF FF", "01 06 FF FF FE FF"}},
           {6, INT16, "1", "100", "1", "2.5", {"01 06 00 64 00 02"}},  // rounded half to even
           {6, UINT16, "1", "100", "1", "3,5", {"01 06 00 64 00 04"}},
-          {3, I_BADC, "1", "100", "10", "", {"01 03 00 64 00 14"}},  // a 32-bit value is two registers
-          {4, F_ABCD, "1", "100", "5", "", {"01 04 00 64 00 0A"}},
-          {1, UINT16, "1", "100", "16", "", {"01 01 00 64 00 10"}},
           {5, UINT16, "1", "100", "1", "0.5", {"01 05 00 64 00 00"}},  // the whole value decides
           {5, UINT16, "1", "100", "1", "0.6", {"01 05 00 64 FF 00"}},
           {3, UINT16, " 0 ", "0", "1", "", {"00 03 00 00 00 01"}},  // slave 0 is sent
           {3, UINT16, "255", "0xFFFF", "1", "", {"FF 03 FF FF 00 01"}},
-          // The wide formats; beyond 2^53 every digit is kept (a double would round it to ...808).
-          {16, I64_ABCDEFGH, "1", "100", "1", "-2", {"01 10 00 64 00 04 08 FF FF FF FF FF FF FF FE"}},
-          {16, I64_BADCFEHG, "1", "100", "1", "0x0102030405060708", {"01 10 00 64 00 04 08 02 01 04 03 06 05 08 07"}},
-          {16, D_ABCDEFGH, "1", "0", "1", "1.5", {"01 10 00 00 00 04 08 3F F8 00 00 00 00 00 00"}},
-          {16, I64_ABCDEFGH, "1", "0", "1", "9007199254740993", {"01 10 00 00 00 04 08 00 20 00 00 00 00 00 01"}},
-          {16, HEX, "1", "5", "1", "3f80", {"01 10 00 05 00 01 02 3F 80"}},
           {6, HEX, "1", "5", "1", "0xBEEF", {"01 06 00 05 BE EF"}},
           // 06 writes a 64-bit value as four single-register writes, the last at 65535.
           {6,
@@ -92,7 +79,6 @@ TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
            "0x1122334455667788",
            {"01 06 FF FC 11 22", "01 06 FF FD 33 44", "01 06 FF FE 55 66", "01 06 FF FF 77 88"}},
           {3, D_ABCDEFGH, "1", "0", "3", "", {"01 03 00 00 00 0C"}},  // a value is RegistersPerValue registers
-          {4, ASCII, "1", "0", "3", "", {"01 04 00 00 00 03"}},
       };
   for (const auto& [fc, format, unit, addr, quantity, value, pdus] : cases) {
     for (int16_t mode : {0, 1, 2}) {
@@ -127,7 +113,6 @@ TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
       {16, I64_ABCDEFGH, "1", "0", "9223372036854775808",
        bad +
            "9223372036854775808\": an INT64 value is a whole number from -9223372036854775808 to 9223372036854775807"},
-      {16, HEX, "1", "0", "12345", bad + "12345\": a HEX register is 1 to 4 hexadecimal digits"},
   };
   for (const auto& [fc, format, unit, address, value, message] : cases) {
     for (int16_t mode : {0, 1, 2}) {
@@ -321,7 +306,7 @@ TEST(ResponseView, Rows) {
       {UINT16, "03", "03 02 00 01", ""},
       {I64_ABCDEFGH, "03 00 0A 00 08", "03 10 80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 2A",
        "I64 HR 00010: -9223372036854775808|I64 HR 00014: 42                  "},
-      {D_ABCDEFGH, "04 00 00 00 04", "04 08 7F F0 00 00 00 00 00 01", "DBL IR 00000: NaN"},
+      // 3.5 wide values: the incomplete one is left out.
       {D_ABCDEFGH, "03 00 00 00 08", "03 0E 3F F0 00 00 00 00 00 00 40 00 00 00 00 00", "DBL HR 00000: 1"},
       {HEX, "03 00 00 00 02", "03 04 3F 80 00 0A", "HEX HR 00000: 3F80|HEX HR 00001: 000A"},
   };
@@ -588,12 +573,11 @@ TEST(Inspector, FourRegistersFromTheClickedOneForTheWideFormats) {
 
 TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {
   using N = AddressNotation;
-  // notation, command, address typed; the PDU sent and the command afterwards
+  // notation, command, address typed; the PDU sent and the command afterwards (the notations' ranges are checked
+  // on the pure parser)
   const std::vector<std::tuple<N, int, std::string, std::string, int>> cases = {
       {N::Protocol, 3, "40001", "01 03 9C 41 00 01", 3},  // stays the number 40001
       {N::RegisterNumber, 3, "40001", "01 03 9C 40 00 01", 3},
-      {N::RegisterNumber, 1, "1", "01 01 00 00 00 01", 1},
-      {N::Reference, 3, "40001", "01 03 00 00 00 01", 3},
       {N::Reference, 3, "30005", "01 04 00 04 00 01", 4},  // the input registers' read chosen
       {N::Reference, 1, "400100", "01 03 00 63 00 01", 3},
       {N::Reference, 3, "10001", "01 02 00 00 00 01", 2},

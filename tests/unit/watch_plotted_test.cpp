@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "engine/session.h"
 #include "modbus/requests.h"
@@ -50,19 +49,31 @@ TEST(WatchPlotted, TickingFollowsTheWatchedValuesAndTheBoundOfEight) {
   EXPECT_FALSE(rig.f.IsPlotted(b, 102));
 }
 
+// A saved workspace opens in another panel as it was: the watch list in its order, the plotted values, the
+// connection, the serial line, the further command's fields and the raw request (every field's JSON is checked on
+// the pure reader and writer).
 TEST(WatchPlotted, AWorkspaceKeepsThePlottedValuesTheSerialLineAndTheRawRequest) {
-  const std::string path = (std::filesystem::temp_directory_path() / "vesk-plotted-ws.json").string();
+  const rig::ScratchDir dir("workspace");
+  const std::string path = (dir.path / "roundtrip.json").string();
   Rig rig;
   const auto a = AddBlock(rig, 0, 4), b = AddBlock(rig, 50, 2);
   ASSERT_TRUE(rig.f.SetPlotted(b, 51, true) && rig.f.SetPlotted(a, 2, true));
   rig.f.Watch().Move(b, 0);  // indexes in the file follow the list's order
   rig.f.PlotWindowMinutes = 42;
+  rig.f.txtTcpPort.SetText("1502");
   rig.f.cmbRtuSpeed.SetText("19200");
   rig.f.cmbRtuParity.SetListIndex(2);
   rig.f.cmbRtuStopBit.SetListIndex(1);
+  rig.f.txtUnitID.SetText("4");
+  rig.f.cmbCmd.SetListIndex(8);  // 22 Mask Write, with the further fields filled
+  rig.f.txtAndMask.SetText("0xFF00");
+  rig.f.txtOrMask.SetText("0x0012");
+  rig.f.cmbReadCode.SetListIndex(2);
+  rig.f.txtObjectId.SetText("0x80");
   rig.f.txtHEX.SetText("01 03 00 00 00 01");
   rig.f.optHEX.SetValue(true);
   ASSERT_TRUE(rig.f.SaveWorkspace(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 
   Rig other;
   int opened = 0;
@@ -71,18 +82,21 @@ TEST(WatchPlotted, AWorkspaceKeepsThePlottedValuesTheSerialLineAndTheRawRequest)
   EXPECT_EQ(opened, 1);
   const auto& blocks = other.f.Watch().Model().Blocks();
   ASSERT_EQ(blocks.size(), 2u);
-  EXPECT_EQ(blocks[0].config.address, 50);
+  EXPECT_EQ(std::make_pair(blocks[0].config.address, blocks[1].config.quantity),
+            std::make_pair(uint16_t(50), uint16_t(4)));
   ASSERT_EQ(other.f.Plotted.size(), 2u);
   EXPECT_EQ(other.f.Plotted[0], (frmMain::PlottedValue{blocks[0].id, 51}));
   EXPECT_EQ(other.f.Plotted[1], (frmMain::PlottedValue{blocks[1].id, 2}));
   EXPECT_EQ(other.f.PlotWindowMinutes, 42);
-  EXPECT_EQ(other.f.cmbRtuSpeed.Text(), "19200");
-  EXPECT_EQ(other.f.cmbRtuParity.ListIndex(), 2);
-  EXPECT_EQ(other.f.cmbRtuStopBit.ListIndex(), 1);
-  EXPECT_TRUE(other.f.HexView);
-  EXPECT_TRUE(other.f.optHEX.Value());
+  EXPECT_EQ(other.f.txtTcpPort.Text() + " " + other.f.cmbRtuSpeed.Text() + " " + other.f.txtUnitID.Text(),
+            "1502 19200 4");
+  EXPECT_EQ(std::make_tuple(other.f.cmbRtuParity.ListIndex(), other.f.cmbRtuStopBit.ListIndex(),
+                            other.f.cmbCmd.ListIndex(), other.f.cmbReadCode.ListIndex()),
+            std::make_tuple(2, 1, 8, 2));
+  EXPECT_EQ(other.f.txtAndMask.Text() + " " + other.f.txtOrMask.Text() + " " + other.f.txtObjectId.Text(),
+            "0xFF00 0x0012 0x80");
+  EXPECT_TRUE(other.f.HexView && other.f.optHEX.Value());
   EXPECT_EQ(other.f.txtHEX.Text(), "01 03 00 00 00 01");
-  std::filesystem::remove(path);
 }
 
 // Requester A submits its next read from inside the report of its answer; B has one waiting. The

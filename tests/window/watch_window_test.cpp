@@ -1,6 +1,7 @@
 // The watch list and the plot in the real window under a virtual X server, against the libmodbus
 // slave on 127.0.0.1: blocks added, edited, paused, reordered and plotted through widget events,
-// the plot saved, a workspace saved and opened in a second window, a bad workspace refused.
+// the plot saved, a workspace saved and opened in a second window, a bad workspace refused; the
+// plot's saves whole or not at all.
 // Screenshots of the watch pane, the plot and the window go to the build folder.
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -88,11 +91,9 @@ struct Rig {
 };
 
 TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
-  vesk::test::PeerProcess slave;
-  ASSERT_TRUE(slave.Start(VESK_MODBUS_SLAVE_PATH, {"--tcp", "0"}));
-  const std::optional<std::string> ready = slave.WaitReady();
-  ASSERT_TRUE(ready);
-  const int port = std::atoi(ready->c_str());
+  vesk::test::Peer slave;
+  const int port = slave.TcpSlave();
+  ASSERT_GT(port, 0);
   QTemporaryDir files;
   ASSERT_TRUE(files.isValid());
 
@@ -263,6 +264,58 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   EXPECT_EQ(b.Blocks().size(), 4u);
   EXPECT_NE(b.panel->txtLog.Text().find("Workspace not opened: not a workspace file"), std::string::npos);
   b.panel->Watch().Stop();
+}
+
+TEST(WatchWindowTest, PlotSavesAreWholeOrNothingAndSayWhy) {
+  QTemporaryDir files;
+  ASSERT_TRUE(files.isValid());
+  const QString dir = files.path();
+  QFile old(dir + "/old.png");
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+  old.close();
+  ASSERT_TRUE(QFile::link(dir + "/old.png", dir + "/link.png"));
+  QFile plain(dir + "/plain");
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  ASSERT_TRUE(QDir().mkpath(dir + "/folder.png"));
+  Rig a(1);
+  qt::WatchPlot* plot = a.window->Plot();
+  QStringList messages;
+  plot->onMessage = [&](const QString& m) { messages << m; };
+  struct Case {
+    bool png;
+    QString name, written;  // saved to `name`; the file that then holds it (empty: the save fails)
+  };
+  const Case cases[] = {
+      {true, "old.png", "old.png"}, {true, "link.png", "old.png"}, {false, "link.png", "old.png"},
+      {true, "plain/x.png", ""},    {false, "plain/x.csv", ""},    {true, "folder.png", ""},
+      {true, "missing/x.png", ""},  {false, "new.csv", "new.csv"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.png ? "PNG to " : "CSV to ") + c.name.toStdString());
+    messages.clear();
+    const QString path = dir + "/" + c.name;
+    const bool saved = c.png ? plot->SavePng(path) : plot->SaveCsv(path);
+    EXPECT_EQ(saved, !c.written.isEmpty());
+    if (saved) {
+      EXPECT_TRUE(messages.isEmpty());
+      QFile f(dir + "/" + c.written);
+      ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+      const QByteArray bytes = f.readAll();
+      EXPECT_EQ(c.png ? !QImage::fromData(bytes, "PNG").isNull() : bytes.startsWith("time"), true)
+          << bytes.left(40).toStdString();
+    } else {
+      // The system's reason after the file's name; nothing left behind.
+      ASSERT_EQ(messages.size(), 1);
+      const QString lead = (c.png ? QStringLiteral("The plot's picture was not saved to %1: ").arg(path)
+                                  : QStringLiteral("The plot's data was not saved: "));
+      EXPECT_TRUE(messages[0].startsWith(lead) && messages[0].size() > lead.size()) << messages[0].toStdString();
+    }
+  }
+  EXPECT_TRUE(QFileInfo(dir + "/link.png").isSymLink()) << "the link stays a link";
+  EXPECT_TRUE(QFileInfo(dir + "/folder.png").isDir());
+  EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::System).size(), 4)
+      << QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
 }
 
 }  // namespace

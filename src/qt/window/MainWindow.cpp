@@ -107,7 +107,10 @@ MainWindow::~MainWindow() {
 
 QWidget* MainWindow::WidgetOf(const Field& field) const { return binding_->WidgetOf(field); }
 
-void MainWindow::ApplyPending() { binding_->ApplyPending(); }
+void MainWindow::ApplyPending() {
+  binding_->ApplyPending();
+  if (stats_ != nullptr) stats_->Refresh();
+}
 
 void MainWindow::ShowRefusal(const TextBox& field, const std::string& reason) {
   QWidget* w = WidgetOf(field);

@@ -22,12 +22,20 @@ StatsBar::StatsBar(frmMain& panel, std::function<void()> afterReset, QWidget* pa
     panel_.ResetStats();
     if (afterReset) afterReset();
   });
-  panel_.onStatsChanged = [this] { Refresh(); };
+  pending_.setSingleShot(true);
+  pending_.setInterval(kRefreshMs);
+  connect(&pending_, &QTimer::timeout, this, [this] { Refresh(); });
+  panel_.onStatsChanged = [this] {
+    if (!pending_.isActive()) pending_.start();
+  };
   Refresh();
 }
 
 StatsBar::~StatsBar() { panel_.onStatsChanged = nullptr; }
 
-void StatsBar::Refresh() { stats_->setText(QString::fromStdString(panel_.StatsText())); }
+void StatsBar::Refresh() {
+  pending_.stop();
+  stats_->setText(QString::fromStdString(panel_.StatsText()));
+}
 
 }  // namespace qt

@@ -1,8 +1,11 @@
 #pragma once
 // The status bar: the session statistics in one line (sent, answered,
 // protocol errors, exceptions, time-outs, connection errors, response times)
-// with a button that resets them. It follows the panel's statistics.
+// with a button that resets them. It follows the panel's statistics, at most
+// every kRefreshMs: a busy link changes them twice a transaction, hundreds of
+// times a second, and each new text is laid out and painted again.
 #include <QStatusBar>
+#include <QTimer>
 #include <functional>
 
 #include "panel/frmMain.h"
@@ -19,6 +22,9 @@ class StatsBar : public QStatusBar {
   StatsBar(frmMain& panel, std::function<void()> afterReset, QWidget* parent = nullptr);
   ~StatsBar() override;
 
+  static constexpr int kRefreshMs = 100;
+
+  // Shows the statistics of now (and drops a refresh still pending).
   void Refresh();
   QPushButton* ResetButton() const { return reset_; }
 
@@ -26,6 +32,7 @@ class StatsBar : public QStatusBar {
   frmMain& panel_;
   QLabel* stats_;
   QPushButton* reset_;
+  QTimer pending_;  // a change not shown yet
 };
 
 }  // namespace qt

@@ -292,8 +292,20 @@ bool WatchPlot::SaveCsv(const QString& path) {
 }
 
 bool WatchPlot::SavePng(const QString& path) {
-  if (view_->grab().save(path, "PNG")) return true;
-  if (onMessage) onMessage(QStringLiteral("The plot's picture was not saved to %1").arg(path));
+  // Whole or not at all, as the data: the picture goes to a temporary file
+  // beside the old one and replaces it only once complete.
+  QSaveFile file(path);
+  QString reason;
+  if (!file.open(QIODevice::WriteOnly)) {
+    reason = file.errorString();
+  } else if (!view_->grab().save(&file, "PNG")) {
+    reason = file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("the picture was not encoded");
+    file.cancelWriting();
+  } else if (!file.commit()) {
+    reason = file.errorString();
+  }
+  if (reason.isEmpty()) return true;
+  if (onMessage) onMessage(QStringLiteral("The plot's picture was not saved to %1: %2").arg(path, reason));
   return false;
 }
 
