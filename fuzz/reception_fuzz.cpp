@@ -272,6 +272,7 @@ void Deliver(Session& s, const Frame& chunk) {
   const int responses = s.mirror.responseRows;
   const int errors = s.mirror.errorRows;
   const size_t queued = f.Requests.size();
+  const int32_t deviceIdRounds = f.DeviceIdRounds;
   const bool up = s.mode == 0 ? s.fp.serial->IsOpen() : s.fp.socket->state == platform::TcpSocket::kConnected;
   if (awaiting && up) s.since.insert(s.since.end(), chunk.begin(), chunk.end());
   s.delivered += chunk.size();
@@ -292,10 +293,13 @@ void Deliver(Session& s, const Frame& chunk) {
   }
   CheckView(f);
   // The frame completed: one response row; the next queued frame went out at
-  // once and the rest of the chunk was dropped.
+  // once and the rest of the chunk was dropped. A device identification
+  // answer that says more follows queues the request for the next object.
   Require(logged == 1);
-  Require(sent == (queued > 0 ? 1 : 0));
-  Require(f.Requests.size() == queued - static_cast<size_t>(sent));
+  const size_t followUp = f.DeviceIdRounds > deviceIdRounds ? 1 : 0;
+  Require(f.DeviceIdRounds - deviceIdRounds == static_cast<int32_t>(followUp));
+  Require(sent == (queued + followUp > 0 ? 1 : 0));
+  Require(f.Requests.size() == queued + followUp - static_cast<size_t>(sent));
   if (sent == 1) {
     Require(f.AwaitingResponse && f.RxCount == 0);
     return;
