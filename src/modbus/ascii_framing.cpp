@@ -116,6 +116,7 @@ AsciiFrame AsciiDecoder::End() {
   nibble_ = -1;
   overlong_ = false;
   charFaults_ = 0;
+  restartsSaid_.reset();
   state_ = State::Idle;
   return frame;
 }
@@ -145,7 +146,13 @@ std::optional<AsciiFrame> AsciiDecoder::Push(char c) {
         Fault("Missing CR before LF", static_cast<int32_t>(adu_.size()), 0);
         return End();
       } else if (c == ':') {
-        Fault("Frame restarted by ':' (" + std::to_string(adu_.size()) + " bytes dropped)", 0, 0);
+        // Each count is said once; no other fault has this text, so a new
+        // one needs no search of the list (a peer repeating ':' would
+        // otherwise make every restart search them all).
+        if (const size_t n = adu_.size(); !restartsSaid_.test(n)) {
+          restartsSaid_.set(n);
+          faults_.push_back({"Frame restarted by ':' (" + std::to_string(n) + " bytes dropped)", 0, 0});
+        }
         Start();
       } else {
         AddDigit(c);

@@ -3,6 +3,7 @@
 // as two upper-case hex characters a byte, then CR LF. The LRC is the two's
 // complement of the 8-bit sum of the slave byte and the PDU, so the sum of
 // all binary bytes of a good frame, LRC included, is 0.
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -87,6 +88,8 @@ class AsciiDecoder {
   int nibble_ = -1;  // the high nibble awaiting its partner, -1 for none
   bool overlong_ = false;
   size_t charFaults_ = 0;  // bad characters in the frame so far, listed or not
+  // The counts of bytes dropped by a restart already said in this frame.
+  std::bitset<kMaxAdu + 1> restartsSaid_;
   std::vector<PduFault> faults_;
 };
 

@@ -203,8 +203,13 @@ PduResult BuildDiagnostics(int32_t subFunction, const std::vector<uint16_t>& dat
 
 // ---- length ----------------------------------------------------------------------------
 
-PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t requestPduSize) {
-  if (rx.empty()) return {};
+PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t requestPduSize, size_t* needed) {
+  // Not yet: the answer stays so until `n` bytes are held.
+  const auto notYet = [needed](size_t n) {
+    if (needed) *needed = n;
+    return PduLength{};
+  };
+  if (rx.empty()) return notYet(1);
   const uint8_t fc = rx[0];
   if (fc & 0x80) return PduLength::Of(2);
   switch (fc) {
@@ -214,7 +219,7 @@ PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t request
     case kReadInputRegisters:
     case kReportServerId:
     case kReadWriteMultipleRegisters:
-      if (rx.size() < 2) return {};
+      if (rx.size() < 2) return notYet(2);
       return PduLength::Of(2 + rx[1]);
     case kWriteSingleCoil:
     case kWriteSingleRegister:
@@ -229,14 +234,14 @@ PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t request
       if (requestPduSize <= 0) return {PduLength::Kind::Unknown, 0};
       return PduLength::Of(requestPduSize);
     case kEncapsulatedInterface: {
-      if (rx.size() < 2) return {};
+      if (rx.size() < 2) return notYet(2);
       if (rx[1] != kMeiReadDeviceId) return {PduLength::Kind::Unknown, 0};
       // Header: function, MEI type, read code, conformity, more follows,
       // next object id, number of objects; then per object id, length, value.
-      if (rx.size() < 7) return {};
+      if (rx.size() < 7) return notYet(7);
       size_t pos = 7;
       for (int i = 0; i < rx[6]; ++i) {
-        if (rx.size() < pos + 2) return {};
+        if (rx.size() < pos + 2) return notYet(pos + 2);
         pos += 2 + static_cast<size_t>(rx[pos + 1]);
       }
       return PduLength::Of(static_cast<int32_t>(pos));

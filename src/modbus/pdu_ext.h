@@ -148,7 +148,11 @@ struct PduLength {
 // 22 are fixed echoes, 07 is 2 bytes, 08 echoes the request (so it needs
 // `requestPduSize`, the request PDU's length; 0 gives Unknown), and 43/14 is
 // walked object by object. A 43 answer with another MEI type is Unknown.
-PduLength ExpectedResponsePduLength(std::span<const uint8_t> received, int32_t requestPduSize = 0);
+// When the answer is NotYet and `needed` is given, it is set to the number of
+// bytes that must be held before the answer can change (the bytes before
+// that only lengthen a value being walked over).
+PduLength ExpectedResponsePduLength(std::span<const uint8_t> received, int32_t requestPduSize = 0,
+                                    size_t* needed = nullptr);
 
 // ---- answer checks ---------------------------------------------------------------
 

@@ -105,7 +105,8 @@ bool ResponseAssembler::FinishAscii(AsciiFrame frame, int32_t digitsAt) {
     // Longer: the bytes beyond the rule stand before the LRC.
     lengthFaults.push_back({"Frame too long (" + std::to_string(used) + " bytes expected)", used - 1, size - used});
   }
-  for (Fault& f : binary.faults_) AddFault(std::move(f.message), f.offset, f.length);
+  // The binary frame's faults are free of repeats already and come first.
+  faults_ = std::move(binary.faults_);
   for (Fault& f : lengthFaults) AddFault(std::move(f.message), f.offset, f.length);
   for (Fault& f : frame.faults) AddFault(std::move(f.message), f.offset, f.length);
   // Painted on the characters that carry the bytes.
@@ -149,6 +150,8 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
   // Once the length is settled by bytes already held, the checks below would
   // only find again what they found: wait for the last byte.
   if (settledEnd_ >= 0) return n == settledEnd_ && Finish(settledEnd_ - SlaveOffset(mode_), settledL_);
+  // Likewise while the bytes held cannot tell the length yet.
+  if (n < quietUntil_) return false;
   const auto rx = [this](int32_t i) { return ByteAt(rx_, i); };
 
   const int32_t s = SlaveOffset(mode_);  // index of the slave byte
@@ -200,7 +203,8 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
         // The PDU's own rule, from the function code on; Diagnostics echoes
         // the request, so its size is the request's PDU.
         const auto pduHeld = std::span<const uint8_t>(rx_).subspan(static_cast<size_t>(s + 1));
-        const PduLength length = ExpectedResponsePduLength(pduHeld, RequestPduSize());
+        size_t needed = 0;
+        const PduLength length = ExpectedResponsePduLength(pduHeld, RequestPduSize(), &needed);
         if (length.kind == PduLength::Kind::Known) {
           // Never shorter than slave, function and one byte, as every other
           // answer; the shortest valid PDU answers (07, 17) have two bytes.
@@ -208,7 +212,13 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
           pduSettled = true;
           break;
         }
-        if (length.kind == PduLength::Kind::NotYet) break;
+        if (length.kind == PduLength::Kind::NotYet) {
+          // Nothing is told before that many bytes are held: the rule walks
+          // the objects held so far, which would make a long answer cost its
+          // length squared, byte by byte.
+          quietUntil_ = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(s + 1) + needed, INT32_MAX));
+          break;
+        }
         // A layout the rule does not know (43 with another MEI type): as for
         // a function without a rule.
         pduUnknown = true;
@@ -253,6 +263,15 @@ bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {
     if (held >= kMaxResponseBytes) return false;
     // Where the frame ends as far as the bytes held and this chunk tell.
     const int32_t end = settledEnd_ >= 0 ? settledEnd_ : chunkEnd_;
+    if (end < 0 && held + 1 < quietUntil_) {
+      // Bytes that cannot tell the length yet are only appended; the one
+      // that may goes through Feed.
+      const size_t take =
+          std::min<size_t>(size - i, static_cast<size_t>(std::min(quietUntil_ - 1, kMaxResponseBytes) - held));
+      rx_.insert(rx_.end(), bytes + i, bytes + i + take);
+      i += take;
+      continue;
+    }
     if (end < 0 || held >= end) {
       if (Feed(bytes[i++], chunkSize)) return true;
       continue;

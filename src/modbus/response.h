@@ -103,6 +103,9 @@ class ResponseAssembler {
   // Where the frame ends by the size of the chunk being fed (the rule for a
   // function without a length rule), -1 when that rule did not apply.
   int32_t chunkEnd_ = -1;
+  // Before this many bytes are held the length cannot be told (an answer
+  // whose rule walks its objects): bytes up to there are only appended.
+  int32_t quietUntil_ = 0;
   // ASCII framing: this assembler checks a binary frame already decoded;
   // else the decoder, the decoded frame and where its first digit was received.
   bool binary_ = false;
