@@ -270,6 +270,7 @@ bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {
           std::min<size_t>(size - i, static_cast<size_t>(std::min(quietUntil_ - 1, kMaxResponseBytes) - held));
       rx_.insert(rx_.end(), bytes + i, bytes + i + take);
       i += take;
+      if (static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes) return EndAtBound();
       continue;
     }
     if (end < 0 || held >= end) {
