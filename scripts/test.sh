@@ -29,7 +29,8 @@ run_suite() {  # preset
   fails=$(sed -nE 's/.*tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\1/p' "$log" | tail -1)
   passed=$((passed + ${total:-0} - ${fails:-0}))
   failed=$((failed + ${fails:-0}))
-  if [[ $rc -ne 0 || -z "$total" ]]; then failed=$((failed + 1)); fi
+  # A suite that failed without a failing test to count (a build or ctest error) counts once.
+  if [[ -z "$total" || ($rc -ne 0 && ${fails:-0} -eq 0) ]]; then failed=$((failed + 1)); fi
 }
 
 run_suite debug
