@@ -81,7 +81,8 @@ bool Distinct(const std::vector<modbus::Fault>& faults) {
   order.reserve(faults.size());
   for (const modbus::Fault& f : faults) order.push_back(&f);
   const auto key = [](const modbus::Fault* f) { return std::tie(f->offset, f->length, f->message); };
-  std::sort(order.begin(), order.end(), [&](const modbus::Fault* x, const modbus::Fault* y) { return key(x) < key(y); });
+  std::sort(order.begin(), order.end(),
+            [&](const modbus::Fault* x, const modbus::Fault* y) { return key(x) < key(y); });
   return std::adjacent_find(order.begin(), order.end(),
                             [](const modbus::Fault* x, const modbus::Fault* y) { return *x == *y; }) == order.end();
 }
