@@ -305,14 +305,12 @@ TEST(Window, LogPaneLooksCopiesAndFollowsTrimsAndRecolours) {
   auto* pane = rig.Widget<QPlainTextEdit>(log);
   const QTextBlock run = pane->document()->findBlockByNumber(1);
   EXPECT_EQ(pane->document()->findBlockByNumber(0).text(), QString());
-  EXPECT_TRUE(run.text().endsWith(QStringLiteral("  Run Tarvelo"))) << run.text().toStdString();
-  EXPECT_EQ(run.text().size(), 22 + 2 + 11);
+  EXPECT_TRUE(run.text().endsWith("  Run Tarvelo") && run.text().size() == 22 + 2 + 11) << run.text().toStdString();
   EXPECT_EQ(run.begin().fragment().charFormat().foreground().color(), QColor(161, 163, 167));
   EXPECT_EQ(pane->palette().color(QPalette::Base), QColor(21, 25, 34));
   // Ctrl+A and Ctrl+C are the model's: all selected, copied with CR LF line ends.
   QTest::keyClick(Focus(pane), Qt::Key_A, Qt::ControlModifier);
-  EXPECT_EQ(p.txtLog.SelStart(), 0);
-  EXPECT_EQ(p.txtLog.SelLength(), static_cast<int>(p.txtLog.Length()));
+  EXPECT_EQ(std::pair(p.txtLog.SelStart(), p.txtLog.SelLength()), std::pair(0, static_cast<int>(p.txtLog.Length())));
   EXPECT_EQ(pane->textCursor().selectionEnd() - pane->textCursor().selectionStart(),
             pane->document()->characterCount() - 1);
   QApplication::clipboard()->clear();
@@ -702,25 +700,20 @@ TEST(Window, MenusAndTheirKeys) {
   }
   // Enter in a field of the request sends it, once the field's value passes its check; a refused
   // value beeps and sends nothing. The editing keys are the field's own: no beep, no filter.
-  const struct {
-    const Field* field;
-    const char* text;
-    bool sends;
-  } enters[] = {{&p.txtAddr, "100", true},
-                {&p.txtAddr, "70000", false},
-                {&p.txtUnitID, "1", true},
-                {&p.txtQuantity, "0", false},
-                {&p.cmbCmd, nullptr, true}};
-  for (const auto& c : enters) {
-    SCOPED_TRACE(c.field->Name() + " " + (c.text ? c.text : ""));
-    QWidget* w = Focus(rig.window->WidgetOf(*c.field));
-    if (c.text != nullptr) Retype(qobject_cast<QLineEdit*>(w), c.text);
+  const std::tuple<const Field*, const char*, bool> enters[] = {{&p.txtAddr, "100", true},
+                                                                {&p.txtAddr, "70000", false},
+                                                                {&p.txtUnitID, "1", true},
+                                                                {&p.txtQuantity, "0", false},
+                                                                {&p.cmbCmd, nullptr, true}};
+  for (const auto& [field, text, sends] : enters) {
+    SCOPED_TRACE(field->Name() + " " + (text ? text : ""));
+    QWidget* w = Focus(rig.window->WidgetOf(*field));
+    if (text != nullptr) Retype(qobject_cast<QLineEdit*>(w), text);
     p.txtResponse.SetEnabled(true);  // a send greys it
     const int beeps = rig.Beeps();
     QTest::keyClick(w, Qt::Key_Return);
-    EXPECT_EQ(!p.txtResponse.Enabled(), c.sends);
-    EXPECT_EQ(rig.Beeps() - beeps, c.sends ? 0 : 1);
-    if (!c.sends) Retype(qobject_cast<QLineEdit*>(w), "1");
+    EXPECT_EQ(std::pair(!p.txtResponse.Enabled(), rig.Beeps() - beeps), std::pair(sends, sends ? 0 : 1));
+    if (!sends) Retype(qobject_cast<QLineEdit*>(w), "1");
   }
   // In the raw request too (Enter types no line break there).
   p.optHEX.SetValue(true);
@@ -729,8 +722,7 @@ TEST(Window, MenusAndTheirKeys) {
   QTest::keyClicks(hex, "01 03 00 00 00 01");
   p.txtResponse.SetEnabled(true);
   QTest::keyClick(hex, Qt::Key_Return);
-  EXPECT_FALSE(p.txtResponse.Enabled());
-  EXPECT_EQ(p.txtHEX.Text(), "01 03 00 00 00 01");
+  EXPECT_EQ(std::pair(p.txtResponse.Enabled(), p.txtHEX.Text()), std::pair(false, std::string("01 03 00 00 00 01")));
   p.optFORM.SetValue(true);
   rig.window->ApplyPending();
 
@@ -740,9 +732,7 @@ TEST(Window, MenusAndTheirKeys) {
   EXPECT_EQ(addr->selectedText(), QStringLiteral("1234"));
   QTest::keyClicks(addr, "77");
   QTest::keyClick(addr, Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_EQ(addr->text(), QStringLiteral("1234"));
-  EXPECT_EQ(p.txtAddr.Text(), "1234");
-  EXPECT_EQ(rig.Beeps(), beeps);
+  EXPECT_EQ(std::tuple(addr->text().toStdString(), p.txtAddr.Text(), rig.Beeps()), std::tuple("1234", "1234", beeps));
 
   // Ctrl+S opens the save dialog (closed again unsaved).
   bool dialogSeen = false;
