@@ -40,7 +40,6 @@ void Fill(frmMain& f, const std::string& form) {
   f.txtObjectId.SetText(v["object"]);
 }
 
-// Texts separated by '|', empty ones included.
 std::vector<std::string> Split(const std::string& list) {
   std::vector<std::string> out(1);
   for (char c : list)
@@ -215,7 +214,6 @@ TEST(Commands, StoredFieldsAndTheirDefaults) {
     frmMain f{fp.Bundle()};
     f.Form_Load();
     EXPECT_EQ(shown(f), expected);
-    // Stored back as shown, and read back the same.
     int16_t cancel = 0;
     f.Form_QueryUnload(cancel, 0);
     frmMain again{fp.Bundle()};
@@ -247,14 +245,12 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
     ASSERT_EQ(s.fp.serial->written.size(), static_cast<size_t>(std::min(round + 1, kRounds)));
     EXPECT_EQ(Hex(s.fp.serial->written.back()), Hex(WithCrc({1, 43, 14, 2, uint8_t(std::min(round, kRounds - 1))})));
     if (round == kRounds) break;
-    // Object `round`, and more follows from the next.
     s.fp.serial->Deliver(WithCrc({1, 43, 14, 2, 0x82, 0xFF, uint8_t(round + 1), 1, uint8_t(round), 1, 'x'}));
   }
   EXPECT_EQ(s.Count("Device identification stopped after 16 requests: the device still says more follows (next "
                     "object ID 0x10)"),
             1);
   EXPECT_FALSE(s.f.AwaitingResponse);
-  // Every answer's objects stay in the view, one after the other.
   const std::string& view = s.f.txtResponse.Text();
   int objects = 0;
   for (size_t at = view.find(": x"); at != std::string::npos; at = view.find(": x", at + 1)) ++objects;

@@ -37,7 +37,6 @@ struct Link : rig::Link {
   }
 };
 
-// A read of `count` registers from address 0 with identifier `id`, framed for the mode.
 Frame Read(Mode mode, int32_t count, int32_t id = 0) { return modbus::ReadRequest(mode, 1, 3, 0, count, id); }
 using Log = std::vector<std::string>;
 

@@ -46,15 +46,10 @@ inline std::string ReadFile(const std::filesystem::path& file) {
 struct Link {
   explicit Link(modbus::Mode mode = modbus::Mode::Tcp, int timeoutMs = 1000,
                 std::shared_ptr<fakes::FakeClock> shared = std::make_shared<fakes::FakeClock>())
-      : clock(std::move(shared)) {
-    settings.mode = mode;
-    settings.host = "127.0.0.1";
-    settings.port = 1502;
-    settings.socketTimeoutMs = settings.serialTimeoutMs = timeoutMs;
-    settings.portChosen = settings.portsListed = true;
-    settings.portName = "ttyV0";
-    settings.serial = platform::SerialSettings{};
-  }
+      : clock(std::move(shared)), settings{mode,      "127.0.0.1", 1502,
+                                           timeoutMs, timeoutMs,   true,
+                                           true,      "ttyV0",     platform::SerialSettings{},
+                                           ""} {}
   std::shared_ptr<fakes::FakeClock> clock;
   engine::LinkSettings settings;
   std::shared_ptr<fakes::FakeSerialPort> serial = std::make_shared<fakes::FakeSerialPort>();

@@ -28,7 +28,6 @@ Frame Bytes(int n, int first = 0) {
   return f;
 }
 
-// Inspector rows as "FORMAT value [bytes]", '|' after each.
 std::string Rows(const std::vector<InspectorRow>& rows, std::initializer_list<int> which) {
   std::string s;
   for (int i : which) s += rows.at(static_cast<size_t>(i)).format + " " + rows[i].value + " [" + rows[i].bytes + "]|";
@@ -316,7 +315,6 @@ TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {
               std::make_tuple(expected, after, pdu.empty() ? 1 : 0));
     EXPECT_EQ(p.NewLog().find("chosen") != std::string::npos, after != fc) << p.NewLog();
   }
-  // The view and the inspector write the addresses in the notation.
   Panel p;
   p.Sent(kTcp, UINT16, "40001", "01 03 00 00 00 02", N::Reference);
   EXPECT_EQ(p.Answer("01 03 04 00 01 00 02"), View("HR 40001: 1|HR 40002: 2"));
@@ -434,7 +432,6 @@ TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
     constexpr int kEntries = 5000;
     for (int i = 0; i < kEntries; ++i) p.f.Log("entry " + std::to_string(i));
     EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones are in " + path);
-    // Oldest first: the highest number, down to .1, then the current file.
     std::vector<std::string> files;
     for (int n = 100; n >= 0; --n)
       if (const std::string file = n ? path + "." + std::to_string(n) : path; fs::exists(file)) files.push_back(file);
@@ -468,7 +465,6 @@ TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
   std::vector<std::string> paths = {(dir / "taken").string()};
   if (::geteuid() == 0 && std::system(("mount -t tmpfs -o size=16k tmpfs " + (dir / "tiny").string()).c_str()) == 0)
     paths.push_back((dir / "tiny" / "bus.log").string());
-  // Unmounted on every path out of the test, before the folder goes.
   const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
       paths.size() > 1 ? &dir : nullptr,
       [](const fs::path* d) { std::system(("umount " + (*d / "tiny").string()).c_str()); });

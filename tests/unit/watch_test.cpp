@@ -30,7 +30,6 @@ WatchBlockConfig Block(uint8_t function, uint16_t address, uint16_t quantity, in
   return {slave, function, address, quantity, format, interval, false};
 }
 
-// "address=text" of each value, '?' after a stale one.
 std::string Shown(const engine::WatchBlock& b) {
   std::string s;
   for (const auto& v : b.values)
@@ -212,7 +211,6 @@ TEST(PlotData, DecimationKeepsEveryBucketsExtremesAndBoundsMemory) {
     EXPECT_GE(all.front().t, c.runMs - int64_t{c.windowMinutes} * 60'000);
     const int64_t last = c.runMs - c.runMs % c.stepMs;
     EXPECT_EQ(all.back(), (PlotPoint{last, std::sin(last / 50'000.0)}));
-    // Both spikes survive storage and a drawing at 400 points.
     for (const auto& drawn : {all, plot.Points(s, 0, c.runMs, 400)}) {
       EXPECT_LE(drawn.size(), std::max<size_t>(400, all.size()));
       const auto [lo, hi] = std::minmax_element(drawn.begin(), drawn.end(), [](auto& a, auto& b) { return a.v < b.v; });
@@ -424,7 +422,6 @@ struct Rig : rig::Link {
   int64_t sentAt = 0, delayMs = 5;
   int overlaps = 0;
 
-  // Advances the clock in 1 ms steps, answering as the slave would.
   void Run(int64_t ms) {
     for (int64_t t = 0; t < ms; ++t) {
       // The slave takes every connection (the session closes the link after a time-out).
@@ -475,7 +472,6 @@ TEST(WatchRunner, FailuresMarkTheBlockStaleAndKeepTheOthersGoing) {
     // A dead slave costs time-outs but the good block still gets most of its turns.
     EXPECT_GE(rig.Started(good), outcome == WatchOutcome::Timeout ? 30u : 48u);
     EXPECT_EQ(rig.overlaps + rig.runner->Overlaps(), 0u);
-    // Every read and answer is handed on for the log.
     EXPECT_GE(std::count(rig.forwarded.begin(), rig.forwarded.end(), engine::EventKind::AnswerComplete), 30);
     const auto& stats = rig.session->Stats();
     EXPECT_GE(outcome == WatchOutcome::Timeout ? stats.timeouts : stats.exceptions / 40, 1u);
