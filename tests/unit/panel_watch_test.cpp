@@ -7,7 +7,6 @@
 #include <fstream>
 #include <string>
 
-#include "modbus/convert.h"
 #include "panel/command_line.h"
 #include "panel_rig.h"
 
@@ -44,7 +43,7 @@ TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
               std::make_tuple(c.added, static_cast<size_t>(c.added), c.added ? 0 : 1));
     if (b) {
       EXPECT_EQ(std::make_pair(b->config.function - 1, int32_t{b->config.address}),
-                std::make_pair(c.cmdIndex, modbus::StringToLong(c.address)));
+                std::make_pair(c.cmdIndex, std::stoi(c.address, nullptr, 0)));
     }
   }
 }
