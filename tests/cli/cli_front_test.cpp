@@ -434,7 +434,9 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
   TransactionRecord r = Record(Outcome::ProtocolError);
   r.faults = {{"Bad Checksum (expected 45 C9)", 13, 2}, {"line\nbreak, \"comma\"", 1, 1}};
   r.values[1].text = " -1";  // blanks at an end survive
-  const std::string text = CsvHeader() + CsvRow(r) + CsvRow(Record());
+  TransactionRecord second = Record();
+  second.faults = {{"line\nbreak", 1, 1}};  // quoted for the line break alone
+  const std::string text = CsvHeader() + CsvRow(r) + CsvRow(second);
   size_t pos = 0;
   const std::vector<std::string> header = ReadCsvRecord(text, pos);
   std::map<std::string, std::string> rows[2];
@@ -457,7 +459,8 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
       {"faults", "13+2 Bad Checksum (expected 45 C9);1+1 line\nbreak, \"comma\""},
       {"request", "00 01 00 00 00 06 11 03 00 14 00 03"}};
   for (const auto& [key, value] : expected) EXPECT_EQ(rows[0][key], value) << key;
-  EXPECT_EQ(std::pair(rows[1]["outcome"], rows[1]["faults"]), std::pair(std::string("ok"), std::string()));
+  EXPECT_EQ(std::pair(rows[1]["outcome"], rows[1]["faults"]),
+            std::pair(std::string("ok"), std::string("1+1 line\nbreak")));
 }
 
 TEST(CliOutput, TrafficRowsPaintTheFaultyBytesOnlyWithColour) {
