@@ -30,10 +30,7 @@ Bytes EchoAnswer(uint8_t tid) { return {0, tid, 0, 0, 0, 5, 1, 3, 2, 0, 0}; }
 // A descriptor (a socket to 127.0.0.1 or a raw pty), closed when it goes out of scope.
 struct Line {
   explicit Line(int port) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in a = {AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) close(fd), fd = -1;
   }
   explicit Line(const std::string& path) : fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
@@ -46,18 +43,16 @@ struct Line {
   bool Write(const Bytes& b) const { return write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size()); }
   // Reads until `want` bytes came, the other end closed, or `ms` passed.
   Bytes Read(size_t want, int ms) const {
-    Bytes got;
+    Bytes got(want);
+    size_t n = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    std::vector<uint8_t> buf(1 << 16);
-    for (long left;
-         got.size() < want &&
-         (left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()) > 0;) {
-      pollfd p = {fd, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
-      const ssize_t n = read(fd, buf.data(), std::min(buf.size(), want - got.size()));
-      if (n <= 0) break;
-      got.insert(got.end(), buf.begin(), buf.begin() + n);
+    for (pollfd p = {fd, POLLIN, 0}; n < want;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      const ssize_t r = left > 0 && poll(&p, 1, static_cast<int>(left)) > 0 ? read(fd, &got[n], want - n) : 0;
+      if (r <= 0) break;
+      n += static_cast<size_t>(r);
     }
+    got.resize(n);
     return got;
   }
   int fd;
