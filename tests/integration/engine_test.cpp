@@ -58,7 +58,8 @@ Exchange DeviceIdChain() {
                                  "ProductName", "ModelName",   "UserApplicationName"};
   Exchange x{{43, "", "", "", 0, "", 2}, "01 2B 0E 03 00|01 2B 0E 03 06|01 2B 0E 03 80"};
   for (const auto& [from, next] : {std::pair{0, 6}, {6, 0x80}, {0x80, 0}}) {
-    Frame f = {1, 43, 14, 3, VESK_SLAVE_CONFORMITY, static_cast<uint8_t>(next ? 0xFF : 0), static_cast<uint8_t>(next), 0};
+    Frame f = {1, 43, 14, 3, VESK_SLAVE_CONFORMITY, static_cast<uint8_t>(next ? 0xFF : 0), static_cast<uint8_t>(next),
+               0};
     std::string view = "Read device ID code 03, conformity level 83";
     for (int id = from; id <= 0x80 && (next == 0 || id < next); ++id)
       if (const char* v = vesk_slave_device_object(id)) {
@@ -79,18 +80,23 @@ Exchange DeviceIdChain() {
 // a device identification chain.
 std::vector<Exchange> Exchanges() {
   std::string coils;
-  for (int i = 0; i < 10; ++i) coils += (i ? "\r\nCL 000" : "CL 000") + std::to_string(19 + i) + " <- " + "1011001110"[i];
+  for (int i = 0; i < 10; ++i)
+    coils += (i ? "\r\nCL 000" : "CL 000") + std::to_string(19 + i) + " <- " + "1011001110"[i];
   return {
       {{1, "20", "4"}, "01 01 00 14 00 04", "01 01 01 02", "CL 00020: 0\r\nCL 00021: 1\r\nCL 00022: 0\r\nCL 00023: 0"},
       {{3, "110", "2"}, "01 03 00 6E 00 02", "01 03 04 80 00 FF FF", "HR 00110: -32768\r\nHR 00111: -1    "},
       {{4, "0x10", "2", "", 1}, "01 04 00 10 00 02", "01 04 04 03 F8 03 F9", "IR 0x0010: 1016\r\nIR 0x0011: 1017"},
       {{16, "7", "", "4321"}, "01 10 00 07 00 01 02 10 E1", "01 10 00 07 00 01", "HR 00007 <- 4321"},
-      {{6, "30", "", "305419896", 6}, "01 06 00 1E 12 34|01 06 00 1F 56 78", "01 06 00 1E 12 34|01 06 00 1F 56 78",
+      {{6, "30", "", "305419896", 6},
+       "01 06 00 1E 12 34|01 06 00 1F 56 78",
+       "01 06 00 1E 12 34|01 06 00 1F 56 78",
        "HR 00030 <- 4660\r\nHR 00031 <- 22136"},
       {{3, "30", "1", "", 6}, "01 03 00 1E 00 02", "01 03 04 12 34 56 78", "I32 HR 00030: 305419896"},
       {{15, "19", "10", "1 0 1 1 0 0 1 1 1 0"}, "01 0F 00 13 00 0A 02 CD 01", "01 0F 00 13 00 0A", coils},
       {{1, "19", "10"}, "01 01 00 13 00 0A", "01 01 02 CD 01", std::regex_replace(coils, std::regex(" <- "), ": ")},
-      {{23, "14", "2", "7 -2", 0, "14"}, "01 17 00 0E 00 02 00 0E 00 02 04 00 07 FF FE", "01 17 04 00 07 FF FE",
+      {{23, "14", "2", "7 -2", 0, "14"},
+       "01 17 00 0E 00 02 00 0E 00 02 04 00 07 FF FE",
+       "01 17 04 00 07 FF FE",
        "HR 00014 <- 7\r\nHR 00015 <- 65534\r\nHR 00014: 7    \r\nHR 00015: 65534"},
       DeviceIdChain(),
   };
@@ -234,10 +240,10 @@ TEST(EngineTest, RefusedConnectionLogsTheSocketErrorThenConnectTimeout) {
 // has a stray byte behind it, and in TCP a short frame whose MBAP length cuts 07's status byte off:
 // it waits for its last byte until the time-out, which shows the bytes received.
 TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
-  const std::vector<Fault> tcp(std::begin(kTcpFaults), std::end(kTcpFaults)), rtu = {
-      {"reply 01 03 02 00 07 00 00", "Protocol Error: Bad Checksum (expected F9 86)", {5, 6}, true},
-      {"reply 09 03 02 00 07 CRC", "Protocol Error: Wrong response slave (expected 01)", {0}, true},
-      {"chunks 60 01 03 | 02 00 | 07 CRC", "", {}, true}};
+  const std::vector<Fault> tcp(std::begin(kTcpFaults), std::end(kTcpFaults)),
+      rtu = {{"reply 01 03 02 00 07 00 00", "Protocol Error: Bad Checksum (expected F9 86)", {5, 6}, true},
+             {"reply 09 03 02 00 07 CRC", "Protocol Error: Wrong response slave (expected 01)", {0}, true},
+             {"chunks 60 01 03 | 02 00 | 07 CRC", "", {}, true}};
   for (const int16_t mode : {kTcp, kRtuOverTcp}) {
     SCOPED_TRACE(mode);
     std::string script;
@@ -265,7 +271,8 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
     }
     Fill(p, {6, "30", "", "305419896", 6});
     const int tid = p.f().TransactionID + 1;
-    const Frame first = Adu(mode, tid, {1, 6, 0, 30, 0x12, 0x34}), second = Adu(mode, tid + 1, {1, 6, 0, 31, 0x56, 0x78});
+    const Frame first = Adu(mode, tid, {1, 6, 0, 30, 0x12, 0x34}),
+                second = Adu(mode, tid + 1, {1, 6, 0, 31, 0x56, 0x78});
     EXPECT_EQ(p.Send(), (Rows{Req(first), Rsp(first), Req(second), Rsp(second)}));
     EXPECT_EQ(p.f().txtResponse.Text(), "HR 00030 <- 4660\r\nHR 00031 <- 22136");
     p.Mark();
@@ -301,8 +308,9 @@ TEST(HostilePeers, ALateSerialAnswerIsDroppedNotTakenForTheNextOne) {
 // request is about to go out: it is dropped and counted, never read as the answer.
 TEST(HostilePeers, AFrameQueuedOnTheSocketBeforeTheRequestIsDropped) {
   Peer peer;
-  const int port = peer.FaultPeer("early TID 00 00 LEN UID FC 02 00 05\nreply TID 00 00 LEN UID FC 02 00 07\n"
-                                  "reply TID 00 00 LEN UID FC 02 00 08\n");
+  const int port = peer.FaultPeer(
+      "early TID 00 00 LEN UID FC 02 00 05\nreply TID 00 00 LEN UID FC 02 00 07\n"
+      "reply TID 00 00 LEN UID FC 02 00 08\n");
   ASSERT_GT(port, 0);
   Panel p;
   p.UseSocket(kTcp, port, "1000");
@@ -356,7 +364,8 @@ TEST(EngineTest, AsciiOnTheSocketAndOnAPtyAgainstTheFaultPeer) {
     for (const auto& c : cases) {
       SCOPED_TRACE(c.step);
       Rows rows = p.Send();
-      rows.erase(rows.begin(), std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.rfind("Request", 0) == 0; }));
+      rows.erase(rows.begin(),
+                 std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.rfind("Request", 0) == 0; }));
       const Rows closed = c.rows == Rows{kTimedOut} ? Rows{mode == 4 ? "Disconnected" : pair.A() + " closed"} : Rows{};
       EXPECT_EQ(rows, Cat(Cat({Req(chars(":010300000002FA\r\n")), Rsp(chars(c.answer))}, c.rows), closed));
       std::vector<uint32_t> colours = p.ByteColors();

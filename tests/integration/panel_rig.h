@@ -32,7 +32,9 @@ inline bool RunUntil(const std::function<bool()>& done, int ms) {
   while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   return done();
 }
-inline void RunFor(int ms) { RunUntil([] { return false; }, ms); }
+inline void RunFor(int ms) {
+  RunUntil([] { return false; }, ms);
+}
 inline bool Within(long value, long low, long high) { return value >= low && value < high; }
 
 // CRC-16/MODBUS bit by bit, appended low byte first.
@@ -102,7 +104,6 @@ inline const Fault kTcpFaults[] = {
     {"reply TID 00 00 LEN UID EFC 0C", "Modbus Exception: Unknown exception (Code 12)", {8}, false},
     {"chunks 60 TID 00 | 00 LEN UID FC | 02 00 07", "", {}, true},
 };
-// The rows a step makes after the request row.
 inline Rows FaultRows(const std::string& step, std::string error, int tid) {
   if (const size_t at = error.find("TID"); at != std::string::npos) error.replace(at, 3, Hex(Sent("TID", tid)));
   return error.empty() ? Rows{Rsp(Sent(step, tid))} : Rows{Rsp(Sent(step, tid)), error};
@@ -139,7 +140,6 @@ class Panel {
     f_->txtTcpPort.SetText(std::to_string(port));
     f_->txtTcpTimeout.SetText(timeoutMs);
   }
-  // Connects with the button.
   bool ConnectNow() {
     f_->cmdTcpConnect_Click();
     return RunUntil([&] { return f_->ws->State() == 7 && Idle(); }, 3000);
@@ -167,7 +167,6 @@ class Panel {
     (cmd <= 4 ? f_->txtQuantity : f_->txtValue).SetText(value);
   }
 
-  // No answer awaited and no connect under way.
   bool Idle() const { return !f_->AwaitingResponse && !f_->tmrConnectTimeout.Enabled(); }
   // Marks, presses Send and runs the event loop until the transaction is over: the rows it wrote.
   rig::Rows Send() {
@@ -177,7 +176,6 @@ class Panel {
     return Rows();
   }
 
-  // Rows written from now on are what Rows() returns.
   void Mark() { mark_ = f_->txtLog.Length(); }
   // The rows since the mark without their time stamps ("" for an empty row), each long frame's
   // continuation rows joined to it; a malformed row is kept whole, so that comparing it fails.
@@ -186,7 +184,6 @@ class Panel {
     for (const auto& [row, pos] : Lines()) out.push_back(row);
     return out;
   }
-  // The colour of each non-empty row since the mark.
   std::vector<uint32_t> RowColors() const {
     std::vector<uint32_t> out;
     for (const auto& [row, pos] : Lines())

@@ -6,7 +6,8 @@ namespace {
 using namespace rig;
 
 // Marks, starts polling and runs the event loop for `ms` or until `done` holds; polling goes on.
-bool Poll(Panel& p, int ms, const std::function<bool()>& done = [] { return false; }) {
+bool Poll(
+    Panel& p, int ms, const std::function<bool()>& done = [] { return false; }) {
   p.Mark();
   p.f().cmdAuto1_MouseDown();
   return RunUntil(done, ms);

@@ -38,7 +38,9 @@ struct Link {
 };
 
 Frame Read(int address, int count, int id) { return modbus::ReadRequest(modbus::Mode::Tcp, 1, 3, address, count, id); }
-std::string Answer(engine::RequesterId r, int id, const Frame& pdu) { return std::to_string(r) + ": " + Hex(Adu(kTcp, id, pdu)); }
+std::string Answer(engine::RequesterId r, int id, const Frame& pdu) {
+  return std::to_string(r) + ": " + Hex(Adu(kTcp, id, pdu));
+}
 
 TEST(EngineAgainstSlave, TwoSessionsOnTwoLinksAndTwoRequestersOnOneGetTheirOwnAnswers) {
   Peer first, second;

@@ -329,8 +329,8 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
   EXPECT_EQ(tc.Count("pty closed in flight") + tc.Count("pty closed between polls"), closures);
   ASSERT_GT(baselineKb, 0);
 #if !defined(__SANITIZE_ADDRESS__)  // its quarantine holds freed memory; its leak check at exit stands in
-  EXPECT_LE(finalKb * 10, baselineKb * 11) << "VmRSS " << baselineKb << " kB once the logs were full, " << finalKb
-                                           << " kB at the end";
+  EXPECT_LE(finalKb * 10, baselineKb * 11)
+      << "VmRSS " << baselineKb << " kB once the logs were full, " << finalKb << " kB at the end";
 #endif
 }
 

@@ -45,7 +45,8 @@ struct Watcher {
   ~Watcher() { f.Watch().onFinished = nullptr; }
   void Check() {
     for (const engine::WatchBlock& b : f.Watch().Model().Blocks())
-      for (const engine::WatchValue& v : b.values) freshAfterFailure += b.state.outcome != WatchOutcome::Good && !v.stale;
+      for (const engine::WatchValue& v : b.values)
+        freshAfterFailure += b.state.outcome != WatchOutcome::Good && !v.stale;
   }
   frmMain& f;
   std::map<engine::WatchBlockId, std::map<WatchOutcome, int>> outcomes;
