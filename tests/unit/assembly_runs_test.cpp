@@ -1,18 +1,21 @@
-// Answers to 43/14, whose length is only known once their objects are walked, are appended in runs where the
-// bytes held cannot tell the length yet: they must come out exactly as when every byte goes through the checks on
-// its own (the same frame, faults in the same order, the same exception), and a sound one completes on its last
-// byte. Generated answers, a fixed seed and a bounded count.
+// Answers taken in runs (a chunk's characters or bytes appended at once where they cannot settle anything) must
+// come out exactly as when every byte goes through on its own: the same frame, faults in the same order and the
+// same exception. Generated answers (a fixed seed, a bounded count) in the ASCII framings and answers to 43/14,
+// whose length is only known once their objects are walked.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
+#include "modbus/ascii_framing.h"
 #include "modbus/response.h"
 #include "test_bytes.h"
 
 namespace modbus {
 namespace {
+
+using namespace std::string_literals;
 
 struct Outcome {
   bool complete = false;
@@ -55,6 +58,58 @@ void ExpectSameEitherWay(Mode mode, const Frame& request, const Frame& answer, s
   EXPECT_EQ(runs.answer, bytes.answer) << what;
   EXPECT_EQ(runs.faults, bytes.faults) << what;
   EXPECT_EQ(runs.exception, bytes.exception) << what;
+}
+
+TEST(AssemblyInRuns, AsciiCharactersGiveWhatTheyGiveOneByOne) {
+  // Characters drawn mostly from frame material, with every kind of damage mixed in: lower case, characters that
+  // are no digit, ':' restarting, CR and LF alone, bytes above 0x7F.
+  const std::string material = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEFabcfG Zx\x00\x7F\x80\xFF:::\r\r\n\n"s;
+  std::mt19937 rng(1234);
+  const Frame read = [] {
+    const std::string chars = EncodeAscii(Frame{0x11, 0x03, 0x00, 0x6B, 0x00, 0x03});
+    return Frame(chars.begin(), chars.end());
+  }();
+  for (int round = 0; round < 400; ++round) {
+    Frame answer;
+    // Mostly a good frame with noise around and inside it, now and then noise only, now and then a long one.
+    const size_t length = round % 10 == 0 ? 700 + rng() % 600 : rng() % 90;
+    if (round % 3 != 0) {
+      const std::string good = EncodeAscii(Frame{0x11, 0x03, 0x06, 0x02, 0x2B, 0x00, 0x00, 0x00, 0x64});
+      answer.assign(good.begin(), good.end());
+    }
+    for (size_t i = 0; i < length; ++i) {
+      const auto at = static_cast<std::ptrdiff_t>(answer.empty() ? 0 : rng() % (answer.size() + 1));
+      answer.insert(answer.begin() + at, static_cast<uint8_t>(material[rng() % material.size()]));
+    }
+    const Mode mode = round % 2 == 0 ? Mode::Ascii : Mode::AsciiOverTcp;
+    ExpectSameEitherWay(mode, round % 5 == 0 ? answer : read, answer, rng);
+  }
+  // Frames past the 255-byte bound, digits of any count, chunk edges at any place (a half byte pending at a run's
+  // start included).
+  for (int round = 0; round < 60; ++round) {
+    const std::string chars = ":" + std::string(505 + round % 10, 'A') + "\r\n";
+    ExpectSameEitherWay(Mode::Ascii, read, Frame(chars.begin(), chars.end()), rng);
+  }
+}
+
+TEST(AssemblyInRuns, DecoderFramesAreTheSameFromRunsAndFromSingleCharacters) {
+  const std::string material = "0123456789ABCDEF0123456789ABCDEFbeG\x01\xC3:\r\n"s;
+  std::mt19937 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    std::string chars;
+    for (size_t i = 0, n = round % 7 == 0 ? 900 : rng() % 120; i < n; ++i) chars += material[rng() % material.size()];
+    AsciiDecoder runs, single;
+    const std::vector<AsciiFrame> fromRuns = runs.Feed(chars);
+    std::vector<AsciiFrame> fromSingle;
+    for (char c : chars)
+      if (std::optional<AsciiFrame> f = single.Push(c)) fromSingle.push_back(std::move(*f));
+    ASSERT_EQ(fromRuns.size(), fromSingle.size()) << chars;
+    for (size_t i = 0; i < fromRuns.size(); ++i) {
+      EXPECT_EQ(fromRuns[i].adu, fromSingle[i].adu) << chars;
+      EXPECT_EQ(fromRuns[i].faults, fromSingle[i].faults) << chars;
+    }
+    EXPECT_EQ(runs.InFrame(), single.InFrame()) << chars;
+  }
 }
 
 TEST(AssemblyInRuns, DeviceIdentificationAnswersWalkedOnceGiveWhatTheyGiveByteByByte) {
