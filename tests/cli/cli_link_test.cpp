@@ -1,13 +1,15 @@
-// What vesktarvelo-cli puts on the wire for each function and what it reads
-// out of the answers, on known bytes (TCP frames number from transaction 1).
+// What vesktarvelo-cli puts on the wire for each function and what it reads out of the answers, on
+// known bytes (TCP frames number from transaction 1); the fixed-width number text of addresses and
+// time stamps against a formatted print of its rule.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "cli/engine_link.h"
 #include "cli/output.h"
+#include "common/module1.h"
 
 using namespace cli;
 
@@ -50,9 +52,8 @@ TEST(CliLink, RequestFramesOfEachFunction) {
       {"-H h -f 6 -a 30 -w -3", "00 01 00 00 00 06 01 06 00 1E FF FD"},
   };
   for (const auto& c : cases) {
-    const CliOptions o = Options(c.line);
-    EXPECT_FALSE(UnsupportedReason(o)) << c.line;
-    EXPECT_EQ(HexText(RequestFrame(o, 1)), c.frame) << c.line;
+    EXPECT_FALSE(UnsupportedReason(Options(c.line))) << c.line;
+    EXPECT_EQ(HexText(RequestFrame(Options(c.line), 1)), c.frame) << c.line;
   }
 }
 
@@ -88,18 +89,16 @@ TEST(CliLink, AnswerValuesOfEachFunction) {
   };
   for (const auto& c : cases) {
     const CliOptions o = Options(c.line);
-    const std::vector<RecordValue> values = AnswerValues(o, Bytes(c.answer));
     TransactionRecord r;
-    r.values = values;
+    r.values = AnswerValues(o, Bytes(c.answer));
     EXPECT_EQ(ValueLines(r, AddressStyleOf(o)), c.lines) << c.line;
-    if (c.firstNumber == nullptr) continue;
-    ASSERT_FALSE(values.empty()) << c.line;
-    EXPECT_EQ(values[0].number.value_or(""), c.firstNumber) << c.line;
+    if (c.firstNumber != nullptr) {
+      EXPECT_EQ(r.values.at(0).number.value_or(""), c.firstNumber) << c.line;
+    }
   }
 }
 
-// A device identification chain moves on while the server says more follows,
-// and only forward, so it ends.
+// A device identification chain moves on while the server says more follows, and only forward.
 TEST(CliLink, DeviceIdentificationFollowsMoreFollows) {
   const std::string head = "00 01 00 00 00 0B 01 2B 0E 01 01 ";
   const struct {
@@ -118,6 +117,44 @@ TEST(CliLink, DeviceIdentificationFollowsMoreFollows) {
   for (const auto& c : cases) {
     const auto next = NextDeviceObject(Options(c.line), Bytes(c.answer));
     EXPECT_EQ(next ? *next : -1, c.next) << c.line << " / " << c.answer;
+  }
+}
+
+// The rule PadNumber documents, written with a formatted print.
+std::string Reference(int32_t value, int16_t digits, bool hex) {
+  char buf[32];
+  if (hex)
+    std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(value + 0x10000000LL) & 0xFFFFFFFFFFULL);
+  else
+    std::snprintf(buf, sizeof buf, "%lld", value + 1000000000LL);
+  const std::string s(buf);
+  const size_t keep = std::min(s.size(), static_cast<size_t>(std::max<int16_t>(digits, 0)));
+  return (hex ? "0x" : "") + s.substr(s.size() - keep);
+}
+
+TEST(CliText, PadNumberFollowsItsRule) {
+  const struct {
+    int32_t value;
+    int16_t digits;
+    bool hex;
+    const char* text;
+  } rows[] = {
+      {0, 5, false, "00000"},    {42, 2, false, "42"},        {1234, 2, false, "34"},
+      {7, 3, false, "007"},      {-1, 5, false, "99999"},     {0, 12, false, "1000000000"},
+      {0xAB, 4, true, "0x00AB"}, {0xFFFF, 4, true, "0xFFFF"}, {-1, 4, true, "0xFFFF"},
+      {5, 0, false, ""},         {5, -3, true, "0x"},         {INT32_MIN, 11, false, "-1147483648"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(PadNumber(r.value, r.digits, r.hex), r.text) << r.value << " " << r.digits;
+  const int32_t edges[] = {INT32_MIN, -1000000001, -1000000000, -999999999, -268435457, -268435456,
+                           -1,        0,           1,           9999,       10000,      65535,
+                           65536,     0x0FFFFFFF,  0x10000000,  999999999,  1000000000, INT32_MAX};
+  uint32_t seed = 12345;  // then a fixed pseudo-random walk over the whole range
+  for (int i = 0; i < 4000; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const int32_t value = i < static_cast<int>(std::size(edges)) ? edges[i] : static_cast<int32_t>(seed);
+    for (int16_t digits = -1; digits <= 12; ++digits)
+      for (const bool hex : {false, true})
+        ASSERT_EQ(PadNumber(value, digits, hex), Reference(value, digits, hex)) << value << " " << digits << " " << hex;
   }
 }
 

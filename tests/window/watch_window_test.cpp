@@ -1,17 +1,14 @@
 // The watch list and the plot in the real window under a virtual X server, against the libmodbus
-// slave on 127.0.0.1: blocks added, edited, paused, reordered and plotted through widget events,
-// the plot saved, a workspace saved and opened in a second window, a bad workspace refused; the
-// plot's saves whole or not at all.
-// Screenshots of the watch pane, the plot and the window go to the build folder.
+// slave on 127.0.0.1: blocks added, edited, paused, reordered and plotted through widget events, a
+// workspace saved and opened in a second window, a bad one refused; the plot's saves whole or not
+// at all. Screenshots of the watch pane, the plot and the window go to the build folder.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QChartView>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPushButton>
@@ -56,16 +53,20 @@ struct Rig {
     return w;
   }
   void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
-  // The request's fields, as the operator leaves them before "Add to watch".
-  void Request(int cmdIndex, const char* address, const char* quantity, int format) {
+  // The request's fields as the operator leaves them, then "Add to watch".
+  void Add(int cmdIndex, const char* address, const char* quantity, int format) {
     panel->cmbCmd.SetListIndex(cmdIndex);
     panel->txtAddr.SetText(address);
     panel->txtQuantity.SetText(quantity);
     panel->cmbFormat.SetListIndex(format);
     panel->txtPollInterval.SetText("200");
+    Click("watchAdd");
   }
-  // Clicks a cell of the blocks table (selecting its row).
-  void ClickBlock(int row) {
+  void Type(const char* spinBox, const char* text) {
+    Find<QSpinBox>(spinBox)->selectAll();
+    QTest::keyClicks(Find<QSpinBox>(spinBox), text);
+  }
+  void ClickBlock(int row) {  // selects its row
     auto* t = Find<QTableWidget>("watchBlocks");
     QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(row, 0)).center());
   }
@@ -81,6 +82,11 @@ struct Rig {
     return item != nullptr ? item->text() : QString();
   }
   const std::vector<engine::WatchBlock>& Blocks() const { return panel->Watch().Model().Blocks(); }
+  std::vector<engine::WatchBlockConfig> Configs() const {
+    std::vector<engine::WatchBlockConfig> configs;
+    for (const engine::WatchBlock& b : Blocks()) configs.push_back(b.config);
+    return configs;
+  }
   void Shoot(QWidget* w, const char* name) const {
     QTest::qWait(20);
     EXPECT_TRUE(w->grab().save(QStringLiteral(VESK_SHOT_DIR "/%1.png").arg(QLatin1String(name)))) << name;
@@ -93,32 +99,21 @@ struct Rig {
 TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   vesk::test::Peer slave;
   const int port = slave.TcpSlave();
-  ASSERT_GT(port, 0);
   QTemporaryDir files;
-  ASSERT_TRUE(files.isValid());
-
+  ASSERT_TRUE(port > 0 && files.isValid());
   Rig a(port);
   QAction* show = a.Find<QAction>("watchAction");
-  EXPECT_FALSE(show->isChecked());
-  EXPECT_FALSE(a.Find<QWidget>("watchArea")->isVisible());
+  EXPECT_FALSE(show->isChecked() || a.Find<QWidget>("watchArea")->isVisible());
   show->trigger();
   EXPECT_TRUE(a.Find<QWidget>("watchArea")->isVisible());
   EXPECT_GE(a.Find<QWidget>("watchArea")->height(), 150) << "the watch list gets room when shown";
 
   // Three blocks from the request's fields: INT16 of 110-111, FLOAT_ABCD of 100-101, UINT16 of
   // input registers 5-7; a write is refused with its reason in the log.
-  struct {
-    int cmd;
-    const char* address;
-    const char* quantity;
-    int format;
-  } const adds[] = {{2, "110", "2", 0}, {2, "100", "2", 2}, {3, "5", "3", 1}};
-  for (const auto& add : adds) {
-    a.Request(add.cmd, add.address, add.quantity, add.format);
-    a.Click("watchAdd");
-  }
-  a.Request(5, "1", "1", 0);
-  a.Click("watchAdd");
+  a.Add(2, "110", "2", 0);
+  a.Add(2, "100", "2", 2);
+  a.Add(3, "5", "3", 1);
+  a.Add(5, "1", "1", 0);
   EXPECT_NE(a.panel->txtLog.Text().find("Not added to watch: only the reads 01 to 04 can be watched"),
             std::string::npos);
   ASSERT_EQ(a.Blocks().size(), 3u);
@@ -129,17 +124,14 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
                !a.Cell("watchValues", 0, 4).startsWith("stale");
       },
       5000));
-  EXPECT_EQ(a.Cell("watchValues", 0, 3), QStringLiteral("-32768"));
-  EXPECT_EQ(a.Cell("watchValues", 3, 3), QStringLiteral("1005"));
-  EXPECT_EQ(a.Cell("watchBlocks", 0, 8), QStringLiteral("good"));
+  EXPECT_EQ((QStringList{a.Cell("watchValues", 0, 3), a.Cell("watchValues", 3, 3), a.Cell("watchBlocks", 0, 8)}),
+            (QStringList{"-32768", "1005", "good"}));
 
   // Edit the third block through the editor strip: two registers at 1000 ms.
   a.ClickBlock(2);
   EXPECT_EQ(a.Find<QSpinBox>("watchQuantity")->value(), 3);
-  a.Find<QSpinBox>("watchQuantity")->selectAll();
-  QTest::keyClicks(a.Find<QSpinBox>("watchQuantity"), "2");
-  a.Find<QSpinBox>("watchInterval")->selectAll();
-  QTest::keyClicks(a.Find<QSpinBox>("watchInterval"), "1000");
+  a.Type("watchQuantity", "2");
+  a.Type("watchInterval", "1000");
   a.Click("watchApply");
   EXPECT_EQ(a.Blocks()[2].config.quantity, 2);
   EXPECT_EQ(a.Blocks()[2].config.intervalMs, 1000u);
@@ -173,10 +165,8 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   EXPECT_EQ(plot->AxisCount(), 2) << "1.0 apart from -32768 and 1005";
 
   // The window spin box shortens the plot; pause holds the picture.
-  a.Find<QSpinBox>("plotWindow")->selectAll();
-  QTest::keyClicks(a.Find<QSpinBox>("plotWindow"), "5");
-  EXPECT_EQ(plot->Data().WindowMinutes(), 5);
-  EXPECT_EQ(a.panel->PlotWindowMinutes, 5);
+  a.Type("plotWindow", "5");
+  EXPECT_EQ(std::pair(plot->Data().WindowMinutes(), a.panel->PlotWindowMinutes), std::pair(5, 5));
   a.Click("plotPause");
   const std::vector<int> held = plot->DrawnPoints();
   QTest::qWait(1200);
@@ -202,31 +192,23 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
 
   // The plot's data and picture.
   const QString csv = files.filePath("plot.csv"), png = files.filePath("plot.png");
-  ASSERT_TRUE(plot->SaveCsv(csv));
-  ASSERT_TRUE(plot->SavePng(png));
   QFile csvFile(csv);
-  ASSERT_TRUE(csvFile.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(plot->SaveCsv(csv) && plot->SavePng(png) && csvFile.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = csvFile.readAll().split('\n');
   ASSERT_GE(lines.size(), 4);
   EXPECT_EQ(lines[0].trimmed().split(',').size(), 4) << lines[0].toStdString();
   EXPECT_FALSE(QImage(png).isNull());
 
   // A block past the slave's table: its exception shown, its values stale and never read.
-  a.Request(2, "998", "4", 0);
-  a.Click("watchAdd");
+  a.Add(2, "998", "4", 0);
   ASSERT_EQ(a.Blocks().size(), 4u);
   ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchBlocks", 3, 8).startsWith("exception 2"); }, 3000));
   EXPECT_EQ(a.Cell("watchValues", values->rowCount() - 1, 4), QStringLiteral("stale: never read"));
   EXPECT_TRUE(values->item(values->rowCount() - 1, 3)->font().italic());
-  {  // from the hiding on, only the failed reads are logged
-    const std::string log = a.panel->txtLog.Text().substr(std::min(hiddenFrom, a.panel->txtLog.Text().size()));
-    auto count = [&](const std::string& what) {
-      int n = 0;
-      for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
-      return n;
-    };
-    EXPECT_EQ(count("Response <--"), count("Modbus Exception")) << log.substr(0, 2000);
-  }
+  // From the hiding on, only the failed reads are logged.
+  const std::string& text = a.panel->txtLog.Text();
+  const QString log = QString::fromStdString(text.substr(std::min(hiddenFrom, text.size())));
+  EXPECT_EQ(log.count("Response <--"), log.count("Modbus Exception")) << log.left(2000).toStdString();
   a.Shoot(a.Find<QWidget>("watchPane"), "watch_pane");
   a.Shoot(plot, "watch_plot");
   a.Shoot(a.window.get(), "watch_window");
@@ -234,31 +216,23 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   // The workspace, saved and opened in a second window.
   const QString path = files.filePath("bench.json");
   ASSERT_TRUE(a.window->SaveWorkspaceAs(path));
-  std::vector<engine::WatchBlockConfig> configs;
-  for (const engine::WatchBlock& b : a.Blocks()) configs.push_back(b.config);
   a.panel->Watch().Stop();
-
   Rig b(1);
   ASSERT_TRUE(b.window->OpenWorkspace(path));
-  std::vector<engine::WatchBlockConfig> opened;
-  for (const engine::WatchBlock& block : b.Blocks()) opened.push_back(block.config);
-  EXPECT_EQ(opened, configs);
+  EXPECT_EQ(b.Configs(), a.Configs());
   EXPECT_EQ(b.panel->txtTcpPort.Text(), std::to_string(port));
   ASSERT_EQ(b.panel->Plotted.size(), 3u);
-  EXPECT_EQ(b.panel->PlotWindowMinutes, 5);
+  EXPECT_EQ(std::pair(b.panel->PlotWindowMinutes, b.Find<QSpinBox>("plotWindow")->value()), std::pair(5, 5));
   EXPECT_TRUE(b.Find<QWidget>("watchArea")->isVisible());
   EXPECT_EQ(b.window->Plot()->DrawnPoints().size(), 3u);
-  EXPECT_EQ(b.Find<QSpinBox>("plotWindow")->value(), 5);
-  // Ticked in the opened values table as they were.
-  int ticked = 0;
+  int ticked = 0;  // in the opened values table as they were
   auto* openedValues = b.Find<QTableWidget>("watchValues");
   for (int r = 0; r < openedValues->rowCount(); ++r) ticked += openedValues->item(r, 0)->checkState() == Qt::Checked;
   EXPECT_EQ(ticked, 3);
 
   // A file that is not a workspace changes nothing and says why.
   QFile bad(files.filePath("bad.json"));
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write("{\"type\": \"something else\"}");
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("{\"type\": \"something else\"}") > 0);
   bad.close();
   EXPECT_FALSE(b.window->OpenWorkspace(bad.fileName()));
   EXPECT_EQ(b.Blocks().size(), 4u);
@@ -268,47 +242,39 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
 
 TEST(WatchWindowTest, PlotSavesAreWholeOrNothingAndSayWhy) {
   QTemporaryDir files;
-  ASSERT_TRUE(files.isValid());
   const QString dir = files.path();
-  QFile old(dir + "/old.png");
-  ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+  QFile old(dir + "/old.png"), plain(dir + "/plain");
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3 && plain.open(QIODevice::WriteOnly));
   old.close();
-  ASSERT_TRUE(QFile::link(dir + "/old.png", dir + "/link.png"));
-  QFile plain(dir + "/plain");
-  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
   plain.close();
-  ASSERT_TRUE(QDir().mkpath(dir + "/folder.png"));
+  ASSERT_TRUE(QFile::link(dir + "/old.png", dir + "/link.png") && QDir().mkpath(dir + "/folder.png"));
   Rig a(1);
   qt::WatchPlot* plot = a.window->Plot();
   QStringList messages;
   plot->onMessage = [&](const QString& m) { messages << m; };
-  struct Case {
-    bool png;
-    QString name, written;  // saved to `name`; the file that then holds it (empty: the save fails)
-  };
-  const Case cases[] = {
+  // Saved to `name`; the file that then holds it (empty: the save fails).
+  const std::tuple<bool, QString, QString> cases[] = {
       {true, "old.png", "old.png"}, {true, "link.png", "old.png"}, {false, "link.png", "old.png"},
       {true, "plain/x.png", ""},    {false, "plain/x.csv", ""},    {true, "folder.png", ""},
       {true, "missing/x.png", ""},  {false, "new.csv", "new.csv"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE((c.png ? "PNG to " : "CSV to ") + c.name.toStdString());
+  for (const auto& [png, name, written] : cases) {
+    SCOPED_TRACE((png ? "PNG to " : "CSV to ") + name.toStdString());
     messages.clear();
-    const QString path = dir + "/" + c.name;
-    const bool saved = c.png ? plot->SavePng(path) : plot->SaveCsv(path);
-    EXPECT_EQ(saved, !c.written.isEmpty());
+    const QString path = dir + "/" + name;
+    const bool saved = png ? plot->SavePng(path) : plot->SaveCsv(path);
+    EXPECT_EQ(saved, !written.isEmpty());
     if (saved) {
       EXPECT_TRUE(messages.isEmpty());
-      QFile f(dir + "/" + c.written);
+      QFile f(dir + "/" + written);
       ASSERT_TRUE(f.open(QIODevice::ReadOnly));
       const QByteArray bytes = f.readAll();
-      EXPECT_EQ(c.png ? !QImage::fromData(bytes, "PNG").isNull() : bytes.startsWith("time"), true)
-          << bytes.left(40).toStdString();
+      EXPECT_TRUE(png ? !QImage::fromData(bytes, "PNG").isNull() : bytes.startsWith("time")) << bytes.left(40).data();
     } else {
       // The system's reason after the file's name; nothing left behind.
       ASSERT_EQ(messages.size(), 1);
-      const QString lead = (c.png ? QStringLiteral("The plot's picture was not saved to %1: ").arg(path)
-                                  : QStringLiteral("The plot's data was not saved: "));
+      const QString lead = (png ? QStringLiteral("The plot's picture was not saved to %1: ").arg(path)
+                                : QStringLiteral("The plot's data was not saved: "));
       EXPECT_TRUE(messages[0].startsWith(lead) && messages[0].size() > lead.size()) << messages[0].toStdString();
     }
   }
