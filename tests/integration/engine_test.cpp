@@ -1,52 +1,118 @@
-// The whole transaction on the real Qt socket and serial port: against the libmodbus slave on
-// 127.0.0.1, on a pty pair and through a TCP-to-pty bridge, and against the scripted fault peer.
+// The whole transaction through the panel on the real Qt socket and serial port: every function code
+// against the libmodbus slave on 127.0.0.1, through a TCP-to-pty bridge and on a pty pair; faults,
+// hostile answers, the ASCII framings and ports that fail against the scripted fault peer. Each
+// code's frames, views and fault texts are the unit tests' and the libmodbus comparisons'.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <ctime>
 #include <fstream>
-#include <sstream>
+#include <thread>
 #include <tuple>
 
-#include "fault_steps.h"
+#include "panel_rig.h"
 #include "qt/adapters/qt_serial_port.h"
+#include "slave_contents.h"
 
 namespace {
 
 using namespace rig;
 
-// One press of Send against the slave's known contents: the form, the frames on the wire (slave
-// byte first, "|" between two frames) and the response view. A bit read, a register read, one in
-// hex addresses, writes of one and of two frames and a 32-bit read: the codes' own frames and
-// views are the unit tests' and the libmodbus comparisons'.
-struct Exchange {
+// The form: the function code and the fields it reads.
+struct Form {
   int cmd;
-  const char *addr, *value;
-  int format;
-  const char *requests, *responses, *view;
+  std::string addr = {}, quantity = {}, values = {};
+  int format = 0;
+  std::string writeAddr = {};
+  int readCode = 0;
+  std::string objectId = "0";
 };
-const Exchange kExchanges[] = {
-    {1, "20", "4", 0, "01 01 00 14 00 04", "01 01 01 02", "CL 00020: 0\r\nCL 00021: 1\r\nCL 00022: 0\r\nCL 00023: 0"},
-    {3, "110", "2", 0, "01 03 00 6E 00 02", "01 03 04 80 00 FF FF", "HR 00110: -32768\r\nHR 00111: -1    "},
-    {4, "0x10", "2", 1, "01 04 00 10 00 02", "01 04 04 03 F8 03 F9", "IR 0x0010: 1016\r\nIR 0x0011: 1017"},
-    {16, "7", "4321", 0, "01 10 00 07 00 01 02 10 E1", "01 10 00 07 00 01", "HR 00007 <- 4321"},
-    {6, "30", "305419896", 6, "01 06 00 1E 12 34|01 06 00 1F 56 78", "01 06 00 1E 12 34|01 06 00 1F 56 78",
-     "HR 00030 <- 4660\r\nHR 00031 <- 22136"},
-    {3, "30", "1", 6, "01 03 00 1E 00 02", "01 03 04 12 34 56 78", "I32 HR 00030: 305419896"},
+void Fill(Panel& p, const Form& x) {
+  static const std::map<int, int> kItem = {{15, 7}, {23, 9}, {43, 10}, {7, 12}};
+  if (!kItem.count(x.cmd)) return p.SetRequest(x.cmd, x.addr, x.cmd <= 4 ? x.quantity : x.values, x.format);
+  frmMain& f = p.f();
+  f.txtUnitID.SetText("1");
+  f.cmbCmd.SetListIndex(kItem.at(x.cmd));
+  f.cmbFormat.SetListIndex(x.format);
+  f.txtAddr.SetText(x.addr);
+  f.txtQuantity.SetText(x.quantity);
+  f.txtValues.SetText(x.values);
+  f.txtWriteAddr.SetText(x.writeAddr);
+  f.cmbReadCode.SetListIndex(x.readCode);
+  f.txtObjectId.SetText(x.objectId);
+}
+
+// One press of Send: the form, the frames on the wire (slave byte first, "|" between the frames of
+// one press) and the response view.
+struct Exchange {
+  Form form;
+  std::string requests = {}, answers = {}, view = {};
 };
 
-// Runs every exchange on a panel set up for `mode`: the first Send makes the transport ready
-// (`ready` rows), then a request row and a response row per frame with consecutive transaction
-// ids, the view and "<n> ms"; the slave received exactly what the log shows as sent.
+// The slave's extended device identification in three answers, as slave_contents.h says it must be.
+Exchange DeviceIdChain() {
+  static const char* kNames[] = {"VendorName",  "ProductCode", "MajorMinorRevision", "VendorUrl",
+                                 "ProductName", "ModelName",   "UserApplicationName"};
+  Exchange x{{43, "", "", "", 0, "", 2}, "01 2B 0E 03 00|01 2B 0E 03 06|01 2B 0E 03 80"};
+  for (const auto& [from, next] : {std::pair{0, 6}, {6, 0x80}, {0x80, 0}}) {
+    Frame f = {1, 43, 14, 3, VESK_SLAVE_CONFORMITY, static_cast<uint8_t>(next ? 0xFF : 0), static_cast<uint8_t>(next),
+               0};
+    std::string view = "Read device ID code 03, conformity level 83";
+    for (int id = from; id <= 0x80 && (next == 0 || id < next); ++id)
+      if (const char* v = vesk_slave_device_object(id)) {
+        f.insert(f.end(), {static_cast<uint8_t>(id), static_cast<uint8_t>(std::strlen(v))});
+        f.insert(f.end(), v, v + std::strlen(v));
+        ++f[7];
+        view += std::string("\r\n") + (id < 0x10 ? "0" : "") + (id < 0x80 ? std::to_string(id) : "80") +
+                (id < 7 ? std::string(" ") + kNames[id] : "") + ": " + v;
+      }
+    x.answers += (from ? "|" : "") + Hex(f);
+    x.view += (from ? "\r\n" : "") + view + (next ? "\r\nMore follows: next object ID " + Hex({uint8_t(next)}) : "");
+  }
+  return x;
+}
+
+// Against the slave's known contents: a bit read, register reads (one in hex addresses), writes of
+// one and of two frames, a 32-bit read, coils written and read back, a read/write of registers and
+// a device identification chain.
+std::vector<Exchange> Exchanges() {
+  std::string coils;
+  for (int i = 0; i < 10; ++i)
+    coils += (i ? "\r\nCL 000" : "CL 000") + std::to_string(19 + i) + " <- " + "1011001110"[i];
+  return {
+      {{1, "20", "4"}, "01 01 00 14 00 04", "01 01 01 02", "CL 00020: 0\r\nCL 00021: 1\r\nCL 00022: 0\r\nCL 00023: 0"},
+      {{3, "110", "2"}, "01 03 00 6E 00 02", "01 03 04 80 00 FF FF", "HR 00110: -32768\r\nHR 00111: -1    "},
+      {{4, "0x10", "2", "", 1}, "01 04 00 10 00 02", "01 04 04 03 F8 03 F9", "IR 0x0010: 1016\r\nIR 0x0011: 1017"},
+      {{16, "7", "", "4321"}, "01 10 00 07 00 01 02 10 E1", "01 10 00 07 00 01", "HR 00007 <- 4321"},
+      {{6, "30", "", "305419896", 6},
+       "01 06 00 1E 12 34|01 06 00 1F 56 78",
+       "01 06 00 1E 12 34|01 06 00 1F 56 78",
+       "HR 00030 <- 4660\r\nHR 00031 <- 22136"},
+      {{3, "30", "1", "", 6}, "01 03 00 1E 00 02", "01 03 04 12 34 56 78", "I32 HR 00030: 305419896"},
+      {{15, "19", "10", "1 0 1 1 0 0 1 1 1 0"}, "01 0F 00 13 00 0A 02 CD 01", "01 0F 00 13 00 0A", coils},
+      {{1, "19", "10"}, "01 01 00 13 00 0A", "01 01 02 CD 01", std::regex_replace(coils, std::regex(" <- "), ": ")},
+      {{23, "14", "2", "7 -2", 0, "14"},
+       "01 17 00 0E 00 02 00 0E 00 02 04 00 07 FF FE",
+       "01 17 04 00 07 FF FE",
+       "HR 00014 <- 7\r\nHR 00015 <- 65534\r\nHR 00014: 7    \r\nHR 00015: 65534"},
+      DeviceIdChain(),
+  };
+}
+
+// Every exchange on a panel in `mode`: the first Send makes the transport ready (`want` rows), then
+// a request row and a response row per frame with consecutive transaction ids, the view and
+// "<n> ms"; the slave received exactly what the log shows as sent.
 void RunExchanges(Panel& p, int16_t mode, const Peer& slave, Rows want) {
   Rows sent;
-  for (const Exchange& x : kExchanges) {
+  for (const Exchange& x : Exchanges()) {
     SCOPED_TRACE(x.requests);
-    p.SetRequest(x.cmd, x.addr, x.value, x.format);
-    std::istringstream requests(x.requests), responses(x.responses);
+    Fill(p, x.form);
+    std::istringstream requests(x.requests), answers(x.answers);
     int tid = p.f().TransactionID;
-    for (std::string rq, rs; std::getline(requests, rq, '|') && std::getline(responses, rs, '|');) {
+    for (std::string rq, rs; std::getline(requests, rq, '|') && std::getline(answers, rs, '|');) {
       sent.push_back("REQ " + Hex(Adu(mode, ++tid, Sent(rq, 0))));
       want = Cat(want, {Req(Adu(mode, tid, Sent(rq, 0))), Rsp(Adu(mode, tid, Sent(rs, 0)))});
     }
@@ -59,7 +125,8 @@ void RunExchanges(Panel& p, int16_t mode, const Peer& slave, Rows want) {
   EXPECT_EQ(slave.Requests(), sent);
 }
 
-// Then, through the bridge, requests to unit 7 (not served) time out by the socket's time-out.
+// Then the slave's own refusals; through the bridge, requests to unit 7 (not served) time out by
+// the socket's time-out.
 TEST(EngineTest, EveryFunctionCodeOnTheSocketAndThroughTheBridge) {
   Peer slave, rtuSlave;
   vesk::test::TcpToPtyBridge bridge;
@@ -70,6 +137,12 @@ TEST(EngineTest, EveryFunctionCodeOnTheSocketAndThroughTheBridge) {
   RunExchanges(p, kTcp, slave, Connect(port));
   q.UseSocket(kRtuOverTcp, bridge.Port());
   RunExchanges(q, kRtuOverTcp, rtuSlave, Connect(bridge.Port()));
+  // An object the slave lacks, a sub-function it does not serve.
+  Fill(p, {43, "", "", "", 0, "", 3, "0x7F"});
+  EXPECT_EQ(p.Send().back(), "Modbus Exception: Illegal Data Address (Code 2)");
+  p.f().optHEX.SetValue(true);
+  p.f().txtHEX.SetText("00 00 00 00 00 06 01 08 00 01 00 00");
+  EXPECT_EQ(p.Send().back(), "Modbus Exception: Illegal Function (Code 1)");
   q.SetRequest(3, "0", "1", 0, "7");
   for (const auto& [tcp, rtu, low, high] : {std::tuple{"300", "3000", 290, 1000}, {"1200", "200", 1190, 2000}}) {
     SCOPED_TRACE(tcp);
@@ -81,7 +154,8 @@ TEST(EngineTest, EveryFunctionCodeOnTheSocketAndThroughTheBridge) {
   }
 }
 
-// The terminal's settings, seen on our own descriptor, also after a refresh that lists a new port.
+// The walkthrough on a pty pair; the terminal's settings seen on our own descriptor, also after a
+// refresh that lists a new port (the chosen port kept by its name, and open).
 TEST(EngineTest, EveryFunctionCodeOnTheSerialLineWithItsSettings) {
   for (const auto& [speed, parity, stop, args, baud] :
        {std::tuple{"9600", 0, 0, Rows{"--baud", "9600", "--parity", "N", "--stop", "1"}, B9600},
@@ -93,18 +167,19 @@ TEST(EngineTest, EveryFunctionCodeOnTheSerialLineWithItsSettings) {
     const int probe = ::open(pair.A().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(probe, 0);
     Panel p;
-    p.UseSerial(pair.A(), speed, parity, stop);
-    RunExchanges(p, kRtu, slave, Open(pair.A()));
-    p.ports().Set({other.A(), pair.A()});
+    p.UseSerial(pair.A(), "500", speed, parity, stop);
+    if (baud == B9600) RunExchanges(p, kRtu, slave, Open(pair.A()));
+    p.SetRequest(3, "2", "1");
+    EXPECT_EQ(p.Send(), Cat(baud == B9600 ? Rows{} : Open(pair.A()),
+                            {Req(WithCrc({1, 3, 0, 2, 0, 1})), Rsp(WithCrc({1, 3, 2, 0, 2}))}));
+    p.ports->paths = {other.A(), pair.A()};
     ASSERT_TRUE(RunUntil([&] { return p.f().cmbRtuPort.ListCount() == 2; }, 2500));
     EXPECT_EQ(p.f().cmbRtuPort.ListIndex(), 1);
     termios t{};
     ASSERT_EQ(::tcgetattr(probe, &t), 0);
     ::close(probe);
-    EXPECT_EQ(cfgetospeed(&t), baud);
-    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop == 1);
-    EXPECT_EQ(t.c_cflag & PARODD, 0u);
+    EXPECT_EQ(std::tuple(cfgetospeed(&t), t.c_cflag & CSIZE, (t.c_cflag & CSTOPB) != 0, t.c_cflag & PARODD),
+              std::tuple(baud, static_cast<tcflag_t>(CS8), stop == 1, static_cast<tcflag_t>(0)));
     EXPECT_EQ(p.Send().size(), 2u);
   }
 }
@@ -141,7 +216,6 @@ TEST(EngineTest, ExceptionSlaveClosingAndTimeoutOnTheSocket) {
   EXPECT_EQ(p.f().lblDT.Caption(), "");
   p.f().txtUnitID.SetText("1");
   EXPECT_EQ(p.Send(), Cat(Connect(port), good(5)));
-
   RunFor(200);
   EXPECT_EQ(slave.Requests().size(), 5u);
 }
@@ -161,21 +235,21 @@ TEST(EngineTest, RefusedConnectionLogsTheSocketErrorThenConnectTimeout) {
   EXPECT_EQ(p.Rows(), Rows{});
 }
 
-// Last, a two-frame 06 write whose first answer has a stray byte behind it.
+// Each fault with the answer's bytes painted in its row (frame offsets), over TCP and RTU over TCP
+// (the further commands' faults are the unit tests'); then a two-frame 06 write whose first answer
+// has a stray byte behind it, and in TCP a short frame whose MBAP length cuts 07's status byte off:
+// it waits for its last byte until the time-out, which shows the bytes received.
 TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
-  const Fault kRtuFaults[] = {
-      {"reply 01 03 02 00 07 00 00", "Protocol Error: Bad Checksum (expected F9 86)", {5, 6}, true},
-      {"reply 09 03 02 00 07 CRC", "Protocol Error: Wrong response slave (expected 01)", {0}, true},
-      {"chunks 60 01 03 | 02 00 | 07 CRC", "", {}, true},
-  };
+  const std::vector<Fault> tcp(std::begin(kTcpFaults), std::end(kTcpFaults)),
+      rtu = {{"reply 01 03 02 00 07 00 00", "Protocol Error: Bad Checksum (expected F9 86)", {5, 6}, true},
+             {"reply 09 03 02 00 07 CRC", "Protocol Error: Wrong response slave (expected 01)", {0}, true},
+             {"chunks 60 01 03 | 02 00 | 07 CRC", "", {}, true}};
   for (const int16_t mode : {kTcp, kRtuOverTcp}) {
     SCOPED_TRACE(mode);
-    const std::vector<Fault> faults(mode == kTcp ? std::begin(kTcpFaults) : std::begin(kRtuFaults),
-                                    mode == kTcp ? std::end(kTcpFaults) : std::end(kRtuFaults));
     std::string script;
-    for (const Fault& c : faults) script += std::string(c.step) + "\n";
-    script +=
-        mode == kTcp ? "reply TID 00 00 00 06 UID 06 00 1E 12 34 EE\necho\n" : "reply 01 06 00 1E 12 34 CRC EE\necho\n";
+    for (const Fault& c : mode == kTcp ? tcp : rtu) script += std::string(c.step) + "\n";
+    script += mode == kTcp ? "reply TID 00 00 00 06 UID 06 00 1E 12 34 EE\necho\nreply TID 00 00 00 02 UID 07\n"
+                           : "reply 01 06 00 1E 12 34 CRC EE\necho\n";
     Peer peer;
     const int port = peer.FaultPeer(script, mode == kTcp ? Rows{} : Rows{"--rtu"});
     ASSERT_GT(port, 0);
@@ -183,20 +257,19 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
     p.UseSocket(mode, port, "300");
     ASSERT_TRUE(p.ConnectNow());
     p.SetRequest(3, "0", "1");
-    for (const Fault& c : faults) {
+    for (const Fault& c : mode == kTcp ? tcp : rtu) {
       SCOPED_TRACE(c.step);
       const int tid = p.f().TransactionID + 1;
       const Rows after = FaultRows(c.step, c.error, tid);
       EXPECT_EQ(p.Send(), Cat({Req(Adu(mode, tid, {1, 3, 0, 0, 0, 1}))}, after));
-      std::vector<uint32_t> colors(2, LogColorInfo), bytes(Sent(c.step, tid).size(), LogColorInfo);
-      if (after.size() > 1) colors.push_back(LogColorError);
-      for (size_t i : c.painted) bytes[i] = LogColorHighlight;
-      EXPECT_EQ(p.RowColors(), colors);
-      EXPECT_EQ(p.ByteColors(), bytes);
+      std::vector<uint32_t> colours = {LogColorInfo, LogColorInfo, LogColorError};
+      colours.resize(after.size() + 1);
+      EXPECT_EQ(p.RowColors(), colours);
+      EXPECT_EQ(p.ByteColors(), Panel::Painted(Sent(c.step, tid).size(), c.painted));
       EXPECT_EQ(p.f().txtResponse.Enabled(), c.shown);
       EXPECT_EQ(p.f().txtResponse.Text(), "HR 00000: 7");
     }
-    p.SetRequest(6, "30", "305419896", 6);
+    Fill(p, {6, "30", "", "305419896", 6});
     const int tid = p.f().TransactionID + 1;
     const Frame first = Adu(mode, tid, {1, 6, 0, 30, 0x12, 0x34}),
                 second = Adu(mode, tid + 1, {1, 6, 0, 31, 0x56, 0x78});
@@ -205,6 +278,102 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPaintedAndStrayBytesDropped) {
     p.Mark();
     RunFor(350);
     EXPECT_EQ(p.Rows(), Rows{});
+    if (mode != kTcp) continue;
+    Fill(p, {7});
+    EXPECT_EQ(p.Send(), Rows({Req(Adu(kTcp, tid + 2, {1, 7})), Rsp(Sent("TID 00 00 00 02 01 07", tid + 2)), kTimedOut,
+                              "Disconnected"}));
+  }
+}
+
+// The slave answers the first request 700 ms late, after the 500 ms time-out closed the port: the
+// late answer waits on the line and is dropped (and counted) when the port opens again; the next
+// request gets its own answer.
+TEST(HostilePeers, ALateSerialAnswerIsDroppedNotTakenForTheNextOne) {
+  vesk::test::PtyPair pair;
+  Peer slave;
+  ASSERT_TRUE(pair.Open());
+  ASSERT_TRUE(slave.FaultDevice(pair.B(), "delay 700 reply 01 03 02 00 05 CRC\nreply 01 03 02 00 07 CRC\n"));
+  Panel p;
+  p.UseSerial(pair.A(), "500");
+  p.SetRequest(3, "0", "1");
+  const Frame request = WithCrc({1, 3, 0, 0, 0, 1});
+  EXPECT_EQ(p.Send(), Cat(Open(pair.A()), {Req(request), kTimedOut, pair.A() + " closed"}));
+  RunFor(400);  // the late answer reaches the closed line
+  EXPECT_EQ(p.Send(), Cat(Open(pair.A()), {"Dropped 7 unread bytes", Req(request), Rsp(WithCrc({1, 3, 2, 0, 7}))}));
+  EXPECT_EQ(p.f().txtResponse.Text(), "HR 00000: 7");
+  EXPECT_EQ(std::tuple(p.f().Stats.protocolErrors, p.f().Stats.timeouts), std::tuple(0u, 1u));
+}
+
+// A frame the slave sends unasked as soon as it accepts the connection waits on the socket when the
+// request is about to go out: it is dropped and counted, never read as the answer.
+TEST(HostilePeers, AFrameQueuedOnTheSocketBeforeTheRequestIsDropped) {
+  Peer peer;
+  const int port = peer.FaultPeer(
+      "early TID 00 00 LEN UID FC 02 00 05\nreply TID 00 00 LEN UID FC 02 00 07\n"
+      "reply TID 00 00 LEN UID FC 02 00 08\n");
+  ASSERT_GT(port, 0);
+  Panel p;
+  p.UseSocket(kTcp, port, "1000");
+  p.SetRequest(3, "0", "1");
+  p.f().cmdSend_Click();
+  // The loop is held while the connection is made and the frame arrives.
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  ASSERT_TRUE(RunUntil([&] { return p.Idle() && p.f().TransactionID == 1; }, 3000));
+  EXPECT_EQ(p.Rows(), Cat(Connect(port), {"Dropped 11 unread bytes", Req(Adu(kTcp, 1, {1, 3, 0, 0, 0, 1})),
+                                          Rsp(Adu(kTcp, 1, {1, 3, 2, 0, 7}))}));
+  EXPECT_EQ(p.f().txtResponse.Text(), "HR 00000: 7");
+  EXPECT_EQ(p.f().Stats.protocolErrors, 0u);
+  EXPECT_EQ(p.Send(), (Rows{Req(Adu(kTcp, 2, {1, 3, 0, 0, 0, 1})), Rsp(Adu(kTcp, 2, {1, 3, 2, 0, 8}))}));
+}
+
+// The ASCII framings against the fault peer answering in ASCII, on the socket (mode 4) and on a pty
+// pair (mode 3): a good answer, a bad LRC painted (character offsets), an exception and a frame that
+// never ends, whose characters are shown with the time-out.
+TEST(EngineTest, AsciiOnTheSocketAndOnAPtyAgainstTheFaultPeer) {
+  const struct {
+    const char* step;
+    std::string answer;
+    Rows rows;
+    std::vector<size_t> painted;
+  } cases[] = {
+      {"echo", ":01030400000000F8\r\n", {}, {}},
+      {"reply 01 03 04 00 0A 00 0B 00", ":010304000A000B00\r\n", {"Protocol Error: Bad LRC (expected E3)"}, {15}},
+      {"reply UID EFC 02 LRC", ":0183027A\r\n", {"Modbus Exception: Illegal Data Address (Code 2)"}, {}},
+      {"text :010304000A", ":010304000A", {kTimedOut}, {}},
+  };
+  std::string script;
+  for (const auto& c : cases) script += std::string(c.step) + "\n";
+  const auto chars = [](const std::string& s) { return Frame(s.begin(), s.end()); };
+  vesk::test::PtyPair pair;
+  ASSERT_TRUE(pair.Open());
+  for (const int16_t mode : {3, 4}) {
+    SCOPED_TRACE(mode);
+    Peer peer;
+    Panel p;
+    if (mode == 4) {
+      const int port = peer.FaultPeer(script, {"--ascii"});
+      ASSERT_GT(port, 0);
+      p.UseSocket(mode, port);
+    } else {
+      ASSERT_TRUE(peer.FaultDevice(pair.B(), script, {"--ascii"}));
+      p.UseSerial(pair.A(), "500", "9600", 0, 0, mode);
+    }
+    EXPECT_TRUE(p.f().pctTCP.Visible() == (mode == 4) && p.f().pctRTU.Visible() == (mode == 3));
+    p.SetRequest(3, "0", "2");
+    EXPECT_EQ(p.f().PreviewRequest(), ":010300000002FA<CR><LF>");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.step);
+      Rows rows = p.Send();
+      rows.erase(rows.begin(),
+                 std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.rfind("Request", 0) == 0; }));
+      const Rows closed = c.rows == Rows{kTimedOut} ? Rows{mode == 4 ? "Disconnected" : pair.A() + " closed"} : Rows{};
+      EXPECT_EQ(rows, Cat(Cat({Req(chars(":010300000002FA\r\n")), Rsp(chars(c.answer))}, c.rows), closed));
+      std::vector<uint32_t> colours = p.ByteColors();
+      colours.resize(std::min<size_t>(colours.size(), 16));
+      EXPECT_EQ(colours, Panel::Painted(colours.size(), c.painted));
+    }
+    EXPECT_EQ(std::tuple(p.f().Stats.protocolErrors, p.f().Stats.exceptions, p.f().Stats.timeouts),
+              std::tuple(1u, 1u, 1u));
   }
 }
 
@@ -217,7 +386,7 @@ TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
   const std::string port = pair.A(), file = slave.Dir() + "/not-a-tty", fail = "Communication Error: Failed to open ";
   std::ofstream(file) << "x";
   Panel p;
-  p.UseSerial(port, "9600", 0, 0, "300");
+  p.UseSerial(port, "300");
   p.SetRequest(3, "2", "1", 0, "7");
   EXPECT_EQ(p.Send(), Cat(Open(port), {Req(WithCrc({7, 3, 0, 2, 0, 1})), kTimedOut, port + " closed"}));
   EXPECT_PRED3(Within, p.Between("Request", kTimedOut), 290, 1000);
@@ -235,7 +404,7 @@ TEST(EngineTest, SerialTimeoutAndPortsThatCannotBeUsed) {
     SCOPED_TRACE(path);
     std::string error;
     ASSERT_TRUE(path == file || holder.Open(port, {}, error)) << error;
-    p.ports().Set({path});
+    p.ports->paths = {path};
     p.f().RefreshComPorts();
     p.f().cmbRtuPort.SetText(path);
     Rows rows = p.Send();
@@ -259,7 +428,7 @@ TEST(EngineTest, VanishedPortIsDroppedAndRegainedByName) {
   ASSERT_TRUE(pair.Open() && slave.Slave({"--rtu", pair.B()}));
   const std::string port = pair.A(), closed = port + " closed: ";
   Panel p;
-  p.UseSerial(port, "9600", 0, 0, "1500");
+  p.UseSerial(port, "1500");
   p.SetRequest(3, "4", "1", 0, "9");
   QElapsedTimer sinceSend;
   sinceSend.start();
@@ -279,7 +448,6 @@ TEST(EngineTest, VanishedPortIsDroppedAndRegainedByName) {
   EXPECT_GT(rows[4].size(), closed.size());
   rows[4].resize(closed.size());
   EXPECT_EQ(rows, Cat(Open(port), {Req(WithCrc({9, 3, 0, 4, 0, 1})), closed}));
-
   ASSERT_TRUE(pair.Open() && slave.WaitReady());
   ASSERT_TRUE(RunUntil([&] { return p.f().cmbRtuPort.ListIndex() == 0; }, 2500));
   EXPECT_EQ(p.f().cmbRtuPort.Text(), port);

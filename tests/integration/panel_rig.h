@@ -1,19 +1,16 @@
 #pragma once
 // The panel on the real Qt parts against real peers on 127.0.0.1 and pseudo-terminals: a fixed
 // port list (each path listed only while it exists), event-loop waits with deadlines, and the
-// frames and rows the tests expect, built apart from the codec.
+// frames and rows the tests expect, built apart from the codec (the fault peer's steps included).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <fstream>
 #include <map>
 #include <regex>
+#include <sstream>
 
 #include "panel/frmMain.h"
 #include "peer_harness.h"
@@ -22,6 +19,7 @@
 namespace rig {
 
 using Rows = std::vector<std::string>;
+using Peer = vesk::test::Peer;
 constexpr int16_t kRtu = 0, kTcp = 1, kRtuOverTcp = 2;
 inline const std::string kTimedOut = "Communication Error: Request Timeout";
 
@@ -73,34 +71,68 @@ inline Rows Cat(Rows a, const Rows& b) {
 inline Rows Connect(int port) { return {"", "Connect to 127.0.0.1:" + std::to_string(port) + "...", "Connected"}; }
 inline Rows Open(const std::string& port) { return {"", "Open " + port + "...", port + " opened"}; }
 
+// The bytes a fault peer's script step sends ("reply ..." or "chunks <ms> ... | ..."), in answer to
+// a request of unit 1, function code 03 and transaction id `tid`; plain hex pairs read alone too.
+inline Frame Sent(const std::string& step, int tid) {
+  std::istringstream in(step.rfind("chunks", 0) == 0 ? step.substr(step.find(' ', 7)) : step);  // not its pause
+  Frame f;
+  size_t len = 0;
+  for (std::string t; in >> t;) {
+    if (t == "TID") f.insert(f.end(), {static_cast<uint8_t>(tid >> 8), static_cast<uint8_t>(tid)});
+    if (t == "LEN") len = f.size(), f.insert(f.end(), {0, 0});
+    if (t == "UID" || t == "FC" || t == "EFC") f.push_back(t == "UID" ? 1 : t == "FC" ? 3 : 0x83);
+    if (t == "CRC") f = WithCrc(f);
+    if (t.size() == 2 && t != "FC" && std::isxdigit(t[0]) && std::isxdigit(t[1]))
+      f.push_back(static_cast<uint8_t>(std::stoi(t, nullptr, 16)));
+  }
+  if (len) f[len + 1] = static_cast<uint8_t>(f.size() - len - 2);
+  return f;
+}
+// Faults in answer to a read of one register (its value 7) in TCP: the step, the row after the
+// response row ("TID": the request's id), the bytes painted in it, and whether the view shows it.
+struct Fault {
+  const char *step, *error;
+  std::vector<size_t> painted;
+  bool shown;
+};
+inline const Fault kTcpFaults[] = {
+    {"reply 99 99 00 00 LEN UID FC 02 00 07", "Protocol Error: Wrong Transaction ID (expected TID)", {0, 1}, true},
+    {"reply TID 00 01 LEN UID FC 02 00 07", "Protocol Error: Invalid protocol ID (expected 00 00)", {2, 3}, true},
+    {"reply TID 00 00 00 02 UID FC 02 00 07", "Protocol Error: Invalid MBAP Length", {4, 5}, true},
+    {"reply TID 00 00 LEN 09 FC 02 00 07", "Protocol Error: Wrong response slave (expected 01)", {6}, true},
+    {"reply TID 00 00 LEN UID 04 02 00 07", "Protocol Error: Wrong response command (expected 03)", {7}, false},
+    {"reply TID 00 00 LEN UID EFC 0C", "Modbus Exception: Unknown exception (Code 12)", {8}, false},
+    {"chunks 60 TID 00 | 00 LEN UID FC | 02 00 07", "", {}, true},
+};
+inline Rows FaultRows(const std::string& step, std::string error, int tid) {
+  if (const size_t at = error.find("TID"); at != std::string::npos) error.replace(at, 3, Hex(Sent("TID", tid)));
+  return error.empty() ? Rows{Rsp(Sent(step, tid))} : Rows{Rsp(Sent(step, tid)), error};
+}
+
 // A fixed list of device paths, each listed only while it exists (a pty pair that ends drops out
 // as an unplugged adapter does, and comes back when made again under the same name).
-class StaticPortList : public platform::PortList {
- public:
+struct StaticPortList : platform::PortList {
   std::vector<platform::PortInfo> Ports() override {
     std::vector<platform::PortInfo> out;
     struct stat st {};
-    for (const std::string& path : paths_)
+    for (const std::string& path : paths)
       if (::stat(path.c_str(), &st) == 0) out.emplace_back().name = path;
     return out;
   }
-  void Set(Rows paths) { paths_ = std::move(paths); }
-
- private:
-  Rows paths_;
+  Rows paths;
 };
 
 class Panel {
  public:
-  Panel() : ports_(std::make_shared<StaticPortList>()) {
+  Panel() {
     platform::Platform p = qt::MakePlatform();
-    p.ports = ports_;
+    p.ports = ports;
     f_ = std::make_unique<frmMain>(p);
     f_->Form_Load();
     Mark();
   }
   frmMain& f() { return *f_; }
-  StaticPortList& ports() { return *ports_; }
+  const std::shared_ptr<StaticPortList> ports = std::make_shared<StaticPortList>();
 
   void UseSocket(int16_t mode, int port, const std::string& timeoutMs = "500") {
     f_->cmbMode.SetListIndex(mode);
@@ -108,16 +140,15 @@ class Panel {
     f_->txtTcpPort.SetText(std::to_string(port));
     f_->txtTcpTimeout.SetText(timeoutMs);
   }
-  // Connects with the button.
   bool ConnectNow() {
     f_->cmdTcpConnect_Click();
     return RunUntil([&] { return f_->ws->State() == 7 && Idle(); }, 3000);
   }
-  // RTU on `path` (listed and selected) with the line settings and the serial time-out.
-  void UseSerial(const std::string& path, const std::string& speed = "9600", int parity = 0, int stop = 0,
-                 const std::string& timeoutMs = "500") {
-    f_->cmbMode.SetListIndex(kRtu);
-    ports_->Set({path});
+  // A serial mode on `path` (listed and selected) with the line settings and the serial time-out.
+  void UseSerial(const std::string& path, const std::string& timeoutMs = "500", const std::string& speed = "9600",
+                 int parity = 0, int stop = 0, int16_t mode = kRtu) {
+    f_->cmbMode.SetListIndex(mode);
+    ports->paths = {path};
     f_->RefreshComPorts();
     f_->cmbRtuPort.SetText(path);
     f_->cmbRtuSpeed.SetText(speed);
@@ -136,7 +167,6 @@ class Panel {
     (cmd <= 4 ? f_->txtQuantity : f_->txtValue).SetText(value);
   }
 
-  // No answer awaited and no connect under way.
   bool Idle() const { return !f_->AwaitingResponse && !f_->tmrConnectTimeout.Enabled(); }
   // Marks, presses Send and runs the event loop until the transaction is over: the rows it wrote.
   rig::Rows Send() {
@@ -146,7 +176,6 @@ class Panel {
     return Rows();
   }
 
-  // Rows written from now on are what Rows() returns.
   void Mark() { mark_ = f_->txtLog.Length(); }
   // The rows since the mark without their time stamps ("" for an empty row), each long frame's
   // continuation rows joined to it; a malformed row is kept whole, so that comparing it fails.
@@ -155,7 +184,6 @@ class Panel {
     for (const auto& [row, pos] : Lines()) out.push_back(row);
     return out;
   }
-  // The colour of each non-empty row since the mark.
   std::vector<uint32_t> RowColors() const {
     std::vector<uint32_t> out;
     for (const auto& [row, pos] : Lines())
@@ -169,6 +197,12 @@ class Panel {
     const size_t head = t.find("Response <-- ", mark_);
     for (size_t pos = head + 13; head != std::string::npos && pos + 1 < t.size() && std::isxdigit(t[pos]); pos += 3)
       out.push_back(f_->txtLog.ColorAt(pos) == f_->txtLog.ColorAt(pos + 1) ? f_->txtLog.ColorAt(pos) : 0);
+    return out;
+  }
+  // The same with `painted` bytes of `size` in the highlight, the others plain.
+  static std::vector<uint32_t> Painted(size_t size, const std::vector<size_t>& painted) {
+    std::vector<uint32_t> out(size, LogColorInfo);
+    for (size_t i : painted) out.at(i) = LogColorHighlight;
     return out;
   }
   // The times of the rows since the mark that begin with `prefix`, in milliseconds of the day.
@@ -204,11 +238,8 @@ class Panel {
     return out;
   }
 
-  std::shared_ptr<StaticPortList> ports_;
   std::unique_ptr<frmMain> f_;
   size_t mark_ = 0;
 };
-
-using Peer = vesk::test::Peer;
 
 }  // namespace rig

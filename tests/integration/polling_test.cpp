@@ -12,6 +12,10 @@ bool Poll(
   p.f().cmdAuto1_MouseDown();
   return RunUntil(done, ms);
 }
+// The request and answer rows of a read of `pdu` (slave first) with transaction id `tid`, and its answer.
+Rows Exchange(int tid, const Frame& pdu, const Frame& answer) {
+  return {Req(Adu(kTcp, tid, pdu)), Rsp(Adu(kTcp, tid, answer))};
+}
 
 // Answers take 1.5 s, polls come every 2 s; the first at once.
 TEST(PollingTest, SlowSlaveGetsOneRequestPerTickNeverTwoInFlightUntilTheModeChanges) {
@@ -22,24 +26,19 @@ TEST(PollingTest, SlowSlaveGetsOneRequestPerTickNeverTwoInFlightUntilTheModeChan
   p.UseSocket(kTcp, port, "2000");
   p.SetRequest(3, "9", "1");
   ASSERT_TRUE(p.ConnectNow());
-  p.Mark();
-  p.f().cmdAuto1_MouseDown();
+  Poll(p, 0);
   EXPECT_EQ(p.Rows(), Rows{Req(Adu(kTcp, 1, {1, 3, 0, 9, 0, 1}))});
   EXPECT_TRUE(p.f().AutoPolling && p.f().pctAuto.Visible() && !p.f().cmdAuto1.Visible());
   RunFor(6300);
   Rows want;
-  for (int tid = 1; tid <= 4; ++tid)
-    want = Cat(want, {Req(Adu(kTcp, tid, {1, 3, 0, 9, 0, 1})), Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 9}))});
+  for (int tid = 1; tid <= 4; ++tid) want = Cat(want, Exchange(tid, {1, 3, 0, 9, 0, 1}, {1, 3, 2, 0, 9}));
   want.pop_back();
   EXPECT_EQ(p.Rows(), want);
   const std::vector<long> sent = p.TimesOf("Request");
   for (size_t i = 1; i < sent.size(); ++i) EXPECT_PRED3(Within, sent[i] - sent[i - 1], 1900, 2200);
-  const std::string dt = p.f().lblDT.Caption();
-  EXPECT_TRUE(std::regex_match(dt, std::regex("1[5-9][0-9][0-9] ms"))) << dt;
-
+  EXPECT_TRUE(std::regex_match(p.f().lblDT.Caption(), std::regex("1[5-9][0-9][0-9] ms"))) << p.f().lblDT.Caption();
   p.f().cmbMode.SetListIndex(kRtu);
-  EXPECT_FALSE(p.f().AutoPolling || p.f().tmrAuto.Enabled() || p.f().pctAuto.Visible());
-  EXPECT_TRUE(p.f().cmdAuto1.Visible());
+  EXPECT_FALSE(p.f().AutoPolling || p.f().tmrAuto.Enabled() || p.f().pctAuto.Visible() || !p.f().cmdAuto1.Visible());
   RunFor(1300);
   EXPECT_EQ(slave.Requests().size(), 4u);
 }
@@ -82,15 +81,15 @@ TEST(PollingTest, PollingGoesOnAfterThePeerClosesOrResetsTheConnection) {
     ASSERT_TRUE(Poll(p, 4500, [&] { return p.CountPrefix("Response") >= 2; })) << ::testing::PrintToString(p.Rows());
     EXPECT_TRUE(p.f().AutoPolling);
     p.f().cmdAuto0_MouseDown();
-    const auto req = [](int tid) { return Req(Adu(kTcp, tid, {1, 3, 0, 0, 0, 1})); };
-    const auto rsp = [](int tid) { return Rsp(Adu(kTcp, tid, {1, 3, 2, 0, 0})); };
-    const std::string closed =
-        "Communication Error: Slave closed the connection: The remote host closed the connection (Code 1)";
-    EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), {req(1), rsp(1), req(2), closed, "Disconnected"}),
-                            Cat(Connect(port), {req(3), rsp(3)})));
+    const Frame read = {1, 3, 0, 0, 0, 1}, answer = {1, 3, 2, 0, 0};
+    EXPECT_EQ(p.Rows(), Cat(Cat(Connect(port), Exchange(1, read, answer)),
+                            Cat({Req(Adu(kTcp, 2, read)),
+                                 "Communication Error: Slave closed the connection: The remote host closed the "
+                                 "connection (Code 1)",
+                                 "Disconnected"},
+                                Cat(Connect(port), Exchange(3, read, answer)))));
     EXPECT_EQ(p.RowColors()[5], LogColorError);
-    EXPECT_EQ(p.f().Stats.timeouts, 0u);
-    EXPECT_EQ(p.f().Stats.connectionErrors, 1u);
+    EXPECT_EQ(std::tuple(p.f().Stats.timeouts, p.f().Stats.connectionErrors), std::tuple(0u, 1u));
   }
 }
 
@@ -109,7 +108,7 @@ TEST(PollingTest, DisconnectInTheMiddleOfATransactionDoesNotStopPolling) {
   ASSERT_TRUE(RunUntil([&] { return p.CountPrefix("Response") >= 1; }, 3000)) << ::testing::PrintToString(p.Rows());
   p.f().cmdAuto0_MouseDown();
   EXPECT_EQ(p.Rows(), Cat(Cat({Req(Adu(kTcp, 1, {1, 4, 0, 1, 0, 1})), "Disconnected"}, Connect(port)),
-                          {Req(Adu(kTcp, 2, {1, 4, 0, 1, 0, 1})), Rsp(Adu(kTcp, 2, {1, 4, 2, 0x03, 0xE9}))}));
+                          Exchange(2, {1, 4, 0, 1, 0, 1}, {1, 4, 2, 0x03, 0xE9})));
 }
 
 // The slave's log, read before the panel's, never runs more than one request ahead.
@@ -137,7 +136,7 @@ TEST(PollingTest, PollingEvery100MsSendsOneRequestPerTickAndNeverTwoInFlight) {
   EXPECT_LE(worstAhead, 1) << "the slave received a request before the panel had the previous answer";
   Rows want = Connect(port), sent;
   for (int tid = 1; tid <= answers; ++tid) {
-    want = Cat(want, {Req(Adu(kTcp, tid, {1, 4, 0, 5, 0, 2})), Rsp(Adu(kTcp, tid, {1, 4, 4, 3, 0xED, 3, 0xEE}))});
+    want = Cat(want, Exchange(tid, {1, 4, 0, 5, 0, 2}, {1, 4, 4, 3, 0xED, 3, 0xEE}));
     sent.push_back("REQ " + Hex(Adu(kTcp, tid, {1, 4, 0, 5, 0, 2})));
   }
   EXPECT_EQ(p.Rows(), want);

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -31,18 +30,6 @@ int RemainingMs(Clock::time_point deadline) {
 }
 
 void PauseMs(int ms) { std::this_thread::sleep_for(milliseconds(ms)); }
-
-// True when path leads to an existing file (a link to a live pty).
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-bool FileContains(const std::string& path, const std::string& text) {
-  std::ostringstream content;
-  content << std::ifstream(path).rdbuf();
-  return content.str().find(text) != std::string::npos;
-}
 
 }  // namespace
 
@@ -192,7 +179,8 @@ bool PtyPair::Open(milliseconds timeout) {
   const std::vector<std::string> args = {"-lu", "-d", "-d", "pty,raw,echo=0,link=" + a_, "pty,raw,echo=0,link=" + b_};
   if (!socat_.Start(VESK_SOCAT_PATH, args, dir_ + "/socat.log")) return false;
   const auto deadline = Clock::now() + timeout;
-  while (!(Exists(a_) && Exists(b_))) {
+  struct stat st;
+  while (stat(a_.c_str(), &st) != 0 || stat(b_.c_str(), &st) != 0) {  // links to live ptys
     if (RemainingMs(deadline) == 0 || !socat_.Running()) {
       socat_.Stop();
       return false;
@@ -222,9 +210,9 @@ bool TcpToPtyBridge::Open(int port, milliseconds timeout) {
     const std::string listen = "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork,max-children=1";
     const std::vector<std::string> args = {"-lu", "-d", "-d", "-t", "0", listen, "FILE:" + pair_.A() + ",raw,echo=0"};
     if (port_ == 0 || !socat_.Start(VESK_SOCAT_PATH, args, log)) break;
-    while (socat_.Running() && RemainingMs(deadline) > 0) {
-      if (FileContains(log, "listening on")) return true;
-      PauseMs(5);
+    for (std::string text; socat_.Running() && RemainingMs(deadline) > 0; PauseMs(5)) {
+      std::getline(std::ifstream(log), text, '\0');
+      if (text.find("listening on") != std::string::npos) return true;
     }
     socat_.Stop();
     if (port != 0 || RemainingMs(deadline) == 0) break;

@@ -1,7 +1,6 @@
 // Process harness for the integration tests and benchmarks: starts the test peers (modbus_slave,
 // fault_peer), socat pseudo-terminal pairs and bridges, and stops each when it goes out of scope.
-// No Qt; every wait is bounded. The CMake target `vesk_test_peers` defines VESK_MODBUS_SLAVE_PATH,
-// VESK_FAULT_PEER_PATH and VESK_SOCAT_PATH.
+// No Qt; every wait is bounded. `vesk_test_peers` defines the peers' and socat's paths.
 #pragma once
 
 #include <sys/types.h>
@@ -31,7 +30,6 @@ class PeerProcess {
   ~PeerProcess() { Stop(); }
   PeerProcess(const PeerProcess&) = delete;
   PeerProcess& operator=(const PeerProcess&) = delete;
-
   // Stops a previous child and starts program with args; stderr is appended to stderr_path if given.
   bool Start(const std::string& program, const std::vector<std::string>& args, const std::string& stderr_path = "");
 
@@ -40,7 +38,6 @@ class PeerProcess {
 
   // SIGTERM, SIGKILL after grace; the child's exit code, 128 + signal, or -1 if none was running.
   int Stop(milliseconds grace = milliseconds(2000));
-
   bool Running();
 
  private:
@@ -59,7 +56,6 @@ class PtyPair {
  public:
   PtyPair();  // creates the temp dir; call Open()
   ~PtyPair();
-
   bool Open(milliseconds timeout = milliseconds(5000));
   void Close();
   const std::string& A() const { return a_; }
@@ -81,7 +77,6 @@ class PtyPair {
 class TcpToPtyBridge {
  public:
   ~TcpToPtyBridge() { Close(); }
-
   // True once socat listens on port (0: a free one).
   bool Open(int port = 0, milliseconds timeout = milliseconds(5000));
   void Close();
