@@ -312,39 +312,27 @@ TEST(ResponseAssembly, FaultsInTheOrderFirstFoundEachOnceAndTheException) {
   badCrc[5] ^= 0xFF;
   const Fault tid{"Wrong Transaction ID (expected 00 05)", 0, 2}, pid{"Invalid protocol ID (expected 00 00)", 2, 2},
       mbap{"Invalid MBAP Length", 4, 2}, slave{"Wrong response slave (expected 01)", 0, 1},
-      cmd{"Wrong response command (expected 03)", 1, 1};
+      cmd{"Wrong response command (expected 03)", 1, 1}, tid0{"Wrong Transaction ID (expected 00)", 0, 2},
+      crc{"Bad Checksum (expected " + Hex({goodCrc[5], goodCrc[6]}) + ")", 5, 2};
+  const std::vector<Fault> all = {tid, pid, mbap, {slave.message, 6, 1}, {cmd.message, 7, 1}};
+  const Frame tcpRead0 = {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1},
+              write22 = {0, 1, 0, 0, 0, 8, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25};
   // An MBAP length found wrong early and at the end is one fault; one that disagrees with the function's own rule
   // is painted while the rule sizes the frame; a mode outside the list frames like RTU.
   const std::tuple<Mode, Frame, Frame, std::vector<Fault>, std::optional<uint8_t>> cases[] = {
       {Mode::Tcp, kTcpRead, {0, 7, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid}, {}},
-      {Mode::Tcp,
-       {0, 0, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1},
-       {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 42},
-       {{"Wrong Transaction ID (expected 00)", 0, 2}},
-       {}},
+      {Mode::Tcp, tcpRead0, {0, 1, 0, 0, 0, 5, 1, 3, 2, 0, 42}, {tid0}, {}},
       {Mode::Tcp, kTcpRead, {0, 5, 0, 1, 0, 5, 1, 3, 2, 0, 42}, {pid}, {}},
       {Mode::Tcp, kTcpWrite, {0, 1, 0, 0, 0, 2, 1, 6, 0, 1, 0, 3}, {mbap}, {}},
       {Mode::Tcp, kTcpWrite, {0, 1, 0, 0, 0, 7, 1, 6, 0, 1, 0, 3}, {mbap}, {}},
       {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 2}, {}, 2},
       {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 12}, {}, 12},
       {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x83, 0}), {}, 0},
-      {Mode::Rtu,
-       kRtuRead,
-       badCrc,
-       {slave, {"Bad Checksum (expected " + Hex({goodCrc[5], goodCrc[6]}) + ")", 5, 2}},
-       {}},
+      {Mode::Rtu, kRtuRead, badCrc, {slave, crc}, {}},
       {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x84, 2}), {cmd}, 2},
-      {Mode::Tcp,
-       kTcpRead,
-       {0, 9, 0, 1, 0, 2, 7, 4, 2, 0, 42},
-       {tid, pid, mbap, {slave.message, 6, 1}, {cmd.message, 7, 1}},
-       {}},
+      {Mode::Tcp, kTcpRead, {0, 9, 0, 1, 0, 2, 7, 4, 2, 0, 42}, all, {}},
       {ModeOf(7), kRtuRead, WithCrc({1, 3, 2, 0, 1}), {}, {}},
-      {Mode::Tcp,
-       {0, 1, 0, 0, 0, 8, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
-       {0, 1, 0, 0, 0, 9, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25},
-       {mbap},
-       {}}};
+      {Mode::Tcp, write22, {0, 1, 0, 0, 0, 9, 1, 0x16, 0, 4, 0, 0xF2, 0, 0x25}, {mbap}, {}}};
   for (const auto& [mode, request, response, faults, exception] : cases) {
     Frame chunk = response;
     chunk.insert(chunk.end(), {0xAA, 0xBB});
