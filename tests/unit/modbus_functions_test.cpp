@@ -170,7 +170,7 @@ TEST(FunctionPdu, AnswerChecksReportEveryWrongEchoAndCount) {
       {rq43, "2B 0E 01 81 00 03 00", {{"Invalid next object ID (expected 00 when no more follows)", 5, 1}}},
       {rq43, "2B 0E 01 81 FF 03 01 00 01 \"A\"", {}},
       {"2B 0E 02 00",
-       "2B 0E 02 02 00 00 03 00 01 \"A\" 02 01 \"B\" 01 01 \"C\"",
+       "2B 0E 02 02 00 00 03 00 01 \"A\" 02 01 \"B\" 02 01 \"C\"",
        {{"Object ID out of order (expected above 02)", 13, 1}}},
       {"2B 0E 04 05",
        "2B 0E 04 82 FF 00 02 06 01 \"X\" 07 00",
