@@ -27,8 +27,9 @@ class Input {
   size_t Position() const { return i_ < n_ ? i_ : n_; }
   uint8_t Byte() { return i_ < n_ ? d_[i_++] : 0; }
   Frame Bytes(size_t len) {
-    Frame f;
-    for (size_t k = 0; k < len && i_ < n_; ++k) f.push_back(d_[i_++]);
+    const size_t k = std::min(len, n_ - Position());
+    Frame f(d_ + Position(), d_ + Position() + k);
+    i_ += k;
     return f;
   }
 
@@ -93,8 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 8192) return 0;
   Input in(data, size);
   const modbus::Mode mode = ModeOf(in.Byte());
-  const Frame request = RequestOf(in, mode);
-  modbus::ResponseAssembler a(mode, request);
+  modbus::ResponseAssembler a(mode, RequestOf(in, mode));
   const int32_t s = a.SlaveIndex();
   // A chunk length byte, then that many bytes (the last chunk may be short);
   // a long chunk now and then pushes frames past the 255-byte counts. The

@@ -1,6 +1,7 @@
 #include "modbus/ascii_framing.h"
 
 #include <algorithm>
+#include <array>
 
 namespace modbus {
 
@@ -10,12 +11,39 @@ constexpr char kHex[] = "0123456789ABCDEF";
 
 std::string HexByte(uint8_t b) { return {kHex[b >> 4], kHex[b & 15]}; }
 
+// What a received character is, looked up in one step (a character is taken
+// on every byte of an answer, so a chain of range tests per byte would cost
+// more than the rest of its handling): an upper-case hex digit is its value
+// 0..15, a lower-case one 0x10 + its value, CR and LF kEndOfLine, ':' kColon
+// and anything else kOther.
+constexpr uint8_t kLowerCase = 0x10;
+constexpr uint8_t kOther = 0x20;
+constexpr uint8_t kEndOfLine = 0x30;
+constexpr uint8_t kColon = 0x40;
+// Characters a frame's start does not see: dropped before ':' (both kOther and
+// kEndOfLine carry this bit, no other class does).
+constexpr uint8_t kDroppedOutside = 0x20;
+
+constexpr std::array<uint8_t, 256> kClass = [] {
+  std::array<uint8_t, 256> t{};
+  for (uint8_t& c : t) c = kOther;
+  for (int i = 0; i < 10; ++i) t['0' + i] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    t['A' + i] = static_cast<uint8_t>(10 + i);
+    t['a' + i] = static_cast<uint8_t>(kLowerCase + 10 + i);
+  }
+  t['\r'] = kEndOfLine;
+  t['\n'] = kEndOfLine;
+  t[':'] = kColon;
+  return t;
+}();
+
+uint8_t ClassOf(char c) { return kClass[static_cast<unsigned char>(c)]; }
+
 // The value of a hex digit of either case, -1 for any other character.
 int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+  const uint8_t k = ClassOf(c);
+  return k < kOther ? (k & 0x0F) : -1;
 }
 
 // A character for a fault text: printable ASCII as is, else its code.
@@ -50,8 +78,13 @@ std::string EncodeAscii(std::span<const uint8_t> adu) {
 
 Frame AsciiFrameBytes(std::span<const uint8_t> chars) {
   AsciiDecoder decoder;
-  for (uint8_t c : chars)
-    if (std::optional<AsciiFrame> f = decoder.Push(static_cast<char>(c))) return std::move(f->adu);
+  std::string_view rest(reinterpret_cast<const char*>(chars.data()), chars.size());
+  while (!rest.empty()) {
+    rest.remove_prefix(decoder.TakeRun(rest));
+    if (rest.empty()) break;
+    if (std::optional<AsciiFrame> f = decoder.Push(rest.front())) return std::move(f->adu);
+    rest.remove_prefix(1);
+  }
   if (std::optional<AsciiFrame> f = decoder.Finish()) return std::move(f->adu);
   return {};
 }
@@ -63,6 +96,9 @@ void AsciiDecoder::Fault(std::string message, int32_t offset, int32_t length) {
 
 void AsciiDecoder::Start() {
   adu_.clear();
+  // Room for the largest frame at once, rather than a regrowth every few
+  // bytes of a long one.
+  adu_.reserve(kMaxAdu);
   nibble_ = -1;
   overlong_ = false;
   state_ = State::Hex;
@@ -75,15 +111,15 @@ void AsciiDecoder::AddDigit(char c) {
     return;
   }
   const auto at = static_cast<int32_t>(adu_.size());
-  int v = HexValue(c);
-  const bool bad = v < 0 || (c >= 'a' && c <= 'f');
-  if (bad && charFaults_++ < kListedCharFaults) {
-    if (v < 0)
+  const uint8_t k = ClassOf(c);
+  if (k >= kLowerCase && charFaults_++ < kListedCharFaults) {
+    if (k >= kOther)
       Fault("Invalid hex character " + CharText(c), at, 1);
     else
       Fault("Lower-case hex character " + CharText(c) + " (upper-case expected)", at, 1);
   }
-  if (v < 0) v = 0;
+  // Any other character counts as 0.
+  const int v = k < kOther ? (k & 0x0F) : 0;
   if (nibble_ < 0) {
     nibble_ = v;
   } else {
@@ -106,9 +142,28 @@ AsciiFrame AsciiDecoder::End() {
     if (expected != adu_.back()) Fault("Bad LRC (expected " + HexByte(expected) + ")", n - 1, 1);
   }
   // A fault at a dropped half byte keeps its message but marks no byte.
-  for (PduFault& f : faults_) {
+  std::vector<size_t> cut;
+  for (size_t i = 0; i < faults_.size(); ++i) {
+    PduFault& f = faults_[i];
+    if (f.offset <= n && f.length <= n - f.offset) continue;
     f.offset = std::min(f.offset, n);
     f.length = std::min(f.length, n - f.offset);
+    cut.push_back(i);
+  }
+  // Faults of one text cut back to one place are one fault: the first stays.
+  // Only a fault cut back can meet another; the rest were distinct.
+  if (!cut.empty()) {
+    std::vector<bool> drop(faults_.size(), false);
+    for (const size_t c : cut)
+      for (size_t j = 0; j < faults_.size(); ++j)
+        if (j != c && faults_[j] == faults_[c]) drop[std::max(j, c)] = true;
+    size_t kept = 0;
+    for (size_t i = 0; i < faults_.size(); ++i) {
+      if (drop[i]) continue;
+      if (kept != i) faults_[kept] = std::move(faults_[i]);
+      ++kept;
+    }
+    faults_.resize(kept);
   }
   AsciiFrame frame{std::move(adu_), std::move(faults_)};
   adu_.clear();
@@ -174,10 +229,57 @@ std::optional<AsciiFrame> AsciiDecoder::Push(char c) {
   return std::nullopt;
 }
 
+size_t AsciiDecoder::TakeRun(std::string_view chars) {
+  const char* const begin = chars.data();
+  const char* const end = begin + chars.size();
+  const char* p = begin;
+  if (state_ == State::Idle) {
+    // Dropped before a frame: counted for the next one.
+    while (p != end && (ClassOf(*p) & kDroppedOutside) != 0) ++p;
+    dropped_ += static_cast<size_t>(p - begin);
+    return static_cast<size_t>(p - begin);
+  }
+  if (state_ != State::Hex) return 0;
+  if (adu_.size() >= kMaxAdu) {
+    // Past the largest frame, once that is said, only the frame's end counts.
+    if (!overlong_) return 0;
+    while (p != end && ClassOf(*p) < kEndOfLine) ++p;
+    return static_cast<size_t>(p - begin);
+  }
+  // Characters up to the largest frame, a half byte pending counted. A
+  // digit is put in place here, and so is a bad character once the listed
+  // ones are said (counted, taken as 0 or, in lower case, at its value);
+  // one still to be listed goes through AddDigit.
+  const size_t room = 2 * (kMaxAdu - adu_.size()) - (nibble_ >= 0 ? 1 : 0);
+  const char* const stop = begin + std::min(chars.size(), room);
+  for (; p != stop; ++p) {
+    uint8_t k = ClassOf(*p);
+    if (k >= kEndOfLine) break;
+    if (k >= kLowerCase) {
+      if (charFaults_ < kListedCharFaults) {
+        AddDigit(*p);
+        continue;
+      }
+      ++charFaults_;
+      k = k < kOther ? (k & 0x0F) : 0;
+    }
+    if (nibble_ < 0) {
+      nibble_ = k;
+    } else {
+      adu_.push_back(static_cast<uint8_t>(nibble_ << 4 | k));
+      nibble_ = -1;
+    }
+  }
+  return static_cast<size_t>(p - begin);
+}
+
 std::vector<AsciiFrame> AsciiDecoder::Feed(std::string_view chars) {
   std::vector<AsciiFrame> frames;
-  for (char c : chars) {
-    if (std::optional<AsciiFrame> f = Push(c)) frames.push_back(std::move(*f));
+  while (!chars.empty()) {
+    chars.remove_prefix(TakeRun(chars));
+    if (chars.empty()) break;
+    if (std::optional<AsciiFrame> f = Push(chars.front())) frames.push_back(std::move(*f));
+    chars.remove_prefix(1);
   }
   return frames;
 }

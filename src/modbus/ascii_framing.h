@@ -62,6 +62,12 @@ class AsciiDecoder {
   // One character; a frame when it completed one (a character after a lone CR
   // both completes the frame and, if it is ':', starts the next).
   std::optional<AsciiFrame> Push(char c);
+  // Takes the leading characters that neither end nor start a frame (the
+  // characters of a frame's digits, characters dropped before a frame, what
+  // follows an overlong frame's first dropped character), exactly as Push
+  // would one by one; returns how many. Long answers go through here in runs;
+  // the next character, if any, goes to Push.
+  size_t TakeRun(std::string_view chars);
   // Every frame the characters complete, in order.
   std::vector<AsciiFrame> Feed(std::string_view chars);
   // Ends a frame that has begun but not ended (for a time-out): delivered with

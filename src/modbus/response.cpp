@@ -105,10 +105,15 @@ bool ResponseAssembler::FinishAscii(AsciiFrame frame, int32_t digitsAt) {
     // Longer: the bytes beyond the rule stand before the LRC.
     lengthFaults.push_back({"Frame too long (" + std::to_string(used) + " bytes expected)", used - 1, size - used});
   }
-  // The binary frame's faults are free of repeats already and come first.
+  // The binary frame's faults come first; they and the decoder's are each
+  // free of repeats already, so a fault of the decoder is looked for only
+  // among the ones before its own.
   faults_ = std::move(binary.faults_);
   for (Fault& f : lengthFaults) AddFault(std::move(f.message), f.offset, f.length);
-  for (Fault& f : frame.faults) AddFault(std::move(f.message), f.offset, f.length);
+  const auto before = static_cast<std::ptrdiff_t>(faults_.size());
+  for (Fault& f : frame.faults)
+    if (std::find(faults_.begin(), faults_.begin() + before, f) == faults_.begin() + before)
+      faults_.push_back(std::move(f));
   // Painted on the characters that carry the bytes.
   for (Fault& f : faults_) f = WireSpan(std::move(f.message), f.offset, f.length);
   exception_ = binary.exception_;
@@ -254,7 +259,28 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
   return Finish(E, L);
 }
 
+bool ResponseAssembler::FeedAsciiChunk(const uint8_t* bytes, size_t size) {
+  if (rx_.empty()) rx_.reserve(256);
+  size_t i = 0;
+  while (i < size && !complete_) {
+    const size_t room = static_cast<size_t>(kMaxResponseBytes) - rx_.size();
+    if (room == 0) return false;
+    // The characters that only carry digits (or are dropped before a frame)
+    // are held at once; they move neither the frame's start nor its end.
+    const size_t run =
+        decoder_.TakeRun(std::string_view(reinterpret_cast<const char*>(bytes + i), std::min(size - i, room)));
+    if (run > 0) {
+      rx_.insert(rx_.end(), bytes + i, bytes + i + run);
+      i += run;
+      continue;
+    }
+    if (FeedAscii(bytes[i++])) return true;
+  }
+  return false;
+}
+
 bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {
+  if (IsAscii(mode_) && !binary_) return FeedAsciiChunk(bytes, size);
   const auto chunkSize = static_cast<int32_t>(std::min<size_t>(size, INT32_MAX));
   chunkEnd_ = -1;
   size_t i = 0;

@@ -79,6 +79,8 @@ class ResponseAssembler {
   void AddFault(std::string message, int32_t offset, int32_t length);
   // One received character in ASCII framing.
   bool FeedAscii(uint8_t c);
+  // A chunk of characters in ASCII framing, as FeedAscii takes them one by one.
+  bool FeedAsciiChunk(const uint8_t* bytes, size_t size);
   // One byte in binary framing, below the bound.
   bool FeedByte(uint8_t b, int32_t chunkSize);
   // Ends the answer at kMaxResponseBytes with its fault.

@@ -1,13 +1,17 @@
-// Answers to 43/14 are appended in runs while the bytes held cannot tell their length: generated answers (a fixed
-// seed, a bounded count) come out as when every byte goes through the checks alone, and a sound one completes on
-// its last byte.
+// Answers taken in runs (a chunk's characters or bytes appended at once where they cannot settle anything) must
+// come out exactly as when every byte goes through on its own: the same frame, faults in the same order and the
+// same exception. Generated answers (a fixed seed, a bounded count) in the ASCII framings and answers to 43/14,
+// whose length is only known once their objects are walked.
 #include <random>
 
+#include "modbus/ascii_framing.h"
 #include "test_bytes.h"
 
 namespace {
 
+using namespace std::string_literals;
 using namespace testbytes;
+using modbus::Mode;
 
 // The answer cut into chunks of 1..max bytes.
 std::vector<Frame> Chunks(const Frame& answer, std::mt19937& rng, size_t max) {
@@ -17,6 +21,57 @@ std::vector<Frame> Chunks(const Frame& answer, std::mt19937& rng, size_t max) {
     chunks.emplace_back(answer.begin() + long(at), answer.begin() + long(at + n));
   }
   return chunks;
+}
+
+Frame Chars(const std::string& s) { return Frame(s.begin(), s.end()); }
+
+TEST(AssemblyInRuns, AsciiCharactersGiveWhatTheyGiveOneByOne) {
+  // Characters drawn mostly from frame material, with every kind of damage mixed in: lower case, characters that
+  // are no digit, ':' restarting, CR and LF alone, bytes above 0x7F.
+  const std::string material = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEFabcfG Zx\x00\x7F\x80\xFF:::\r\r\n\n"s;
+  std::mt19937 rng(1234);
+  const Frame read = Chars(modbus::EncodeAscii(Frame{0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}));
+  for (int round = 0; round < 400; ++round) {
+    // Mostly a good frame with noise around and inside it, now and then noise only, now and then a long one.
+    Frame answer;
+    const size_t length = round % 10 == 0 ? 700 + rng() % 600 : rng() % 90;
+    if (round % 3 != 0)
+      answer = Chars(modbus::EncodeAscii(Frame{0x11, 0x03, 0x06, 0x02, 0x2B, 0x00, 0x00, 0x00, 0x64}));
+    for (size_t i = 0; i < length; ++i) {
+      const auto at = static_cast<std::ptrdiff_t>(answer.empty() ? 0 : rng() % (answer.size() + 1));
+      answer.insert(answer.begin() + at, static_cast<uint8_t>(material[rng() % material.size()]));
+    }
+    SCOPED_TRACE(Hex(answer));
+    AssembleBothWays(round % 2 == 0 ? Mode::Ascii : Mode::AsciiOverTcp, round % 5 == 0 ? answer : read,
+                     Chunks(answer, rng, 1 + rng() % 80));
+  }
+  // Frames past the 255-byte bound, digits of any count, chunk edges at any place (a half byte pending at a run's
+  // start included).
+  for (int round = 0; round < 60; ++round) {
+    const Frame answer = Chars(":" + std::string(505 + round % 10, 'A') + "\r\n");
+    AssembleBothWays(Mode::Ascii, read, Chunks(answer, rng, 1 + rng() % 80));
+  }
+}
+
+TEST(AssemblyInRuns, DecoderFramesAreTheSameFromRunsAndFromSingleCharacters) {
+  const std::string material = "0123456789ABCDEF0123456789ABCDEFbeG\x01\xC3:\r\n"s;
+  std::mt19937 rng(99);
+  // The frames' ADUs and faults, then whether a frame is open.
+  const auto text = [](const std::vector<modbus::AsciiFrame>& frames, bool open) {
+    std::string s;
+    for (const modbus::AsciiFrame& f : frames) s += Hex(f.adu) + " " + testing::PrintToString(f.faults) + "\n";
+    return s + (open ? "open" : "");
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string chars;
+    for (size_t i = 0, n = round % 7 == 0 ? 900 : rng() % 120; i < n; ++i) chars += material[rng() % material.size()];
+    modbus::AsciiDecoder runs, single;
+    std::vector<modbus::AsciiFrame> fromSingle;
+    for (char c : chars)
+      if (std::optional<modbus::AsciiFrame> f = single.Push(c)) fromSingle.push_back(std::move(*f));
+    const std::vector<modbus::AsciiFrame> fromRuns = runs.Feed(chars);
+    EXPECT_EQ(text(fromRuns, runs.InFrame()), text(fromSingle, single.InFrame())) << chars;
+  }
 }
 
 TEST(AssemblyInRuns, DeviceIdentificationAnswersWalkedOnceGiveWhatTheyGiveByteByByte) {
@@ -43,7 +98,7 @@ TEST(AssemblyInRuns, DeviceIdentificationAnswersWalkedOnceGiveWhatTheyGiveByteBy
     }
     const Frame sound = answer;  // a whole and sound answer completes with its last byte, whatever follows it
     if (rng() % 2 == 0) answer.insert(answer.end(), rng() % 40, 0x55);
-    const modbus::Mode mode = tcp ? modbus::Mode::Tcp : modbus::Mode::Rtu;
+    const Mode mode = tcp ? Mode::Tcp : Mode::Rtu;
     SCOPED_TRACE(Hex(answer));
     AssembleBothWays(mode, request, Chunks(answer, rng, 1 + rng() % 80));
     const Outcome got = Assemble(mode, request, Chunks(answer, rng, 1 + rng() % 80));

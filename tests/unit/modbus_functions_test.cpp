@@ -262,6 +262,9 @@ TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
       {"restart", ":0103:1107E8\r\n", "1107E8 {Frame restarted by ':' (2 bytes dropped)@0+0}"},
       {"short", ":0101\r\n", "0101 {Frame too short (at least 3 bytes expected)@0+2}"},
       {"blank line between", ":1107E8\r\n\r\n:1107E8\r\n", "1107E8 | 1107E8 {2 characters before ':' dropped@0+0}"},
+      {"faults cut back to one place are one", ":000G0G:\r\n",
+       " {Invalid hex character 'G'@0+0} {Frame restarted by ':' (3 bytes dropped)@0+0} "
+       "{Frame too short (at least 3 bytes expected)@0+0}"},
       {"overlong", ":" + zeros300 + "\r\n",
        std::string(510, '0') + " {Frame longer than 255 bytes: the rest is dropped@254+1}"},
       {"one fault per kind and place", ":1G1G07E8\r\n",
