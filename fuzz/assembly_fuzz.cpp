@@ -7,8 +7,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "modbus/ascii_framing.h"
@@ -69,8 +70,9 @@ Frame RequestOf(Input& in, modbus::Mode mode) {
   return frame;
 }
 
-// No fault twice: pair by pair for a short list, else in sorted order (an
-// answer can carry some hundred faults).
+// No fault twice: pair by pair for a short list; a long one (an answer can
+// carry some hundred faults, most of them of one kind with texts of one
+// length) by sorted hashes, faults compared only where two hashes meet.
 bool Distinct(const std::vector<modbus::Fault>& faults) {
   if (faults.size() <= 16) {
     for (size_t i = 0; i < faults.size(); ++i)
@@ -78,14 +80,19 @@ bool Distinct(const std::vector<modbus::Fault>& faults) {
         if (faults[i] == faults[j]) return false;
     return true;
   }
-  std::vector<const modbus::Fault*> order;
-  order.reserve(faults.size());
-  for (const modbus::Fault& f : faults) order.push_back(&f);
-  const auto key = [](const modbus::Fault* f) { return std::tie(f->offset, f->length, f->message); };
-  std::sort(order.begin(), order.end(),
-            [&](const modbus::Fault* x, const modbus::Fault* y) { return key(x) < key(y); });
-  return std::adjacent_find(order.begin(), order.end(),
-                            [](const modbus::Fault* x, const modbus::Fault* y) { return *x == *y; }) == order.end();
+  std::vector<std::pair<size_t, size_t>> keyed;  // hash, index
+  keyed.reserve(faults.size());
+  for (size_t i = 0; i < faults.size(); ++i) {
+    const modbus::Fault& f = faults[i];
+    const size_t h = std::hash<std::string>{}(f.message) ^
+                     (static_cast<size_t>(static_cast<uint32_t>(f.offset)) << 32) ^ static_cast<uint32_t>(f.length);
+    keyed.emplace_back(h, i);
+  }
+  std::sort(keyed.begin(), keyed.end());
+  for (size_t i = 1; i < keyed.size(); ++i)
+    for (size_t j = i; j > 0 && keyed[j - 1].first == keyed[i].first; --j)
+      if (faults[keyed[j - 1].second] == faults[keyed[i].second]) return false;
+  return true;
 }
 
 }  // namespace

@@ -253,6 +253,19 @@ size_t AsciiDecoder::TakeRun(std::string_view chars) {
   const size_t room = 2 * (kMaxAdu - adu_.size()) - (nibble_ >= 0 ? 1 : 0);
   const char* const stop = begin + std::min(chars.size(), room);
   for (; p != stop; ++p) {
+    // Whole bytes of upper-case digits, the bulk of a sound frame, two
+    // characters at a time.
+    if (nibble_ < 0) {
+      const char* const pairs = p + (stop - p) / 2 * 2;
+      while (p != pairs) {
+        const uint8_t hi = ClassOf(p[0]);
+        const uint8_t lo = ClassOf(p[1]);
+        if ((hi | lo) >= kLowerCase) break;
+        adu_.push_back(static_cast<uint8_t>(hi << 4 | lo));
+        p += 2;
+      }
+      if (p == stop) break;
+    }
     uint8_t k = ClassOf(*p);
     if (k >= kEndOfLine) break;
     if (k >= kLowerCase) {

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "common/module1.h"
+#include "engine/session.h"
 #include "fakes/fake_platform.h"
 #include "modbus/address_notation.h"
 #include "panel/frmMain.h"
@@ -39,6 +40,39 @@ struct ScratchDir {
 inline std::string ReadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A session on a link of its own (a fake socket and serial port, 127.0.0.1:1502, port "ttyV0") on a fake clock.
+struct Link {
+  explicit Link(modbus::Mode mode = modbus::Mode::Tcp, int timeoutMs = 1000,
+                std::shared_ptr<fakes::FakeClock> shared = std::make_shared<fakes::FakeClock>())
+      : clock(std::move(shared)), settings{mode,      "127.0.0.1", 1502,
+                                           timeoutMs, timeoutMs,   true,
+                                           true,      "ttyV0",     platform::SerialSettings{},
+                                           ""} {}
+  std::shared_ptr<fakes::FakeClock> clock;
+  engine::LinkSettings settings;
+  std::shared_ptr<fakes::FakeSerialPort> serial = std::make_shared<fakes::FakeSerialPort>();
+  std::shared_ptr<fakes::FakeTcpSocket> socket = std::make_shared<fakes::FakeTcpSocket>();
+  std::unique_ptr<engine::Session> session =
+      std::make_unique<engine::Session>(engine::LinkParts{clock, clock, serial, socket}, [this] { return settings; });
+};
+
+// A TCP slave's answer to a read: bits all 0x55, registers valued as their address; or exception `exception`.
+inline Frame TcpAnswer(const Frame& req, uint8_t exception = 0) {
+  const uint8_t fc = req.at(7);
+  const int address = req.at(8) * 256 + req.at(9), quantity = req.at(10) * 256 + req.at(11);
+  Frame pdu{fc, static_cast<uint8_t>(fc <= 2 ? (quantity + 7) / 8 : quantity * 2)};
+  if (exception) pdu = {static_cast<uint8_t>(fc | 0x80), exception};
+  for (int i = 0; !exception && i < quantity; ++i) {
+    if (fc > 2)
+      pdu.insert(pdu.end(), {uint8_t((address + i) >> 8), uint8_t(address + i)});
+    else if (i % 8 == 0)
+      pdu.push_back(0x55);
+  }
+  Frame adu{req.at(0), req.at(1), 0, 0, 0, static_cast<uint8_t>(pdu.size() + 1), req.at(6)};
+  adu.insert(adu.end(), pdu.begin(), pdu.end());
+  return adu;
 }
 
 struct Panel {

@@ -7,10 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <numeric>
-#include <tuple>
+#include <sstream>
 
 #include "panel_rig.h"
 #include "presentation/log_record.h"
@@ -20,10 +18,25 @@ namespace {
 
 using namespace modbus;
 using namespace rig;
+namespace fs = std::filesystem;
+
+const std::string kStamp = "05.12.26  06:04:09.045  ", kIndent(37, ' ');
+
+Frame Bytes(int n, int first = 0) {
+  Frame f(static_cast<size_t>(n));
+  std::iota(f.begin(), f.end(), static_cast<uint8_t>(first));
+  return f;
+}
+
+std::string Rows(const std::vector<InspectorRow>& rows, std::initializer_list<int> which) {
+  std::string s;
+  for (int i : which) s += rows.at(static_cast<size_t>(i)).format + " " + rows[i].value + " [" + rows[i].bytes + "]|";
+  return s;
+}
 
 TEST(Inspector, FourteenFormatsOfAPairAndAMissingNextRegister) {
-  std::string texts;
   const std::vector<InspectorRow> rows = InspectRegisters({0x3F, 0x80}, RegisterBytes{0, 0}, ".");
+  std::string texts;
   for (size_t i = 0; i < rows.size(); ++i) {
     texts += rows[i].format + " " + rows[i].value + "|";
     EXPECT_EQ(rows[i].bytes, i < 2 ? "3F 80" : "3F 80 00 00") << i;
@@ -35,98 +48,100 @@ TEST(Inspector, FourteenFormatsOfAPairAndAMissingNextRegister) {
   EXPECT_EQ(InspectRegisters({0x3F, 0xC0}, RegisterBytes{0, 0}, ",")[F_ABCD].value, "1,5");
   const std::vector<InspectorRow> alone = InspectRegisters({0xFF, 0xFE}, std::nullopt, ".");
   ASSERT_EQ(alone.size(), 14u);
-  EXPECT_EQ(alone[0].value + " " + alone[1].value + " [" + alone[1].bytes + "]", "-2 65534 [FF FE]");
+  EXPECT_EQ(Rows(alone, {0, 1}), "INT16 -2 [FF FE]|UINT16 65534 [FF FE]|");
   for (size_t i = 2; i < 14; ++i) EXPECT_EQ(alone[i].value + " [" + alone[i].bytes + "]", "\u2014 [FF FE -- --]") << i;
 }
 
-const std::string kStamp = "05.12.26  06:04:09.045  ", kIndent(37, ' ');
-
-Frame Bytes(int n, int first = 0) {
-  Frame f(static_cast<size_t>(n));
-  std::iota(f.begin(), f.end(), static_cast<uint8_t>(first));
-  return f;
+TEST(Inspector, FourRegistersFromTheClickedOneForTheWideFormats) {
+  Panel p;
+  p.Sent(kTcp, I64_ABCDEFGH, "0", "01 03 00 00 00 08");
+  p.Answer("01 03 10 00 00 00 00 00 00 00 01 00 02 00 03 00 04 00 05");
+  const std::vector<InspectorRow> first = p.f.InspectResponseLine(0);
+  ASSERT_EQ(first.size(), static_cast<size_t>(kAllFormatCount));
+  EXPECT_EQ(Rows(first, {I64_ABCDEFGH, I64_HGFEDCBA, HEX, BINARY, ASCII}),
+            "INT64_ABCDEFGH 1 [00 00 00 00 00 00 00 01]|INT64_HGFEDCBA 72057594037927936 [00 00 00 00 00 00 00 01]|"
+            "HEX 0000 [00 00]|BINARY 00000000 00000000 [00 00]|ASCII .. [00 00]|");
+  // The second line starts at register 4: four registers follow it (0002 0003 0004 0005).
+  EXPECT_EQ(p.f.InspectResponseLine(1)[U64_ABCDEFGH].value, "562962838585349");
+  // Fewer than three registers after the clicked one: the 64-bit rows say so.
+  const std::vector<InspectorRow> few = InspectRegisters({0x12, 0x34}, std::vector<RegisterBytes>{{0x56, 0x78}}, ".");
+  EXPECT_EQ(Rows(few, {D_ABCDEFGH, HEX}) + few[F_ABCD].bytes,
+            "DOUBLE_ABCDEFGH \u2014 [12 34 56 78 -- -- -- --]|HEX 1234 [12 34]|12 34 56 78");
 }
 
-TEST(Log, HexText) {
-  const std::string row = "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
-  EXPECT_EQ(ToLogHexString({}), "");
-  EXPECT_EQ(ToLogHexString(Bytes(16)), row);
-  EXPECT_EQ(ToLogHexString(Bytes(33)),
-            row + " \r\n" + kIndent + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \r\n" + kIndent + "20");
+TEST(Inspector, LinesOfTheView) {
+  Panel p;
+  p.Sent(1, INT16, "100", "01 03 00 64 00 03");
+  ASSERT_EQ(p.Answer("01 03 06 3F 80 00 00 FF FF"), View("HR 00100: 16256|HR 00101: 0    |HR 00102: -1   "));
+  EXPECT_EQ(p.f.InspectResponseLine(0).at(F_ABCD).value + " " + p.f.InspectResponseLine(1).at(I_ABCD).value + " " +
+                p.f.InspectResponseLine(2).at(F_ABCD).value,  // no register after the last
+            "1 65535 \u2014");
+  EXPECT_EQ(p.f.ResponseLineAddress(2), 102);
+  EXPECT_TRUE(p.f.InspectResponseLine(3).empty() && p.f.InspectResponseLine(-1).empty());
+  p.Sent(1, F_ABCD, "100", "01 04 00 64 00 04");  // a 32-bit line starts at its first register
+  ASSERT_EQ(p.Answer("01 04 08 3F 80 00 00 40 49 0F DB"),
+            View("FLT IR 00100: 1               |FLT IR 00102: 3.14159274101257"));
+  EXPECT_EQ(p.f.ResponseLineAddress(1), 102);
+  EXPECT_EQ(p.f.InspectResponseLine(1).at(INT16).value + " " + p.f.InspectResponseLine(1).at(I_ABCD).value,
+            "16457 1078530011");
+  p.Sent(1, UINT16, "0", "01 01 00 00 00 08");  // a coil answer replaces the registers
+  p.Answer("01 01 01 05");
+  EXPECT_TRUE(p.f.InspectResponseLine(0).empty());
 }
 
-TEST(Compose, FramesOfTheFormPreviewedThenPushed) {
-  // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on). The form's
-  // own rules, one row each: every format's bytes are checked on the pure encoders and against libmodbus.
-  const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string, std::vector<std::string>>>
-      cases = {
-          {16, U_ABCD, "1", "100", "1", "-1", {"01 10 00 64 00 02 04 00 00 00 00"}},
-          {16, U_ABCD, "1", "100", "1", "2.9", {"01 10 00 64 00 02 04 00 00 00 02"}},  // whole part
-          {16, F_ABCD, "1", "65535", "1", "1", {"01 10 FF FF 00 02 04 3F 80 00 00"}},
-          {6, INT16, "1", "100", "1", "2.5", {"01 06 00 64 00 02"}},  // rounded half to even
-          {6, UINT16, "1", "100", "1", "3,5", {"01 06 00 64 00 04"}},
-          {5, UINT16, "1", "100", "1", "0.5", {"01 05 00 64 00 00"}},  // the whole value decides
-          {5, UINT16, "1", "100", "1", "0.6", {"01 05 00 64 FF 00"}},
-          {3, UINT16, " 0 ", "0", "1", "", {"00 03 00 00 00 01"}},  // slave 0 is sent
-          {3, UINT16, "255", "0xFFFF", "1", "", {"FF 03 FF FF 00 01"}},
-          {6, HEX, "1", "5", "1", "0xBEEF", {"01 06 00 05 BE EF"}},
-          // 06 writes a 64-bit value as four single-register writes, the last at 65535.
-          {6,
-           I64_ABCDEFGH,
-           "1",
-           "65532",
-           "1",
-           "0x1122334455667788",
-           {"01 06 FF FC 11 22", "01 06 FF FD 33 44", "01 06 FF FE 55 66", "01 06 FF FF 77 88"}},
-          {3, D_ABCDEFGH, "1", "0", "3", "", {"01 03 00 00 00 0C"}},  // a value is RegistersPerValue registers
-      };
-  for (const auto& [fc, format, unit, addr, quantity, value, pdus] : cases) {
+TEST(Compose, FramesOfTheFormPreviewedThenPushedOrRefusedWithABeepAndOneRedRow) {
+  // fc, format, slave, address, quantity and value as typed; the PDUs the frames carry (slave byte on, '|' between
+  // frames) or the refusal. The form's own rules, one row each: every format's bytes are checked on the pure
+  // encoders and against libmodbus.
+  const std::string slave = "\": a slave address is a number from 0 to 255";
+  const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string, std::string>> cases = {
+      {16, U_ABCD, "1", "100", "1", "-1", "01 10 00 64 00 02 04 00 00 00 00"},
+      {16, U_ABCD, "1", "100", "1", "2.9", "01 10 00 64 00 02 04 00 00 00 02"},  // whole part
+      {16, F_ABCD, "1", "65535", "1", "1", "01 10 FF FF 00 02 04 3F 80 00 00"},
+      {6, INT16, "1", "100", "1", "2.5", "01 06 00 64 00 02"},  // rounded half to even
+      {6, UINT16, "1", "100", "1", "3,5", "01 06 00 64 00 04"},
+      {5, UINT16, "1", "100", "1", "0.5", "01 05 00 64 00 00"},  // the whole value decides
+      {5, UINT16, "1", "100", "1", "0.6", "01 05 00 64 FF 00"},
+      {3, UINT16, " 0 ", "0", "1", "", "00 03 00 00 00 01"},  // slave 0 is sent
+      {3, UINT16, "255", "0xFFFF", "1", "", "FF 03 FF FF 00 01"},
+      {6, HEX, "1", "5", "1", "0xBEEF", "01 06 00 05 BE EF"},
+      // 06 writes a 64-bit value as four single-register writes, the last at 65535.
+      {6, I64_ABCDEFGH, "1", "65532", "1", "0x1122334455667788",
+       "01 06 FF FC 11 22|01 06 FF FD 33 44|01 06 FF FE 55 66|01 06 FF FF 77 88"},
+      {3, D_ABCDEFGH, "1", "0", "3", "", "01 03 00 00 00 0C"},  // a value is RegistersPerValue registers
+      {6, F_ABCD, "1", "65535", "1", "1",
+       "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536"},
+      {3, UINT16, "1", "1F", "1", "1",
+       "Invalid address \"1F\": an address is a decimal number or 0x followed by hexadecimal digits"},
+      {1, UINT16, "1", "", "1", "1", "Invalid address: the start address is empty"},
+      {3, UINT16, "300", "0", "1", "1", "Invalid slave address \"300" + slave},
+      {16, F_ABCD, "-1", "0", "1", "1", "Invalid slave address \"-1" + slave},
+      {6, I64_ABCDEFGH, "1", "65533", "1", "1",
+       "Address out of range: a 64-bit value at 65533 needs registers 65533 to 65536"},
+      {16, I64_ABCDEFGH, "1", "0", "1", "9223372036854775808",
+       "Invalid value \"9223372036854775808\": an INT64 value is a whole number from -9223372036854775808 to "
+       "9223372036854775807"},
+  };
+  for (const auto& [fc, format, unit, addr, quantity, value, shown] : cases) {
     for (int16_t mode : {0, 1, 2}) {
+      SCOPED_TRACE(shown + " mode " + std::to_string(mode));
       Panel p(mode);
       p.Fill(fc, format, unit, addr, quantity, value);
-      const std::string what = pdus[0] + " mode " + std::to_string(mode);
-      std::string expected;
-      for (size_t i = 0; i < pdus.size(); ++i)
-        expected += (i ? " | " : "") + Hex(Framed(mode, pdus[i], uint8_t(i + 1)));
-      const size_t logLength = p.f.txtLog.Length();
-      EXPECT_EQ(p.f.PreviewRequest(), expected) << what;
-      EXPECT_TRUE(p.f.Requests.empty() && p.f.TransactionID == 0) << what;  // the preview uses up nothing
-      EXPECT_EQ(p.Compose(), expected) << what;
-      EXPECT_EQ(p.f.TransactionID, mode == 1 ? static_cast<int32_t>(pdus.size()) : 0) << what;
-      EXPECT_EQ(p.f.txtLog.Length() + p.fp.beeper->count, logLength) << what;  // no beep, no row
-    }
-  }
-}
-
-TEST(Compose, RefusalsAreNamedAndSendNothingWithABeepAndOneRedRow) {
-  const std::string range = "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536",
-                    addr = "\": an address is a decimal number or 0x followed by hexadecimal digits",
-                    slave = "\": a slave address is a number from 0 to 255", bad = "Invalid value \"";
-  const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string>> cases = {
-      {6, F_ABCD, "1", "65535", "1", range},
-      {3, UINT16, "1", "1F", "1", "Invalid address \"1F" + addr},
-      {1, UINT16, "1", "", "1", "Invalid address: the start address is empty"},
-      {3, UINT16, "300", "0", "1", "Invalid slave address \"300" + slave},
-      {16, F_ABCD, "-1", "0", "1", "Invalid slave address \"-1" + slave},
-      {6, I64_ABCDEFGH, "1", "65533", "1",
-       "Address out of range: a 64-bit value at 65533 needs registers 65533 to 65536"},
-      {16, I64_ABCDEFGH, "1", "0", "9223372036854775808",
-       bad +
-           "9223372036854775808\": an INT64 value is a whole number from -9223372036854775808 to 9223372036854775807"},
-  };
-  for (const auto& [fc, format, unit, address, value, message] : cases) {
-    for (int16_t mode : {0, 1, 2}) {
-      Panel p(mode);
-      p.Fill(fc, format, unit, address, "1", value);
-      const size_t logLength = p.f.txtLog.Length();
-      EXPECT_EQ(p.f.PreviewRequest(), message) << mode;
-      EXPECT_EQ(p.f.txtLog.Length() + p.fp.beeper->count, logLength) << mode;  // the preview neither logs nor beeps
-      EXPECT_EQ(p.Compose(), "") << message;
-      EXPECT_EQ(p.fp.beeper->count, 1) << message;
-      EXPECT_EQ(p.f.txtLog.Text().substr(logLength),
-                FormatTimeStamp(p.fp.clock->Now()) + "  Communication Error: " + message + "\r\n");
-      EXPECT_EQ(p.f.txtLog.ColorAt(logLength), LogColorError) << message;
-      EXPECT_EQ(p.f.TransactionID, 0) << message;
+      p.Mark();
+      const bool refused = shown[2] != ' ';
+      std::string expected = refused ? shown : "";
+      std::istringstream pdus(refused ? "" : shown);
+      uint16_t frames = 0;
+      for (std::string pdu; std::getline(pdus, pdu, '|'); ++frames)
+        expected += (frames ? " | " : "") + Hex(Framed(mode, pdu, uint16_t(frames + 1)));
+      EXPECT_EQ(p.f.PreviewRequest(), expected);
+      // The preview uses up nothing: no frame, no identifier, no beep, no row.
+      EXPECT_EQ(p.f.Requests.size() + p.f.TransactionID + p.fp.beeper->count + p.NewLog().size(), 0u);
+      EXPECT_EQ(p.Compose(), refused ? "" : expected);
+      EXPECT_EQ(p.f.TransactionID, mode == 1 ? frames : 0);
+      EXPECT_EQ(std::make_pair(p.NewLog(), p.fp.beeper->count),
+                std::make_pair(refused ? p.Rows({"Communication Error: " + shown}) : "", refused ? 1 : 0));
+      EXPECT_TRUE(!refused || p.f.txtLog.ColorAt(p.mark) == LogColorError);
     }
   }
 }
@@ -144,111 +159,14 @@ TEST(Compose, ThePreviewNamesARefusedAddressOrQuantity) {
   for (const auto& [fc, address, quantity, shown] : previews) {
     Panel p(0);
     p.Fill(fc, UINT16, "1", address, quantity, "1");
-    const std::string preview = p.f.PreviewRequest();
-    EXPECT_EQ(preview.substr(0, shown.size()), shown) << address << " " << quantity;
-    EXPECT_EQ(p.fp.beeper->count, 0);
+    EXPECT_EQ(p.f.PreviewRequest().substr(0, shown.size()) + std::to_string(p.fp.beeper->count), shown + "0");
   }
-}
-
-// The continuous log file keeps every entry of a long session in order across rotations, in both formats, while the
-// pane keeps its last 1000 and says where the others went.
-TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
-  namespace fs = std::filesystem;
-  for (const bool csv : {false, true}) {
-    const ScratchDir dir(csv ? "logfile_csv" : "logfile_text");
-    const std::string path = (dir.path / "bus.log").string();
-    Panel p;
-    p.f.SetLogFile(path, csv);
-    p.f.SetLogFileRotation(64 * 1024, 100);
-    constexpr int kEntries = 5000;
-    for (int i = 0; i < kEntries; ++i) p.f.Log("entry " + std::to_string(i));
-    EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones are in " + path);
-    // Oldest first: the highest number, down to .1, then the current file.
-    std::vector<std::string> files;
-    for (int n = 100; n >= 1; --n)
-      if (fs::exists(path + "." + std::to_string(n))) files.push_back(path + "." + std::to_string(n));
-    ASSERT_GE(files.size(), 2u) << "rotated";
-    files.push_back(path);
-    int next = 0, bad = 0;
-    for (const std::string& file : files) {
-      EXPECT_LE(fs::file_size(file), 64u * 1024u) << file;
-      std::ifstream in(file, std::ios::binary);
-      std::string line;
-      bool first = true;
-      for (int guard = 0; guard < kEntries + 10 && std::getline(in, line); ++guard) {
-        if (csv && std::exchange(first, false)) {
-          EXPECT_EQ(line, "time,kind,class,bytes,message,painted\r") << file;
-          continue;
-        }
-        const std::string tail = "entry " + std::to_string(next) + (csv ? ",\r" : "\r");
-        if (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
-          ++next;
-        else
-          ++bad;
-      }
-    }
-    EXPECT_EQ(std::make_pair(next, bad), std::make_pair(kEntries, 0)) << (csv ? "csv" : "text");
-  }
-  // Without a file, what the pane no longer holds is dropped, and says so.
-  Panel p;
-  for (int i = 0; i < 1001; ++i) p.f.Log("x");
-  EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped");
-}
-
-// A file that cannot be written (here a directory in its place; a full disk below, when the test may mount one)
-// gives one error row, and the pane goes on.
-TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
-  namespace fs = std::filesystem;
-  const ScratchDir scratch("logfail");
-  const fs::path& dir = scratch.path;
-  fs::create_directories(dir / "taken");
-  struct Case {
-    std::string path;
-    bool mountFull;
-  };
-  std::vector<Case> cases = {{(dir / "taken").string(), false}};
-  const bool root = ::geteuid() == 0;
-  if (root) {
-    fs::create_directories(dir / "tiny");
-    if (std::system(("mount -t tmpfs -o size=16k tmpfs " + (dir / "tiny").string()).c_str()) == 0)
-      cases.push_back({(dir / "tiny" / "bus.log").string(), true});
-  }
-  // Unmounted on every path out of the test, before the folder goes.
-  struct Unmount {
-    fs::path at;
-    bool on;
-    ~Unmount() {
-      if (on) std::system(("umount " + at.string()).c_str());
-    }
-  } unmount{dir / "tiny", cases.size() > 1};
-  for (const Case& c : cases) {
-    Panel p;
-    p.f.SetLogFile(c.path, false);
-    p.f.SetLogFileRotation(1024 * 1024, 2);
-    // 900 entries of about 80 bytes: the tiny disk fills after some 200, and the pane still holds the error row.
-    for (int i = 0; i < 900; ++i) p.f.Log("entry " + std::to_string(i) + " " + std::string(40, 'x'));
-    const std::string text = p.f.txtLog.Text();
-    size_t rows = 0;
-    for (size_t at = text.find("Log file stopped: "); at != std::string::npos && rows < 10;
-         at = text.find("Log file stopped: ", at + 1))
-      ++rows;
-    EXPECT_EQ(rows, 1u) << c.path;
-    EXPECT_NE(text.find("entry 899 "), std::string::npos) << c.path;
-    for (int i = 900; i < 1100; ++i) p.f.Log("entry " + std::to_string(i));
-    EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped: the log file failed") << c.path;
-    if (c.mountFull) {
-      EXPECT_GT(fs::file_size(c.path), 0u);
-    }
-  }
-  if (cases.size() < 2)
-    GTEST_SKIP() << "the full disk needs a tmpfs mounted (as root); only the refused path was checked";
 }
 
 TEST(Compose, HexInputGoesOutAsTypedAndNoCommandSendsNothing) {
   for (int16_t mode : {0, 1, 2}) {
     Panel p(mode);
-    p.f.HexView = true;
-    p.f.txtHEX.SetText("01 03 00 00 00 0a c5 cd");
+    p.TypeHex("01 03 00 00 00 0a c5 cd");
     EXPECT_EQ(p.f.PreviewRequest(), "01 03 00 00 00 0A C5 CD");
     p.f.GetBytesOfHexInput();
     p.f.txtHEX.SetText(" ;; ");
@@ -260,8 +178,8 @@ TEST(Compose, HexInputGoesOutAsTypedAndNoCommandSendsNothing) {
   Panel p;
   p.Fill(3, UINT16, "1", "0", "1", "");
   p.f.cmbCmd.SetListIndex(-1);
-  EXPECT_EQ(p.f.PreviewRequest() + p.Compose(), "");
-  EXPECT_EQ(p.f.txtLog.Text().find("Error"), std::string::npos);
+  const std::string shown = p.f.PreviewRequest(), pushed = p.Compose();
+  EXPECT_EQ(shown + pushed + p.NewLog(), "");
 }
 
 TEST(Compose, TheNextSendUsesTheIdentifierPreviewed) {
@@ -274,6 +192,30 @@ TEST(Compose, TheNextSendUsesTheIdentifierPreviewed) {
   p.fp.socket->AcceptConnect();
   EXPECT_EQ(p.fp.socket->sent, std::vector<Frame>{HexToBytes(shown)});
   EXPECT_EQ(p.f.PreviewRequest().substr(0, 5), "12 35");
+}
+
+TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
+  std::string accents;  // each a code point of two bytes
+  for (int i = 0; i < 32766; ++i) accents += "\u00e9";
+  // The text and the characters it is counted as when refused (0: accepted).
+  for (const auto& [text, counted] : std::vector<std::pair<std::string, int>>{{std::string(32767, 'A'), 0},
+                                                                              {std::string(32768, 'A'), 32768},
+                                                                              {accents + "1", 0},
+                                                                              {accents + "12", 32768},
+                                                                              {std::string(100000, '1'), 100000}}) {
+    const bool refused = counted != 0;
+    SCOPED_TRACE(text.size());
+    Panel p;
+    p.TypeHex(text);
+    p.f.Requests.clear();
+    p.f.GetBytesOfHexInput();
+    EXPECT_EQ(std::make_tuple(p.f.Requests.size(), p.fp.beeper->count, p.NewLog()),
+              std::make_tuple(refused ? 0u : 1u, refused ? 1 : 0,
+                              refused ? p.Rows({"Communication Error: Raw request too long: " +
+                                                std::to_string(counted) + " characters, at most 32767"})
+                                      : ""));
+    EXPECT_TRUE(refused ? p.f.txtLog.ColorAt(p.mark) == LogColorError : !p.f.Requests.at(0).empty());
+  }
 }
 
 TEST(ResponseView, Rows) {
@@ -290,12 +232,8 @@ TEST(ResponseView, Rows) {
       {I_ABCD, "03 FF FF 00 04", "03 08 00 00 00 01 00 00 00 02", "I32 HR 65535: 1|I32 HR 65537: 2", "65535"},
       {UINT16, "02 00 00 00 02", "02 01 FF", "DI 00000: 1|DI 00001: 1"},
       // Coils stop at the quantity and at the last byte.
-      {UINT16, "01 00 14 00 0A", "01 02 A5 FE",
-       "CL 00020: 1|CL 00021: 0|CL 00022: 1|CL 00023: 0|CL 00024: 0|CL 00025: 1|CL 00026: 0|CL 00027: 1|CL 00028: 0|"
-       "CL 00029: 1",
-       "20"},
-      {UINT16, "01 00 00 00 10", "01 02 81",
-       "CL 00000: 1|CL 00001: 0|CL 00002: 0|CL 00003: 0|CL 00004: 0|CL 00005: 0|CL 00006: 0|CL 00007: 1"},
+      {UINT16, "01 00 14 00 0A", "01 02 A5 FE", "CL 00020..29: 1 0 1 0 0 1 0 1 0 1", "20"},
+      {UINT16, "01 00 00 00 10", "01 02 81", "CL 00000..7: 1 0 0 0 0 0 0 1"},
       {UINT16, "05 00 AC FF 00", "05 00 AC FF 00", "CL 00172 <- 1", "172"},
       {INT16, "06 00 01 FF FF", "06 00 01 FF FF", "HR 0x0001 <- 65535", "0x1"},
       {F_ABCD, "10 00 64 00 02 04 3F 80 00 00", "10 00 64 00 02", "HR 00100 <- 16256|HR 00101 <- 0", "100"},
@@ -312,34 +250,41 @@ TEST(ResponseView, Rows) {
   };
   for (int16_t mode : {0, 1, 2}) {
     for (const Case& c : cases) {
+      // "CL 00020..29: 1 0 ..." stands for one line per coil from 00020 on.
+      std::string view = c.view;
+      if (const size_t dots = view.find(".."); dots != std::string::npos) {
+        std::istringstream bits(view.substr(view.find(':') + 2));
+        view.clear();
+        int n = std::stoi(c.view.substr(3, dots - 3));
+        for (std::string bit; bits >> bit; ++n)
+          view += (view.empty() ? "" : "|") +
+                  ("CL " + std::string(5 - std::to_string(n).size(), '0') + std::to_string(n) + ": " + bit);
+      }
       Panel p;
       p.Sent(mode, c.format, c.addrText, "01 " + c.request);
-      EXPECT_EQ(p.Answer("01 " + c.response), View(c.view)) << c.response << " mode " << mode;
+      EXPECT_EQ(p.Answer("01 " + c.response), View(view)) << c.response << " mode " << mode;
       EXPECT_TRUE(p.f.txtResponse.Enabled());
     }
   }
 }
 
-TEST(ResponseView, AnotherFunctionShowsNothingNew) {
+TEST(ResponseView, AnotherFunctionShowsNothingNewAndTheTimeIsMonotonic) {
   Panel p;
   p.f.txtResponse.SetText("HR 00000: 1");
   p.f.lblDT.SetCaption("12 ms");
   p.Sent(0, UINT16, "0", "01 03 00 00 00 01");
   EXPECT_EQ(p.Answer("01 04 02 00 09"), "HR 00000: 1");
-  EXPECT_FALSE(p.f.txtResponse.Enabled());  // still the old answer, greyed
-  EXPECT_EQ(p.f.lblDT.Caption(), "12 ms");
+  EXPECT_EQ(std::make_pair(p.f.txtResponse.Enabled(), p.f.lblDT.Caption()),
+            std::make_pair(false, std::string("12 ms")));
   EXPECT_EQ(p.Answer("01 83 02"), "");  // bit 7 alone: an exception to the same function, no rows
   EXPECT_TRUE(p.f.txtResponse.Enabled());
-}
 
-TEST(ResponseView, MonotonicTimeSeparatorAndHexView) {
-  Panel p;
   p.Sent(0, UINT16, "0", "01 03 00 00 00 01");
   p.fp.clock->Advance(37);
   p.fp.clock->JumpWallClock(-86400000);  // midnight or a clock set back: no effect
   p.Answer("01 03 02 00 01");
-  EXPECT_EQ(p.f.lblDT.Caption(), "37 ms");
-  EXPECT_EQ(p.f.lblDT.ForeColor(), kColorButtonText);
+  EXPECT_EQ(std::make_pair(p.f.lblDT.Caption(), p.f.lblDT.ForeColor()),
+            std::make_pair(std::string("37 ms"), kColorButtonText));
   p.Sent(1, F_ABCD, "32", "01 03 00 20 00 02");
   p.f.RequestStartMono += 1000;  // a start stamp ahead of the clock: never negative
   p.fp.locale->separator = ",";
@@ -348,27 +293,48 @@ TEST(ResponseView, MonotonicTimeSeparatorAndHexView) {
   EXPECT_EQ(p.f.lblDT.Caption(), "0 ms");
 }
 
-TEST(Inspector, LinesOfTheView) {
+TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {
+  using N = AddressNotation;
+  // notation, command, address typed; the PDU sent and the command afterwards, or "" for a refusal (the notations'
+  // ranges are checked on the pure parser)
+  const std::vector<std::tuple<N, int, std::string, std::string, int>> cases = {
+      {N::Protocol, 3, "40001", "01 03 9C 41 00 01", 3},  // stays the number 40001
+      {N::RegisterNumber, 3, "40001", "01 03 9C 40 00 01", 3},
+      {N::Reference, 3, "30005", "01 04 00 04 00 01", 4},  // the input registers' read chosen
+      {N::Reference, 1, "400100", "01 03 00 63 00 01", 3},
+      {N::Reference, 3, "10001", "01 02 00 00 00 01", 2},
+      {N::Reference, 4, "00017", "01 01 00 10 00 01", 1},
+      {N::Reference, 6, "40010", "01 06 00 09 00 07", 6},  // a write to the same table stays a write
+      {N::RegisterNumber, 3, "0", "", 3},
+      {N::Reference, 3, "1", "", 3},
+  };
+  for (const auto& [n, fc, addr, pdu, after] : cases) {
+    SCOPED_TRACE(addr);
+    Panel p;
+    p.Fill(fc, UINT16, "1", addr, "1", "7", n);
+    const std::string expected = pdu.empty() ? "" : Hex(Framed(1, pdu));
+    EXPECT_EQ(pdu.empty() ? "" : p.f.PreviewRequest(), expected);  // the wire's address, before Send chooses anything
+    const std::string pushed = p.Compose();
+    EXPECT_EQ(std::make_tuple(pushed, p.f.GetCmd(), p.fp.beeper->count),
+              std::make_tuple(expected, after, pdu.empty() ? 1 : 0));
+    EXPECT_EQ(p.NewLog().find("chosen") != std::string::npos, after != fc) << p.NewLog();
+  }
   Panel p;
-  p.Sent(1, INT16, "100", "01 03 00 64 00 03");
-  ASSERT_EQ(p.Answer("01 03 06 3F 80 00 00 FF FF"), "HR 00100: 16256\r\nHR 00101: 0    \r\nHR 00102: -1   ");
-  EXPECT_EQ(p.f.InspectResponseLine(0).at(F_ABCD).value, "1");
-  EXPECT_EQ(p.f.InspectResponseLine(1).at(I_ABCD).value, "65535");
-  EXPECT_EQ(p.f.InspectResponseLine(2).at(F_ABCD).value, "\u2014");  // no register after the last
-  EXPECT_EQ(p.f.ResponseLineAddress(2), 102);
-  EXPECT_TRUE(p.f.InspectResponseLine(3).empty() && p.f.InspectResponseLine(-1).empty());
-  p.Sent(1, F_ABCD, "100", "01 04 00 64 00 04");  // a 32-bit line starts at its first register
-  ASSERT_EQ(p.Answer("01 04 08 3F 80 00 00 40 49 0F DB"),
-            "FLT IR 00100: 1               \r\nFLT IR 00102: 3.14159274101257");
-  EXPECT_EQ(p.f.ResponseLineAddress(1), 102);
-  EXPECT_EQ(p.f.InspectResponseLine(1).at(INT16).value + " " + p.f.InspectResponseLine(1).at(I_ABCD).value,
-            "16457 1078530011");
-  p.Sent(1, UINT16, "0", "01 01 00 00 00 08");  // a coil answer replaces the registers
-  p.Answer("01 01 01 05");
-  EXPECT_TRUE(p.f.InspectResponseLine(0).empty());
+  p.Sent(kTcp, UINT16, "40001", "01 03 00 00 00 02", N::Reference);
+  EXPECT_EQ(p.Answer("01 03 04 00 01 00 02"), View("HR 40001: 1|HR 40002: 2"));
+  EXPECT_EQ(p.f.ResponseLineAddressText(1), "40002");
+  p.Sent(kTcp, I_ABCD, "1", "01 04 00 00 00 02", N::RegisterNumber);
+  EXPECT_EQ(p.Answer("01 04 04 00 00 00 05"), "I32 IR 00001: 5");
+  EXPECT_EQ(p.f.ResponseLineAddressText(0), "00001");
+  p.Sent(kTcp, UINT16, "0", "01 02 00 00 00 02", N::Reference);
+  EXPECT_EQ(p.Answer("01 02 01 01"), View("DI 10001: 1|DI 10002: 0"));
 }
 
-TEST(Log, RowsAndCsv) {
+TEST(Log, HexTextRowsAndCsv) {
+  const std::string row = "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
+  EXPECT_EQ(ToLogHexString({}) + "|" + ToLogHexString(Bytes(16)), "|" + row);
+  EXPECT_EQ(ToLogHexString(Bytes(33)),
+            row + " \r\n" + kIndent + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \r\n" + kIndent + "20");
   Panel p(1, false);
   p.f.Log("", LogColorInfo);
   p.f.LogRequest(HexToBytes("01 03 00 00 00 0A C5 CD"));
@@ -376,14 +342,13 @@ TEST(Log, RowsAndCsv) {
   p.f.LogError("Protocol Error", "Wrong Transaction ID (expected 00 01)", false, 2, 0);
   p.f.LogError("Protocol Error", "Invalid MBAP Length", false, 2, 4);
   p.f.Log("a \"quoted\", text", LogColorInfo);
-  EXPECT_EQ(p.f.LogAsCsv(),
-            "time,kind,class,bytes,message,painted\r\n"
-            "2026-12-05T06:04:09.045,information,,,,\r\n"
-            "2026-12-05T06:04:09.045,request,,01 03 00 00 00 0A C5 CD,,\r\n"
-            "2026-12-05T06:04:09.045,response,,00 02 00 00 00 06 01,,0+2 4+2\r\n"
-            "2026-12-05T06:04:09.045,error,Protocol Error,,Wrong Transaction ID (expected 00 01),\r\n"
-            "2026-12-05T06:04:09.045,error,Protocol Error,,Invalid MBAP Length,\r\n"
-            "2026-12-05T06:04:09.045,information,,,\"a \"\"quoted\"\", text\",\r\n");
+  const std::string at = "2026-12-05T06:04:09.045,";
+  EXPECT_EQ(p.f.LogAsCsv(), "time,kind,class,bytes,message,painted\r\n" + at + "information,,,,\r\n" + at +
+                                "request,,01 03 00 00 00 0A C5 CD,,\r\n" + at +
+                                "response,,00 02 00 00 00 06 01,,0+2 4+2\r\n" + at +
+                                "error,Protocol Error,,Wrong Transaction ID (expected 00 01),\r\n" + at +
+                                "error,Protocol Error,,Invalid MBAP Length,\r\n" + at +
+                                "information,,,\"a \"\"quoted\"\", text\",\r\n");
   p.f.RxBuffer = {0x01, 0x03};  // a time-out shows the bytes of the request in flight, once
   p.f.RxCount = 2;
   p.f.AwaitingResponse = true;
@@ -391,32 +356,46 @@ TEST(Log, RowsAndCsv) {
   p.f.AwaitingResponse = false;
   p.f.LogError("Communication Error", "Connect timeout", true, 0, 0);
   const std::string& t = p.f.txtLog.Text();
-  EXPECT_EQ(t, "\r\n" + kStamp + "Request  --> 01 03 00 00 00 0A C5 CD\r\n" + kStamp +
-                   "Response <-- 00 02 00 00 00 06 01\r\n" + kStamp +
-                   "Protocol Error: Wrong Transaction ID (expected 00 01)\r\n" + kStamp +
-                   "Protocol Error: Invalid MBAP Length\r\n" + kStamp + "a \"quoted\", text\r\n" + kStamp +
-                   "Response <-- 01 03\r\n" + kStamp + "Communication Error: Request Timeout\r\n" + kStamp +
-                   "Communication Error: Connect timeout\r\n");
-  EXPECT_EQ(p.f.txtLog.ColorAt(t.rfind(kStamp)), LogColorError);
-  EXPECT_EQ(p.f.txtLog.ColorAt(t.find("a \"quoted")), LogColorInfo);
+  EXPECT_EQ(t, "\r\n" + p.Rows({"Request  --> 01 03 00 00 00 0A C5 CD", "Response <-- 00 02 00 00 00 06 01",
+                                "Protocol Error: Wrong Transaction ID (expected 00 01)",
+                                "Protocol Error: Invalid MBAP Length", "a \"quoted\", text", "Response <-- 01 03",
+                                "Communication Error: Request Timeout", "Communication Error: Connect timeout"}));
+  EXPECT_EQ(std::make_pair(p.f.txtLog.ColorAt(t.rfind(kStamp)), p.f.txtLog.ColorAt(t.find("a \"quoted"))),
+            std::make_pair(LogColorError, LogColorInfo));
 }
 
-TEST(Log, HighlightsCountDigitsAcrossRowBreaks) {
+// Faults paint the digits of their bytes, across row breaks; a long response row shows its first 512 bytes and how
+// many more there are: faults beyond it paint nothing (not even the digits of the note), and the record keeps what
+// the row shows.
+TEST(Log, HighlightsCountDigitsAcrossRowBreaksAndALongRowIsCutAt512Bytes) {
   const std::vector<std::tuple<int, std::vector<std::pair<int, int>>, std::vector<int>>> cases = {
       {20, {{15, 2}}, {15, 16}},                       // across the row break and the indent
       {9, {{0, 2}, {4, 2}, {6, 1}}, {0, 1, 4, 5, 6}},  // several in one row
       {9, {{7, 5}}, {7, 8}},                           // beyond the frame: what exists
       {9, {{3, 0}}, {}},
+      {512, {{510, 4}}, {510, 511}},
+      {600, {{510, 4}}, {510, 511}},
+      {600, {{0, 1}}, {0}},
+      {600, {{512, 80}}, {}},
+      {100000, {{99990, 5}}, {}},
   };
-  for (const auto& [length, errors, painted] : cases) {
+  for (const auto& [length, faults, painted] : cases) {
+    SCOPED_TRACE(length);
     Panel p(1, false);
     p.f.LogResponse(Bytes(length, 0x10));
-    for (auto [offset, count] : errors) p.f.LogError("Protocol Error", "x", false, count, offset);
-    EXPECT_EQ(p.Painted(), painted) << length;
+    for (auto [offset, count] : faults) p.f.LogError("Protocol Error", "x", false, count, offset);
+    EXPECT_EQ(p.Painted(), painted);
+    const std::string row = p.f.txtLog.Text().substr(size_t(p.f.RxLogStart), size_t(p.f.RxLogEnd - p.f.RxLogStart));
+    const int shown = std::min(length, 512);
+    const std::string tail = length > 512 ? "\u2026 (" + std::to_string(length - 512) + " bytes more)"
+                                          : Hex(Bytes(1, (0x10 + shown - 1) % 256));
+    EXPECT_EQ(row.substr(row.size() - 2 - tail.size(), tail.size()), tail);
+    EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), (shown + 15) / 16);
+    EXPECT_NE(p.f.LogAsCsv().find(PlainHex(Bytes(shown, 0x10))), std::string::npos);
   }
 }
 
-TEST(Log, KeepsAtMostAThousandWholeEntries) {
+TEST(Log, KeepsAtMostAThousandWholeEntriesAndTwoMebibytes) {
   Panel p;                                                     // the empty row and "Run Tarvelo"
   for (int i = 0; i < 997; ++i) p.f.LogRequest(Bytes(20, i));  // two rows each
   p.f.LogResponse(Bytes(20, 0x40));
@@ -432,90 +411,87 @@ TEST(Log, KeepsAtMostAThousandWholeEntries) {
   EXPECT_EQ(p.f.LogLineCount, 1000);
   EXPECT_EQ(p.Painted(), (std::vector<int>{15, 16, 19}));
   EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 996 * 2 + 2 + 3);
+
+  Panel big(1, false);
+  for (int i = 0; i < 1000; ++i) big.f.LogResponse(Bytes(600, i));
+  const std::string& b = big.f.txtLog.Text();
+  EXPECT_LE(b.size(), size_t{2} << 20);
+  EXPECT_GT(b.size(), (size_t{2} << 20) - 4000);  // trimmed one entry at a time, not emptied
+  EXPECT_LT(big.f.LogLineCount, 1000);
+  EXPECT_EQ(b.substr(0, kStamp.size() + 8), kStamp + "Response");
+  EXPECT_EQ(std::count(b.begin(), b.end(), '\n'), big.f.LogLineCount * 32);
+  big.f.LogError("Protocol Error", "x", false, 2, 3);
+  EXPECT_EQ(big.Painted(), (std::vector<int>{3, 4}));
 }
 
-// A long response row shows its first 512 bytes and how many more there are;
-// faults inside the shown part are painted, those beyond it paint nothing
-// (not even the digits of the note).
-TEST(Log, ALongResponseRowIsCutAt512BytesAndStillPaintedInside) {
-  struct Case {
-    int length;
-    std::pair<int, int> fault;
-    std::vector<int> painted;
-    std::string tail;
-  };
-  const std::vector<Case> cases = {
-      {512, {510, 4}, {510, 511}, Hex(Bytes(1, 511 % 256))}, {600, {510, 4}, {510, 511}, "\u2026 (88 bytes more)"},
-      {600, {0, 1}, {0}, "\u2026 (88 bytes more)"},          {600, {512, 80}, {}, "\u2026 (88 bytes more)"},
-      {100000, {99990, 5}, {}, "\u2026 (99488 bytes more)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.length);
-    Panel p(1, false);
-    const Frame frame = Bytes(c.length);
-    p.f.LogResponse(frame);
-    p.f.LogError("Protocol Error", "x", false, c.fault.second, c.fault.first);
-    const std::string row = p.f.txtLog.Text().substr(static_cast<size_t>(p.f.RxLogStart),
-                                                     static_cast<size_t>(p.f.RxLogEnd - p.f.RxLogStart));
-    EXPECT_EQ(row.substr(row.size() - 2 - c.tail.size(), c.tail.size()), c.tail);
-    EXPECT_EQ(std::count(row.begin(), row.end(), '\n'), (std::min(c.length, 512) + 15) / 16);
-    EXPECT_EQ(p.Painted(), c.painted);
-    // The record keeps what the row shows.
-    EXPECT_NE(p.f.LogAsCsv().find(PlainHex(Frame(frame.begin(), frame.begin() + std::min(c.length, 512)))),
-              std::string::npos);
-  }
-}
-
-TEST(Log, HoldsAtMostTwoMebibytesOfWholeEntries) {
-  Panel p(1, false);
-  for (int i = 0; i < 1000; ++i) p.f.LogResponse(Bytes(600, i));
-  const std::string& t = p.f.txtLog.Text();
-  EXPECT_LE(t.size(), size_t{2} << 20);
-  EXPECT_GT(t.size(), (size_t{2} << 20) - 4000);  // trimmed one entry at a time, not emptied
-  EXPECT_LT(p.f.LogLineCount, 1000);
-  EXPECT_EQ(t.substr(0, kStamp.size() + 8), kStamp + "Response");
-  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), p.f.LogLineCount * 32);
-  p.f.LogError("Protocol Error", "x", false, 2, 3);
-  EXPECT_EQ(p.Painted(), (std::vector<int>{3, 4}));
-}
-
-TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
-  const std::string e = "\u00e9";  // one code point, two bytes
-  std::string accents;
-  for (int i = 0; i < 32766; ++i) accents += e;
-  struct Case {
-    std::string text;
-    bool refused;
-  };
-  for (const Case& c : {Case{std::string(32767, 'A'), false}, Case{std::string(32768, 'A'), true},
-                        Case{accents + "1", false}, Case{accents + "12", true}, Case{std::string(100000, '1'), true}}) {
-    SCOPED_TRACE(c.text.size());
+// The continuous log file keeps every entry of a long session in order across rotations, in both formats, while the
+// pane keeps its last 1000 and says where the others went.
+TEST(LogFile, EveryEntryOfALongSessionInOrderAcrossRotations) {
+  for (const bool csv : {false, true}) {
+    const ScratchDir dir(csv ? "logfile_csv" : "logfile_text");
+    const std::string path = (dir.path / "bus.log").string();
     Panel p;
-    const size_t before = p.f.txtLog.Length();
-    const int beeps = p.fp.beeper->count;
-    p.f.HexView = true;
-    p.f.txtHEX.SetText(c.text);
-    p.f.Requests.clear();
-    p.f.GetBytesOfHexInput();
-    const std::string added = p.f.txtLog.Text().substr(before);
-    if (c.refused) {
-      EXPECT_TRUE(p.f.Requests.empty());
-      EXPECT_EQ(p.fp.beeper->count, beeps + 1);
-      EXPECT_EQ(added, kStamp + "Communication Error: Raw request too long: " +
-                           std::to_string(modbus::CodePointCount(c.text)) + " characters, at most 32767\r\n");
-      EXPECT_EQ(p.f.txtLog.ColorAt(before), LogColorError);
-    } else {
-      ASSERT_EQ(p.f.Requests.size(), 1u);
-      EXPECT_FALSE(p.f.Requests[0].empty());
-      EXPECT_EQ(added, "");
+    p.f.SetLogFile(path, csv);
+    p.f.SetLogFileRotation(64 * 1024, 100);
+    constexpr int kEntries = 5000;
+    for (int i = 0; i < kEntries; ++i) p.f.Log("entry " + std::to_string(i));
+    EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones are in " + path);
+    std::vector<std::string> files;
+    for (int n = 100; n >= 0; --n)
+      if (const std::string file = n ? path + "." + std::to_string(n) : path; fs::exists(file)) files.push_back(file);
+    ASSERT_GE(files.size(), 3u) << "rotated";
+    std::string expected, got;
+    for (int i = 0; i < kEntries; ++i) expected += "entry " + std::to_string(i) + (csv ? ",\r\n" : "\r\n");
+    for (const std::string& file : files) {
+      EXPECT_LE(fs::file_size(file), 64u * 1024u) << file;
+      std::istringstream in(ReadFile(file));
+      for (std::string line; std::getline(in, line);) {
+        if (line == "time,kind,class,bytes,message,painted\r") continue;  // the CSV's header, once a file
+        got += line.substr(std::min(line.size(), line.find("entry"))) + "\n";
+      }
+      EXPECT_TRUE(!csv || ReadFile(file).rfind("time,kind,class,bytes,message,painted\r\n", 0) == 0) << file;
     }
+    EXPECT_TRUE(got == expected) << (csv ? "csv" : "text");
   }
+  // Without a file, what the pane no longer holds is dropped, and says so.
+  Panel p;
+  for (int i = 0; i < 1001; ++i) p.f.Log("x");
+  EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped");
+}
+
+// A file that cannot be written (here a directory in its place; a full disk below, when the test may mount one)
+// gives one error row, and the pane goes on.
+TEST(LogFile, AFailingFileIsReportedOnceAndNeverStopsThePane) {
+  const ScratchDir scratch("logfail");
+  const fs::path& dir = scratch.path;
+  fs::create_directories(dir / "taken");
+  fs::create_directories(dir / "tiny");
+  std::vector<std::string> paths = {(dir / "taken").string()};
+  if (::geteuid() == 0 && std::system(("mount -t tmpfs -o size=16k tmpfs " + (dir / "tiny").string()).c_str()) == 0)
+    paths.push_back((dir / "tiny" / "bus.log").string());
+  const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+      paths.size() > 1 ? &dir : nullptr,
+      [](const fs::path* d) { std::system(("umount " + (*d / "tiny").string()).c_str()); });
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    Panel p;
+    p.f.SetLogFile(path, false);
+    p.f.SetLogFileRotation(1024 * 1024, 2);
+    // 900 entries of about 80 bytes: the tiny disk fills after some 200, and the pane still holds the error row.
+    for (int i = 0; i < 900; ++i) p.f.Log("entry " + std::to_string(i) + " " + std::string(40, 'x'));
+    EXPECT_EQ(p.Count("Log file stopped: "), 1);
+    EXPECT_EQ(p.Count("entry 899 "), 1);
+    for (int i = 900; i < 1100; ++i) p.f.Log("entry " + std::to_string(i));
+    EXPECT_EQ(p.f.LogHoldingText(), "1000 entries shown; older ones were dropped: the log file failed");
+    EXPECT_TRUE(path == paths[0] || fs::file_size(path) > 0);
+  }
+  if (paths.size() < 2)
+    GTEST_SKIP() << "the full disk needs a tmpfs mounted (as root); only the refused path was checked";
 }
 
 // Saving writes the whole text or CSV at once (through a link to the link's target), or gives one red row with
 // the system's reason.
 TEST(Log, SaveWritesTheWholeFileThroughALinkOrNamesTheSystemsReason) {
-  namespace fs = std::filesystem;
   Panel p;
   p.f.LogRequest({0x01, 0x03});
   const ScratchDir scratch("logsave");
@@ -524,94 +500,23 @@ TEST(Log, SaveWritesTheWholeFileThroughALinkOrNamesTheSystemsReason) {
   fs::create_symlink("real/log.txt", dir / "link.txt");  // dangling until saved
   ASSERT_TRUE(p.f.SaveLog((dir / "plain.csv").string(), true));
   EXPECT_EQ(ReadFile(dir / "plain.csv"), p.f.LogAsCsv());
-  ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), false));
-  EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-  EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), p.f.txtLog.Text());
-  ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), true));  // over the existing target
-  EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-  EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), p.f.LogAsCsv());
+  for (const bool csv : {false, true}) {  // the second over the existing target
+    ASSERT_TRUE(p.f.SaveLog((dir / "link.txt").string(), csv));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(ReadFile(dir / "real" / "log.txt"), csv ? p.f.LogAsCsv() : p.f.txtLog.Text());
+  }
   for (const char* part : {"plain.csv.part", "link.txt.part", "real/log.txt.part"})
     EXPECT_FALSE(fs::exists(dir / part));
-
-  struct Failure {
-    fs::path path;
-    int error;
-  };
-  for (const Failure& c : {Failure{dir / "missing" / "log.txt", ENOENT}, Failure{dir / "real", EISDIR},
-                           Failure{dir / "real" / "log.txt" / "x", ENOTDIR}}) {
-    SCOPED_TRACE(c.path.string());
-    EXPECT_FALSE(p.f.SaveLog(c.path.string(), false));
-    const std::string& text = p.f.txtLog.Text();
-    const std::string last = text.substr(text.rfind(kStamp));
-    EXPECT_EQ(last.rfind(kStamp + "Failed to save the log to " + c.path.string() + ": ", 0), 0u) << last;
-    EXPECT_NE(last.find(std::string(std::strerror(c.error)) + "\r\n"), std::string::npos) << last;
-    EXPECT_EQ(p.f.txtLog.ColorAt(text.rfind(kStamp)), LogColorError);
+  for (const auto& [path, error] : std::vector<std::pair<fs::path, int>>{
+           {dir / "missing" / "log.txt", ENOENT}, {dir / "real", EISDIR}, {dir / "real" / "log.txt" / "x", ENOTDIR}}) {
+    p.Mark();
+    EXPECT_FALSE(p.f.SaveLog(path.string(), false));
+    const std::string row = p.NewLog(), tail = std::string(std::strerror(error)) + "\r\n";
+    EXPECT_EQ(row.rfind(kStamp + "Failed to save the log to " + path.string() + ": ", 0), 0u) << row;
+    EXPECT_EQ(row.substr(row.size() - std::min(row.size(), tail.size())), tail);
+    EXPECT_EQ(p.f.txtLog.ColorAt(p.mark), LogColorError);
   }
   EXPECT_FALSE(fs::exists(dir / "missing"));
-}
-
-TEST(Inspector, FourRegistersFromTheClickedOneForTheWideFormats) {
-  Panel p;
-  p.Sent(kTcp, I64_ABCDEFGH, "0", "01 03 00 00 00 08");
-  p.Answer("01 03 10 00 00 00 00 00 00 00 01 00 02 00 03 00 04 00 05");
-  const std::vector<InspectorRow> first = p.f.InspectResponseLine(0);
-  ASSERT_EQ(first.size(), static_cast<size_t>(kAllFormatCount));
-  EXPECT_EQ(first[I64_ABCDEFGH].format + " " + first[I64_ABCDEFGH].value + " [" + first[I64_ABCDEFGH].bytes + "]",
-            "INT64_ABCDEFGH 1 [00 00 00 00 00 00 00 01]");
-  EXPECT_EQ(first[I64_HGFEDCBA].value, "72057594037927936");
-  EXPECT_EQ(first[HEX].value + "|" + first[BINARY].value + "|" + first[ASCII].value + "|" + first[HEX].bytes,
-            "0000|00000000 00000000|..|00 00");
-  // The second line starts at register 4: four registers follow it.
-  EXPECT_EQ(p.f.InspectResponseLine(1)[U64_ABCDEFGH].value, "562962838585349");  // 0002 0003 0004 0005
-  // Fewer than three registers after the clicked one: the 64-bit rows say so.
-  const std::vector<InspectorRow> shortRows =
-      InspectRegisters({0x12, 0x34}, std::vector<RegisterBytes>{{0x56, 0x78}}, ".");
-  EXPECT_EQ(shortRows[D_ABCDEFGH].value + " [" + shortRows[D_ABCDEFGH].bytes + "]", "\u2014 [12 34 56 78 -- -- -- --]");
-  EXPECT_EQ(shortRows[F_ABCD].bytes, "12 34 56 78");
-  EXPECT_EQ(shortRows[HEX].value, "1234");
-}
-
-TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {
-  using N = AddressNotation;
-  // notation, command, address typed; the PDU sent and the command afterwards (the notations' ranges are checked
-  // on the pure parser)
-  const std::vector<std::tuple<N, int, std::string, std::string, int>> cases = {
-      {N::Protocol, 3, "40001", "01 03 9C 41 00 01", 3},  // stays the number 40001
-      {N::RegisterNumber, 3, "40001", "01 03 9C 40 00 01", 3},
-      {N::Reference, 3, "30005", "01 04 00 04 00 01", 4},  // the input registers' read chosen
-      {N::Reference, 1, "400100", "01 03 00 63 00 01", 3},
-      {N::Reference, 3, "10001", "01 02 00 00 00 01", 2},
-      {N::Reference, 4, "00017", "01 01 00 10 00 01", 1},
-      {N::Reference, 6, "40010", "01 06 00 09 00 07", 6},  // a write to the same table stays a write
-  };
-  for (const auto& [n, fc, addr, pdu, after] : cases) {
-    Panel p;
-    p.Fill(fc, UINT16, "1", addr, "1", "7", n);
-    const std::string expected = Hex(Framed(1, pdu));
-    EXPECT_EQ(p.f.PreviewRequest(), expected) << addr;  // the wire's address, before Send chooses anything
-    const size_t logLength = p.f.txtLog.Length();
-    EXPECT_EQ(p.Compose(), expected) << addr;
-    EXPECT_EQ(p.f.GetCmd(), after) << addr;
-    const std::string rows = p.f.txtLog.Text().substr(logLength);
-    EXPECT_EQ(rows.find("chosen") != std::string::npos, after != fc) << addr << ": " << rows;
-  }
-  // A refused register or reference number: one red row, nothing sent.
-  for (const auto& [n, addr] : std::vector<std::pair<N, std::string>>{{N::RegisterNumber, "0"}, {N::Reference, "1"}}) {
-    Panel p;
-    p.Fill(3, UINT16, "1", addr, "1", "", n);
-    EXPECT_EQ(p.Compose(), "") << addr;
-    EXPECT_EQ(p.fp.beeper->count, 1) << addr;
-  }
-  // The view and the inspector write the addresses in the notation.
-  Panel p;
-  p.Sent(kTcp, UINT16, "40001", "01 03 00 00 00 02", N::Reference);
-  EXPECT_EQ(p.Answer("01 03 04 00 01 00 02"), View("HR 40001: 1|HR 40002: 2"));
-  EXPECT_EQ(p.f.ResponseLineAddressText(1), "40002");
-  p.Sent(kTcp, I_ABCD, "1", "01 04 00 00 00 02", N::RegisterNumber);
-  EXPECT_EQ(p.Answer("01 04 04 00 00 00 05"), "I32 IR 00001: 5");
-  EXPECT_EQ(p.f.ResponseLineAddressText(0), "00001");
-  p.Sent(kTcp, UINT16, "0", "01 02 00 00 00 02", N::Reference);
-  EXPECT_EQ(p.Answer("01 02 01 01"), View("DI 10001: 1|DI 10002: 0"));
 }
 
 }  // namespace
