@@ -1,12 +1,12 @@
-// The independent check of the request frames: for a table of requests, our panel's frames are
-// compared byte for byte with what a libmodbus client puts on the wire for the same request (TCP:
-// to a socket on 127.0.0.1 that never answers; RTU: to a pseudo-terminal). RTU-OVER-TCP frames are
-// RTU frames, only the transport differs. Where the frames differ by design, the row says so.
+// The independent check of the request frames: our frames compared byte for byte with what a libmodbus client puts
+// on the wire for the same request (TCP: to a socket on 127.0.0.1 that never answers; RTU: to a pseudo-terminal):
+// the panel's composition for the first seven codes, the pure builders framed for 15, 22, 23 and 17. RTU-OVER-TCP
+// frames are RTU frames, only the transport differs. Where the frames differ by design, the row says so.
 #include <bit>
-#include <string>
-#include <vector>
 
 #include "libmodbus_capture.h"
+#include "modbus/pdu_ext.h"
+#include "modbus/requests.h"
 #include "unit/panel_rig.h"
 
 namespace {
@@ -36,9 +36,9 @@ struct Case {
 };
 
 std::vector<Case> Table() {
+  // Every function code at least once, with boundary addresses and quantities (beyond 255 too) and slaves 0 and
+  // 247; coils, both states; 16-bit writes.
   std::vector<Case> t = {
-      // Every function code at least once, with boundary addresses and quantities and slaves 0 and 247 (the
-      // same layouts are checked by hand on the pure request builders).
       {{1, 17, "0x10", "1016"}, {{1, 16, {1016}}}},
       {{1, 247, "65535", "1"}, {{1, 65535, {1}}}},
       {{2, 1, "0xFFFF", "8"}, {{2, 65535, {8}}}},
@@ -47,7 +47,6 @@ std::vector<Case> Table() {
       {{3, 0, "0", "1"}, {{3, 0, {1}}}},
       {{4, 1, "8", "3"}, {{4, 8, {3}}}},
       {{4, 1, "0x1000", "2", "", U_DCBA}, {{4, 4096, {4}}}},
-      // Coils, both states; 16-bit writes.
       {{5, 1, "172", "1", "1"}, {{5, 172, {1}}}},
       {{5, 1, "172", "1", "0"}, {{5, 172, {0}}}},
       {{6, 1, "1", "1", "-1", INT16}, {{6, 1, {0xFFFF}}}},
@@ -123,6 +122,62 @@ TEST(LibmodbusFrames, OurFramesAreWhatLibmodbusSends) {
           << "mode " << mode << ", function " << c.request.fc << ", address " << c.request.addr << ", format "
           << c.request.format << ", value " << c.request.value << (*c.byDesign ? "\n  " : "") << c.byDesign;
     }
+}
+
+// Requests of functions 15, 22, 23 and 17 from the pure builders, framed with the identifier 1 of a fresh
+// libmodbus TCP client's first request.
+TEST(BreadthFrames, OurFramesAreWhatLibmodbusSends) {
+  static uint16_t readBack[MODBUS_MAX_READ_REGISTERS];
+  static uint8_t id[256], coils10[] = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0}, coils1968[1968];
+  static uint16_t ff3[] = {0x00FF, 0x00FF, 0x00FF}, ramp121[121];
+  for (size_t i = 0; i < 1968; ++i) coils1968[i] = static_cast<uint8_t>(i % 3 == 0);
+  for (size_t i = 0; i < 121; ++i) ramp121[i] = static_cast<uint16_t>(0x0101 * i + 0x8000);
+  const std::vector<std::tuple<std::string, int, modbus::PduResult, capture::Call>> table = {
+      {"15 ten coils", 17, modbus::BuildWriteMultipleCoils(19, {coils10, coils10 + 10}),
+       [](modbus_t* c) { modbus_write_bits(c, 19, 10, coils10); }},
+      {"15 one coil at the top", 1, modbus::BuildWriteMultipleCoils(65535, {1}),
+       [](modbus_t* c) { modbus_write_bits(c, 65535, 1, coils10); }},
+      {"15 1968 coils", 247, modbus::BuildWriteMultipleCoils(0, {coils1968, coils1968 + 1968}),
+       [](modbus_t* c) { modbus_write_bits(c, 0, 1968, coils1968); }},
+      {"22 example", 1, modbus::BuildMaskWriteRegister(4, 0x00F2, 0x0025),
+       [](modbus_t* c) { modbus_mask_write_register(c, 4, 0x00F2, 0x0025); }},
+      {"22 extremes", 247, modbus::BuildMaskWriteRegister(65535, 0, 0xFFFF),
+       [](modbus_t* c) { modbus_mask_write_register(c, 65535, 0, 0xFFFF); }},
+      {"23 example", 1, modbus::BuildReadWriteMultipleRegisters(3, 6, 14, {ff3, ff3 + 3}),
+       [](modbus_t* c) { modbus_write_and_read_registers(c, 14, 3, ff3, 3, 6, readBack); }},
+      {"23 largest blocks", 1, modbus::BuildReadWriteMultipleRegisters(0, 125, 65535, {ramp121, ramp121 + 121}),
+       [](modbus_t* c) { modbus_write_and_read_registers(c, 65535, 121, ramp121, 0, 125, readBack); }},
+      {"17", 1, modbus::BuildReportServerId(), [](modbus_t* c) { modbus_report_slave_id(c, sizeof id, id); }},
+      {"17 slave 247", 247, modbus::BuildReportServerId(),
+       [](modbus_t* c) { modbus_report_slave_id(c, sizeof id, id); }}};
+  for (const auto& [what, slave, ours, theirs] : table) {
+    ASSERT_TRUE(ours.Ok()) << what << ": " << ours.refusal;
+    for (const modbus::Mode mode : {modbus::Mode::Tcp, modbus::Mode::Rtu})
+      EXPECT_EQ(capture::Hex({modbus::PduRequest(mode, slave, ours.pdu, 1)}),
+                capture::Hex(capture::Theirs(mode == modbus::Mode::Tcp, slave, {theirs})))
+          << what << (mode == modbus::Mode::Tcp ? " (TCP)" : " (RTU)");
+  }
+}
+
+// The quantity ranges agree with libmodbus's limits for the same functions (the write block of 23 last).
+TEST(BreadthFrames, QuantityRangesAgreeWithLibmodbus) {
+  const std::vector<std::pair<uint8_t, int>> rows = {
+      {modbus::kReadCoils, MODBUS_MAX_READ_BITS},
+      {modbus::kReadDiscreteInputs, MODBUS_MAX_READ_BITS},
+      {modbus::kReadHoldingRegisters, MODBUS_MAX_READ_REGISTERS},
+      {modbus::kReadInputRegisters, MODBUS_MAX_READ_REGISTERS},
+      {modbus::kWriteMultipleCoils, MODBUS_MAX_WRITE_BITS},
+      {modbus::kWriteMultipleRegisters, MODBUS_MAX_WRITE_REGISTERS},
+      {modbus::kReadWriteMultipleRegisters, MODBUS_MAX_WR_READ_REGISTERS},
+      {modbus::kReadWriteMultipleRegisters, MODBUS_MAX_WR_WRITE_REGISTERS}};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const modbus::FunctionLimits* f = modbus::FindFunction(rows[i].first);
+    ASSERT_NE(f, nullptr) << int(rows[i].first);
+    const auto& range = i + 1 == rows.size() ? f->writeQuantity : f->quantity;
+    EXPECT_EQ(range ? std::make_pair(range->min, range->max) : std::make_pair(-1, -1),
+              std::make_pair(1, rows[i].second))
+        << int(rows[i].first);
+  }
 }
 
 }  // namespace

@@ -69,15 +69,10 @@ void FakeClock::Advance(int64_t ms) {
 
 struct FakeSerialPort : platform::SerialPort {
   bool Open(const std::string&, const platform::SerialSettings& settings, std::string& error) override {
-    openedSettings.push_back(settings);
-    error = failOpenWith;
+    openedSettings.push_back(settings), error = failOpenWith;
     return open_ = failOpenWith.empty();
   }
-  void Close() override {
-    closeCount += open_ ? 1 : 0;
-    open_ = false;
-    inbound_.clear();
-  }
+  void Close() override { closeCount += std::exchange(open_, false) ? 1 : 0, inbound_.clear(); }
   bool IsOpen() const override { return open_; }
   void Write(const Frame& bytes) override { written.push_back(bytes); }
   Frame ReadAll() override { return std::exchange(inbound_, {}); }
@@ -86,17 +81,11 @@ struct FakeSerialPort : platform::SerialPort {
   }
   bool LastOpenDeniedPermission() const override { return !failOpenWith.empty() && failOpenDeniesPermission; }
   void Deliver(const Frame& bytes) {  // bytes arrive on the line (none on a closed port)
-    if (!open_) return;
-    inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
-    if (onReadyRead_) onReadyRead_();
+    if (open_) Queue(bytes), onReadyRead_ ? onReadyRead_() : void();
   }
-  void Queue(const Frame& bytes) {  // bytes wait in the input, their event not delivered yet
-    inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
-  }
+  void Queue(const Frame& bytes) { inbound_.insert(inbound_.end(), bytes.begin(), bytes.end()); }  // no event yet
   void Vanish(const std::string& reason) {  // the open port disappears (adapter unplugged)
-    if (!std::exchange(open_, false)) return;
-    inbound_.clear();
-    if (onGone_) onGone_(reason);
+    if (std::exchange(open_, false)) inbound_.clear(), onGone_ ? onGone_(reason) : void();
   }
   std::string failOpenWith;               // non-empty: the next opens fail with this reason
   bool failOpenDeniesPermission = false;  // ... for lack of permission
@@ -138,18 +127,12 @@ struct FakeTcpSocket : platform::TcpSocket {
   void RaiseError(int number, const std::string& description) {  // the state is left to the core
     if (onError_) onError_(number, description);
   }
-  void Deliver(const Frame& bytes) {
-    inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
-    if (onDataArrival_) onDataArrival_();
-  }
-  void Queue(const Frame& bytes) {  // bytes wait on the socket, their event not delivered yet
-    inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
-  }
-  // The peer closes or resets the connection: as the real socket does, the
-  // state leaves "connected" and error 1 is reported with the reason.
+  void Deliver(const Frame& bytes) { Queue(bytes), onDataArrival_ ? onDataArrival_() : void(); }
+  void Queue(const Frame& bytes) { inbound_.insert(inbound_.end(), bytes.begin(), bytes.end()); }  // no event yet
+  // The peer closes or resets the connection: as the real socket does, the state leaves "connected" and error 1 is
+  // reported with the reason.
   void PeerClose(const std::string& reason = "The remote host closed the connection") {
-    state = kOther;
-    if (onError_) onError_(kPeerClosed, reason);
+    state = kOther, RaiseError(kPeerClosed, reason);
   }
   int state = 0;
   std::vector<std::pair<std::string, int32_t>> connects;
@@ -166,8 +149,7 @@ struct FakeSettings : platform::SettingsStore {
   }
   bool Write(const std::string& section, const std::string& key, const std::string& value) override {
     if (std::ranges::find(failingKeys, key) != failingKeys.end()) return false;
-    values[section + "/" + key] = value;
-    writeOrder.push_back(key);
+    values[section + "/" + key] = value, writeOrder.push_back(key);
     return true;
   }
   void Flush() override { ++flushCount; }
@@ -191,17 +173,12 @@ struct FakeBeeper : platform::Beeper {
 };
 
 struct FakeEventPump : platform::EventPump {
-  void ProcessEvents() override {
-    if (onPump) onPump();
-  }
+  void ProcessEvents() override { onPump ? onPump() : void(); }
   std::function<void()> onPump;
 };
 
 struct FakeDesktop : platform::Desktop {
-  bool OpenUrl(const std::string& url) override {
-    opened.push_back(url);
-    return succeed;
-  }
+  bool OpenUrl(const std::string& url) override { return opened.push_back(url), succeed; }
   std::vector<std::string> opened;
   bool succeed = true;
 };

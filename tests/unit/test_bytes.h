@@ -1,18 +1,33 @@
 #pragma once
-// Byte helpers shared by the unit tests: frames written as spaced hex, the CRC appended, a PDU framed for a mode.
+// Byte helpers shared by the unit tests: frames written as hex, the CRC appended, a PDU framed for a mode, and what
+// an answer assembler ends with after a list of chunks.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
+#include "modbus/response.h"
+
+namespace modbus {
+inline void PrintTo(const Fault& f, std::ostream* os) {
+  *os << '{' << f.message << ", " << f.offset << ", " << f.length << '}';
+}
+}  // namespace modbus
 
 namespace testbytes {
 
-// "01 03 0A": two digits a byte, one blank between.
-inline std::string Hex(const Frame& f) {
+// Two digits a byte, `gap` between bytes: "01 03 0A".
+inline std::string Digits(std::span<const uint8_t> f, const char* gap = "") {
   std::string s;
-  for (uint8_t b : f) s += (s.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  for (uint8_t b : f) s += (s.empty() ? "" : gap) + std::string{"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
   return s;
 }
+inline std::string Hex(const Frame& f) { return Digits(f, " "); }
 
 // The frame with its CRC appended (low byte first).
 inline Frame WithCrc(Frame f) {
@@ -34,6 +49,43 @@ inline Frame Framed(int16_t mode, const std::string& pdu, uint16_t id = 1) {
 inline std::string View(std::string lines) {
   for (size_t at; (at = lines.find('|')) != std::string::npos;) lines.replace(at, 1, "\r\n");
   return lines;
+}
+
+// What an assembler ends with: per chunk '1' if it completed the answer, else '0'; then its state.
+struct Outcome {
+  std::string done;
+  bool complete = false;
+  Frame received, answer;
+  std::vector<modbus::Fault> faults;
+  std::optional<uint8_t> exception;
+  bool operator==(const Outcome&) const = default;
+};
+inline void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "done " << o.done << (o.complete ? " complete" : "") << ", received " << Hex(o.received) << ", answer "
+      << Hex(o.answer) << ", faults " << testing::PrintToString(o.faults) << ", exception "
+      << (o.exception ? int(*o.exception) : -1);
+}
+
+// The chunks fed whole, or byte by byte with each byte told its chunk's size.
+inline Outcome Assemble(modbus::Mode mode, const Frame& request, const std::vector<Frame>& chunks, bool bytes = false) {
+  modbus::ResponseAssembler a(mode, request);
+  Outcome o;
+  for (const Frame& chunk : chunks) {
+    bool done = false;
+    if (!bytes) done = a.FeedChunk(chunk);
+    for (size_t i = 0; bytes && i < chunk.size(); ++i)
+      done = a.Feed(chunk[i], static_cast<int32_t>(chunk.size())) || done;
+    o.done += done ? '1' : '0';
+  }
+  o.complete = a.Complete(), o.received = a.Received(), o.answer = a.Answer(), o.faults = a.Faults();
+  o.exception = a.Exception();
+  return o;
+}
+// Fed both ways: the same outcome either way.
+inline Outcome AssembleBothWays(modbus::Mode mode, const Frame& request, const std::vector<Frame>& chunks) {
+  Outcome whole = Assemble(mode, request, chunks);
+  EXPECT_EQ(Assemble(mode, request, chunks, true), whole);
+  return whole;
 }
 
 }  // namespace testbytes
