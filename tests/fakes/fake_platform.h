@@ -69,23 +69,32 @@ void FakeClock::Advance(int64_t ms) {
 
 struct FakeSerialPort : platform::SerialPort {
   bool Open(const std::string&, const platform::SerialSettings& settings, std::string& error) override {
-    openedSettings.push_back(settings), error = failOpenWith;
+    openedSettings.push_back(settings);
+    error = failOpenWith;
     return open_ = failOpenWith.empty();
   }
-  void Close() override { closeCount += std::exchange(open_, false) ? 1 : 0, inbound_.clear(); }
+  void Close() override {
+    if (std::exchange(open_, false)) ++closeCount;
+    inbound_.clear();
+  }
   bool IsOpen() const override { return open_; }
   void Write(const Frame& bytes) override { written.push_back(bytes); }
   Frame ReadAll() override { return std::exchange(inbound_, {}); }
   void SetHandlers(std::function<void()> onReadyRead, std::function<void(const std::string&)> onGone) override {
-    onReadyRead_ = std::move(onReadyRead), onGone_ = std::move(onGone);
+    onReadyRead_ = std::move(onReadyRead);
+    onGone_ = std::move(onGone);
   }
   bool LastOpenDeniedPermission() const override { return !failOpenWith.empty() && failOpenDeniesPermission; }
   void Deliver(const Frame& bytes) {  // bytes arrive on the line (none on a closed port)
-    if (open_) Queue(bytes), onReadyRead_ ? onReadyRead_() : void();
+    if (!open_) return;
+    Queue(bytes);
+    if (onReadyRead_) onReadyRead_();
   }
   void Queue(const Frame& bytes) { inbound_.insert(inbound_.end(), bytes.begin(), bytes.end()); }  // no event yet
   void Vanish(const std::string& reason) {  // the open port disappears (adapter unplugged)
-    if (std::exchange(open_, false)) inbound_.clear(), onGone_ ? onGone_(reason) : void();
+    if (!std::exchange(open_, false)) return;
+    inbound_.clear();
+    if (onGone_) onGone_(reason);
   }
   std::string failOpenWith;               // non-empty: the next opens fail with this reason
   bool failOpenDeniesPermission = false;  // ... for lack of permission
@@ -110,15 +119,21 @@ struct FakePortList : platform::PortList {
 struct FakeTcpSocket : platform::TcpSocket {
   int State() const override { return state; }
   void Connect(const std::string& host, int32_t port) override {
-    connects.emplace_back(host, port), state = kConnecting;
+    connects.emplace_back(host, port);
+    state = kConnecting;
   }
   void Send(const Frame& bytes) override { sent.push_back(bytes); }
   Frame ReadAll() override { return std::exchange(inbound_, {}); }
-  void Close() override { state = kClosed, inbound_.clear(); }
+  void Close() override {
+    state = kClosed;
+    inbound_.clear();
+  }
   void SetNoDelay() override {}
   void SetHandlers(std::function<void()> onConnect, std::function<void()> onDataArrival,
                    std::function<void(int, const std::string&)> onError) override {
-    onConnect_ = std::move(onConnect), onDataArrival_ = std::move(onDataArrival), onError_ = std::move(onError);
+    onConnect_ = std::move(onConnect);
+    onDataArrival_ = std::move(onDataArrival);
+    onError_ = std::move(onError);
   }
   void AcceptConnect() {  // the pending connect succeeds: state 7 and the connect event
     state = kConnected;
@@ -127,7 +142,10 @@ struct FakeTcpSocket : platform::TcpSocket {
   void RaiseError(int number, const std::string& description) {  // the state is left to the core
     if (onError_) onError_(number, description);
   }
-  void Deliver(const Frame& bytes) { Queue(bytes), onDataArrival_ ? onDataArrival_() : void(); }
+  void Deliver(const Frame& bytes) {
+    Queue(bytes);
+    if (onDataArrival_) onDataArrival_();
+  }
   void Queue(const Frame& bytes) { inbound_.insert(inbound_.end(), bytes.begin(), bytes.end()); }  // no event yet
   // The peer closes or resets the connection: as the real socket does, the state leaves "connected" and error 1 is
   // reported with the reason.
@@ -173,12 +191,17 @@ struct FakeBeeper : platform::Beeper {
 };
 
 struct FakeEventPump : platform::EventPump {
-  void ProcessEvents() override { onPump ? onPump() : void(); }
+  void ProcessEvents() override {
+    if (onPump) onPump();
+  }
   std::function<void()> onPump;
 };
 
 struct FakeDesktop : platform::Desktop {
-  bool OpenUrl(const std::string& url) override { return opened.push_back(url), succeed; }
+  bool OpenUrl(const std::string& url) override {
+    opened.push_back(url);
+    return succeed;
+  }
   std::vector<std::string> opened;
   bool succeed = true;
 };
