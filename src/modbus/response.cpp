@@ -6,6 +6,7 @@
 #include <climits>
 #include <initializer_list>
 #include <limits>
+#include <unordered_set>
 
 #include "modbus/convert.h"
 #include "modbus/crc16.h"
@@ -339,10 +340,31 @@ bool ResponseAssembler::Finish(int32_t E, int32_t L) {
                  ? std::span<const uint8_t>(frame).subspan(static_cast<size_t>(s + 1), static_cast<size_t>(end - s - 1))
                  : std::span<const uint8_t>();
     };
-    for (Fault& fault : CheckResponsePdu(pdu(request_), pdu(rx_)))
-      AddFault(std::move(fault.message), fault.offset + s + 1, fault.length);
+    AddFaults(CheckResponsePdu(pdu(request_), pdu(rx_)), s + 1);
   }
   return true;
+}
+
+void ResponseAssembler::AddFaults(std::vector<PduFault> found, int32_t shift) {
+  // A long answer (some thousand device identification objects) can carry as
+  // many faults: each looked up in a list of them all would cost their
+  // number squared, so a long batch is looked up by hash.
+  if (faults_.size() + found.size() <= 32) {
+    for (PduFault& f : found) AddFault(std::move(f.message), f.offset + shift, f.length);
+    return;
+  }
+  const auto hash = [this](size_t i) {
+    const Fault& f = faults_[i];
+    return std::hash<std::string>{}(f.message) ^ (static_cast<size_t>(static_cast<uint32_t>(f.offset)) << 32) ^
+           static_cast<uint32_t>(f.length);
+  };
+  const auto equal = [this](size_t a, size_t b) { return faults_[a] == faults_[b]; };
+  std::unordered_set<size_t, decltype(hash), decltype(equal)> known(2 * (faults_.size() + found.size()), hash, equal);
+  for (size_t i = 0; i < faults_.size(); ++i) known.insert(i);
+  for (PduFault& f : found) {
+    faults_.push_back({std::move(f.message), f.offset + shift, f.length});
+    if (!known.insert(faults_.size() - 1).second) faults_.pop_back();
+  }
 }
 
 int32_t ResponseAssembler::RequestPduSize() const {

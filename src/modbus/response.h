@@ -77,6 +77,8 @@ class ResponseAssembler {
   // An assembler for the binary frame that ASCII characters carry.
   ResponseAssembler(Mode mode, Frame requestAdu, bool binary);
   void AddFault(std::string message, int32_t offset, int32_t length);
+  // AddFault for each of `found`, its offset moved by `shift`.
+  void AddFaults(std::vector<PduFault> found, int32_t shift);
   // One received character in ASCII framing.
   bool FeedAscii(uint8_t c);
   // A chunk of characters in ASCII framing, as FeedAscii takes them one by one.

@@ -2,9 +2,11 @@
 // come out exactly as when every byte goes through on its own: the same frame, faults in the same order and the
 // same exception. Generated answers (a fixed seed, a bounded count) in the ASCII framings and answers to 43/14,
 // whose length is only known once their objects are walked.
+#include <algorithm>
 #include <random>
 
 #include "modbus/ascii_framing.h"
+#include "modbus/pdu_ext.h"
 #include "test_bytes.h"
 
 namespace {
@@ -107,3 +109,21 @@ TEST(AssemblyInRuns, DeviceIdentificationAnswersWalkedOnceGiveWhatTheyGiveByteBy
 }
 
 }  // namespace
+
+TEST(AssemblyInRuns, AnAnswerWithHundredsOfFaultsKeepsEachOnceInOrder) {
+  // 43/14 over TCP with 250 objects, each one out of order: a fault per object, looked up by hash once many.
+  Frame pdu = {0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, 250};
+  for (int id = 250; id > 0; --id) pdu.insert(pdu.end(), {static_cast<uint8_t>(id), 1, 'x'});
+  const Frame request = {0x00, 0x07, 0x00, 0x00, 0x00, 0x05, 0x01, 0x2B, 0x0E, 0x01, 0x00};
+  const auto n = static_cast<uint16_t>(pdu.size() + 1);
+  Frame answer = {0x00, 0x07, 0x00, 0x00, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 0x01};
+  answer.insert(answer.end(), pdu.begin(), pdu.end());
+  std::vector<modbus::Fault> expected;  // the checks' faults from the function code on, moved past the header
+  for (modbus::Fault& f : modbus::CheckResponsePdu(std::span(request).subspan(7), pdu))
+    if (std::find(expected.begin(), expected.end(), modbus::Fault{f.message, f.offset + 7, f.length}) == expected.end())
+      expected.push_back({f.message, f.offset + 7, f.length});
+  ASSERT_GT(expected.size(), 200u);
+  const Outcome o = Assemble(Mode::Tcp, request, {answer});
+  EXPECT_TRUE(o.complete);
+  EXPECT_EQ(o.faults, expected);
+}
