@@ -317,7 +317,7 @@ TEST(SoakTest, PanelsKeepPollingThroughInjectedFaults) {
         return turn() || Clock::now() >= end;
       },
       (seconds + 60) * 1000);
-  const long finalKb = VmRssKb();
+  [[maybe_unused]] const long finalKb = VmRssKb();
   for (Tracker* t : trackers) t->Stop();
   EXPECT_TRUE(RunUntil([&] { return turn() || (a.Idle() && b.Idle() && c.Idle() && d.Idle() && !down); }, 10000));
   for (Tracker* t : trackers) t->Finish();
