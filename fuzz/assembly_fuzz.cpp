@@ -83,10 +83,7 @@ bool Distinct(const std::vector<modbus::Fault>& faults) {
   std::vector<std::pair<size_t, size_t>> keyed;  // hash, index
   keyed.reserve(faults.size());
   for (size_t i = 0; i < faults.size(); ++i) {
-    const modbus::Fault& f = faults[i];
-    const size_t h = std::hash<std::string>{}(f.message) ^
-                     (static_cast<size_t>(static_cast<uint32_t>(f.offset)) << 32) ^ static_cast<uint32_t>(f.length);
-    keyed.emplace_back(h, i);
+    keyed.emplace_back(modbus::HashOf(faults[i]), i);
   }
   std::sort(keyed.begin(), keyed.end());
   for (size_t i = 1; i < keyed.size(); ++i)

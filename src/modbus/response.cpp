@@ -346,18 +346,14 @@ bool ResponseAssembler::Finish(int32_t E, int32_t L) {
 }
 
 void ResponseAssembler::AddFaults(std::vector<PduFault> found, int32_t shift) {
-  // A long answer (some thousand device identification objects) can carry as
-  // many faults: each looked up in a list of them all would cost their
+  // A long answer (some hundred device identification objects) can carry
+  // as many faults: each looked up in a list of them all would cost their
   // number squared, so a long batch is looked up by hash.
   if (faults_.size() + found.size() <= 32) {
     for (PduFault& f : found) AddFault(std::move(f.message), f.offset + shift, f.length);
     return;
   }
-  const auto hash = [this](size_t i) {
-    const Fault& f = faults_[i];
-    return std::hash<std::string>{}(f.message) ^ (static_cast<size_t>(static_cast<uint32_t>(f.offset)) << 32) ^
-           static_cast<uint32_t>(f.length);
-  };
+  const auto hash = [this](size_t i) { return HashOf(faults_[i]); };
   const auto equal = [this](size_t a, size_t b) { return faults_[a] == faults_[b]; };
   std::unordered_set<size_t, decltype(hash), decltype(equal)> known(2 * (faults_.size() + found.size()), hash, equal);
   for (size_t i = 0; i < faults_.size(); ++i) known.insert(i);
