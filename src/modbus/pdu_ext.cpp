@@ -203,7 +203,8 @@ PduResult BuildDiagnostics(int32_t subFunction, const std::vector<uint16_t>& dat
 
 // ---- length ----------------------------------------------------------------------------
 
-PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t requestPduSize, size_t* needed) {
+PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t requestPduSize, size_t* needed,
+                                    ObjectWalk* walk) {
   // Not yet: the answer stays so until `n` bytes are held.
   const auto notYet = [needed](size_t n) {
     if (needed) *needed = n;
@@ -239,12 +240,13 @@ PduLength ExpectedResponsePduLength(std::span<const uint8_t> rx, int32_t request
       // Header: function, MEI type, read code, conformity, more follows,
       // next object id, number of objects; then per object id, length, value.
       if (rx.size() < 7) return notYet(7);
-      size_t pos = 7;
-      for (int i = 0; i < rx[6]; ++i) {
-        if (rx.size() < pos + 2) return notYet(pos + 2);
-        pos += 2 + static_cast<size_t>(rx[pos + 1]);
+      ObjectWalk fresh;
+      ObjectWalk& w = walk ? *walk : fresh;
+      for (; w.walked < rx[6]; ++w.walked) {
+        if (rx.size() < w.next + 2) return notYet(w.next + 2);
+        w.next += 2 + static_cast<size_t>(rx[w.next + 1]);
       }
-      return PduLength::Of(static_cast<int32_t>(pos));
+      return PduLength::Of(static_cast<int32_t>(w.next));
     }
     default:
       return {PduLength::Kind::Unknown, 0};

@@ -151,8 +151,17 @@ struct PduLength {
 // When the answer is NotYet and `needed` is given, it is set to the number of
 // bytes that must be held before the answer can change (the bytes before
 // that only lengthen a value being walked over).
+//
+// `walk`, when given, carries the 43/14 walk from one call to the next: the
+// caller passes the same one while the bytes received only lengthen (never
+// change), and each object is walked once instead of again from the first on
+// every call (an answer of 255 short objects would cost their number squared).
+struct ObjectWalk {
+  size_t next = 7;  // offset of the next object's id
+  int32_t walked = 0;
+};
 PduLength ExpectedResponsePduLength(std::span<const uint8_t> received, int32_t requestPduSize = 0,
-                                    size_t* needed = nullptr);
+                                    size_t* needed = nullptr, ObjectWalk* walk = nullptr);
 
 // ---- answer checks ---------------------------------------------------------------
 

@@ -210,7 +210,7 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
         // the request, so its size is the request's PDU.
         const auto pduHeld = std::span<const uint8_t>(rx_).subspan(static_cast<size_t>(s + 1));
         size_t needed = 0;
-        const PduLength length = ExpectedResponsePduLength(pduHeld, RequestPduSize(), &needed);
+        const PduLength length = ExpectedResponsePduLength(pduHeld, RequestPduSize(), &needed, &objectWalk_);
         if (length.kind == PduLength::Kind::Known) {
           // Never shorter than slave, function and one byte, as every other
           // answer; the shortest valid PDU answers (07, 17) have two bytes.
@@ -219,9 +219,8 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
           break;
         }
         if (length.kind == PduLength::Kind::NotYet) {
-          // Nothing is told before that many bytes are held: the rule walks
-          // the objects held so far, which would make a long answer cost its
-          // length squared, byte by byte.
+          // Nothing is told before that many bytes are held: the rule would
+          // only walk again the objects held so far.
           quietUntil_ = static_cast<int32_t>(std::min<size_t>(static_cast<size_t>(s + 1) + needed, INT32_MAX));
           break;
         }

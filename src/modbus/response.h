@@ -22,6 +22,7 @@
 
 #include "common/bytes.h"
 #include "modbus/ascii_framing.h"
+#include "modbus/pdu_ext.h"
 #include "modbus/pdu_fault.h"
 #include "modbus/types.h"
 
@@ -110,6 +111,8 @@ class ResponseAssembler {
   // Before this many bytes are held the length cannot be told (an answer
   // whose rule walks its objects): bytes up to there are only appended.
   int32_t quietUntil_ = 0;
+  // How far the length rule of a 43/14 answer has walked its objects.
+  ObjectWalk objectWalk_;
   // ASCII framing: this assembler checks a binary frame already decoded;
   // else the decoder, the decoded frame and where its first digit was received.
   bool binary_ = false;

@@ -124,13 +124,21 @@ TEST(FunctionPdu, AnswerLengthFromTheBytesReceivedSoFar) {
   for (const auto& [received, requestSize, n] : table)
     EXPECT_EQ(ExpectedResponsePduLength(P(received), requestSize), length(n)) << received;
   // The protocol's example answer with three objects, fed byte by byte: not yet until the last object's length
-  // byte, then the full length.
+  // byte, then the full length; the same with the walk carried from call to call, which also says how many bytes
+  // must be held before the answer can change.
   const Pdu answer =
       P("2B 0E 01 01 00 00 03 00 16 \"Company identification\" 01 0F \"Product code XX\" 02 05 \"V2.11\"");
-  for (size_t n = 1; n <= answer.size(); ++n)
-    EXPECT_EQ(ExpectedResponsePduLength(std::span(answer).first(n)),
-              length(n <= 7 + 24 + 17 + 1 ? kNotYet : int32_t(answer.size())))
-        << n;
+  ObjectWalk walk;
+  for (size_t n = 1; n <= answer.size(); ++n) {
+    size_t needed = 0;
+    const PduLength expected = length(n <= 7 + 24 + 17 + 1 ? kNotYet : int32_t(answer.size()));
+    EXPECT_EQ(ExpectedResponsePduLength(std::span(answer).first(n)), expected) << n;
+    EXPECT_EQ(ExpectedResponsePduLength(std::span(answer).first(n), 0, &needed, &walk), expected) << n;
+    const size_t next = n < 7 ? 7 : n < 9 ? 9 : n < 7 + 24 + 2 ? 7 + 24 + 2 : 7 + 24 + 17 + 2;
+    if (expected.kind == PduLength::Kind::NotYet && n > 1) {
+      EXPECT_EQ(needed, next) << n;
+    }
+  }
 }
 
 TEST(FunctionPdu, AnswerChecksReportEveryWrongEchoAndCount) {
