@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # How many inputs a second the answer assembly fuzz target runs on one core,
-# in the build that hunts faults (address and undefined-behaviour sanitizers,
-# as scripts/run-fuzz.sh builds it, in build-fuzz/) and in a build for
-# throughput alone (undefined-behaviour sanitizer only, in build-fuzz-rate/).
-# Each runs SECONDS (default 60) from a copy of the committed corpus, one
-# process, one job. Two rates are given per build: libFuzzer's own (inputs
-# over wall-clock time) and inputs over the CPU time the process used, which a
-# loaded machine does not lower. The figures, the load and the machine go to
-# bench/FUZZ_RATE.md.
+# in three builds: the one that hunts faults (address and undefined-behaviour
+# sanitizers, as scripts/run-fuzz.sh builds it, in build-fuzz/), one with the
+# undefined-behaviour sanitizer only (build-fuzz-rate/), and one with
+# libFuzzer's coverage instrumentation alone (build-fuzz-plain/): the target's
+# own throughput, the build for long runs whose corpus is then replayed under
+# the sanitizers. Each runs SECONDS (default 60) from a copy of the committed
+# corpus, one process, one job. Two rates are given per build: libFuzzer's own
+# (inputs over wall-clock time) and inputs over the CPU time the process used,
+# which a loaded machine does not lower. The figures, the load and the machine
+# go to bench/FUZZ_RATE.md.
 #
 #   bench/fuzz_rate.sh [seconds]
 set -euo pipefail
@@ -36,9 +38,9 @@ trap 'rm -rf "$work"' EXIT
 results="$root/bench/FUZZ_RATE.md"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 rows=()
-for config in "address,undefined build-fuzz" "undefined build-fuzz-rate"; do
+for config in "address,undefined build-fuzz" "undefined build-fuzz-rate" "none build-fuzz-plain"; do
   read -r sanitizers dir <<<"$config"
-  build "$root/$dir" "$sanitizers"
+  build "$root/$dir" "${sanitizers/none/}"
   corpus="$work/$dir"
   mkdir -p "$corpus"
   cp -R "$root/fuzz/corpus/assembly/." "$corpus/"
