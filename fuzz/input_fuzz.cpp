@@ -6,7 +6,8 @@
 //   - any text into any field with a value check: the text is never changed,
 //     a refusal beeps once, and plain numbers are judged by the field's range;
 //   - any raw text in HEX view through Send: exactly the bytes typed go out,
-//     in every mode, and the request row shows them;
+//     in every mode (in the ASCII ones as their characters, framed by ':' and
+//     CR LF, no LRC added), and the request row shows what went out;
 //   - the clipboard keys of the response view and the log pane with any key
 //     code, shift state, selection, lock and clipboard content, while the
 //     wait inside them lets events run (the log grows, the view changes,
@@ -20,6 +21,7 @@
 
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/types.h"
 #include "panel/frmMain.h"
 
@@ -56,6 +58,8 @@ struct Session {
   fakes::FakePlatform fp;
   frmMain f{fp.Bundle()};
   int16_t mode = 0;
+
+  bool OnSerial() const { return !modbus::IsSocketMode(modbus::ModeOf(mode)); }
 };
 
 // ---- key filters -----------------------------------------------------------------
@@ -225,14 +229,20 @@ void HexSend(Session& s, Input& in) {
   f.txtRtuTimeout.SetText(std::to_string(kTimeoutMs));
   const size_t wire = s.fp.socket->sent.size() + s.fp.serial->written.size();
   f.cmdSend_Click();
-  if (s.mode != 0 && s.fp.socket->state == platform::TcpSocket::kConnecting) s.fp.socket->AcceptConnect();
+  if (!s.OnSerial() && s.fp.socket->state == platform::TcpSocket::kConnecting) s.fp.socket->AcceptConnect();
 
-  // Exactly the bytes typed: no header, no checksum.
-  const Frame bytes = BytesOf(text);
+  // Exactly the bytes typed: no header, no checksum; in ASCII framing their
+  // characters.
+  const Frame typed = BytesOf(text);
+  Frame bytes = typed;
+  if (modbus::IsAscii(modbus::ModeOf(s.mode)) && !typed.empty()) {
+    const std::string chars = modbus::AsciiCharacters(typed);
+    bytes.assign(chars.begin(), chars.end());
+  }
   Require(f.AwaitingResponse && f.LastRequest == bytes);
   const size_t now = s.fp.socket->sent.size() + s.fp.serial->written.size();
   Require(now == wire + (bytes.empty() ? 0 : 1));
-  if (!bytes.empty()) Require((s.mode == 0 ? s.fp.serial->written.back() : s.fp.socket->sent.back()) == bytes);
+  if (!bytes.empty()) Require((s.OnSerial() ? s.fp.serial->written.back() : s.fp.socket->sent.back()) == bytes);
   const std::string row = "Request  --> " + ToLogHexString(bytes) + "\r\n";
   const std::string& log = f.txtLog.Text();
   Require(log.size() >= row.size() && log.compare(log.size() - row.size(), row.size(), row) == 0);
@@ -265,7 +275,7 @@ void ClipboardKey(Session& s, Input& in) {
     if (pumpAction == 2) f.txtResponse.SetText(pumpText);
     if (pumpAction == 3) {
       const Frame bytes(pumpText.begin(), pumpText.end());
-      if (s.mode == 0)
+      if (s.OnSerial())
         s.fp.serial->Deliver(bytes);
       else
         s.fp.socket->Deliver(bytes);
@@ -353,7 +363,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   frmMain& f = s.f;
   s.fp.ports->SetNames({"COM1"});
   f.Form_Load();
-  s.mode = static_cast<int16_t>(in.Byte() % 3);
+  s.mode = static_cast<int16_t>(in.Byte() % 5);
   f.cmbMode.SetListIndex(s.mode);
   f.txtTcpHost.SetText("127.0.0.1");
   f.txtTcpTimeout.SetText(std::to_string(kTimeoutMs));

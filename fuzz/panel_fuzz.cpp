@@ -1,14 +1,17 @@
 // Fuzz target for the panel's composition and response view: arbitrary form
 // texts to GetBytesOfForm, arbitrary raw hex to GetBytesOfHexInput, and an
-// arbitrary request/response pair, in any mode and display format, to
-// ShowResponse. The sanitizers prove that no byte outside a frame is read;
-// the checks below that composition and the view keep their promises.
+// arbitrary request/response pair, in any of the five modes and any display
+// format, to ShowResponse (in the ASCII modes the request in flight is its
+// characters, the answer the binary frame they carry). The sanitizers prove
+// that no byte outside a frame is read; the checks below that composition and
+// the view keep their promises.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "fakes/fake_platform.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/crc16.h"
 #include "modbus/types.h"
 #include "panel/frmMain.h"
@@ -54,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.Form_Load();
   Input in(data, size);
 
-  const int mode = in.Byte() % 3;
+  const int mode = in.Byte() % 5;
+  const bool ascii = IsAscii(ModeOf(mode));
   f.cmbMode.SetListIndex(mode);
   f.Mode = static_cast<int16_t>(mode);
   f.cmbCmd.SetListIndex(static_cast<int>(in.Byte() % 15) - 1);  // -1: none
@@ -82,6 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(f.Requests.size() <= 4);
   if (fp.beeper->count != beeps) Require(f.Requests.empty() && fp.beeper->count == beeps + 1);
   for (const Frame& r : f.Requests) {
+    if (ascii) {
+      // The characters of one frame: ':', the slave byte, a PDU of at most
+      // 253 bytes and a sound LRC as upper-case hex, CR LF.
+      const Frame adu = AsciiFrameBytes(r);
+      const std::string chars = AsciiCharacters(adu);
+      Require(adu.size() >= 3 && adu.size() <= 255 && Lrc(adu) == 0 && Frame(chars.begin(), chars.end()) == r);
+      continue;
+    }
     // The largest PDU (253 bytes) behind an MBAP header and the slave byte.
     Require(r.size() <= 260);
     if (mode != 1) {
@@ -91,9 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   f.GetBytesOfHexInput();
 
-  // The view: an arbitrary request in flight and an arbitrary answer.
-  f.HexView = (in.Byte() & 1) != 0;
+  // The view: an arbitrary request in flight and an arbitrary answer; in the
+  // ASCII modes the request is mostly the characters of its bytes.
+  const uint8_t view = in.Byte();
+  f.HexView = (view & 1) != 0;
   f.LastRequest = in.Bytes(in.Byte() % 32);
+  if (ascii && (view & 6) != 0) {
+    const std::string chars = AsciiCharacters(f.LastRequest);
+    f.LastRequest.assign(chars.begin(), chars.end());
+  }
   const int16_t s = static_cast<int16_t>(static_cast<int8_t>(in.Byte()));
   const Frame response = in.Rest();
   f.txtResponse.SetEnabled(false);
@@ -106,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The view of an answer to 07, 08, 17, 22 or 43 grows with the answer only:
   // a byte takes at most four characters, an object's id and length at most
   // 24 more.
-  const int fc = ByteAt(f.LastRequest, mode == 1 ? 7 : 1);
+  const int fc = ByteAt(ascii ? AsciiFrameBytes(f.LastRequest) : f.LastRequest, mode == 1 ? 7 : 1);
   if (fc == 7 || fc == 8 || fc == 17 || fc == 22 || fc == 43)
     Require(f.txtResponse.Text().size() <= 256 + 12 * response.size());
   Require(f.lblDT.Caption().empty() || f.lblDT.Caption()[0] != '-');

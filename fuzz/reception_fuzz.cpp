@@ -1,9 +1,10 @@
 // Fuzz target for reception as the program runs it. The input chooses the
-// mode (0 RTU on the fake serial port, 1 TCP and 2 RTU-OVER-TCP on the fake
-// socket) and the request time-out, then a script of steps: a request built
-// through the panel (form fields or raw hex) and sent with cmdSend_Click;
-// arbitrary bytes in arbitrary chunks, well-formed answers to the request in
-// flight (mangled or not), long floods, delivered through the fake transports
+// mode (0 RTU and 3 ASCII on the fake serial port, 1 TCP, 2 RTU-OVER-TCP and
+// 4 ASCII-OVER-TCP on the fake socket) and the request time-out, then a script
+// of steps: a request built through the panel (form fields or raw hex) and
+// sent with cmdSend_Click; arbitrary bytes in arbitrary chunks, well-formed
+// answers to the request in flight (mangled or not; in ASCII framing as their
+// characters with the LRC), long floods, delivered through the fake transports
 // so that reception runs with the chunk rules of the transports; clock advances
 // below and past the time-out; the peer closing or failing.
 //
@@ -19,7 +20,9 @@
 
 #include "common/module1.h"
 #include "fakes/fake_platform.h"
+#include "modbus/ascii_framing.h"
 #include "modbus/crc16.h"
+#include "modbus/types.h"
 #include "panel/frmMain.h"
 
 using namespace modbus;
@@ -128,6 +131,10 @@ struct Session {
   Frame since;
   size_t delivered = 0;
   int requestRowsSeen = 0;
+
+  bool Ascii() const { return IsAscii(ModeOf(mode)); }
+  bool OnSerial() const { return !IsSocketMode(ModeOf(mode)); }
+  bool LinkUp() const { return OnSerial() ? fp.serial->IsOpen() : fp.socket->state == platform::TcpSocket::kConnected; }
 };
 
 // ---- checks -------------------------------------------------------------------
@@ -256,7 +263,7 @@ void CheckLog(const Session& s) {
 // ---- steps ------------------------------------------------------------------------
 
 void Transport(Session& s, const Frame& chunk) {
-  if (s.mode == 0) {
+  if (s.OnSerial()) {
     s.fp.serial->Deliver(chunk);  // nothing arrives on a closed port
   } else if (s.fp.socket->state == platform::TcpSocket::kConnected) {
     s.fp.socket->Deliver(chunk);  // nor on a socket that is not connected
@@ -273,7 +280,7 @@ void Deliver(Session& s, const Frame& chunk) {
   const int errors = s.mirror.errorRows;
   const size_t queued = f.Requests.size();
   const int32_t deviceIdRounds = f.DeviceIdRounds;
-  const bool up = s.mode == 0 ? s.fp.serial->IsOpen() : s.fp.socket->state == platform::TcpSocket::kConnected;
+  const bool up = s.LinkUp();
   if (awaiting && up) s.since.insert(s.since.end(), chunk.begin(), chunk.end());
   s.delivered += chunk.size();
 
@@ -306,14 +313,20 @@ void Deliver(Session& s, const Frame& chunk) {
   }
   Require(!f.AwaitingResponse);
   // The answer is the first bytes received for the request, at least a
-  // header, a function code and a trailer long.
-  Require(f.RxCount >= (s.mode == 1 ? 9 : 5));
+  // header, a function code and a trailer long; in ASCII framing the
+  // characters received up to the line end, at least a digit and the end
+  // (LF, or any character after a lone CR).
+  Require(f.RxCount >= (s.Ascii() ? 2 : s.mode == 1 ? 9 : 5));
   Require(static_cast<size_t>(f.RxCount) == f.RxBuffer.size());
   Require(f.RxBuffer.size() <= s.since.size() && std::equal(f.RxBuffer.begin(), f.RxBuffer.end(), s.since.begin()));
+  if (s.Ascii()) Require(f.RxBuffer.back() == '\n' || f.RxBuffer[f.RxBuffer.size() - 2] == '\r');
   CheckResponseRow(s, f.RxBuffer);
-  // Every recorded fault is reported, each once, after the exception row if any.
+  // Every recorded fault is reported, each once, after the exception row if
+  // any. In ASCII framing the exception bit is in the binary frame that the
+  // characters carry.
   const size_t slave = s.mode == 1 ? 6 : 0;
-  const bool exception = (ByteAt(f.RxBuffer, static_cast<long long>(slave) + 1) & 0x80) != 0;
+  const Frame answer = s.Ascii() ? AsciiFrameBytes(f.RxBuffer) : f.RxBuffer;
+  const bool exception = (ByteAt(answer, static_cast<long long>(slave) + 1) & 0x80) != 0;
   Require(static_cast<size_t>(s.mirror.errorRows - errors) == f.ProtocolErrors.size() + (exception ? 1 : 0));
   for (const std::string& entry : f.ProtocolErrors) Require(std::count(entry.begin(), entry.end(), '\t') == 2);
 }
@@ -382,22 +395,26 @@ void Send(Session& s, Input& in) {
   s.f.cmdSend_Click();
   // Most connects succeed at once; some are left pending (the connect
   // time-out or a later step ends them).
-  if (s.mode != 0 && s.fp.socket->state == platform::TcpSocket::kConnecting && (accept & 3) != 0)
+  if (!s.OnSerial() && s.fp.socket->state == platform::TcpSocket::kConnecting && (accept & 3) != 0)
     s.fp.socket->AcceptConnect();
   // At most one frame goes out per Send; the rest waits for the answer.
   Require(s.fp.socket->sent.size() + s.fp.serial->written.size() <= sentBefore + 1);
 }
 
 // A well-formed answer to the request in flight, with optional damage,
-// trailing bytes and chunk borders from the input.
+// trailing bytes and chunk borders from the input. In ASCII framing the
+// request is the binary frame its characters carry, and the answer goes out
+// as characters with its LRC.
 void Answer(Session& s, Input& in) {
   const frmMain& f = s.f;
-  const Frame& req = f.LastRequest;
+  const Frame req = s.Ascii() ? AsciiFrameBytes(f.LastRequest) : f.LastRequest;
   const bool tcp = s.mode == 1;
+  const long long trailer = TrailerSize(ModeOf(s.mode));
   const long long r = tcp ? 6 : 0;
   const uint8_t options = in.Byte();
   const uint8_t fc = ByteAt(req, r + 1);
   const int32_t count = ByteAt(req, r + 4) * 256 + ByteAt(req, r + 5);
+  bool moreFollows = false;  // a device identification answer that says more follows
 
   Frame pdu{ByteAt(req, r), fc};
   if (options & 1) {
@@ -429,8 +446,7 @@ void Answer(Session& s, Input& in) {
         break;
       case 8:
         // The request's PDU echoed (its CRC left out).
-        for (long long i = r + 2; i < static_cast<long long>(req.size()) - (tcp ? 0 : 2); ++i)
-          pdu.push_back(ByteAt(req, i));
+        for (long long i = r + 2; i < static_cast<long long>(req.size()) - trailer; ++i) pdu.push_back(ByteAt(req, i));
         break;
       case 17:
       case 23: {
@@ -443,6 +459,7 @@ void Answer(Session& s, Input& in) {
         // Read device identification: the request's read code, "more follows"
         // (with the next object) or not, and a few objects of the input's bytes.
         const bool more = (in.Byte() & 1) != 0;
+        moreFollows = more;
         const uint8_t objects = in.Byte() % 4;
         pdu.insert(pdu.end(), {14, ByteAt(req, r + 3), 0x83, static_cast<uint8_t>(more ? 0xFF : 0),
                                static_cast<uint8_t>(more ? ByteAt(req, r + 4) + 1 : 0), objects});
@@ -466,6 +483,9 @@ void Answer(Session& s, Input& in) {
     const size_t len = pdu.size();
     frame = {ByteAt(req, 0), ByteAt(req, 1), 0, 0, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)};
     frame.insert(frame.end(), pdu.begin(), pdu.end());
+  } else if (s.Ascii()) {
+    const std::string chars = EncodeAscii(pdu);
+    frame.assign(chars.begin(), chars.end());
   } else {
     frame = pdu;
     const uint16_t crc = Crc16Modbus(frame.data(), frame.size());
@@ -480,7 +500,18 @@ void Answer(Session& s, Input& in) {
     const Frame tail = in.Bytes(in.Byte() % 16);
     frame.insert(frame.end(), tail.begin(), tail.end());
   }
+  const bool took = f.AwaitingResponse && s.LinkUp();
+  const int responses = s.mirror.responseRows;
+  const int errors = s.mirror.errorRows;
+  const int32_t rounds = f.DeviceIdRounds;
   DeliverChunks(s, frame, (options & 8) ? 1 + in.Byte() % 16 : frame.size());
+  // A sound answer to a stream read (read codes 1 to 3) that says more
+  // follows asks for the next object at once, up to the limit of requests.
+  const uint8_t readCode = ByteAt(req, r + 3);
+  if (took && moreFollows && (options & 7) == 0 && ByteAt(req, r + 2) == 14 && readCode >= 1 && readCode <= 3 &&
+      req.size() >= static_cast<size_t>(r + 5 + trailer) && s.mirror.responseRows == responses + 1 &&
+      s.mirror.errorRows == errors && rounds + 1 < frmMain::kMaxDeviceIdRounds)
+    Require(f.DeviceIdRounds == rounds + 1);
 }
 
 // A long stream of one repeated pattern, in large chunks.
@@ -510,7 +541,7 @@ void Advance(Session& s, int64_t ms) {
 // closes the connection (which the socket reports as another state, no event).
 void Trouble(Session& s, Input& in) {
   const uint8_t what = in.Byte();
-  if (s.mode == 0) {
+  if (s.OnSerial()) {
     const bool open = s.fp.serial->IsOpen();
     s.fp.serial->Vanish("device removed");
     if (open) Require(!s.f.AwaitingResponse);
@@ -533,7 +564,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.fp.ports->SetNames({"COM1", "COM7"});
   f.Form_Load();
 
-  s.mode = static_cast<int16_t>(in.Byte() % 3);
+  s.mode = static_cast<int16_t>(in.Byte() % 5);
   s.timeoutMs = 1 + 4 * in.Byte();
   f.txtRtuTimeout.SetText(std::to_string(s.timeoutMs));
   f.txtTcpTimeout.SetText(std::to_string(s.timeoutMs));
@@ -582,7 +613,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Send(s, in);
         break;
       case 14:
-        if (s.mode != 0 && s.fp.socket->state == platform::TcpSocket::kConnecting) s.fp.socket->AcceptConnect();
+        if (!s.OnSerial() && s.fp.socket->state == platform::TcpSocket::kConnecting) s.fp.socket->AcceptConnect();
         break;
       default:
         Trouble(s, in);
