@@ -120,8 +120,9 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
       // The faults in the order first found, each painting its bytes in the response row.
       for (const modbus::Fault& fault : e.faults)
         LogError("Protocol Error", fault.message, false, fault.length, fault.offset);
-      // A good device identification answer with more objects asks for the next.
-      if (!e.exception && e.faults.empty()) FollowDeviceId(e.frame, static_cast<int16_t>(s));
+      // A good device identification answer with more objects asks for the next
+      // (read from the binary frame: in ASCII framing e.frame is its characters).
+      if (!e.exception && e.faults.empty()) FollowDeviceId(e.answer, static_cast<int16_t>(s));
       break;
     }
     case EventKind::RequestTimeout:

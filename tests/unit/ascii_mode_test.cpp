@@ -118,6 +118,12 @@ TEST(AsciiMode, PanelRunsAsciiOnTheSerialPortAndOnTheSocket) {
     EXPECT_EQ(r.Painted(), (std::vector<int>{15, 16}));
     EXPECT_EQ(std::make_tuple(r.f.AwaitingResponse, r.f.Stats.protocolErrors, r.f.txtResponse.Text()),
               std::make_tuple(false, uint64_t(1), std::string("HR 00000: 10\r\nHR 00001: 11")));
+    // A device identification answer that says more follows asks for the next object at once.
+    r.f.cmbCmd.SetListIndex(10);  // 43/14, read code 1 from object 0
+    r.f.cmdSend_Click();
+    const std::string more = modbus::EncodeAscii(Frame{1, 43, 14, 1, 0x83, 0xFF, 1, 1, 0, 1, 'x'});
+    mode == 3 ? r.fp.serial->Deliver(Chars(more)) : r.fp.socket->Deliver(Chars(more));
+    EXPECT_EQ(Text(mode == 3 ? r.fp.serial->written.back() : r.fp.socket->sent.back()), ":012B0E0101C4\r\n");
   }
 }
 
