@@ -445,7 +445,7 @@ void Answer(Session& s, Input& in) {
         pdu.push_back(in.Byte());
         break;
       case 8:
-        // The request's PDU echoed (its CRC left out).
+        // The request's PDU echoed (its CRC or LRC left out).
         for (long long i = r + 2; i < static_cast<long long>(req.size()) - trailer; ++i) pdu.push_back(ByteAt(req, i));
         break;
       case 17:
