@@ -181,7 +181,7 @@ TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
   raw.close();
   qt::QtSettingsStore again("roundtrip");
   for (const auto& [key, value] : values) EXPECT_EQ(again.Read("main", key), value) << key;
-  EXPECT_EQ(again.Read("main", "Edited"), "1,2,3");
+  EXPECT_EQ(again.Read("main", "Edited"), std::string("1,2,3"));
   EXPECT_EQ(again.Read("main", "Missing"), std::nullopt);
 }
 
