@@ -600,7 +600,8 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     rig.window->resize(size);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.window->size() == size; }, 2000))
         << rig.window->width() << "x" << rig.window->height();
-    for (const bool socketHex : {false, true}) {
+    // The socket view first: the switch back to the serial settings must not widen the window.
+    for (const bool socketHex : {true, false}) {
       p.cmbMode.SetListIndex(socketHex ? 1 : 0);
       p.optHEX.SetValue(socketHex);
       p.optFORM.SetValue(!socketHex);
