@@ -619,6 +619,19 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     EXPECT_GT(rows, rowsBefore) << "rows in view";
     EXPECT_GE(rows, 8);
     rowsBefore = rows;
+    // With the watch list shown the window still fits a netbook, and after a mode switch (which
+    // lays the window out at once) it can still be brought back to this size.
+    auto* watch = rig.Aid<QAction>("watchAction");
+    watch->setChecked(true);
+    QTest::qWait(20);
+    EXPECT_LE(rig.window->minimumSizeHint().width(), 1024) << "with the watch list";
+    EXPECT_LE(rig.window->minimumSizeHint().height(), 600 - 60) << "with the watch list";
+    p.cmbMode.SetListIndex(1);
+    p.cmbMode.SetListIndex(0);
+    rig.window->resize(size);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig.window->size() == size; }, 2000))
+        << "with the watch list " << rig.window->width() << "x" << rig.window->height();
+    watch->setChecked(false);
   }
 }
 
