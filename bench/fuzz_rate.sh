@@ -1,44 +1,32 @@
 #!/usr/bin/env bash
 # How many inputs a second the answer assembly fuzz target runs on one core,
-# in the build that hunts faults (address and undefined-behaviour sanitizers,
-# as scripts/run-fuzz.sh builds it, in build-fuzz/) and in a build for
-# throughput alone (undefined-behaviour sanitizer only, in build-fuzz-rate/).
-# Each runs SECONDS (default 60) from a copy of the committed corpus, one
-# process, one job. Two rates are given per build: libFuzzer's own (inputs
-# over wall-clock time) and inputs over the CPU time the process used, which a
-# loaded machine does not lower. The figures, the load and the machine go to
-# bench/FUZZ_RATE.md.
+# in three builds: the one that hunts faults (address and undefined-behaviour
+# sanitizers, as scripts/run-fuzz.sh builds it, in build-fuzz/), one with the
+# undefined-behaviour sanitizer only (build-fuzz-rate/), and one with
+# libFuzzer's coverage instrumentation alone (build-fuzz-plain/): the target's
+# own throughput, the build for long runs whose corpus is then replayed under
+# the sanitizers. Each runs SECONDS (default 60) from a copy of the committed
+# corpus, one process, one job. Two rates are given per build: libFuzzer's own
+# (inputs over wall-clock time) and inputs over the CPU time the process used,
+# which a loaded machine does not lower. The figures, the load and the machine
+# go to bench/FUZZ_RATE.md.
 #
 #   bench/fuzz_rate.sh [seconds]
 set -euo pipefail
 
-seconds="${1:-60}"
-if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
-  echo "usage: $0 [seconds]" >&2
-  exit 2
-fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-
-build() {  # build dir, sanitizers
-  if [ -f "$1/CMakeCache.txt" ] && ! grep -q 'CMAKE_CXX_COMPILER:.*clang++' "$1/CMakeCache.txt"; then
-    rm -rf "$1"
-  fi
-  CC=clang CXX=clang++ cmake -S "$root" -B "$1" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVESK_CORE_ONLY=ON -DVESK_BUILD_FUZZ=ON -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF \
-    -DVESK_FUZZ_SANITIZERS="$2" >/dev/null
-  cmake --build "$1" --target assembly_fuzz >/dev/null
-}
+source "$root/scripts/fuzz-build.sh"
+seconds="${1:-60}"
+require_seconds "$seconds" "$0 [seconds]"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 results="$root/bench/FUZZ_RATE.md"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 rows=()
-for config in "address,undefined build-fuzz" "undefined build-fuzz-rate"; do
+for config in "address,undefined build-fuzz" "undefined build-fuzz-rate" "none build-fuzz-plain"; do
   read -r sanitizers dir <<<"$config"
-  build "$root/$dir" "$sanitizers"
+  fuzz_build "$root/$dir" "${sanitizers/none/}" assembly_fuzz >/dev/null
   corpus="$work/$dir"
   mkdir -p "$corpus"
   cp -R "$root/fuzz/corpus/assembly/." "$corpus/"

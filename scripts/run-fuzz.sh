@@ -8,26 +8,12 @@
 #   scripts/run-fuzz.sh [seconds-per-target]
 set -euo pipefail
 
-seconds="${1:-10}"
-if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
-  echo "usage: $0 [seconds-per-target]" >&2
-  exit 2
-fi
-
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/fuzz-build.sh"
+seconds="${1:-10}"
+require_seconds "$seconds" "$0 [seconds-per-target]"
 build="$root/build-fuzz"
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-
-# A cache made with another compiler or generator cannot be reused.
-if [ -f "$build/CMakeCache.txt" ] && ! grep -q 'CMAKE_CXX_COMPILER:.*clang++' "$build/CMakeCache.txt"; then
-  rm -rf "$build"
-fi
-
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" "${generator[@]}" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVESK_CORE_ONLY=ON -DVESK_BUILD_FUZZ=ON -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz
+fuzz_build "$build" "address,undefined" fuzz
 
 mapfile -t targets < <(find "$build/fuzz" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x | sort)
 if [ "${#targets[@]}" -eq 0 ]; then
