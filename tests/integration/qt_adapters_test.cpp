@@ -1,12 +1,19 @@
 // The Qt adapters where the engine tests do not reach: timers, the socket's events (posted, or taken
-// straight from the read notification), the settings and the clock's local time.
+// straight from the read notification), the serial port's first drain, the settings and the clock's
+// local time.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <chrono>
+#include <thread>
 
 #include "panel_rig.h"
+#include "qt/adapters/qt_serial_port.h"
 #include "qt/adapters/qt_settings_store.h"
 #include "qt/adapters/qt_system_parts.h"
 #include "qt/adapters/qt_tcp_socket.h"
@@ -134,6 +141,25 @@ TEST(QtAdaptersTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection) {
   }
 }
 
+// Bytes the far end sent while the port was closed can still be in the relay when it opens: the
+// drain before the first request waits for them, so that they are not taken for its answer.
+TEST(QtAdaptersTest, TheFirstDrainAfterOpeningWaitsForBytesOnTheirWay) {
+  vesk::test::PtyPair pair;
+  ASSERT_TRUE(pair.Open());
+  const int sender = ::open(pair.B().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(sender, 0);
+  qt::QtSerialPort port;
+  std::string error;
+  ASSERT_TRUE(port.Open(pair.A(), {}, error)) << error;
+  std::thread late([sender] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(::write(sender, "late", 4), 4);
+  });
+  EXPECT_EQ(port.Discard(), 4u);
+  late.join();
+  ::close(sender);
+}
+
 // In XDG_CONFIG_HOME, which main() points at a temp dir.
 TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
   const std::pair<std::string, std::string> values[] = {{"txtTcpHost", "127.0.0.1"},
@@ -148,11 +174,14 @@ TEST(QtAdaptersTest, SettingsRoundTripThroughTheConfigFile) {
     store.Flush();
   }
   QFile raw(qEnvironmentVariable("XDG_CONFIG_HOME") + "/VeskTarvelo/roundtrip.conf");
-  ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(raw.open(QIODevice::ReadWrite));
   const QByteArray text = raw.readAll();
   EXPECT_TRUE(text.contains("[main]") && text.contains("txtTcpHost=127.0.0.1")) << text.toStdString();
+  raw.write("Edited=1,2,3\n");  // unquoted, as edited by hand: read back as a list
+  raw.close();
   qt::QtSettingsStore again("roundtrip");
   for (const auto& [key, value] : values) EXPECT_EQ(again.Read("main", key), value) << key;
+  EXPECT_EQ(again.Read("main", "Edited"), std::string("1,2,3"));
   EXPECT_EQ(again.Read("main", "Missing"), std::nullopt);
 }
 

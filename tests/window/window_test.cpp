@@ -600,7 +600,8 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     rig.window->resize(size);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.window->size() == size; }, 2000))
         << rig.window->width() << "x" << rig.window->height();
-    for (const bool socketHex : {false, true}) {
+    // The socket view first: the switch back to the serial settings must not widen the window.
+    for (const bool socketHex : {true, false}) {
       p.cmbMode.SetListIndex(socketHex ? 1 : 0);
       p.optHEX.SetValue(socketHex);
       p.optFORM.SetValue(!socketHex);
@@ -618,6 +619,19 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     EXPECT_GT(rows, rowsBefore) << "rows in view";
     EXPECT_GE(rows, 8);
     rowsBefore = rows;
+    // With the watch list shown the window still fits a netbook, and after a mode switch (which
+    // lays the window out at once) it can still be brought back to this size.
+    auto* watch = rig.Aid<QAction>("watchAction");
+    watch->setChecked(true);
+    QTest::qWait(20);
+    EXPECT_LE(rig.window->minimumSizeHint().width(), 1024) << "with the watch list";
+    EXPECT_LE(rig.window->minimumSizeHint().height(), 600 - 60) << "with the watch list";
+    p.cmbMode.SetListIndex(1);
+    p.cmbMode.SetListIndex(0);
+    rig.window->resize(size);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig.window->size() == size; }, 2000))
+        << "with the watch list " << rig.window->width() << "x" << rig.window->height();
+    watch->setChecked(false);
   }
 }
 

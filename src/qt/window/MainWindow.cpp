@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTimer>
 #include <algorithm>
@@ -220,10 +221,18 @@ void MainWindow::BuildWatch() {
   watchArea_->addWidget(watchPane_);
   watchArea_->addWidget(plot_);
   // Between the request and response and the log: beside what the operator
-  // sends, above the record of it.
-  rows_->insertWidget(1, watchArea_);
+  // sends, above the record of it. The list and the plot side by side need
+  // more than a small screen has: they scroll in the room the window gives
+  // them, instead of making the window wider than the screen for as long as
+  // they are shown.
+  watchRoom_ = new QScrollArea;
+  watchRoom_->setObjectName(QStringLiteral("watchRoom"));
+  watchRoom_->setFrameShape(QFrame::NoFrame);
+  watchRoom_->setWidgetResizable(true);
+  watchRoom_->setWidget(watchArea_);
+  rows_->insertWidget(1, watchRoom_);
   rows_->setStretchFactor(1, 1);
-  watchArea_->hide();
+  watchRoom_->hide();
   auto message = [this](const QString& text) { stats_->showMessage(text, 5000); };
   watchPane_->onMessage = message;
   plot_->onMessage = message;
@@ -241,10 +250,11 @@ void MainWindow::ShowWatch(bool shown) {
     watchAction_->setChecked(shown);  // comes back here through the action
     return;
   }
-  if (watchArea_->isHidden() != shown) return;
+  if (watchRoom_->isHidden() != shown) return;
   if (!shown) watchHeight_ = rows_->sizes().value(1);
-  watchArea_->setVisible(shown);
+  watchRoom_->setVisible(shown);
   if (shown) {
+    WidenForWatch();
     // Too little room left for the list and the plot (a first showing): the
     // request and response, the watch area and the log share the height
     // 35 : 40 : 25.
@@ -255,6 +265,23 @@ void MainWindow::ShowWatch(bool shown) {
       rows_->setSizes({total * 35 / 100, total * 40 / 100, total * 25 / 100});
     watchPane_->Refresh();
   }
+}
+
+void MainWindow::WidenForWatch() {
+  // Room for the list and the plot side by side: the window grows as far as
+  // the screen has room, then the inspector gives up to its least width. A
+  // maximized window keeps its width, and what is still missing scrolls.
+  if (!isVisible() || isMaximized() || isFullScreen() || screen() == nullptr) return;
+  const int missing = watchArea_->minimumSizeHint().width() - rows_->width();
+  const QList<int> columns = columns_->sizes();
+  if (missing <= 0 || columns.size() != 2) return;
+  const int room = screen()->availableGeometry().width() - (frameGeometry().width() - width());
+  const int grow = std::clamp(room - width(), 0, missing);
+  if (inspector_->isVisible()) {
+    const int give = std::clamp(missing - grow, 0, columns[1] - inspector_->minimumWidth());
+    if (give > 0) columns_->setSizes({columns[0] + give, columns[1] - give});
+  }
+  if (grow > 0) resize(width() + grow, height());
 }
 
 bool MainWindow::OpenWorkspace(const QString& path) {
@@ -329,7 +356,7 @@ void MainWindow::RestoreState() {
   } else {
     watchArea_->setSizes({width() / 2, width() / 2});
   }
-  watchArea_->setVisible(s.watch);
+  watchRoom_->setVisible(s.watch);
   watchAction_->setChecked(s.watch);
   inspectorAction_->setChecked(s.inspector);
   inspector_->setVisible(s.inspector);

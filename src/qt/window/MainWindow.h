@@ -18,6 +18,7 @@
 class QActionGroup;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSplitter;
 
 namespace qt {
@@ -111,7 +112,9 @@ class MainWindow : public QMainWindow {
   void ChooseWorkspace(bool save);
   WatchPane* watchPane_ = nullptr;
   WatchPlot* plot_ = nullptr;
-  QSplitter* watchArea_ = nullptr;  // the watch list | the plot
+  QSplitter* watchArea_ = nullptr;    // the watch list | the plot
+  QScrollArea* watchRoom_ = nullptr;  // holds the watch area, scrolled where the window is too small for it
+  void WidenForWatch();
   QAction* watchAction_ = nullptr;
   int watchHeight_ = 0;  // the watch area's height when it was last shown
   QString workspaceFolder_;

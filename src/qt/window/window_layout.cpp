@@ -249,8 +249,14 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
   mode->addWidget(at(p.cmbMode));
   fixWidth(p.cmbMode, at(p.cmbMode)->sizeHint().width() + 8);
   bar->addLayout(mode);
-  bar->addWidget(at(p.pctRTU), 0, Qt::AlignBottom);
-  bar->addWidget(at(p.pctTCP), 0, Qt::AlignBottom);
+  // The serial and the socket settings share one place. Only one shows, but a switch back to the
+  // serial port shows it before the socket's are hidden, and a shown widget lays the window out at
+  // once: side by side the two would need more than the window has, and the window would grow for
+  // good. In one cell the bar needs the wider of the two, as it does after the switch.
+  auto* link = Bare(new QGridLayout);
+  link->addWidget(at(p.pctRTU), 0, 0, Qt::AlignLeft | Qt::AlignBottom);
+  link->addWidget(at(p.pctTCP), 0, 0, Qt::AlignLeft | Qt::AlignBottom);
+  bar->addLayout(link);
   bar->addStretch(1);
   bar->addWidget(at(p.pctHEXOpt), 0, Qt::AlignBottom);
   top->addLayout(bar);
