@@ -246,44 +246,49 @@ size_t AsciiDecoder::TakeRun(std::string_view chars) {
     while (p != end && ClassOf(*p) < kEndOfLine) ++p;
     return static_cast<size_t>(p - begin);
   }
-  // Characters up to the largest frame, a half byte pending counted. A
-  // digit is put in place here, and so is a bad character once the listed
-  // ones are said (counted, taken as 0 or, in lower case, at its value);
-  // one still to be listed goes through AddDigit.
+  // Characters up to the largest frame, a half byte pending counted. Digits
+  // are taken in bulk, and so are bad characters once the listed ones are
+  // said (counted, taken as 0 or, in lower case, at their value); one still
+  // to be listed goes through AddDigit.
   const size_t room = 2 * (kMaxAdu - adu_.size()) - (nibble_ >= 0 ? 1 : 0);
   const char* const stop = begin + std::min(chars.size(), room);
-  for (; p != stop; ++p) {
-    // Whole bytes of upper-case digits, the bulk of a sound frame, two
-    // characters at a time.
-    if (nibble_ < 0) {
-      const char* const pairs = p + (stop - p) / 2 * 2;
-      while (p != pairs) {
-        const uint8_t hi = ClassOf(p[0]);
-        const uint8_t lo = ClassOf(p[1]);
-        if ((hi | lo) >= kLowerCase) break;
-        adu_.push_back(static_cast<uint8_t>(hi << 4 | lo));
-        p += 2;
-      }
-      if (p == stop) break;
-    }
-    uint8_t k = ClassOf(*p);
-    if (k >= kEndOfLine) break;
-    if (k >= kLowerCase) {
-      if (charFaults_ < kListedCharFaults) {
-        AddDigit(*p);
-        continue;
-      }
-      ++charFaults_;
-      k = k < kOther ? (k & 0x0F) : 0;
-    }
-    if (nibble_ < 0) {
-      nibble_ = k;
-    } else {
-      adu_.push_back(static_cast<uint8_t>(nibble_ << 4 | k));
-      nibble_ = -1;
-    }
+  while (p != stop) {
+    p = TakeDigits(p, stop, charFaults_ < kListedCharFaults ? kLowerCase : kEndOfLine);
+    if (p == stop || ClassOf(*p) >= kEndOfLine) break;
+    AddDigit(*p++);
   }
   return static_cast<size_t>(p - begin);
+}
+
+const char* AsciiDecoder::TakeDigits(const char* p, const char* stop, uint8_t limit) {
+  // Written in place, a byte per two characters: the pairing of half bytes
+  // and the count of bad characters are arithmetic, so a character costs the
+  // loop's own two tests and nothing else (noise from a broken peer is the
+  // case this matters for: every character of it is a bad one).
+  size_t n = adu_.size();
+  adu_.resize(kMaxAdu);
+  uint8_t* const out = adu_.data();
+  unsigned half = nibble_ >= 0 ? 1U : 0U;  // 1 while a high half byte waits
+  unsigned high = half != 0 ? static_cast<unsigned>(nibble_) : 0U;
+  size_t bad = 0;
+  for (; p != stop; ++p) {
+    const unsigned k = ClassOf(*p);
+    if (k >= limit) break;
+    // A class below kEndOfLine carries the value in its low four bits (0 for
+    // kOther); every class from kLowerCase up is a bad character.
+    const unsigned v = k & 0x0F;
+    bad += (k + 0xF0) >> 8;
+    // Room was counted by the caller: n stays below kMaxAdu here. With no
+    // half byte waiting the write is overwritten by the next one, or cut.
+    out[n] = static_cast<uint8_t>(high << 4 | v);
+    n += half;
+    high = v;
+    half ^= 1U;
+  }
+  adu_.resize(n);
+  nibble_ = half != 0 ? static_cast<int>(high) : -1;
+  charFaults_ += bad;
+  return p;
 }
 
 std::vector<AsciiFrame> AsciiDecoder::Feed(std::string_view chars) {

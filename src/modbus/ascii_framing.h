@@ -85,6 +85,10 @@ class AsciiDecoder {
   enum class State { Idle, Hex, AfterCr };
   void Start();
   void AddDigit(char c);
+  // Takes characters from `p` up to `stop` (within the largest frame) or up
+  // to the first whose class is `limit` or above, as AddDigit would once the
+  // listed faults are said; returns where it stopped.
+  const char* TakeDigits(const char* p, const char* stop, uint8_t limit);
   void Fault(std::string message, int32_t offset, int32_t length);
   AsciiFrame End();
 
