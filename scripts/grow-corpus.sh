@@ -61,4 +61,4 @@ echo "== replaying $(find "$work/final" -type f | wc -l) inputs under the addres
 run "$root/build-fuzz" -runs=0 "$work/final" >"$work/replay.log" 2>&1 || { tail -n 40 "$work/replay.log" >&2; exit 1; }
 find "$seeds" -maxdepth 1 -type f -delete
 cp -R "$work/final/." "$seeds/"
-echo "corpus: $(find "$seeds" -type f | wc -l) inputs, $(du -sk "$seeds" | cut -f1) KB in $seeds"
+echo "corpus: $(find "$seeds" -type f | wc -l) inputs, $(find "$seeds" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }') bytes in $seeds"
