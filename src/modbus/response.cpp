@@ -225,8 +225,9 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
           break;
         }
         // A layout the rule does not know (43 with another MEI type): as for
-        // a function without a rule.
+        // a function without a rule; the rule waits for nothing any more.
         pduUnknown = true;
+        quietUntil_ = 0;
         [[fallthrough]];
       }
       case AnswerShape::Unknown:
@@ -297,6 +298,20 @@ bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {
       rx_.insert(rx_.end(), bytes + i, bytes + i + take);
       i += take;
       if (static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes) return EndAtBound();
+      continue;
+    }
+    if (end < 0 && quietUntil_ > 0) {
+      // The byte at hand is one the PDU's rule waited for (the next object
+      // header of a 43/14 answer, say). The rule reads every byte held, so the
+      // rest of the chunk is held first and the rule walks it all at once:
+      // once a chunk rather than once an object. A length it settles short of
+      // those bytes cuts the frame there, as the byte that reached it would
+      // have. Held within the 16-bit range, past which no frame completes.
+      const int32_t cap = std::min(kMaxResponseBytes, SlaveOffset(mode_) + INT16_MAX) - held;
+      const size_t take = std::min<size_t>(size - i, static_cast<size_t>(std::max(cap, 1)));
+      rx_.insert(rx_.end(), bytes + i, bytes + i + take - 1);
+      i += take - 1;
+      if (Feed(bytes[i++], chunkSize)) return true;
       continue;
     }
     if (end < 0 || held >= end) {

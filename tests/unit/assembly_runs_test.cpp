@@ -106,6 +106,22 @@ TEST(AssemblyInRuns, DeviceIdentificationAnswersWalkedOnceGiveWhatTheyGiveByteBy
     const Outcome got = Assemble(mode, request, Chunks(answer, rng, 1 + rng() % 80));
     EXPECT_TRUE(damaged || (got.complete && got.received == sound && got.faults.empty()));
   }
+  // Answers near the 16-bit range with bytes after them, in one chunk and in a few: an answer that ends within the
+  // range completes where it ends; one past it never does.
+  for (const int objects : {120, 126, 140}) {
+    Frame answer = {0x01, 0x2B, 0x0E, 0x01, 0x01, 0x00, 0x00, static_cast<uint8_t>(objects)};
+    for (int id = 0; id < objects; ++id) {
+      answer.insert(answer.end(), {static_cast<uint8_t>(id), 0xFF});
+      answer.insert(answer.end(), 0xFF, 'v');
+    }
+    answer = WithCrc(answer);
+    answer.insert(answer.end(), 6000, 0x55);
+    SCOPED_TRACE(objects);
+    EXPECT_EQ(AssembleBothWays(Mode::Rtu, WithCrc({0x01, 0x2B, 0x0E, 0x01, 0x00}), {answer}).complete,
+              answer.size() - 6000 <= 32767);
+    std::mt19937 rng(objects);
+    AssembleBothWays(Mode::Rtu, WithCrc({0x01, 0x2B, 0x0E, 0x01, 0x00}), Chunks(answer, rng, 9000));
+  }
 }
 
 }  // namespace
