@@ -31,8 +31,8 @@ rows=()
 # (-entropic=0), which draws the corpus's inputs evenly instead of dwelling on
 # those with rare features: the cost of an input on average, without the
 # default schedule's bookkeeping (a search of its list of rare features for
-# every feature of every run). The coverage-only build under the plain
-# schedule is how scripts/grow-corpus.sh runs the long runs.
+# every feature of a run, which grows with the features a run has: costly
+# when long answers walk many objects).
 for config in "address,undefined build-fuzz" "undefined build-fuzz-rate" "none build-fuzz-plain" \
   "address,undefined build-fuzz -entropic=0" "none build-fuzz-plain -entropic=0"; do
   read -r sanitizers dir schedule <<<"$config"
@@ -68,8 +68,8 @@ load_end=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "Each build ran $runs_each times ${seconds} s as one process from a copy of fuzz/corpus/assembly/, with"
   echo "libFuzzer's seeds 1 to $runs_each. The rate moves a lot with the inputs libFuzzer happens to dwell on"
   echo "(an answer with some hundred faults costs a hundred times a short one), so the median run is given,"
-  echo "and the range. The plain schedule (-entropic=0) is the one scripts/grow-corpus.sh runs the long runs"
-  echo "under, in the coverage-only build."
+  echo "and the range. scripts/grow-corpus.sh runs the long runs in the coverage-only build under the default"
+  echo "schedule."
   echo
   echo "| sanitizers | schedule | median run, per second (libFuzzer, wall clock) | its per CPU second | range, wall clock |"
   echo "|---|---|---|---|---|"

@@ -2,8 +2,7 @@
 # Grows a fuzz target's committed corpus in a long run. The target built with
 # libFuzzer's coverage instrumentation alone (build-fuzz-plain/; it runs
 # several times the inputs a second of the sanitizer build) runs SECONDS from
-# the corpus under libFuzzer's plain schedule (-entropic=0: inputs drawn
-# evenly; see below); what it grew is minimised (libFuzzer's -merge) into
+# the corpus; what it grew is minimised (libFuzzer's -merge) into
 # fuzz/corpus/<name>/, whose named seeds stay; then the sanitizer build
 # (build-fuzz/, as scripts/run-fuzz.sh makes it) runs every input of the new
 # corpus once, so a fault that only a sanitizer reports is still found on the
@@ -38,12 +37,8 @@ run() {  # build dir, libFuzzer arguments...
   "$dir/fuzz/${name}_fuzz" -artifact_prefix="$dir/artifacts/${name}_fuzz/" "$@"
 }
 
-# The plain schedule: with a corpus of some thousands of features, the default
-# (entropic) schedule of this libFuzzer searches its list of rare features for
-# every feature of every run, which took two thirds of the time in a profile
-# of the assembly target and cut its inputs a second to a third.
-echo "== ${name}_fuzz: ${seconds}s, coverage instrumentation only, plain schedule, from $(find "$seeds" -type f | wc -l) inputs"
-run "$root/build-fuzz-plain" -entropic=0 -max_total_time="$seconds" -timeout=10 -print_final_stats=1 "$work/grown" \
+echo "== ${name}_fuzz: ${seconds}s, coverage instrumentation only, from $(find "$seeds" -type f | wc -l) inputs"
+run "$root/build-fuzz-plain" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 "$work/grown" \
   >"$work/long.log" 2>&1 || { tail -n 40 "$work/long.log" >&2; exit 1; }
 grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec)' "$work/long.log"
 
