@@ -290,25 +290,18 @@ bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {
     if (held >= kMaxResponseBytes) return false;
     // Where the frame ends as far as the bytes held and this chunk tell.
     const int32_t end = settledEnd_ >= 0 ? settledEnd_ : chunkEnd_;
-    if (end < 0 && held + 1 < quietUntil_) {
-      // Bytes that cannot tell the length yet are only appended; the one
-      // that may goes through Feed.
-      const size_t take =
-          std::min<size_t>(size - i, static_cast<size_t>(std::min(quietUntil_ - 1, kMaxResponseBytes) - held));
-      rx_.insert(rx_.end(), bytes + i, bytes + i + take);
-      i += take;
-      if (static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes) return EndAtBound();
-      continue;
-    }
     if (end < 0 && quietUntil_ > 0) {
-      // The byte at hand is one the PDU's rule waited for (the next object
-      // header of a 43/14 answer, say). The rule reads every byte held, so the
-      // rest of the chunk is held first and the rule walks it all at once:
-      // once a chunk rather than once an object. A length it settles short of
-      // those bytes cuts the frame there, as the byte that reached it would
-      // have. Held within the 16-bit range, past which no frame completes.
-      const int32_t cap = std::min(kMaxResponseBytes, SlaveOffset(mode_) + INT16_MAX) - held;
-      const size_t take = std::min<size_t>(size - i, static_cast<size_t>(std::max(cap, 1)));
+      // The PDU's rule waits for bytes (the next object header of a 43/14
+      // answer, say). It reads every byte held, so the rest of the chunk is
+      // held first and only its last byte goes through Feed: below the byte
+      // the rule waits for that only holds it; from there the rule walks all
+      // of them at once, once a chunk rather than once an object. A length it
+      // settles short of those bytes cuts the frame there, as the byte that
+      // reached it would have. Taken within the 16-bit range while the rule
+      // can still settle a length; past it only the bound ends the answer.
+      const int32_t s = SlaveOffset(mode_);
+      const int32_t limit = held - s < INT16_MAX ? std::min(s + INT16_MAX, kMaxResponseBytes) : kMaxResponseBytes;
+      const size_t take = std::min<size_t>(size - i, static_cast<size_t>(limit - held));
       rx_.insert(rx_.end(), bytes + i, bytes + i + take - 1);
       i += take - 1;
       if (Feed(bytes[i++], chunkSize)) return true;
