@@ -88,21 +88,19 @@ inline Frame Sent(const std::string& step, int tid) {
   if (len) f[len + 1] = static_cast<uint8_t>(f.size() - len - 2);
   return f;
 }
-// Faults in answer to a read of one register (its value 7) in TCP: the step, the row after the
-// response row ("TID": the request's id), the bytes painted in it, and whether the view shows it.
+// Faults in answer to a read of one register (its value 7) in TCP: the step and the row after the
+// response row ("TID": the request's id).
 struct Fault {
   const char *step, *error;
-  std::vector<size_t> painted;
-  bool shown;
 };
 inline const Fault kTcpFaults[] = {
-    {"reply 99 99 00 00 LEN UID FC 02 00 07", "Protocol Error: Wrong Transaction ID (expected TID)", {0, 1}, true},
-    {"reply TID 00 01 LEN UID FC 02 00 07", "Protocol Error: Invalid protocol ID (expected 00 00)", {2, 3}, true},
-    {"reply TID 00 00 00 02 UID FC 02 00 07", "Protocol Error: Invalid MBAP Length", {4, 5}, true},
-    {"reply TID 00 00 LEN 09 FC 02 00 07", "Protocol Error: Wrong response slave (expected 01)", {6}, true},
-    {"reply TID 00 00 LEN UID 04 02 00 07", "Protocol Error: Wrong response command (expected 03)", {7}, false},
-    {"reply TID 00 00 LEN UID EFC 0C", "Modbus Exception: Unknown exception (Code 12)", {8}, false},
-    {"chunks 60 TID 00 | 00 LEN UID FC | 02 00 07", "", {}, true},
+    {"reply 99 99 00 00 LEN UID FC 02 00 07", "Protocol Error: Wrong Transaction ID (expected TID)"},
+    {"reply TID 00 01 LEN UID FC 02 00 07", "Protocol Error: Invalid protocol ID (expected 00 00)"},
+    {"reply TID 00 00 00 02 UID FC 02 00 07", "Protocol Error: Invalid MBAP Length"},
+    {"reply TID 00 00 LEN 09 FC 02 00 07", "Protocol Error: Wrong response slave (expected 01)"},
+    {"reply TID 00 00 LEN UID 04 02 00 07", "Protocol Error: Wrong response command (expected 03)"},
+    {"reply TID 00 00 LEN UID EFC 0C", "Modbus Exception: Unknown exception (Code 12)"},
+    {"chunks 60 TID 00 | 00 LEN UID FC | 02 00 07", ""},
 };
 inline Rows FaultRows(const std::string& step, std::string error, int tid) {
   if (const size_t at = error.find("TID"); at != std::string::npos) error.replace(at, 3, Hex(Sent("TID", tid)));
@@ -182,12 +180,6 @@ class Panel {
   rig::Rows Rows() const {
     rig::Rows out;
     for (const auto& [row, pos] : Lines()) out.push_back(row);
-    return out;
-  }
-  std::vector<uint32_t> RowColors() const {
-    std::vector<uint32_t> out;
-    for (const auto& [row, pos] : Lines())
-      if (!row.empty()) out.push_back(f_->txtLog.ColorAt(pos));
     return out;
   }
   // The colour of each byte of the first response row since the mark (0 where its digits differ).
