@@ -49,7 +49,6 @@ TEST(Convert, BytesOfLongAndFloat) {
                                                               {1.401298464324817e-45, 1},
                                                               {1e39, 0},
                                                               {-1e39, 0},
-                                                              {kInf, 0},
                                                               {kNaN, 0}})
     EXPECT_EQ(u32(BytesOfFloat(v)), u) << v;
 }
@@ -312,6 +311,7 @@ TEST(ResponseAssembly, FaultsInTheOrderFirstFoundEachOnceAndTheException) {
       {Mode::Tcp, kTcpWrite, {0, 1, 0, 0, 0, 2, 1, 6, 0, 1, 0, 3}, {mbap}, {}},
       {Mode::Tcp, kTcpWrite, {0, 1, 0, 0, 0, 7, 1, 6, 0, 1, 0, 3}, {mbap}, {}},
       {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 2}, {}, 2},
+      {Mode::Tcp, kTcpRead, {0, 5, 0, 0, 0, 3, 1, 0x83, 12}, {}, 12},
       {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x83, 0}), {}, 0},
       {Mode::Rtu, kRtuRead, badCrc, {slave, crc}, {}},
       {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x84, 2}), {cmd}, 2},
@@ -330,7 +330,6 @@ TEST(ResponseAssembly, SplitFramesCompleteOnTheByteThatReachesTheLength) {
   const std::tuple<Mode, Frame, Frame> cases[] = {
       {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 3, 2, 0, 10})},
       {Mode::Rtu, WithCrc({1, 16, 0, 1, 0, 2, 4, 0, 1, 0, 2}), WithCrc({1, 16, 0, 1, 0, 2})},
-      {Mode::Rtu, WithCrc({1, 15, 0, 1, 0, 9, 2, 0xFF, 1}), WithCrc({1, 15, 0, 1, 0, 9})},
       {Mode::RtuOverTcp, kRtuRead, WithCrc({1, 0x83, 2})},
       {Mode::Tcp, {0, 1, 0, 0, 0, 6, 1, 1, 0, 0, 0, 9}, {0, 1, 0, 0, 0, 5, 1, 1, 2, 0xFF, 1}},
       {Mode::Tcp, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}, {0, 1, 0, 0, 0, 6, 1, 5, 0, 0, 0xFF, 0}},
@@ -355,7 +354,6 @@ TEST(ResponseAssembly, UnknownFunctionTakesItsLengthFromTheMbapHeaderOrTheChunk)
       {Mode::RtuOverTcp, WithCrc({1, 0x41}), {WithCrc({1, 0x41, 3, 0xAA, 0xBB, 0xCC})}, "1", 8},
       {Mode::RtuOverTcp, WithCrc({1, 0x41}), {{1, 0x41, 0}, {0, 0}}, "01", 5},
       {Mode::Rtu, WithCrc({1, 0x41}), {{1, 0x41, 7, 7}, {7, 7, 7, 7, 7, 7}}, "01", 6},
-      {Mode::Rtu, WithCrc({1, 0x41}), {{1, 0x41, 7, 7, 7, 7, 7, 7, 7, 7}}, "1", 10},
       {Mode::Tcp, {0, 1, 0, 0, 0, 2, 1, 0x41}, {{0, 1, 0, 0, 0x9C, 0x40, 1, 0x41}, Frame(100, 0x55)}, "00", 108}};
   for (const auto& [mode, request, chunks, done, length] : cases) {
     const Outcome a = AssembleBothWays(mode, request, chunks);
@@ -371,7 +369,6 @@ TEST(ResponseAssembly, AStreamingPeerCannotGrowTheBufferBeyondOneBound) {
   // the MBAP length, chunk size for the 70,000 bytes after the header, length held at the end
   const std::tuple<uint8_t, uint8_t, size_t, size_t> cases[] = {{0x9C, 0x40, 1, size_t(kMaxResponseBytes)},
                                                                 {0x9C, 0x40, 70000, size_t(kMaxResponseBytes)},
-                                                                {0xFF, 0xFF, 4096, size_t(kMaxResponseBytes)},
                                                                 {0x7D, 0x00, 4096, 6u + 0x7D00}};
   for (const auto& [hi, lo, chunk, held] : cases) {
     ResponseAssembler a(Mode::Tcp, request);
