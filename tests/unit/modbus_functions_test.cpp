@@ -95,23 +95,22 @@ TEST(FunctionPdu, AnswerLengthFromTheBytesReceivedSoFar) {
   constexpr int32_t kNotYet = -1, kUnknown = -2;
   // received, the request's PDU size, the length. No objects: the header is the answer; 255 objects of 255 bytes:
   // the walk stays bounded and exact (the walk of an answer's objects prefix by prefix follows the table).
-  const std::vector<std::tuple<std::string, int32_t, int32_t>> table = {
-      {"", 0, kNotYet},
-      {"0F", 0, 5},
-      {"16", 0, 7},
-      {"17", 0, kNotYet},
-      {"17 0C", 0, 14},
-      {"11 00", 0, 2},
-      {"11 FF", 0, 257},
-      {"07", 0, 2},
-      {"08", 5, 5},
-      {"08 00", 0, kUnknown},
-      {"8F", 0, 2},
-      {"03 04", 0, 6},
-      {"2B", 0, kNotYet},
-      {"2B 0D", 0, kUnknown},
-      {"2B 0E 01 01 00 00 00", 0, 7},
-      {"2B 0E 03 03 00 00 FF 80 FF", 0, kNotYet}};
+  const std::vector<std::tuple<std::string, int32_t, int32_t>> table = {{"", 0, kNotYet},
+                                                                        {"0F", 0, 5},
+                                                                        {"16", 0, 7},
+                                                                        {"17", 0, kNotYet},
+                                                                        {"17 0C", 0, 14},
+                                                                        {"11 00", 0, 2},
+                                                                        {"11 FF", 0, 257},
+                                                                        {"07", 0, 2},
+                                                                        {"08", 5, 5},
+                                                                        {"08 00", 0, kUnknown},
+                                                                        {"8F", 0, 2},
+                                                                        {"03 04", 0, 6},
+                                                                        {"2B", 0, kNotYet},
+                                                                        {"2B 0D", 0, kUnknown},
+                                                                        {"2B 0E 01 01 00 00 00", 0, 7},
+                                                                        {"2B 0E 03 03 00 00 FF 80 FF", 0, kNotYet}};
   const auto length = [](int32_t n) {
     return n >= 0 ? PduLength::Of(n) : PduLength{n == kNotYet ? PduLength::Kind::NotYet : PduLength::Kind::Unknown, 0};
   };
