@@ -249,7 +249,6 @@ TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
       {"bad hex dropped", ":1107E8G\r\n", "1107E8 {Invalid hex character 'G'@3+0} {" + over + "@3+0}"},
       {"LF alone", ":010300000001FB\n", "010300000001FB {Missing CR before LF@7+0}"},
       {"CR then the next frame", ":010300000001FB\r:1107E8\r\n", "010300000001FB {Missing LF after CR@7+0} | 1107E8"},
-      {"restart", ":0103:1107E8\r\n", "1107E8 {Frame restarted by ':' (2 bytes dropped)@0+0}"},
       {"short", ":0101\r\n", "0101 {Frame too short (at least 3 bytes expected)@0+2}"},
       {"blank line between", ":1107E8\r\n\r\n:1107E8\r\n", "1107E8 | 1107E8 {2 characters before ':' dropped@0+0}"},
       {"faults cut back to one place are one", ":000G0G:\r\n",
