@@ -266,7 +266,6 @@ TEST(PanelInput, KeyFiltersAndValueChecksOfEachField) {
       {FIELD(txtUnitID), "09a-. ", "09____", "1| 247\r\n", "|0|300|257|abc|248", 0,
        "Slave ID: \"248\" is outside 1 to 247"},
       {FIELD(txtQuantity), "09a-", "09__", "200|2000", "0|2001"},
-      {FIELD(txtQuantity), "", "", "200", "", 1},
       {FIELD(txtQuantity), "", "", "125", "200|126", 2, "Quantity: \"126\" is outside 1 to 125"},
       {FIELD(txtQuantity), "", "", "", "200", -1},
       {FIELD(txtTcpPort), "09a-", "09__", "1|65535", "0|65536", 0, "Port: \"65536\" is outside 1 to 65535"},
