@@ -150,8 +150,7 @@ TEST(PanelSwitching, FormatRoundTripThroughTheBitCommands) {
 }
 
 TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransactionOnlyWhenItChanges) {
-  const std::tuple<int, int, bool> cases[] = {{1, 2, true},  {2, 1, true},  {1, 0, false},
-                                              {2, 0, false}, {0, 1, false}, {0, 2, false}};
+  const std::tuple<int, int, bool> cases[] = {{1, 2, true}, {1, 0, false}, {0, 1, false}};
   for (const auto& [from, to, kept] : cases) {
     SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
     Panel p;
