@@ -338,7 +338,6 @@ TEST(Window, LogPaneLooksCopiesAndFollowsTrimsAndRecolours) {
     size_t pos, len;
     uint32_t color;
   } ranges[] = {
-      {"inside one entry in the middle", n / 2, 7, LogColorError},
       {"across several entries", n / 3, 400, 0x00FF8000},
       {"at the top", 0, 30, 0x0000C0C0},
       {"to the end", n - 50, 50, LogColorError},
