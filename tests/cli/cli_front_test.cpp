@@ -196,8 +196,6 @@ TEST(CliOptions, AcceptsLinkRunAndOutputChoices) {
       {"-H h --colour=auto", "color 0"},
       {"-H h -c", "output 1"},
       {"-H h --json-lines -u 7 --count 3", "slave 7 timeout 1000 polls 3 interval 1000 output 2"},
-      {"-H h --addresses reference -a 40001", "notation 2"},
-      {"-H h -t uint32_cdab", "type UINT32_CDAB"},
       {"-H h --raw 01:03:0000,0x000A -t FLOAT_ABCD", "type FLOAT_ABCD raw 01 03 00 00 00 0A given 1"},
   };
   for (const auto& [line, has] : cases) EXPECT_NE(Summary(Accepted(line)).find(has), std::string::npos) << line;
