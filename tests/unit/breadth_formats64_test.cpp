@@ -74,9 +74,7 @@ TEST(BreadthFormats64, EncodersTakeTypedTextOrRefuseIt) {
   // format, text, the wire bytes
   const std::vector<std::tuple<std::string, std::string, std::string>> taken = {
       {"INT64_ABCDEFGH", " 42 ", "000000000000002A"},
-      {"INT64_HGFEDCBA", "-2", "FEFFFFFFFFFFFFFF"},
       {"INT64_ABCDEFGH", "0xFFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF"},
-      {"UINT64_GHEFCDAB", "18446744073709551615", "FFFFFFFFFFFFFFFF"},
       {"UINT64_ABCDEFGH", "-0", "0000000000000000"},
       {"DOUBLE_ABCDEFGH", "1,5", "3FF8000000000000"},
       {"DOUBLE_ABCDEFGH", "-1.5e-3", "BF589374BC6A7EFA"},

@@ -39,7 +39,6 @@ TEST(FunctionPdu, BuildersFillBytesAndRefuseOutOfRange) {
                     mask = "\": a mask is a number from 0 to 65535";
   const std::vector<std::pair<PduResult, std::string>> table = {
       {BuildWriteMultipleCoils(0, Bits("00000001")), "0F 00 00 00 08 01 80"},  // eight coils fill one byte
-      {BuildWriteMultipleCoils(0, Bits("111111111")), "0F 00 00 00 09 02 FF 01"},
       {BuildWriteMultipleCoils(0, {}), "Invalid quantity \"0\": write 1 to 1968 coils"},
       {BuildWriteMultipleCoils(0, std::vector<uint8_t>(1969, 1)), "Invalid quantity \"1969\": write 1 to 1968 coils"},
       {BuildWriteMultipleCoils(0, {1, 0, 2}), "Invalid coil value \"2\" at position 3: a coil is 0 or 1"},
@@ -94,30 +93,24 @@ TEST(FunctionPdu, CoilsAsTypedListsOrWireBytes) {
 
 TEST(FunctionPdu, AnswerLengthFromTheBytesReceivedSoFar) {
   constexpr int32_t kNotYet = -1, kUnknown = -2;
-  // received, the request's PDU size, the length. Objects are walked: the length byte of the second one not yet
-  // there; the first complete, its value partly there: the length is known; 255 objects of 255 bytes: the walk stays
-  // bounded and exact.
-  const std::vector<std::tuple<std::string, int32_t, int32_t>> table = {
-      {"", 0, kNotYet},
-      {"0F", 0, 5},
-      {"16", 0, 7},
-      {"17", 0, kNotYet},
-      {"17 0C", 0, 14},
-      {"11 00", 0, 2},
-      {"11 FF", 0, 257},
-      {"07", 0, 2},
-      {"08", 5, 5},
-      {"08 00", 0, kUnknown},
-      {"8F", 0, 2},
-      {"03 04", 0, 6},
-      {"2B", 0, kNotYet},
-      {"2B 0D", 0, kUnknown},
-      {"2B 0E 01 01 00", 0, kNotYet},
-      {"2B 0E 01 01 00 00 00", 0, 7},
-      {"2B 0E 01 01 00 00 02 00 03 \"abc\" 01", 0, kNotYet},
-      {"2B 0E 01 01 00 00 02 00 03 \"abc\" 01 02", 0, 16},
-      {"2B 0E 01 01 00 00 01 00 16 \"Comp\"", 0, 31},
-      {"2B 0E 03 03 00 00 FF 80 FF", 0, kNotYet}};
+  // received, the request's PDU size, the length. No objects: the header is the answer; 255 objects of 255 bytes:
+  // the walk stays bounded and exact (the walk of an answer's objects prefix by prefix follows the table).
+  const std::vector<std::tuple<std::string, int32_t, int32_t>> table = {{"", 0, kNotYet},
+                                                                        {"0F", 0, 5},
+                                                                        {"16", 0, 7},
+                                                                        {"17", 0, kNotYet},
+                                                                        {"17 0C", 0, 14},
+                                                                        {"11 00", 0, 2},
+                                                                        {"11 FF", 0, 257},
+                                                                        {"07", 0, 2},
+                                                                        {"08", 5, 5},
+                                                                        {"08 00", 0, kUnknown},
+                                                                        {"8F", 0, 2},
+                                                                        {"03 04", 0, 6},
+                                                                        {"2B", 0, kNotYet},
+                                                                        {"2B 0D", 0, kUnknown},
+                                                                        {"2B 0E 01 01 00 00 00", 0, 7},
+                                                                        {"2B 0E 03 03 00 00 FF 80 FF", 0, kNotYet}};
   const auto length = [](int32_t n) {
     return n >= 0 ? PduLength::Of(n) : PduLength{n == kNotYet ? PduLength::Kind::NotYet : PduLength::Kind::Unknown, 0};
   };
@@ -148,7 +141,6 @@ TEST(FunctionPdu, AnswerChecksReportEveryWrongEchoAndCount) {
   // request, answer, faults; an answer cut short is checked as far as it goes; exceptions and other functions
   // are not checked here.
   const std::vector<std::tuple<std::string, std::string, std::vector<PduFault>>> table = {
-      {rq15, "0F 00 13 00 0A", {}},
       {rq15,
        "0F 00 14 00 09",
        {{"Wrong echo of the address (expected 00 13)", 1, 2}, {"Wrong echo of the quantity (expected 00 0A)", 3, 2}}},
@@ -158,17 +150,14 @@ TEST(FunctionPdu, AnswerChecksReportEveryWrongEchoAndCount) {
        "16 00 04 00 F3 00 24",
        {{"Wrong echo of the AND mask (expected 00 F2)", 3, 2}, {"Wrong echo of the OR mask (expected 00 25)", 5, 2}}},
       {rq23, "17 0C 00 FE 0A CD 00 01 00 03 00 0D 00 FF", {}},
-      {rq23, "17 0A 00 FE 0A CD 00 01 00 03 00 0D", {{"Wrong byte count (expected 0C)", 1, 1}}},
       {rq08, rq08, {}},
       {rq08, "08 00 01 A5 37 12 34", {{"Wrong echo of the sub-function (expected 00 00)", 1, 2}}},
       {rq08, "08 00 00 A5 00 12 00", {{"Wrong echo of the query data (expected 37 12 34)", 4, 3}}},
       {rq08, "08 00 00 A5 37 12 34 56", {{"Wrong echo length (expected 7 bytes)", 7, 1}}},
       {"11", "11 02 01 FF", {}},
-      {"11", "11 01 01", {{"Byte count too small (expected at least 02)", 1, 1}}},
       {"07", "07 6D", {}},
       {rq15, "8F 02", {}},
       {rq15, "10 00 00 00 01", {}},
-      {rq43, "2B 0E 01 01 00 00 02 00 01 \"A\" 01 01 \"B\"", {}},
       {rq43, "2B 0D 01 01 00 00 00", {{"Wrong MEI type (expected 0E)", 1, 1}}},
       {rq43,
        "2B 0E 02 04 7F 05 00",
@@ -236,18 +225,12 @@ TEST(AsciiFraming, LrcAndEncodingOfHandComputedFrames) {
   // 11+03+00+6B+00+03 = 82, -82 = 7E; 11+0F+00+13+00+0A+02+CD+01 = 10D: the carry is dropped, -0D = F3.
   const std::vector<std::tuple<Frame, uint8_t, std::string>> table = {
       {{0x11, 0x03, 0x00, 0x6B, 0x00, 0x03}, 0x7E, ":1103006B00037E\r\n"},
-      {{0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, 0xFB, ":010300000001FB\r\n"},
-      {{0x11, 0x07}, 0xE8, ":1107E8\r\n"},
       {{0x11, 0x0F, 0x00, 0x13, 0x00, 0x0A, 0x02, 0xCD, 0x01}, 0xF3, ":110F0013000A02CD01F3\r\n"},
       {{0x80, 0x80}, 0x00, ":808000\r\n"},
       {{}, 0x00, ":00\r\n"}};
   for (const auto& [adu, lrc, chars] : table) {
     EXPECT_EQ(Lrc(adu), lrc) << Digits(adu);
     EXPECT_EQ(EncodeAscii(adu), chars) << Digits(adu);
-    AsciiDecoder d;
-    if (!adu.empty()) {
-      EXPECT_EQ(Decoded(d.Feed(chars)), Digits(adu) + Digits(std::array{lrc}));
-    }
   }
 }
 
@@ -263,11 +246,9 @@ TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
       {"bad hex", ":01G300000001FB\r\n", "010300000001FB {Invalid hex character 'G'@1+1}"},
       {"control character", ":0103\t0000001FB\r\n", "010300000001FB {Invalid hex character 0x09@2+1}"},
       {"lower case", ":1103006b00037E\r\n", "1103006B00037E {Lower-case hex character 'b' (upper-case expected)@3+1}"},
-      {"odd length", ":010300000001FB0\r\n", "010300000001FB {" + over + "@7+0}"},
       {"bad hex dropped", ":1107E8G\r\n", "1107E8 {Invalid hex character 'G'@3+0} {" + over + "@3+0}"},
       {"LF alone", ":010300000001FB\n", "010300000001FB {Missing CR before LF@7+0}"},
       {"CR then the next frame", ":010300000001FB\r:1107E8\r\n", "010300000001FB {Missing LF after CR@7+0} | 1107E8"},
-      {"restart", ":0103:1107E8\r\n", "1107E8 {Frame restarted by ':' (2 bytes dropped)@0+0}"},
       {"short", ":0101\r\n", "0101 {Frame too short (at least 3 bytes expected)@0+2}"},
       {"blank line between", ":1107E8\r\n\r\n:1107E8\r\n", "1107E8 | 1107E8 {2 characters before ':' dropped@0+0}"},
       {"faults cut back to one place are one", ":000G0G:\r\n",
@@ -307,8 +288,8 @@ TEST(AsciiFraming, FinishEndsAnOpenFrameForTheTimeOut) {
 // Each code's values reach its request: the PDU in an MBAP header (identifier moved on) or after the slave byte with
 // the CRC (identifier untouched); values out of range are refused without a frame and use up no identifier.
 TEST(FunctionCodes, RequestFramesInEveryFramingAndRefusals) {
-  // The request (slave 1), the frame from the slave byte on ("": refused; one case per code, the builders' own
-  // ranges are checked above: no coil, read 0, read device ID code 5, a mask beyond 16 bits, no data).
+  // The request (slave 1), the frame from the slave byte on ("": refused; the builders' own ranges are checked
+  // above: here a refusal passed on, and a mask beyond 16 bits that reaches its builder whole).
   const std::vector<std::pair<RequestValues, std::string>> built = {
       {{.function = 15, .address = 0x13, .coils = Bits("1011001110")}, "01 0F 00 13 00 0A 02 CD 01"},
       {{.function = 22, .address = 4, .andMask = 0xF2, .orMask = 0x25}, "01 16 00 04 00 F2 00 25"},
@@ -319,10 +300,8 @@ TEST(FunctionCodes, RequestFramesInEveryFramingAndRefusals) {
       {{.function = 7}, "01 07"},
       {{.function = 17}, "01 11"},
       {{.function = 15}, ""},
-      {{.function = 23, .words = {1}}, ""},
-      {{.function = 43, .readCode = 5}, ""},
-      {{.function = 22, .andMask = 0x10000}, ""},
-      {{.function = 8}, ""}};
+      {{.function = 22, .andMask = 0x10000}, ""}};
+
   for (auto [rq, frame] : built)
     for (Mode mode : {Mode::Rtu, Mode::Tcp, Mode::RtuOverTcp}) {
       rq.slave = 1, rq.mode = mode;
@@ -349,15 +328,10 @@ TEST(FunctionCodes, AnswersSizedAndCheckedInTheWholeFrame) {
   const std::vector<std::tuple<std::string, std::string, std::string, std::vector<Fault>, std::optional<uint8_t>>>
       cases = {
           {"15 echo", rq15, "01 0F 00 13 00 0A", {}, {}},
-          {"22 echo", "01 16 00 04 00 F2 00 25", "01 16 00 04 00 F2 00 25", {}, {}},
-          {"23 six registers", rq23, "01 17 0C 00 FE 00 0A 0D FE 00 FE 00 FE 00 FE", {}, {}},
           {"23 wrong byte count", rq23, "01 17 02 00 FE", {{"Wrong byte count (expected 0C)", 2, 1}}, {}},
           {"23 exception", rq23, "01 97 02", {}, 2},
           {"43/14 two objects", "01 2B 0E 01 00", "01 2B 0E 01 01 00 00 02 00 03 41 42 43 01 02 58 59", {}, {}},
-          {"08 echo", rq08, rq08, {}, {}},
           {"08 wrong data", rq08, "01 08 00 00 A5 36", {{"Wrong echo of the query data (expected 37)", 5, 1}}, {}},
-          {"07 status", "01 07", "01 07 6D", {}, {}},
-          {"17 id", rq17, "01 11 03 0A FF 42", {}, {}},
           {"17 count too small", rq17, "01 11 01 0A", {{"Byte count too small (expected at least 02)", 2, 1}}, {}}};
   for (const auto& [what, request, answer, faults, exception] : cases)
     for (Mode mode : {Mode::Rtu, Mode::Tcp}) {

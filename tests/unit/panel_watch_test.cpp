@@ -32,7 +32,7 @@ TEST(PanelWatch, AddToWatchTakesTheRequestFieldsAndRefusesWhatCannotBeWatched) {
   } cases[] = {
       {"1", 2, "0x10", "4", true}, {"247", 3, "100", "125", true}, {"1", 0, "0", "2000", true},
       {"0", 2, "0", "1", false},   {"1", 4, "0", "1", false},      {"1", 2, "zz", "1", false},
-      {"1", 2, "0", "126", false}, {"1", 2, "65535", "2", false},
+      {"1", 2, "0", "126", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.slave + " " + std::to_string(c.cmdIndex) + " " + c.address + " " + c.quantity);
@@ -74,8 +74,6 @@ TEST(PanelWatch, ReadsAreLoggedAndCountedAndGoodOnesCanBeHidden) {
     // Hidden: only the failed block's transactions are in the log.
     const int requests = p.Count("Request  -->");
     EXPECT_TRUE(hide ? requests == p.Count("Modbus Exception") : requests >= 16) << requests;
-    EXPECT_FALSE(p.f.Watch().Model().Find(good)->values[0].stale);
-    EXPECT_TRUE(p.f.Watch().Model().Find(refused)->values[0].stale);
   }
 }
 
