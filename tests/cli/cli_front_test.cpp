@@ -68,7 +68,7 @@ TEST(CliOptions, RefusesBadOptionsWithOneLine) {
       {"--mode ascii", "--device or --host is needed for --mode ascii"},
       {"--mode modbus -H x", "invalid --mode 'modbus': the modes are tcp, rtu, rtu-over-tcp, ascii and ascii-over-tcp"},
       {"-H h --baud 9600", "--baud applies to a serial port, not to --mode tcp"},
-      {"-m rtu -d /dev/ttyS0 --baud fast", "invalid --baud 'fast': a baud rate is 50 to 4000000"},
+      {"-m rtu -d /dev/ttyS0 --baudrate fast", "invalid --baud 'fast': a baud rate is 50 to 4000000"},
       {"-m rtu -d /dev/ttyS0 --parity mark", "invalid --parity 'mark': the parities are none, even and odd"},
       {"-m rtu -d /dev/ttyS0 --data-bits 9", "invalid --data-bits '9': the data bits are 7 or 8"},
       {"-m rtu -d /dev/ttyS0 --stop-bits 3", "invalid --stop-bits '3': the stop bits are 1 or 2"},
