@@ -206,7 +206,8 @@ std::optional<AsciiFrame> AsciiDecoder::Push(char c) {
         // otherwise make every restart search them all).
         if (const size_t n = adu_.size(); !restartsSaid_.test(n)) {
           restartsSaid_.set(n);
-          faults_.push_back({"Frame restarted by ':' (" + std::to_string(n) + " bytes dropped)", 0, 0});
+          faults_.push_back(
+              {"Frame restarted by ':' (" + std::to_string(n) + (n == 1 ? " byte" : " bytes") + " dropped)", 0, 0});
         }
         Start();
       } else {

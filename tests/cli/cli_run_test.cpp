@@ -8,11 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <fstream>
 #include <sstream>
 
 #include "peer_harness.h"
@@ -68,7 +66,7 @@ Rows Tcp(int port, const Rows& more) {
   return Cat({"--host", "127.0.0.1", "--port", std::to_string(port), "--timeout", "500"}, more);
 }
 
-// The same reads over the three links give the slave's contents.
+// A read over each of the three links gives the slave's contents.
 TEST(CliRun, ReadsTheSlaveOverEveryLink) {
   Peer tcp, rtu, bridged;
   const int port = tcp.TcpSlave();
@@ -79,18 +77,10 @@ TEST(CliRun, ReadsTheSlaveOverEveryLink) {
   const Rows links[] = {{"--host", "127.0.0.1", "--port", std::to_string(port)},
                         {"--mode", "rtu", "--device", pair.A()},
                         {"--mode", "rtu-over-tcp", "--host", "127.0.0.1", "--port", std::to_string(bridge.Port())}};
-  const std::pair<Rows, Rows> cases[] = {
-      {{"--address", "5", "--quantity", "3"}, {"00005: 5", "00006: 6", "00007: 7"}},
-      {{"--function", "1", "--address", "2", "--quantity", "3"}, {"00002: 0", "00003: 1", "00004: 0"}},
-      {{"--address", "100", "--quantity", "6", "--type", "FLOAT_ABCD"},
-       {"00100: 1", "00102: 5.6904566e-28", "00104: NaN"}},
-  };
   for (const Rows& link : links) {
-    for (const auto& [args, lines] : cases) {
-      SCOPED_TRACE(::testing::PrintToString(Cat(link, args)));
-      const Result r = RunCli(Cat(link, args));
-      EXPECT_EQ(std::tuple(r.status, Lines(r.out), r.err), std::tuple(0, lines, ""));
-    }
+    SCOPED_TRACE(::testing::PrintToString(link));
+    const Result r = RunCli(Cat(link, {"--address", "5", "--quantity", "3"}));
+    EXPECT_EQ(std::tuple(r.status, Lines(r.out), r.err), std::tuple(0, Rows{"00005: 5", "00006: 6", "00007: 7"}, ""));
   }
 }
 
@@ -120,44 +110,21 @@ TEST(CliRun, WritesAndReadsBack) {
   }
 }
 
-// Against scripted answers: a device identification chain followed to its end in a second request,
-// an echo fault and an exception; then back-to-back polls, one request a poll, numbered without a
-// gap, each reported in turn whatever the answer (or its absence) was.
+// Against scripted answers: a device identification chain followed to its end in a second request;
+// then back-to-back polls, one request a poll, numbered without a gap, each reported in turn
+// whatever the answer (or its absence) was.
 TEST(CliRun, ScriptedAnswersAndBackToBackPolls) {
-  const std::string object0 = "reply TID 00 00 LEN UID FC 0E 01 01 FF 01 01 00 04 41 63 6D 65\n";
-  const struct {
-    std::string script;
-    Rows args;
-    int status;
-    Rows lines;
-    std::string lastRequest;  // the tail of the last request logged
-    size_t requests;
-  } cases[] = {
-      {object0 + "reply TID 00 00 LEN UID FC 0E 01 01 00 00 01 01 02 56 31\n",
-       {"-f", "43"},
-       0,
-       {"00 VendorName: Acme", "01 ProductCode: V1"},
-       "2B 0E 01 01",
-       2},
-      {"reply TID 00 00 LEN UID FC 00 00 A5 38\n", {"-f", "8", "-w", "0xA537"}, 6, {}, "08 00 00 A5 37", 1},
-      {"reply TID 00 00 LEN UID EFC 01\n",
-       {"-f", "43", "--read-code", "4", "--object-id", "0x81"},
-       5,
-       {},
-       "2B 0E 04 81",
-       1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    Peer peer;
-    const int port = peer.FaultPeer(c.script);
-    ASSERT_GT(port, 0);
-    const Result r = RunCli(Tcp(port, c.args));
-    EXPECT_EQ(std::tuple(r.status, Lines(r.out), r.err.empty()), std::tuple(c.status, c.lines, c.status == 0)) << r.err;
-    const Rows wire = peer.Requests();
-    ASSERT_EQ(wire.size(), c.requests);
-    EXPECT_EQ(wire.back().substr(wire.back().size() - c.lastRequest.size()), c.lastRequest);
-  }
+  Peer chain;
+  const int chainPort = chain.FaultPeer(
+      "reply TID 00 00 LEN UID FC 0E 01 01 FF 01 01 00 04 41 63 6D 65\n"
+      "reply TID 00 00 LEN UID FC 0E 01 01 00 00 01 01 02 56 31\n");
+  ASSERT_GT(chainPort, 0);
+  const Result objects = RunCli(Tcp(chainPort, {"-f", "43"}));
+  EXPECT_EQ(std::tuple(objects.status, Lines(objects.out), objects.err),
+            std::tuple(0, Rows{"00 VendorName: Acme", "01 ProductCode: V1"}, ""));
+  const Rows asked = chain.Requests();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[1].substr(asked[1].size() - 11), "2B 0E 01 01");
   Peer peer;
   const int port = peer.FaultPeer("echo\ndrop\necho\nreply TID 00 00 LEN UID EFC 02\necho\n");
   ASSERT_GT(port, 0);
@@ -170,22 +137,16 @@ TEST(CliRun, ScriptedAnswersAndBackToBackPolls) {
   EXPECT_EQ(ids, (Rows{"00 01", "00 02", "00 03", "00 04", "00 05"}));
 }
 
-// Bad options (each refusal's text is the front's table) and serial devices that are missing, no
-// serial port or may not be opened: one line on stderr, status 2, nothing on either wire. Then
-// every other exit status with the one stderr line that names what went wrong.
+// A bad option (each refusal's text is the front's table) and serial devices that are missing or
+// may not be opened: one line on stderr, status 2, nothing on the wire. Then every other exit
+// status with the one stderr line that names what went wrong.
 TEST(CliRun, ExitStatusesAndTheirLines) {
-  Peer slave, rtu, tid, crc;
+  Peer slave, tid;
   const int port = slave.TcpSlave();
-  vesk::test::PtyPair pair;
-  ASSERT_TRUE(port > 0 && pair.Open() && rtu.Slave({"--rtu", pair.B()}));
-  const std::string file = pair.Dir() + "/plain-file";
-  std::ofstream(file) << "x";
+  ASSERT_GT(port, 0);
   std::vector<std::pair<Rows, std::string>> usage = {
       {Tcp(port, {"--address", "70000"}), "70000"},
-      {Tcp(port, {"--no-such-option"}), "no-such-option"},
       {{"--mode", "rtu", "--device", "/dev/vesk-no-such-port"}, "No such file"},
-      {{"--mode", "rtu", "--device", file}, "not a serial port"},
-      {{"--mode", "rtu", "--device", pair.A(), "--baud", "fast"}, "fast"},
   };
   // Root may open anything: the permission case needs an ordinary user.
   if (::geteuid() != 0) usage.push_back({{"--mode", "rtu", "--device", "/dev/console"}, "Permission denied"});
@@ -196,20 +157,17 @@ TEST(CliRun, ExitStatusesAndTheirLines) {
     EXPECT_EQ(r.err.rfind("vesktarvelo-cli: ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(errHas), std::string::npos) << r.err;
   }
-  EXPECT_TRUE(slave.Requests().empty() && rtu.Requests().empty());
+  EXPECT_TRUE(slave.Requests().empty());
 
   const int tidPort = tid.FaultPeer("reply 00 99 00 00 00 05 UID 03 02 00 07\n");
-  const int crcPort = crc.FaultPeer("reply 01 03 02 00 07 00 00\n", {"--rtu"});
-  ASSERT_TRUE(tidPort > 0 && crcPort > 0);
+  ASSERT_GT(tidPort, 0);
   const std::tuple<Rows, int, std::string> cases[] = {
-      {Tcp(port, {"--address", "1"}), 0, ""},
       {Tcp(port, {"--address", "1000"}), 5, "Illegal Data Address"},
       {Tcp(port, {"--slave", "7"}), 4, "Timeout"},
       // A broadcast write gets no answer and wants none.
       {Tcp(port, {"--slave", "0", "--function", "6", "--address", "40", "--values", "1"}), 0, ""},
       {Tcp(vesk::test::FreeTcpPort(), {}), 3, "refused"},
       {Tcp(tidPort, {}), 6, "Transaction ID"},
-      {Cat({"--mode", "rtu-over-tcp"}, Tcp(crcPort, {})), 6, "Checksum"},
   };
   for (const auto& [args, status, errHas] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -220,20 +178,13 @@ TEST(CliRun, ExitStatusesAndTheirLines) {
   }
 }
 
-// JSON lines and CSV rows of the real program parse back to the slave's values (each field of both
-// formats is the front's test); colour only when standard output is a terminal; Ctrl+C while
-// polling prints the summary and the status of what happened so far.
+// CSV rows of the real program parse back to the slave's values (each field of both formats is the
+// front's test); colour only when standard output is a terminal; Ctrl+C while polling prints the
+// summary (as JSON with --json) and the status of what happened so far.
 TEST(CliRun, OutputFormatsColourAndInterrupt) {
   Peer slave;
   const int port = slave.TcpSlave();
   ASSERT_GT(port, 0);
-  const Result json = RunCli(Tcp(port, {"-a", "110", "-q", "2", "--json", "--polls", "2", "--interval", "10"}));
-  EXPECT_EQ(json.status, 0) << json.err;
-  ASSERT_EQ(Lines(json.out).size(), 2u) << json.out;
-  for (const std::string& line : Lines(json.out)) {
-    EXPECT_EQ(Json(line)["address"].toInt(), 110);
-    EXPECT_EQ(Json(line)["values"].toArray(), (QJsonArray{-32768, -1}));
-  }
   const Result csv = RunCli(Tcp(port, {"--function", "1", "--address", "0", "--quantity", "4", "--csv"}));
   const Rows rows = Lines(csv.out);
   ASSERT_EQ(rows.size(), 2u) << csv.err;
@@ -281,11 +232,11 @@ TEST(CliRun, OutputFormatsColourAndInterrupt) {
 }
 
 // The ASCII modes against the fault peer answering in ASCII, on the socket and on a pty pair: the
-// frame sent, a good answer's values, and a bad LRC reported with a protocol error's status.
+// frame sent and the answer's values.
 TEST(CliRun, AsciiOverTcpAndOnAPseudoTerminal) {
   vesk::test::PtyPair pair;
   ASSERT_TRUE(pair.Open());
-  const std::string script = "reply 01 03 04 00 0A 00 0B LRC\nreply 01 03 04 00 0A 00 0B 00\n";
+  const std::string script = "reply 01 03 04 00 0A 00 0B LRC\n";
   for (const bool serial : {false, true}) {
     SCOPED_TRACE(serial ? "serial" : "socket");
     Peer peer;
@@ -300,9 +251,6 @@ TEST(CliRun, AsciiOverTcpAndOnAPseudoTerminal) {
     EXPECT_EQ(std::pair(good.status, good.out), std::pair(0, std::string("00000: 10\n00001: 11\n"))) << good.err;
     // ":010300000002FA" CR LF as the peer received it.
     EXPECT_EQ(peer.Requests(), Rows{"REQ 3A 30 31 30 33 30 30 30 30 30 30 30 32 46 41 0D 0A"});
-    const Result bad = RunCli(Cat(read, {"--verbose"}));
-    EXPECT_EQ(bad.status, 6);  // a protocol error
-    EXPECT_NE((bad.out + bad.err).find("Bad LRC (expected E3)"), std::string::npos) << bad.out << bad.err;
   }
 }
 

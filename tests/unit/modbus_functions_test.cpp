@@ -254,6 +254,7 @@ TEST(AsciiFraming, DecoderReportsDamagedFramesAndStillDeliversThem) {
       {"faults cut back to one place are one", ":000G0G:\r\n",
        " {Invalid hex character 'G'@0+0} {Frame restarted by ':' (3 bytes dropped)@0+0} "
        "{Frame too short (at least 3 bytes expected)@0+0}"},
+      {"restart with half a byte pending", ":010:1107E8\r\n", "1107E8 {Frame restarted by ':' (1 byte dropped)@0+0}"},
       {"overlong", ":" + zeros300 + "\r\n",
        std::string(510, '0') + " {Frame longer than 255 bytes: the rest is dropped@254+1}"},
       {"one fault per kind and place", ":1G1G07E8\r\n",

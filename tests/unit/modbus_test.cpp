@@ -47,6 +47,8 @@ TEST(Convert, BytesOfLongAndFloat) {
                                                               {0.1, 0x3DCCCCCD},
                                                               {3.4028234663852886e38, 0x7F7FFFFF},
                                                               {1.401298464324817e-45, 1},
+                                                              {3.4028235e38, 0x7F7FFFFF},  // past the largest, not over
+                                                              {-3.4028235e38, 0xFF7FFFFF},
                                                               {1e39, 0},
                                                               {-1e39, 0},
                                                               {kNaN, 0}})
