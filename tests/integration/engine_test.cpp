@@ -3,6 +3,7 @@
 // hostile answers, the ASCII framings and ports that fail against the scripted fault peer. Each
 // code's frames, views and fault texts are the unit tests' and the libmodbus comparisons'.
 #include <dlfcn.h>
+#include <modbus-version.h>
 #include <termios.h>
 
 #include <chrono>
@@ -59,9 +60,10 @@ struct Form {
   std::string writeAddr = {};
   int readCode = 0;
   std::string objectId = "0";
+  std::string andMask = {}, orMask = {};
 };
 void Fill(Panel& p, const Form& x) {
-  static const std::map<int, int> kItem = {{15, 7}, {23, 9}, {43, 10}, {7, 12}};
+  static const std::map<int, int> kItem = {{15, 7}, {22, 8}, {23, 9}, {43, 10}, {17, 11}, {7, 12}, {8, 13}};
   if (!kItem.count(x.cmd)) return p.SetRequest(x.cmd, x.addr, x.cmd <= 4 ? x.quantity : x.values, x.format);
   frmMain& f = p.f();
   f.txtUnitID.SetText("1");
@@ -73,6 +75,8 @@ void Fill(Panel& p, const Form& x) {
   f.txtWriteAddr.SetText(x.writeAddr);
   f.cmbReadCode.SetListIndex(x.readCode);
   f.txtObjectId.SetText(x.objectId);
+  f.txtAndMask.SetText(x.andMask);
+  f.txtOrMask.SetText(x.orMask);
 }
 
 // One press of Send: the form, the frames on the wire (slave byte first, "|" between the frames of
@@ -106,11 +110,17 @@ Exchange DeviceIdChain() {
 }
 
 // Against the slave's known contents: a bit read, register reads (one in hex addresses), writes of
-// one and of two frames, coils written, a read/write of registers and a device identification chain.
+// one and of two frames, coils written, a mask write, a read/write of registers, a device
+// identification chain, the server id (libmodbus's own, its version in it), the exception status and
+// a diagnostics echo.
 std::vector<Exchange> Exchanges() {
-  std::string coils;
+  std::string coils, status = "Exception status: 6D";
   for (int i = 0; i < 10; ++i)
     coils += (i ? "\r\nCL 000" : "CL 000") + std::to_string(19 + i) + " <- " + "1011001110"[i];
+  for (int bit = 0; bit < 8; ++bit)
+    status += "\r\nStatus bit " + std::to_string(bit) + ": " + std::to_string(VESK_SLAVE_EXCEPTION_STATUS >> bit & 1);
+  const std::string id = "LMB" LIBMODBUS_VERSION_STRING;
+  const std::string idHex = Hex(Frame(id.begin(), id.end()));
   return {
       {{1, "20", "4"}, "01 01 00 14 00 04", "01 01 01 02", "CL 00020: 0\r\nCL 00021: 1\r\nCL 00022: 0\r\nCL 00023: 0"},
       {{3, "110", "2"}, "01 03 00 6E 00 02", "01 03 04 80 00 FF FF", "HR 00110: -32768\r\nHR 00111: -1    "},
@@ -125,7 +135,20 @@ std::vector<Exchange> Exchanges() {
        "01 17 00 0E 00 02 00 0E 00 02 04 00 07 FF FE",
        "01 17 04 00 07 FF FE",
        "HR 00014 <- 7\r\nHR 00015 <- 65534\r\nHR 00014: 7    \r\nHR 00015: 65534"},
+      {{22, "4", "", "", 0, "", 0, "0", "0x00F2", "37"},
+       "01 16 00 04 00 F2 00 25",
+       "01 16 00 04 00 F2 00 25",
+       "HR 00004 <- AND 00F2, OR 0025"},
       DeviceIdChain(),
+      {{17},
+       "01 11",
+       "01 11 " + Hex({uint8_t(id.size() + 2), 0xB4, 0xFF}) + " " + idHex,
+       "Server ID: B4\r\nRun indicator: ON (FF)\r\nAdditional data: " + idHex + " \"" + id + "\""},
+      {{7}, "01 07", "01 07 6D", status},
+      {{8, "", "", "0x1 ffff"},
+       "01 08 00 00 00 01 FF FF",
+       "01 08 00 00 00 01 FF FF",
+       "Diagnostics 0000 (return query data): 00 01 FF FF"},
   };
 }
 
@@ -238,16 +261,51 @@ TEST(EngineTest, RefusedConnectionLogsTheSocketErrorThenConnectTimeout) {
   EXPECT_EQ(p.Rows(), Rows{});
 }
 
+// The further codes' faults in TCP: the step, the form, the request (slave byte first), the error row
+// and the bytes painted (frame offsets), as for the basic codes.
+const std::tuple<const char*, Form, const char*, const char*, std::vector<size_t>> kFurtherFaults[] = {
+    {"reply TID 00 00 LEN UID 17 04 00 01 00 02",
+     {23, "14", "1", "5", 0, "14"},
+     "01 17 00 0E 00 01 00 0E 00 01 02 00 05",
+     "Protocol Error: Wrong byte count (expected 02)",
+     {8}},
+    {"reply TID 00 00 LEN UID 0F 00 14 00 0A",
+     {15, "19", "10", "1 0 1 1 0 0 1 1 1 0"},
+     "01 0F 00 13 00 0A 02 CD 01",
+     "Protocol Error: Wrong echo of the address (expected 00 13)",
+     {8, 9}},
+    {"reply TID 00 00 LEN UID 16 00 04 00 F2 00 26",
+     {22, "4", "", "", 0, "", 0, "0", "0xF2", "0x25"},
+     "01 16 00 04 00 F2 00 25",
+     "Protocol Error: Wrong echo of the OR mask (expected 00 25)",
+     {12, 13}},
+    {"reply TID 00 00 LEN UID 08 00 00 A5 38",
+     {8, "", "", "A537"},
+     "01 08 00 00 A5 37",
+     "Protocol Error: Wrong echo of the query data (expected 37)",
+     {11}},
+    {"reply TID 00 00 LEN UID 11 01 2A",
+     {17},
+     "01 11",
+     "Protocol Error: Byte count too small (expected at least 02)",
+     {8}},
+    {"reply TID 00 00 LEN UID AB 02", {43}, "01 2B 0E 01 00", "Modbus Exception: Illegal Data Address (Code 2)", {}},
+};
+
 // A fault per transport with the answer's bytes painted in its row (frame offsets; each fault's rows
-// and paint are the unit tests' and the soak's), and in TCP a short frame whose MBAP length cuts 07's
-// status byte off: it waits for its last byte until the time-out, which shows the bytes received.
+// and paint are the unit tests' and the soak's), in TCP the further codes' faults, and a short frame
+// whose MBAP length cuts 07's status byte off: it waits for its last byte until the time-out, which
+// shows the bytes received.
 TEST(EngineTest, FaultsAreLoggedWithTheirBytesPainted) {
   for (const auto& [mode, step, error, painted] :
        {std::tuple{kTcp, kTcpFaults[0].step, kTcpFaults[0].error, std::vector<size_t>{0, 1}},
         {kRtuOverTcp, "reply 01 03 02 00 07 00 00", "Protocol Error: Bad Checksum (expected F9 86)", {5, 6}}}) {
     SCOPED_TRACE(mode);
     Peer peer;
-    const std::string script = std::string(step) + (mode == kTcp ? "\nreply TID 00 00 00 02 UID 07\n" : "\n");
+    std::string script = std::string(step) + "\n";
+    for (const auto& further : kFurtherFaults)
+      if (mode == kTcp) script += std::get<0>(further) + std::string("\n");
+    if (mode == kTcp) script += "reply TID 00 00 00 02 UID 07\n";
     const int port = peer.FaultPeer(script, mode == kTcp ? Rows{} : Rows{"--rtu"});
     ASSERT_GT(port, 0);
     Panel p;
@@ -256,9 +314,17 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPainted) {
     EXPECT_EQ(p.Send(), Cat(Connect(port), Cat({Req(Adu(mode, 1, {1, 3, 0, 0, 0, 1}))}, FaultRows(step, error, 1))));
     EXPECT_EQ(p.ByteColors(), Panel::Painted(Sent(step, 1).size(), painted));
     if (mode != kTcp) continue;
+    for (const auto& [fstep, form, request, ferror, fpainted] : kFurtherFaults) {
+      SCOPED_TRACE(fstep);
+      Fill(p, form);
+      const int tid = p.f().TransactionID + 1;
+      EXPECT_EQ(p.Send(), Rows({Req(Adu(kTcp, tid, Sent(request, 0))), Rsp(Sent(fstep, tid)), ferror}));
+      EXPECT_EQ(p.ByteColors(), Panel::Painted(Sent(fstep, tid).size(), fpainted));
+    }
     Fill(p, {7});
+    const int tid = p.f().TransactionID + 1;
     EXPECT_EQ(p.Send(),
-              Rows({Req(Adu(kTcp, 2, {1, 7})), Rsp(Sent("TID 00 00 00 02 01 07", 2)), kTimedOut, "Disconnected"}));
+              Rows({Req(Adu(kTcp, tid, {1, 7})), Rsp(Sent("TID 00 00 00 02 01 07", tid)), kTimedOut, "Disconnected"}));
   }
 }
 
