@@ -108,8 +108,12 @@ TEST(AsciiMode, StoredModesLoadAndRawBytesGoOutAsCharacters) {
     EXPECT_EQ(std::make_tuple(r.f.Mode, r.f.cmbMode.Text(), r.f.pctTCP.Visible()),
               std::make_tuple(int16_t(std::stoi(stored)), std::string(stored == "3" ? "ASCII" : "ASCII-OVER-TCP"),
                               stored == "4"));
+    r.UsePorts({"COM1"});
     r.TypeHex("01 03 00 00 00 02 FA");
     EXPECT_EQ(r.f.PreviewRequest(), ":010300000002FA<CR><LF>");
+    r.f.cmdSend_Click();  // the typed bytes go out as their characters, the LRC as typed
+    if (stored == "4") r.fp.socket->AcceptConnect();
+    EXPECT_EQ(stored == "3" ? r.fp.serial->written : r.fp.socket->sent, std::vector<Frame>{Chars(kRead)});
     r.f.txtHEX.SetText("");
     EXPECT_EQ(r.f.PreviewRequest(), "");
   }
