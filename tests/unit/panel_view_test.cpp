@@ -327,11 +327,19 @@ TEST(Log, HexTextRowsAndCsv) {
                                 "error,Protocol Error,,Wrong Transaction ID (expected 00 01),\r\n" + at +
                                 "error,Protocol Error,,Invalid MBAP Length,\r\n" + at +
                                 "information,,,\"a \"\"quoted\"\", text\",\r\n");
+  p.f.RxBuffer = {0x01, 0x03};  // a time-out shows the bytes of the request in flight, once
+  p.f.RxCount = 2;
+  p.f.AwaitingResponse = true;
+  p.f.LogError("Communication Error", "Request Timeout", true, 0, 0);
+  p.f.AwaitingResponse = false;
+  p.f.LogError("Communication Error", "Connect timeout", true, 0, 0);
   const std::string& t = p.f.txtLog.Text();
   EXPECT_EQ(t, "\r\n" + p.Rows({"Request  --> 01 03 00 00 00 0A C5 CD", "Response <-- 00 02 00 00 00 06 01",
                                 "Protocol Error: Wrong Transaction ID (expected 00 01)",
-                                "Protocol Error: Invalid MBAP Length", "a \"quoted\", text"}));
-  EXPECT_EQ(p.f.txtLog.ColorAt(t.find("a \"quoted")), LogColorInfo);
+                                "Protocol Error: Invalid MBAP Length", "a \"quoted\", text", "Response <-- 01 03",
+                                "Communication Error: Request Timeout", "Communication Error: Connect timeout"}));
+  EXPECT_EQ(std::make_pair(p.f.txtLog.ColorAt(t.rfind(kStamp)), p.f.txtLog.ColorAt(t.find("a \"quoted"))),
+            std::make_pair(LogColorError, LogColorInfo));
 }
 
 // Faults paint the digits of their bytes, across row breaks; a long response row shows its first 512 bytes and how
