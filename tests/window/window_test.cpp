@@ -283,6 +283,7 @@ void PickByKeys(Rig& rig, const ListField& list, int index) {
 // An answer of `count` holding registers from address 0 in the response grid.
 void ShowRegisters(Rig& rig, int count) {
   frmMain& p = *rig.panel;
+  p.txtResponse.SetEnabled(false);  // as a Send leaves it: the answer replaces the view, not added to it
   p.LastRequest = {1, 3, 0, 0, 0, static_cast<uint8_t>(count), 0, 0};
   Frame answer = {1, 3, static_cast<uint8_t>(2 * count)};
   for (int i = 0; i < count; ++i) answer.insert(answer.end(), {static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)});
