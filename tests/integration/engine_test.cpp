@@ -303,9 +303,10 @@ TEST(EngineTest, FaultsAreLoggedWithTheirBytesPainted) {
     SCOPED_TRACE(mode);
     Peer peer;
     std::string script = std::string(step) + "\n";
-    for (const auto& further : kFurtherFaults)
-      if (mode == kTcp) script += std::get<0>(further) + std::string("\n");
-    if (mode == kTcp) script += "reply TID 00 00 00 02 UID 07\n";
+    if (mode == kTcp) {
+      for (const auto& further : kFurtherFaults) script += std::get<0>(further) + std::string("\n");
+      script += "reply TID 00 00 00 02 UID 07\n";
+    }
     const int port = peer.FaultPeer(script, mode == kTcp ? Rows{} : Rows{"--rtu"});
     ASSERT_GT(port, 0);
     Panel p;
