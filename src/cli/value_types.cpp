@@ -126,7 +126,8 @@ std::string RangeText(const TypeInfo& info) {
 std::optional<uint64_t> PatternOf(const TypeInfo& info, std::string_view t) {
   const int bits = info.bytes * 8;
   const uint64_t mask = bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
-  if (info.kind == Kind::Binary) {
+  // "0x" gives the bit pattern in every type, BINARY included.
+  if (info.kind == Kind::Binary && !HasPrefix(t, 'x')) {
     const std::string_view digits = HasPrefix(t, 'b') ? t.substr(2) : t;
     if (digits.size() > 16) return std::nullopt;
     return ParseDigits(digits, 2);

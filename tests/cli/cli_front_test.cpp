@@ -270,7 +270,7 @@ TEST(CliValues, EncodesEachTypeInItsByteOrder) {
                {"DOUBLE_ABCDEFGH", "4.9e-324", {0x0000, 0x0000, 0x0000, 0x0001}},
                {"double_abcdefgh", "0.1", {0x3FB9, 0x9999, 0x9999, 0x999A}},
                {"HEX", "1a2B,0xFF", {0x1A2B, 0x00FF}},
-               {"BINARY", "0b101,1111000011110000", {0x0005, 0xF0F0}},
+               {"BINARY", "0b101,1111000011110000,0x8001", {0x0005, 0xF0F0, 0x8001}},
                {"ASCII", "ABC", {0x4142, 0x4300}},
                {"ASCII", "a,b", {0x612C, 0x6200}}};
   for (const auto& c : cases) {
