@@ -239,6 +239,15 @@ std::optional<uint8_t> NextDeviceObject(const CliOptions& options, const Frame& 
   return parsed->nextObjectId;
 }
 
+std::optional<CliOptions> SecondWriteRequest(const CliOptions& options) {
+  if (options.rawGiven || options.function != 6 || options.registers.size() != 2) return std::nullopt;
+  CliOptions second = options;
+  // The parser keeps address + 1 within 65535.
+  second.address = static_cast<uint16_t>(options.address + 1);
+  second.registers.erase(second.registers.begin());
+  return second;
+}
+
 engine::LinkSettings LinkSettingsOf(const CliOptions& options) {
   engine::LinkSettings s;
   s.mode = ModeOf(options);

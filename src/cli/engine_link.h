@@ -38,6 +38,12 @@ std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& an
 // chain is complete or the server's next id does not move on.
 std::optional<uint8_t> NextDeviceObject(const CliOptions& options, const Frame& answer);
 
+// Function 6 writes a value of two registers (a 32-bit value, or ASCII of
+// three or four characters) as two requests, one a register: the options of
+// the second request, the next address and the second register, when
+// `options` ask for two; nothing when they ask for one.
+std::optional<CliOptions> SecondWriteRequest(const CliOptions& options);
+
 // The record of an answer the session completed (AnswerComplete).
 TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event& event);
 

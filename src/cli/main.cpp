@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/device_check.h"
@@ -107,11 +108,13 @@ class Run {
   // Back-to-back polls (--interval 0): the next poll's frame waits in the
   // session while this one is on the wire, so the session sends it the
   // moment the answer is complete, without a turn of the event loop. Not for
-  // a device identification, whose next request depends on the answer.
+  // a device identification, whose next request depends on the answer, nor
+  // for a write of two registers with function 6, whose poll takes two.
   void QueueAhead() {
     if (finished_ || !inFlight_ || !sent_ || queuedAhead_ || options_.intervalMs != 0) return;
     if (options_.polls != 0 && done_ + 2 > options_.polls) return;
     if (!options_.rawGiven && options_.function == 43) return;
+    if (firstWriteRequest_ || cli::SecondWriteRequest(options_)) return;
     idBeforeAhead_ = transactionId_;
     transactionId_ = modbus::NextTransactionId(transactionId_);
     ahead_ = cli::RequestFrame(options_, transactionId_);
@@ -253,7 +256,15 @@ class Run {
         next_.start(0);
         return;
       }
+      // A value of two registers written with function 6: the second
+      // register goes out once the first is written.
+      if (auto second = cli::SecondWriteRequest(options_)) {
+        firstWriteRequest_ = std::exchange(options_, std::move(*second));
+        next_.start(0);
+        return;
+      }
     }
+    if (firstWriteRequest_) options_ = std::move(*std::exchange(firstWriteRequest_, std::nullopt));
     options_.objectId = firstObjectId_;
     ++done_;
     if (options_.polls != 0 && done_ >= options_.polls) {
@@ -296,6 +307,8 @@ class Run {
   LocalTime sentAt_{};
   int transactionId_ = 0;
   uint8_t firstObjectId_ = options_.objectId;
+  // The options of a poll whose second write request is under way.
+  std::optional<cli::CliOptions> firstWriteRequest_;
   uint32_t done_ = 0;
   bool inFlight_ = false;
   bool sent_ = false;

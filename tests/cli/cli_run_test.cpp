@@ -99,6 +99,11 @@ TEST(CliRun, WritesAndReadsBack) {
        {"00049: 49", "00050: 7", "00051: 8", "00052: -9"},
        "00 01 00 00 00 11 01 17 00 31 00 04 00 32 00 03 06 00 07 00 08 FF F7"},
       {{"--raw", "00 07 00 00 00 06 01 03 00 00 00 01"}, {}, "00 07 00 00 00 06 01 03 00 00 00 01"},
+      // A 32-bit value written with function 6: one request a register.
+      {{"-f", "6", "-a", "30", "-t", "FLOAT_ABCD", "-w", "1.5"},
+       {"00030: 16320", "00031: 0"},
+       "00 02 00 00 00 06 01 06 00 1F 00 00"},
+      {{"-a", "30", "-q", "2", "-t", "FLOAT_ABCD"}, {"00030: 1.5"}, ""},
   };
   for (const auto& [args, lines, wire] : steps) {
     SCOPED_TRACE(::testing::PrintToString(args));
