@@ -305,7 +305,6 @@ Frame RequestFrame(const CliOptions& options, int transactionId) {
 
 std::vector<RecordValue> AnswerValues(const CliOptions& options, const Frame& answer) {
   std::vector<RecordValue> values;
-  if (options.rawGiven) return values;
   const size_t at = static_cast<size_t>(modbus::SlaveOffset(ModeOf(options)));
   if (answer.size() < at + 2) return values;
   const uint8_t* data = answer.data() + at + 2;  // after slave and function

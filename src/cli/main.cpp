@@ -69,18 +69,7 @@ class Run {
     QObject::connect(&next_, &QTimer::timeout, [this] { Send(); });
   }
 
-  void Start() {
-    // A raw request is reported under the slave and function its bytes carry
-    // (in ASCII framing the bytes typed are the binary frame).
-    if (options_.rawGiven) {
-      const size_t at = options_.mode == cli::LinkMode::Tcp ? 6 : 0;
-      if (options_.raw.size() > at + 1) {
-        options_.slave = options_.raw[at];
-        options_.function = options_.raw[at + 1];
-      }
-    }
-    Send();
-  }
+  void Start() { Send(); }
 
   void Interrupt() {
     if (finished_) return;

@@ -266,6 +266,22 @@ bool ConvertRaw(Converter& c) {
   }
   c.o.raw = *bytes;
   c.o.rawGiven = true;
+  // The answer is reported and read as the request's own bytes ask: its
+  // slave and function, and the start address and quantity of a read
+  // (behind the MBAP header in TCP; in ASCII framing the bytes typed are the
+  // binary frame). The addresses are shown in hexadecimal, as the window
+  // shows those of a raw request.
+  const std::vector<uint8_t>& raw = c.o.raw;
+  const size_t at = c.o.mode == LinkMode::Tcp ? 6 : 0;
+  if (raw.size() > at + 1) {
+    c.o.slave = raw[at];
+    c.o.function = raw[at + 1];
+  }
+  if (raw.size() > at + 5) {
+    c.o.address = static_cast<uint16_t>(raw[at + 2] << 8 | raw[at + 3]);
+    c.o.quantity = static_cast<uint16_t>(raw[at + 4] << 8 | raw[at + 5]);
+  }
+  c.o.hexAddresses = true;
   if (g.Has("type")) {
     const auto t = ValueTypeOfName(g.Get("type"));
     if (!t) {

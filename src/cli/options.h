@@ -53,6 +53,9 @@ struct CliOptions {
   uint8_t objectId = 0;
   // --raw: the bytes as typed; the engine frames them for the mode. Empty
   // when the request is built from the options above.
+  // With them, the slave, function, address and quantity above are those the
+  // bytes carry, so that the answer is reported and read as for a request
+  // built from options.
   std::vector<uint8_t> raw;
   bool rawGiven = false;
 

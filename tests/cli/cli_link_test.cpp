@@ -82,6 +82,10 @@ TEST(CliLink, AnswerValuesOfEachFunction) {
       {"-H h -a 106 -q 4 -t DOUBLE_ABCDEFGH", "00 01 00 00 00 0B 01 03 08 3F F0 00 00 00 00 00 00", "00106: 1\n", "1"},
       {"-H h -f 5 -a 1 -w 1", "00 01 00 00 00 06 01 05 00 01 FF 00", "00001: 1\n", "1"},
       {"-H h -f 6 -a 30 -w -3", "00 01 00 00 00 06 01 06 00 1E FF FD", "00030: -3\n", "-3"},
+      // A raw read: the function, address and quantity its bytes carry.
+      {"-H h --raw 000700000006010300100002", "00 07 00 00 00 07 01 03 04 00 10 FF FF", "0x0010: 16\n0x0011: -1\n",
+       "16"},
+      {"-m rtu -d /dev/x --raw 0101000A0003", "01 01 01 FD 00 00", "0x000A: 1\n0x000B: 0\n0x000C: 1\n", "1"},
   };
   for (const auto& c : cases) {
     const CliOptions o = Options(c.line);
