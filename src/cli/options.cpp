@@ -212,7 +212,8 @@ bool ConvertLink(Converter& c) {
 bool ConvertRun(Converter& c) {
   const Given& g = c.given;
   CliOptions& o = c.o;
-  if (!c.Number("timeout", 1, 3600000, "a time-out is 1 to 3600000 ms", o.timeoutMs)) return false;
+  // The link's timers take at most 65535 ms; a longer time-out would never fire.
+  if (!c.Number("timeout", 1, 65535, "a time-out is 1 to 65535 ms", o.timeoutMs)) return false;
   if (!c.Number("polls", 0, 4294967295u, "polls are 0 (until interrupted) to 4294967295", o.polls)) return false;
   if (!c.Number("interval", 0, 86400000, "an interval is 0 to 86400000 ms", o.intervalMs)) return false;
   if (g.Has("color")) {

@@ -21,7 +21,7 @@ Link:
       --parity P          none (default), even or odd
       --data-bits N       7 or 8 (default 8)
       --stop-bits N       1 (default) or 2
-  -o, --timeout MS        answer time-out, 1 to 3600000 ms (default 1000)
+  -o, --timeout MS        answer time-out, 1 to 65535 ms (default 1000)
 
 Request:
   -s, --slave N           slave address 0 to 255 (default 1); 0 broadcasts and
