@@ -92,7 +92,8 @@ std::string AddressText(uint32_t address, const AddressStyle& style) {
       return style.hex ? PadNumber(static_cast<int32_t>(address), 4, true)
                        : PadNumber(static_cast<int32_t>(address), 5, false);
     case AddressNotation::FromOne:
-      return style.hex ? PadNumber(static_cast<int32_t>(address + 1), 4, true)
+      // Register number 65536 (0x10000) takes a fifth hexadecimal digit.
+      return style.hex ? PadNumber(static_cast<int32_t>(address + 1), address + 1 > 0xFFFF ? 5 : 4, true)
                        : PadNumber(static_cast<int32_t>(address + 1), 5, false);
     case AddressNotation::Reference: {
       if (style.table < 0) return PadNumber(static_cast<int32_t>(address), 5, false);

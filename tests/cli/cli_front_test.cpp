@@ -338,6 +338,7 @@ TEST(CliOutput, AddressesInEachNotation) {
       {{AddressNotation::Protocol, false, 4, false}, 20, "00020"},
       {{AddressNotation::Protocol, true, 4, false}, 16, "0x0010"},
       {{AddressNotation::FromOne, false, 4, false}, 65535, "65536"},
+      {{AddressNotation::FromOne, true, 4, false}, 65535, "0x10000"},
       {{AddressNotation::Reference, false, 0, false}, 16, "00017"},
       {{AddressNotation::Reference, false, 3, false}, 9998, "39999"},
       {{AddressNotation::Reference, false, 3, false}, 9999, "310000"},
