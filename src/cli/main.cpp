@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,8 +41,17 @@ void OnSigint(int) {
 }
 
 void Write(FILE* stream, std::string_view text) {
+  errno = 0;
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
+  // The reader has gone (a pipe into head or a script that stopped reading):
+  // end as any filter does, by SIGPIPE. The toolkit's socket layer ignores
+  // that signal for the whole process, so without this a poll until
+  // interrupted would go on for ever, writing into the closed pipe.
+  if (errno == EPIPE) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
 }
 
 class Run {

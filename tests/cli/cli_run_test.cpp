@@ -234,6 +234,29 @@ TEST(CliRun, OutputFormatsColourAndInterrupt) {
   const Result exc = RunCli(Tcp(port, {"--address", "1000", "--polls", "0", "--interval", "20", "--json"}), 2);
   EXPECT_EQ(exc.status, 5);
   EXPECT_NE(Lines(exc.out).back().find("\"statistics\""), std::string::npos) << exc.out;
+
+  // A reader that stops reading (a pipe into head) ends a poll until interrupted, by SIGPIPE.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const std::string portText = std::to_string(port);
+  const pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    ::close(pipeFds[0]);
+    ::dup2(pipeFds[1], 1);
+    ::execl(VESK_CLI_PATH, VESK_CLI_PATH, "-H", "127.0.0.1", "-p", portText.c_str(), "-n", "0", "-i", "10", nullptr);
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  pollfd readable{pipeFds[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&readable, 1, 5000), 1);
+  ::close(pipeFds[0]);
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 50 && !ended; ++i)
+    ended = ::waitpid(writer, &status, WNOHANG) == writer || (::usleep(100000), false);
+  if (!ended) ::kill(writer, SIGKILL), ::waitpid(writer, &status, 0);
+  EXPECT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
 }
 
 // The ASCII modes against the fault peer answering in ASCII, on the socket and on a pty pair: the
