@@ -156,7 +156,12 @@ void MainWindow::BuildAids() {
 }
 
 void MainWindow::RefreshLogHolding() {
-  const QString text = QString::fromStdString(panel_.LogHoldingText());
+  // Once older entries have left the pane the text names the log file, whose
+  // path may be longer than the screen is wide: cut in the middle to a third
+  // of the window, so that it never makes the window wider (the tool tip
+  // holds the path).
+  const QString text = logHolding_->fontMetrics().elidedText(QString::fromStdString(panel_.LogHoldingText()),
+                                                             Qt::ElideMiddle, std::max(160, width() / 3));
   if (logHolding_->text() != text) logHolding_->setText(text);
   const QString file = QString::fromStdString(panel_.LogFilePath());
   logHolding_->setToolTip(file.isEmpty() ? QStringLiteral("No log file: File, Log to file") : file);
