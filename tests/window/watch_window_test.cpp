@@ -194,6 +194,15 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchBlocks", 3, 8).startsWith("exception 2"); }, 3000));
   EXPECT_EQ(a.Cell("watchValues", values->rowCount() - 1, 4), QStringLiteral("stale: never read"));
   EXPECT_TRUE(values->item(values->rowCount() - 1, 3)->font().italic());
+  // A value and a time longer than the "-" a block shows before its first read are not cut.
+  a.Add(2, "102", "2", 2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchValues", values->rowCount() - 1, 3).contains('E'); }, 3000))
+      << a.Cell("watchValues", values->rowCount() - 1, 3).toStdString() << " " << a.Blocks().size();
+  for (const auto& [table, column] : {std::pair{"watchValues", 3}, std::pair{"watchBlocks", 6}}) {
+    auto* t = a.Find<QTableWidget>(table);
+    const QString text = a.Cell(table, t->rowCount() - 1, column);
+    EXPECT_GT(t->columnWidth(column), t->fontMetrics().horizontalAdvance(text)) << table << " " << text.toStdString();
+  }
   a.Shoot(a.Find<QWidget>("watchPane"), "watch_pane");
   a.Shoot(plot, "watch_plot");
   a.Shoot(a.window.get(), "watch_window");

@@ -42,11 +42,12 @@ namespace {
 
 // The size a first start opens with (within the screen's room).
 constexpr QSize kFirstSize(1280, 760);
-// The inspector's width at a first start: room for its columns, and not more
-// than a fraction of a small window (a narrow inspector cuts its Bytes column
-// before any value).
-constexpr int kInspectorWidth = 420;
-constexpr double kInspectorShare = 0.3;
+// The inspector's width at a first start: room for all its columns, and not
+// more than a fraction of a small window (a narrow inspector cuts its Bytes
+// column before any value). From 1280 pixels on the share holds every column;
+// the response grid beside it keeps room for a 32-bit value and its bytes (the
+// inspector shows a 64-bit value's bytes whole).
+constexpr double kInspectorShare = 0.4;
 
 }  // namespace
 
@@ -155,7 +156,12 @@ void MainWindow::BuildAids() {
 }
 
 void MainWindow::RefreshLogHolding() {
-  const QString text = QString::fromStdString(panel_.LogHoldingText());
+  // Once older entries have left the pane the text names the log file, whose
+  // path may be longer than the screen is wide: cut in the middle to a third
+  // of the window, so that it never makes the window wider (the tool tip
+  // holds the path).
+  const QString text = logHolding_->fontMetrics().elidedText(QString::fromStdString(panel_.LogHoldingText()),
+                                                             Qt::ElideMiddle, std::max(160, width() / 3));
   if (logHolding_->text() != text) logHolding_->setText(text);
   const QString file = QString::fromStdString(panel_.LogFilePath());
   logHolding_->setToolTip(file.isEmpty() ? QStringLiteral("No log file: File, Log to file") : file);
@@ -340,7 +346,8 @@ void MainWindow::RestoreState() {
   if (s.columns.size() == 2) {
     columns_->setSizes(s.columns);
   } else {
-    const int inspector = std::min(kInspectorWidth, static_cast<int>(width() * kInspectorShare));
+    const int inspector = std::clamp(static_cast<int>(width() * kInspectorShare), inspector_->minimumWidth(),
+                                     inspector_->sizeHint().width());
     columns_->setSizes({std::max(1, width() - inspector), inspector});
   }
   // The row splitter holds the request and response, the watch area and the

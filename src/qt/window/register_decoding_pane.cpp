@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <algorithm>
 
@@ -18,12 +19,17 @@ namespace {
 
 // The rows the table shows at least; more scroll.
 constexpr int kMinRowsShown = 4;
+// The room left of the table, clear of the response time beside it.
+constexpr int kLeftMargin = 4;
 // The Bytes column's widths: all eight bytes of a 64-bit format when there is
 // room, down to two bytes and an ellipsis when the value needs the room.
 const QString kBytesFull = QStringLiteral("00 00 00 00 00 00 00 00");
 const QString kBytesLeast = QStringLiteral("00 00\u2026");
 // The Value column is never narrower than this, however long the values.
 const QString kValueLeast = QStringLiteral("-2147483648");
+// The longest value any format gives: a double's shortest exact text with a
+// sign and a three-digit exponent (the 64-bit integers take 20 characters).
+const QString kValueLongest = QStringLiteral("-2.2250738585072014E-308");
 
 }  // namespace
 
@@ -78,6 +84,23 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
     table_->setMinimumHeight(chrome + kMinRowsShown * rowHeight);
     table_->setMaximumHeight(chrome + table_->rowCount() * rowHeight);
   }
+  {
+    // Never so narrow that a value is cut: the Bytes column gives way first,
+    // down to two bytes. The least width holds the longest value beside them,
+    // the width wanted all eight bytes too; both with the scroll bar, which
+    // shows where the table is not as tall as its rows.
+    const QFontMetrics fm(table_->font());
+    const int pad = fm.averageCharWidth() + 4;
+    // The longest value needs only the cell's own margins (3 pixels a side).
+    const int chrome = kLeftMargin + 2 * table_->frameWidth() +
+                       table_->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, table_) +
+                       table_->columnWidth(0) + fm.horizontalAdvance(kValueLongest) + 8;
+    setMinimumWidth(chrome + fm.horizontalAdvance(kBytesLeast) + pad);
+    wanted_ = chrome - 8 + pad + fm.horizontalAdvance(kBytesFull) + pad;  // as FitColumns shares them
+    // A stretched last column is kept at least this wide even past the
+    // table's edge, where its values would be cut without an ellipsis.
+    table_->horizontalHeader()->setMinimumSectionSize(fm.horizontalAdvance(kBytesLeast) + pad);
+  }
 
   auto* headingRow = new QHBoxLayout;
   headingRow->setContentsMargins(0, 0, 0, 0);
@@ -85,7 +108,7 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
   headingRow->addWidget(heading, 1);
   headingRow->addWidget(address_, 2);
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(4, 0, 0, 0);  // clear of the response time left of it
+  column->setContentsMargins(kLeftMargin, 0, 0, 0);  // clear of the response time left of it
   column->setSpacing(2);
   column->addLayout(headingRow);
   // The table takes the height it needs where there is room; the rest is left

@@ -30,6 +30,9 @@ class ValueInspector : public QWidget {
   void SetReadable(bool enabled);
   // The line inspected (-1 for none).
   int Line() const { return line_; }
+  // Wide enough for every column whole: the longest value beside all eight
+  // bytes of a 64-bit format.
+  QSize sizeHint() const override { return {wanted_, QWidget::sizeHint().height()}; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -42,7 +45,8 @@ class ValueInspector : public QWidget {
   ResponseGrid* view_;
   QLabel* address_;
   QTableWidget* table_;
-  int line_ = -1;  // the response view's line the operator chose; -1 for none
+  int line_ = -1;   // the response view's line the operator chose; -1 for none
+  int wanted_ = 0;  // the width that shows every column whole
 };
 
 }  // namespace qt

@@ -126,11 +126,9 @@ void ResponseGrid::ShowText(const std::string& text, const frmMain& panel) {
   horizontalHeaderItem(kValue)->setText(
       format.empty() ? QStringLiteral("Value") : QStringLiteral("Value (%1)").arg(QString::fromStdString(format)));
   // The address and value columns as wide as their widest cell (at least
-  // their heading); the raw bytes take the rest.
-  for (const int c : {kAddress, kValue}) {
-    resizeColumnToContents(c);
-    setColumnWidth(c, columnWidth(c) + fontMetrics().averageCharWidth());
-  }
+  // their heading); the raw bytes take the rest. The cells' margins and the
+  // grid keep the columns apart.
+  for (const int c : {kAddress, kValue}) resizeColumnToContents(c);
   if (keep >= 0 && keep < rowCount()) setCurrentCell(keep, kAddress, QItemSelectionModel::NoUpdate);
   if (marked_ >= rowCount()) marked_ = -1;
   MarkLine(marked_);

@@ -12,6 +12,9 @@ StatsBar::StatsBar(frmMain& panel, std::function<void()> afterReset, QWidget* pa
   stats_ = new QLabel(this);
   stats_->setObjectName(QStringLiteral("sessionStats"));
   stats_->setTextFormat(Qt::PlainText);
+  // The statistics of a long session are wider than a small window: they are
+  // cut at their end rather than making the window wider than the screen.
+  stats_->setMinimumWidth(1);
   addWidget(stats_, 1);
   reset_ = new QPushButton(QStringLiteral("Reset"), this);
   reset_->setObjectName(QStringLiteral("resetStats"));

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
@@ -85,15 +86,29 @@ QTableWidget* MakeTable(QWidget* parent, const QStringList& headings, const char
   return t;
 }
 
+// Sets a cell's text. A text longer than the one before it widens its column
+// when it no longer fits: the columns are fitted when the rows are made, when
+// a block not yet read shows "-" and its time "-", and its first values and
+// time would otherwise be cut. Texts no longer than before are not measured.
 void SetText(QTableWidget* t, int row, int column, const QString& text) {
   QTableWidgetItem* item = t->item(row, column);
+  qsizetype before = 0;
   if (item == nullptr) {
     item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     t->setItem(row, column, item);
   } else if (item->text() != text) {
+    before = item->text().size();
     item->setText(text);
+  } else {
+    return;
   }
+  // The last column stretches to the table's edge.
+  if (text.size() <= before || column == t->columnCount() - 1) return;
+  const int margin = 2 * (t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1) + 2;
+  const QFont font = item->data(Qt::FontRole).isValid() ? item->font() : t->font();
+  const int wanted = QFontMetrics(font).horizontalAdvance(text) + margin;
+  if (t->columnWidth(column) < wanted) t->setColumnWidth(column, wanted);
 }
 
 QSpinBox* MakeSpin(QWidget* parent, int low, int high, const char* name, const QString& tip) {

@@ -215,7 +215,9 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
   // ---- the response grid ------------------------------------------------------
   Bare(new QVBoxLayout(at(p.pctResponseText)))->addWidget(at(p.txtResponse));
   Bare(new QVBoxLayout(at(p.pctResponseForm)))->addWidget(at(p.pctResponseText));
-  at(p.txtResponse)->setMinimumSize(200, 80);
+  // At its least, beside the inspector's least width, in a window of 1024
+  // pixels.
+  at(p.txtResponse)->setMinimumSize(190, 80);
 
   // ---- the log and its foot row -------------------------------------------------
   {
@@ -303,7 +305,6 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
   panes.columns->addWidget(inspector);
   panes.columns->setStretchFactor(0, 1);
   panes.columns->setStretchFactor(1, 0);
-  inspector->setMinimumWidth(250);
   top->addWidget(panes.columns, 1);
 
   window->setCentralWidget(central);
