@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStyleFactory>
@@ -31,7 +32,8 @@ namespace {
 QString g_root;
 
 struct Rig {
-  explicit Rig(int port) {
+  // `workspace`: opened on the panel before the window is made, as from the command line.
+  explicit Rig(int port, const QString& workspace = {}, int width = 1400) {
     static int serial = 0;
     const QString dir = g_root + QStringLiteral("/rig%1").arg(++serial);
     QDir().mkpath(dir);
@@ -41,8 +43,9 @@ struct Rig {
     panel->cmbMode.SetListIndex(1);
     panel->txtTcpHost.SetText("127.0.0.1");
     panel->txtTcpPort.SetText(std::to_string(port));
+    if (!workspace.isEmpty()) panel->OpenWorkspace(workspace.toStdString());
     window = std::make_unique<qt::MainWindow>(*panel);
-    window->resize(1400, 900);
+    window->resize(width, 900);
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
@@ -220,6 +223,13 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   auto* openedValues = b.Find<QTableWidget>("watchValues");
   for (int r = 0; r < openedValues->rowCount(); ++r) ticked += openedValues->item(r, 0)->checkState() == Qt::Checked;
   EXPECT_EQ(ticked, 3);
+
+  // Opened before the window is made, the watch list gets its room when the window is shown.
+  Rig c(1, path, 1280);
+  auto* room = c.Find<QScrollArea>("watchRoom");
+  EXPECT_TRUE(room->isVisible());
+  EXPECT_GE(room->viewport()->width(), room->widget()->minimumSizeHint().width()) << c.window->width();
+  c.panel->Watch().Stop();
 
   // A file that is not a workspace changes nothing and says why.
   QFile bad(files.filePath("bad.json"));

@@ -277,6 +277,9 @@ void MainWindow::WidenForWatch() {
   // Room for the list and the plot side by side: the window grows as far as
   // the screen has room, then the inspector gives up to its least width. A
   // maximized window keeps its width, and what is still missing scrolls.
+  // A watch list shown before the window (a workspace opened from the
+  // command line) makes its room when the window is first shown.
+  widenOnShow_ = !isVisible();
   if (!isVisible() || isMaximized() || isFullScreen() || screen() == nullptr) return;
   const int missing = watchArea_->minimumSizeHint().width() - rows_->width();
   const QList<int> columns = columns_->sizes();
@@ -288,6 +291,11 @@ void MainWindow::WidenForWatch() {
     if (give > 0) columns_->setSizes({columns[0] + give, columns[1] - give});
   }
   if (grow > 0) resize(width() + grow, height());
+}
+
+void MainWindow::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  if (widenOnShow_ && !watchRoom_->isHidden()) WidenForWatch();
 }
 
 bool MainWindow::OpenWorkspace(const QString& path) {

@@ -71,6 +71,7 @@ class MainWindow : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* e) override;
   void moveEvent(QMoveEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   void PlaceWindow(const Field& form);
@@ -115,6 +116,7 @@ class MainWindow : public QMainWindow {
   QSplitter* watchArea_ = nullptr;    // the watch list | the plot
   QScrollArea* watchRoom_ = nullptr;  // holds the watch area, scrolled where the window is too small for it
   void WidenForWatch();
+  bool widenOnShow_ = false;  // the watch area was shown before the window was
   QAction* watchAction_ = nullptr;
   int watchHeight_ = 0;  // the watch area's height when it was last shown
   QString workspaceFolder_;

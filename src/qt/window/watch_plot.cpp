@@ -53,6 +53,10 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
     b->setObjectName(QLatin1String(name));
     b->setAutoDefault(false);
     b->setToolTip(tip);
+    // The style makes a text button at least 80 pixels wide; where the
+    // window is tight the bar's buttons give way down to their text, so that
+    // the plot fits beside the watch list on a 1920-pixel screen.
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(text) + 2 * b->fontMetrics().averageCharWidth());
     bar->addWidget(b);
     return b;
   };
