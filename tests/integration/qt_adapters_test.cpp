@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -142,15 +143,21 @@ TEST(QtAdaptersTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection) {
 }
 
 // Bytes the far end sent while the port was closed can still be in the relay when it opens: the
-// drain before the first request waits for them, so that they are not taken for its answer.
-TEST(QtAdaptersTest, TheFirstDrainAfterOpeningWaitsForBytesOnTheirWay) {
+// drain before the first request waits for them, so that they are not taken for its answer. The
+// port is opened by a path relative to the working directory ("dir/port", not taken for /dev/dir/port).
+TEST(QtAdaptersTest, SerialPortFromOpeningToHangUp) {
   vesk::test::PtyPair pair;
   ASSERT_TRUE(pair.Open());
   const int sender = ::open(pair.B().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(sender, 0);
   qt::QtSerialPort port;
   std::string error;
-  ASSERT_TRUE(port.Open(pair.A(), {}, error)) << error;
+  const QString home = QDir::currentPath();
+  const QDir dir(QString::fromStdString(pair.Dir()));
+  ASSERT_TRUE(QDir::setCurrent(dir.absolutePath() + "/.."));
+  const bool opened = port.Open(dir.dirName().toStdString() + pair.A().substr(pair.Dir().size()), {}, error);
+  QDir::setCurrent(home);
+  ASSERT_TRUE(opened) << error;
   std::thread late([sender] {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(::write(sender, "late", 4), 4);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <cctype>
@@ -12,6 +13,19 @@
 #include <utility>
 
 namespace qt {
+
+namespace {
+
+// The device a name stands for: a name with a slash is a path (relative to
+// the working directory unless it starts with "/"), a bare name a device in
+// /dev.
+std::string SystemPath(const std::string& name) {
+  if (name.find('/') == std::string::npos) return "/dev/" + name;
+  if (name.front() == '/') return name;
+  return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(name))).toStdString();
+}
+
+}  // namespace
 
 QtSerialPort::QtSerialPort() : port_(std::make_unique<QSerialPort>()) {
   QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] {
@@ -87,9 +101,11 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
       return false;
   }
 
-  // A name with a slash is taken as a path as it stands; QSerialPort puts
-  // "/dev/" only in front of a bare name.
-  port_->setPortName(QString::fromStdString(name));
+  // QSerialPort takes a name as a path only when it starts with "/", "./" or
+  // "../" and puts "/dev/" in front of anything else, "dir/port" included:
+  // a path is handed over absolute, a bare name as it is.
+  const std::string path = SystemPath(name);
+  port_->setPortName(QString::fromStdString(name.find('/') == std::string::npos ? name : path));
   // Set before opening, these only store the values; open() applies them and
   // fails with the port's reason (a baud rate of 0 or below included).
   port_->setBaudRate(settings.baud);
@@ -102,7 +118,6 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
     // Qt reports a port locked by another program as a permission error
     // too; only a device the user may not read and write is a lack of
     // permission the operator can mend.
-    const std::string path = name.find('/') == std::string::npos ? "/dev/" + name : name;
     lastOpenDenied_ =
         port_->error() == QSerialPort::PermissionError && ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
     port_->clearError();

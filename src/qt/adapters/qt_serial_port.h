@@ -12,8 +12,8 @@ namespace qt {
 
 // A serial port on a QSerialPort of the calling thread.
 //
-// Open takes a port name ("ttyUSB0", "COM3") or a full device path
-// ("/tmp/x/ttyV0", a pseudo-terminal link) and configures the line before it
+// Open takes a port name ("ttyUSB0", "COM3") or a device path, absolute or
+// relative ("/tmp/x/ttyV0", "x/ttyV0", a pseudo-terminal link) and configures the line before it
 // opens the port read/write. On failure `error` is QSerialPort's errorString()
 // (or a short reason for a setting the port cannot take).
 //
