@@ -145,6 +145,7 @@ TEST(QtAdaptersTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection) {
 // Bytes the far end sent while the port was closed can still be in the relay when it opens: the
 // drain before the first request waits for them, so that they are not taken for its answer. The
 // port is opened by a path relative to the working directory ("dir/port", not taken for /dev/dir/port).
+// A second opening is refused as a port in use.
 TEST(QtAdaptersTest, SerialPortFromOpeningToHangUp) {
   vesk::test::PtyPair pair;
   ASSERT_TRUE(pair.Open());
@@ -158,6 +159,10 @@ TEST(QtAdaptersTest, SerialPortFromOpeningToHangUp) {
   const bool opened = port.Open(dir.dirName().toStdString() + pair.A().substr(pair.Dir().size()), {}, error);
   QDir::setCurrent(home);
   ASSERT_TRUE(opened) << error;
+  qt::QtSerialPort other;
+  EXPECT_FALSE(other.Open(pair.A(), {}, error));
+  EXPECT_EQ(error.substr(0, 32), "Port in use by another program (") << error;
+  EXPECT_FALSE(other.LastOpenDeniedPermission());
   std::thread late([sender] {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(::write(sender, "late", 4), 4);

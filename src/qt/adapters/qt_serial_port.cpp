@@ -115,11 +115,15 @@ bool QtSerialPort::Open(const std::string& name, const platform::SerialSettings&
   port_->setFlowControl(QSerialPort::NoFlowControl);
   if (!port_->open(QIODevice::ReadWrite)) {
     error = port_->errorString().toStdString();
-    // Qt reports a port locked by another program as a permission error
-    // too; only a device the user may not read and write is a lack of
-    // permission the operator can mend.
-    lastOpenDenied_ =
-        port_->error() == QSerialPort::PermissionError && ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+    // Qt reports a port locked or held exclusively by another program as a
+    // permission error too ("Permission error while locking the device");
+    // only a device the user may not read and write is a lack of permission
+    // the operator can mend. Otherwise the port is taken, and said so.
+    if (port_->error() == QSerialPort::PermissionError) {
+      const bool mayUse = ::access(path.c_str(), R_OK | W_OK) == 0;
+      lastOpenDenied_ = !mayUse && errno == EACCES;
+      if (mayUse) error = "Port in use by another program (" + error + ")";
+    }
     port_->clearError();
     return false;
   }
