@@ -145,7 +145,8 @@ TEST(QtAdaptersTest, DataEventsKeepTheirOrderAndAHandlerMayEndTheConnection) {
 // Bytes the far end sent while the port was closed can still be in the relay when it opens: the
 // drain before the first request waits for them, so that they are not taken for its answer. The
 // port is opened by a path relative to the working directory ("dir/port", not taken for /dev/dir/port).
-// A second opening is refused as a port in use.
+// A second opening is refused as a port in use. When the far end goes, the port reports it once,
+// as a hang-up.
 TEST(QtAdaptersTest, SerialPortFromOpeningToHangUp) {
   vesk::test::PtyPair pair;
   ASSERT_TRUE(pair.Open());
@@ -170,6 +171,13 @@ TEST(QtAdaptersTest, SerialPortFromOpeningToHangUp) {
   EXPECT_EQ(port.Discard(), 4u);
   late.join();
   ::close(sender);
+  // The pair ends: the port hangs up, named so rather than by a stale errno text.
+  std::vector<std::string> gone;
+  port.SetHandlers(nullptr, [&](const std::string& reason) { gone.push_back(reason); });
+  pair.Close();
+  RunUntil([&] { return !port.IsOpen(); }, 3000);
+  RunFor(50);
+  EXPECT_EQ(gone, std::vector<std::string>{qt::QtSerialPort::kHangUpReason});
 }
 
 // In XDG_CONFIG_HOME, which main() points at a temp dir.

@@ -187,7 +187,14 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
   if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) return;
   if (!port_->isOpen() || goneReported_) return;
   goneReported_ = true;
-  const std::string reason = port_->errorString().toStdString();
+  // A device that is unplugged, or a pseudo-terminal whose other end closes,
+  // hangs up; Qt then reports a read that found nothing with whatever text
+  // errno last held ("Unknown error", "Inappropriate ioctl for device"), so
+  // a hang-up is named as such.
+  const int fd = static_cast<int>(port_->handle());
+  pollfd p{fd, POLLIN, 0};
+  const bool hungUp = fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+  const std::string reason = hungUp ? std::string(kHangUpReason) : port_->errorString().toStdString();
   // Closing from inside QSerialPort's own signal would delete its socket
   // notifier while that is still being delivered; the close is posted instead.
   // Until it runs, further errors of this opening are ignored (goneReported_).

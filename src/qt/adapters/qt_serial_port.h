@@ -26,9 +26,12 @@ namespace qt {
 // closes reports ReadError ("Inappropriate ioctl for device") on every pass of
 // the event loop and never ResourceError, so every error of an open port
 // except NoError and TimeoutError counts as the port gone: the port is closed
-// once (which ends the error stream) and onGone reports it.
+// once (which ends the error stream) and onGone reports it, with
+// kHangUpReason when the device hung up (Qt's own text is then a stale one).
 class QtSerialPort : public platform::SerialPort {
  public:
+  static constexpr const char* kHangUpReason = "Device disconnected";
+
   QtSerialPort();
   ~QtSerialPort() override;
   QtSerialPort(const QtSerialPort&) = delete;
