@@ -8,7 +8,8 @@
 namespace cli {
 
 // Nothing when `path` names a character device this process may read and
-// write; otherwise the one-line error, e.g.
+// write (a bare name such as "ttyUSB0" names the device in /dev, as the port
+// opened for it does); otherwise the one-line error, e.g.
 // "vesktarvelo-cli: invalid --device '/dev/ttyUSB9': No such file or directory".
 std::optional<std::string> CheckSerialDevice(const std::string& path);
 

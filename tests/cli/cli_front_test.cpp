@@ -631,8 +631,8 @@ TEST(CliDevice, RefusesMissingAndNonSerialPaths) {
   EXPECT_EQ(CheckSerialDevice("/dev/vesk-no-such-port").value_or(""),
             "vesktarvelo-cli: invalid --device '/dev/vesk-no-such-port': No such file or directory");
   EXPECT_NE(CheckSerialDevice(VESK_CLI_MAN_PAGE).value_or("").find("not a serial port"), std::string::npos);
-  EXPECT_EQ(CheckSerialDevice("/dev/null"),
-            std::nullopt);  // a character device this process may use
+  // A character device this process may use, by its path and by its bare name in /dev.
+  for (const char* device : {"/dev/null", "null"}) EXPECT_EQ(CheckSerialDevice(device), std::nullopt) << device;
 }
 
 }  // namespace
