@@ -40,13 +40,16 @@ bool Contains(const std::array<std::string_view, N>& names, std::string_view nam
 }  // namespace
 
 std::string CommandLineUsage() {
-  return "Usage: vesktarvelo [-h | --help | -V | --version] [WORKSPACE]\n"
-         "Modbus master test tool: sends Modbus TCP, RTU and RTU-over-TCP requests\n"
-         "and shows the answers. Without options it opens its window, with the\n"
-         "workspace file WORKSPACE opened when one is named.\n"
+  return "Usage: vesktarvelo [-h | --help | -V | --version]\n"
+         "       vesktarvelo [--serial-port PATH ...] [WORKSPACE]\n"
+         "Modbus master test tool: sends Modbus TCP, RTU and ASCII requests, on a\n"
+         "serial line or over TCP, and shows the answers. Without options it opens\n"
+         "its window, with the workspace file WORKSPACE opened when one is named.\n"
          "\n"
-         "  -h, --help     show this help and exit\n"
-         "  -V, --version  show the version and exit\n"
+         "  -h, --help            show this help and exit\n"
+         "  -V, --version         show the version and exit\n"
+         "  --serial-port PATH    list the serial device PATH (a pseudo-terminal,\n"
+         "                        for example) beside the system's ports; repeatable\n"
          "\n"
          "The options of the Qt toolkit, such as -platform NAME or -style NAME,\n"
          "are accepted as well.\n";
@@ -57,9 +60,17 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
   const auto isVersion = [](const std::string& a) { return a == "--version" || a == "-V"; };
   CommandLineResult result;
   std::vector<std::string> options;
-  for (const std::string& arg : args) {
+  constexpr std::string_view kSerialPort = "--serial-port";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const std::string_view name = arg;
     if (isHelp(arg) || isVersion(arg)) {
       options.push_back(arg);
+    } else if (name == kSerialPort && i + 1 < args.size() && !args[i + 1].empty()) {
+      result.serialPorts.push_back(args[++i]);
+    } else if (name.starts_with(kSerialPort) && name.size() > kSerialPort.size() + 1 &&
+               name[kSerialPort.size()] == '=') {
+      result.serialPorts.emplace_back(name.substr(kSerialPort.size() + 1));
     } else if (!arg.empty() && arg.front() != '-' && result.workspace.empty()) {
       result.workspace = arg;  // the one workspace file
     } else {
@@ -74,6 +85,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args) {
   result.start = false;
   result.exitCode = 0;
   result.workspace.clear();
+  result.serialPorts.clear();
   result.out = isHelp(options.front()) ? CommandLineUsage() : "VeskTarvelo " VESKTARVELO_VERSION_TEXT "\n";
   return result;
 }

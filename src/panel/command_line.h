@@ -9,6 +9,9 @@ struct CommandLineResult {
   std::string out;        // text for standard output (may be empty)
   std::string err;        // text for standard error (may be empty)
   std::string workspace;  // the workspace file to open when starting (may be empty)
+  // Serial devices listed beside the system's ports (--serial-port PATH, a
+  // pseudo-terminal or a device the system does not enumerate).
+  std::vector<std::string> serialPorts;
 };
 
 // The usage text, ending with a line feed.
@@ -18,6 +21,9 @@ std::string CommandLineUsage();
 // toolkit's own options (see WithoutToolkitOptions).
 //   no argument        start
 //   FILE               start and open the workspace FILE (one at most)
+//   --serial-port PATH, --serial-port=PATH
+//                      start with PATH in the serial port list (repeatable);
+//                      without a PATH it is an unknown argument
 //   --help, -h         usage on standard output, exit 0
 //   --version, -V      "VeskTarvelo <major.minor.patch>\n" on standard output, exit 0
 //   anything else      (a dash option, a second file)

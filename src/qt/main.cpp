@@ -7,6 +7,7 @@
 
 #include "panel/command_line.h"
 #include "panel/frmMain.h"
+#include "qt/adapters/qt_port_list.h"
 #include "qt/window/MainWindow.h"
 #include "qt/window/beep_gate.h"
 #include "qt/window/gui_platform.h"
@@ -47,6 +48,10 @@ int main(int argc, char* argv[]) {
 
   auto platform = qt::MakeGuiPlatform();
   qt::BeepGate::Install(platform);
+  // Listed before the panel loads, so that a port chosen last time among them
+  // is chosen again.
+  if (auto* ports = dynamic_cast<qt::QtPortList*>(platform.ports.get()))
+    for (const std::string& port : command.serialPorts) ports->AddExtraPort(port);
   frmMain f(platform);
   f.Form_Load();
   // A workspace that cannot be opened says why in the log; the window opens anyway.

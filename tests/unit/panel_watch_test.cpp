@@ -205,14 +205,23 @@ TEST(CommandLineWorkspace, OneFileStartsWithItAnythingMoreIsRefused) {
     bool start;
     std::string workspace;
     int exitCode;
+    std::vector<std::string> ports{};
   } cases[] = {
-      {{"bench.json"}, true, "bench.json", 0}, {{}, true, "", 0},
-      {{"a.json", "b.json"}, false, "", 2},    {{"a.json", "--bogus"}, false, "", 2},
+      {{"bench.json"}, true, "bench.json", 0},
+      {{}, true, "", 0},
+      {{"a.json", "b.json"}, false, "", 2},
+      {{"a.json", "--bogus"}, false, "", 2},
       {{"a.json", "-h"}, false, "", 0},
+      {{"--serial-port", "/tmp/a", "w.json", "--serial-port=b"}, true, "w.json", 0, {"/tmp/a", "b"}},
+      {{"--serial-port"}, false, "", 2},
+      {{"--serial-port="}, false, "", 2},
+      {{"--serial-port", "/tmp/a", "-V"}, false, "", 0},
   };
   for (const auto& c : cases) {
     const CommandLineResult r = ParseCommandLine(c.args);
-    EXPECT_EQ(std::tie(r.start, r.workspace, r.exitCode), std::tie(c.start, c.workspace, c.exitCode)) << c.args.size();
+    EXPECT_EQ(std::tie(r.start, r.workspace, r.exitCode, r.serialPorts),
+              std::tie(c.start, c.workspace, c.exitCode, c.ports))
+        << c.args.size();
   }
 }
 
