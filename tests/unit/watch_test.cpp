@@ -502,6 +502,27 @@ TEST(WatchRunner, AnAnswerToAReadBeforeAnEditIsNotShownAsTheNewRegisters) {
   EXPECT_EQ(Shown(rig.Block(id)), "100=100 101=101");
 }
 
+TEST(WatchRunner, OnlyTheBytesTheByteCountAnnouncesAreData) {
+  // Three registers read, five data bytes announced and sent, the checksum good: the CRC (or the LRC) must not
+  // be read as the missing byte.
+  for (const modbus::Mode mode : {modbus::Mode::RtuOverTcp, modbus::Mode::AsciiOverTcp}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    rig::Link link(mode, 300);
+    engine::WatchRunner runner(*link.session, link.clock, link.clock->CreateTimer(), [mode] { return mode; }, {});
+    const auto id = runner.Add(Block(3, 0, 3));
+    runner.Start();
+    link.clock->Advance(2);
+    link.socket->AcceptConnect();
+    ASSERT_EQ(link.socket->sent.size(), 1u);
+    const Frame adu{1, 3, 5, 0, 7, 0, 8, 9};
+    const std::string ascii = modbus::EncodeAscii(adu);
+    link.socket->Deliver(mode == modbus::Mode::RtuOverTcp ? testbytes::WithCrc(adu)
+                                                          : Frame(ascii.begin(), ascii.end()));
+    EXPECT_EQ(runner.Model().Find(id)->state.outcome, WatchOutcome::ProtocolError);
+    EXPECT_EQ(Shown(*runner.Model().Find(id)), "0=? 1=? 2=?");
+  }
+}
+
 TEST(WatchRunner, ARunnerGoneBeforeItsSessionOrALinkEndedByTheOperatorHoldsNothing) {
   Rig gone;
   gone.runner->Add(Block(3, 0, 1, 0, 1, 100));
