@@ -322,11 +322,11 @@ void Deliver(Session& s, const Frame& chunk) {
   if (s.Ascii()) Require(f.RxBuffer.back() == '\n' || f.RxBuffer[f.RxBuffer.size() - 2] == '\r');
   CheckResponseRow(s, f.RxBuffer);
   // Every recorded fault is reported, each once, after the exception row if
-  // any. In ASCII framing the exception bit is in the binary frame that the
-  // characters carry.
+  // any: the function code has bit 7 and the code byte arrived. In ASCII
+  // framing both are in the binary frame that the characters carry.
   const size_t slave = s.mode == 1 ? 6 : 0;
   const Frame answer = s.Ascii() ? AsciiFrameBytes(f.RxBuffer) : f.RxBuffer;
-  const bool exception = (ByteAt(answer, static_cast<long long>(slave) + 1) & 0x80) != 0;
+  const bool exception = (ByteAt(answer, static_cast<long long>(slave) + 1) & 0x80) != 0 && answer.size() > slave + 2;
   Require(static_cast<size_t>(s.mirror.errorRows - errors) == f.ProtocolErrors.size() + (exception ? 1 : 0));
   for (const std::string& entry : f.ProtocolErrors) Require(std::count(entry.begin(), entry.end(), '\t') == 2);
 }

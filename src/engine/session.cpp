@@ -132,8 +132,9 @@ std::optional<std::pair<RequesterId, Frame>> Session::TakeFrame() {
   return std::nullopt;
 }
 
-void Session::DropQueued() {
+void Session::DropQueued(RequesterId keep) {
   for (Requester& r : requesters_) {
+    if (r.id == keep) continue;
     r.transactions.clear();
     r.begun = false;
     if (r.drop) r.drop();
@@ -250,11 +251,17 @@ void Session::OnRequestTimeout() {
   e.received = ReceivedSoFar();
   Emit(std::move(e));
   ResetCommunication();
-  DropQueued();
+  // The frames behind the one that timed out are dropped. A requester that
+  // asked to go next while this answer was awaited (the operator's Send
+  // during a watched block's read) keeps its frame: the link comes up again
+  // for it, as its own Send would have brought it up.
+  const RequesterId waiting = priority_ != current_ ? priority_ : 0;
+  DropQueued(waiting);
   StopRequestTimer();
   awaiting_ = false;
   ++stats_.timeouts;
   StatsChanged();
+  if (waiting != 0) SendNow(waiting);
 }
 
 void Session::DropStale(bool socket) {

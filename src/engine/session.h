@@ -208,7 +208,8 @@ class Session {
   void ArmTimeout(platform::Timer& timer);
   void StopRequestTimer();
   void StopConnectTimer();
-  void DropQueued();
+  // Drops every requester's waiting frames but those of `keep` (0: none kept).
+  void DropQueued(RequesterId keep = 0);
   void ReceiveChunk(const Frame& data);
   void ResetCommunication();
   // Drops what the link holds unread, so a late or unsolicited frame is

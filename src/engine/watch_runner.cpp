@@ -1,5 +1,6 @@
 #include "engine/watch_runner.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "modbus/requests.h"
@@ -169,9 +170,14 @@ void WatchRunner::Finish(WatchOutcome outcome, const Event* e) {
   out_.reset();
   outSent_ = false;
   if (outcome == WatchOutcome::Good && e) {
+    // The data are the bytes the byte count announces: the CRC or LRC after
+    // them is never a value, even when the count falls short of the read.
     const size_t first = static_cast<size_t>(e->number) + 3;
+    const size_t end = std::min(e->answer.size(), first + ByteAt(e->answer, e->number + 2));
     std::vector<uint8_t> data;
-    if (e->answer.size() > first) data.assign(e->answer.begin() + static_cast<std::ptrdiff_t>(first), e->answer.end());
+    if (end > first)
+      data.assign(e->answer.begin() + static_cast<std::ptrdiff_t>(first),
+                  e->answer.begin() + static_cast<std::ptrdiff_t>(end));
     if (!model_.FeedGood(id, outRevision_, now, e->responseMs, data)) outcome = WatchOutcome::ProtocolError;
   } else {
     std::optional<int64_t> responseMs;

@@ -336,7 +336,9 @@ bool ResponseAssembler::Finish(int32_t E, int32_t L) {
       AddFault(Expected("Bad Checksum", {crc[0], crc[1]}), static_cast<int32_t>(rx_.size()) - 2, 2);
   }
   if (ByteAt(rx_, s + 1) & 0x80) {
-    exception_ = ByteAt(rx_, s + 2);
+    // An ASCII frame cut short can end at the function code: without its
+    // code byte there is no exception to report.
+    if (rx_.size() > static_cast<size_t>(s + 2)) exception_ = rx_[static_cast<size_t>(s + 2)];
   } else if (const int32_t f = ByteAt(rx_, s + 1); f == ByteAt(request_, s + 1) && f != 5 && f != 6 && f != 16) {
     // The checks of the answer's fields against the request (echoes, byte
     // counts, device identification objects), counted from the function code.

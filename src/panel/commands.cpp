@@ -386,12 +386,11 @@ VESK_CHECK_COMMAND_FIELD(txtObjectId)
 
 // ---- device identification: more follows --------------------------------------------------------
 
-void frmMain::FollowDeviceId(const Frame& answer, int16_t s) {
-  const modbus::Mode mode = ModeOf(Mode);
-  const size_t r = static_cast<size_t>(SlaveOffset(mode));
-  const size_t trailer = static_cast<size_t>(TrailerSize(mode));
+void frmMain::FollowDeviceId(const Frame& answer, int16_t s, modbus::Mode framing) {
+  const size_t r = static_cast<size_t>(SlaveOffset(framing));
+  const size_t trailer = static_cast<size_t>(TrailerSize(framing));
   // In ASCII framing the request is read as the binary frame its characters carry, as the answer is.
-  const Frame request = IsAscii(mode) ? AsciiFrameBytes(LastRequest) : LastRequest;
+  const Frame request = IsAscii(framing) ? AsciiFrameBytes(LastRequest) : LastRequest;
   if (request.size() < r + 5 + trailer || request[r + 1] != kEncapsulatedInterface ||
       request[r + 2] != kMeiReadDeviceId)
     return;
@@ -410,7 +409,8 @@ void frmMain::FollowDeviceId(const Frame& answer, int16_t s) {
     return;
   }
   RequestValues rq;
-  rq.mode = mode;
+  // The next request goes out in the mode of the panel now.
+  rq.mode = ModeOf(Mode);
   rq.slave = request[r];
   rq.function = kEncapsulatedInterface;
   rq.readCode = readCode;

@@ -273,6 +273,9 @@ class frmMain : public FormFields {
 
   // ---- response view ---------------------------------------------------------------------
   void ShowResponse(const Frame& frame, int16_t s);
+  // The same for an answer in the framing its request went out in, which is
+  // not the mode's when the mode changed while the answer was awaited.
+  void ShowResponse(const Frame& frame, int16_t s, modbus::Mode framing);
   void AddResponseLine(const std::string& text);
   // Milliseconds since the request in flight was sent, on the monotonic
   // clock, never negative: the response time lblDT shows.
@@ -369,7 +372,7 @@ class frmMain : public FormFields {
   // for one Send; DeviceIdRounds counts those of the Send in progress.
   static constexpr int32_t kMaxDeviceIdRounds = 16;
   int32_t DeviceIdRounds = 0;
-  void FollowDeviceId(const Frame& answer, int16_t s);
+  void FollowDeviceId(const Frame& answer, int16_t s, modbus::Mode framing);
 
   // ---- the watch list (watch_pane.cpp) -------------------------------------------
   // Blocks read at their own intervals in turn with the panel's own Send, over

@@ -116,8 +116,9 @@ std::optional<int32_t> frmMain::ResponseLineAddress(int line) const {
   return ResponseRegisters[static_cast<size_t>(i)].address;
 }
 
-void frmMain::ShowResponse(const Frame& frame, int16_t s) {
-  const modbus::Mode mode = modbus::ModeOf(Mode);
+void frmMain::ShowResponse(const Frame& frame, int16_t s) { ShowResponse(frame, s, modbus::ModeOf(Mode)); }
+
+void frmMain::ShowResponse(const Frame& frame, int16_t s, modbus::Mode mode) {
   const long long r = modbus::SlaveOffset(mode);
   // The CRC (RTU) or LRC (ASCII) at the end is not data. In ASCII framing the
   // request is read as the binary frame its characters carry, as the answer is.

@@ -105,6 +105,9 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
       MirrorReception();
       LogResponse(e.frame);
       const int32_t s = e.number;
+      // Read in the framing the request went out in (the mode may have
+      // changed between two socket framings since).
+      const modbus::Mode framing = session_->Assembly().FrameMode();
       if (e.exception) {
         const int32_t code = *e.exception;
         if (code < 1 || code > 11) {
@@ -115,14 +118,14 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
                    ExceptionText[static_cast<size_t>(code)] + " (Code " + std::to_string(code) + ")", false, 0, 0);
         }
       } else {
-        ShowResponse(e.answer, static_cast<int16_t>(s));
+        ShowResponse(e.answer, static_cast<int16_t>(s), framing);
       }
       // The faults in the order first found, each painting its bytes in the response row.
       for (const modbus::Fault& fault : e.faults)
         LogError("Protocol Error", fault.message, false, fault.length, fault.offset);
       // A good device identification answer with more objects asks for the next
       // (read from the binary frame: in ASCII framing e.frame is its characters).
-      if (!e.exception && e.faults.empty()) FollowDeviceId(e.answer, static_cast<int16_t>(s));
+      if (!e.exception && e.faults.empty()) FollowDeviceId(e.answer, static_cast<int16_t>(s), framing);
       break;
     }
     case EventKind::RequestTimeout:

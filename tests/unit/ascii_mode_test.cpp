@@ -45,7 +45,12 @@ TEST(AsciiMode, AnswersAreCheckedAsBinaryFramesAndFaultsPaintTheirCharacters) {
                 {{"Frame too long (8 bytes expected)", 15, 2}},
                 {},
                 "010304000A000B0CD7"},
-               {"two bytes", {":0103\r\n"}, {{"Frame too short (at least 3 bytes expected)", 1, 4}}, {}, "0103"}};
+               {"two bytes", {":0103\r\n"}, {{"Frame too short (at least 3 bytes expected)", 1, 4}}, {}, "0103"},
+               {"an exception without its code",
+                {":0183\r\n"},
+                {{"Frame too short (at least 3 bytes expected)", 1, 4}},
+                {},
+                "0183"}};
   for (Mode mode : {Mode::Ascii, Mode::AsciiOverTcp})
     for (const auto& [what, chunks, faults, exception, answer] : table) {
       std::vector<Frame> frames;

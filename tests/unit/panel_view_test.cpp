@@ -247,7 +247,7 @@ TEST(ResponseView, Rows) {
   }
 }
 
-TEST(ResponseView, AnotherFunctionShowsNothingNewAndTheTimeIsMonotonic) {
+TEST(ResponseView, AnotherFunctionShowsNothingNewTheTimeIsMonotonicAndTheFramingIsTheRequests) {
   Panel p;
   p.f.txtResponse.SetText("HR 00000: 1");
   p.f.lblDT.SetCaption("12 ms");
@@ -270,6 +270,14 @@ TEST(ResponseView, AnotherFunctionShowsNothingNewAndTheTimeIsMonotonic) {
   p.f.HexView = true;
   EXPECT_EQ(p.Answer("01 03 04 C0 20 00 00"), "FLT HR 0x0020: -2,5");
   EXPECT_EQ(p.f.lblDT.Caption(), "0 ms");
+
+  // The mode switched from TCP to RTU-OVER-TCP while the answer was awaited: it is read in its request's framing.
+  Panel q;
+  q.Connect();
+  q.Send(modbus::HexToBytes("00 03 00 00 00 06 01 03 00 0A 00 02"));
+  q.f.cmbMode.SetListIndex(2);
+  q.fp.socket->Deliver(modbus::HexToBytes("00 03 00 00 00 07 01 03 04 00 05 00 06"));
+  EXPECT_EQ(q.f.txtResponse.Text(), View("HR 00010: 5|HR 00011: 6"));
 }
 
 TEST(AddressNotation, TheFormTheViewAndTheCommandChosenByAReference) {

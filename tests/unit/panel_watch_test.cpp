@@ -78,23 +78,33 @@ TEST(PanelWatch, ReadsAreLoggedAndCountedAndGoodOnesCanBeHidden) {
 }
 
 TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
-  Panel p;
-  Form(p, "1", 2, "0", "1");
-  p.f.txtPollInterval.SetText("100");
-  p.f.AddRequestToWatch();
-  p.fp.clock->Advance(2);
-  p.fp.socket->AcceptConnect();
-  const auto& sent = p.fp.socket->sent;
-  ASSERT_EQ(sent.size(), 1u);  // the block's read is out, unanswered
-  Form(p, "1", 2, "500", "1");
-  p.f.cmdSend_Click();
-  EXPECT_EQ(sent.size(), 1u);  // never two in flight
-  p.fp.socket->Deliver(TcpAnswer(sent[0]));
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[1].at(8) * 256 + sent[1].at(9), 500);
-  p.fp.socket->Deliver(TcpAnswer(sent[1]));
-  // The panel's answer reaches its response view, the block's does not.
-  EXPECT_NE(p.f.txtResponse.Text().find("500"), std::string::npos);
+  // The block's read is answered, or times out (which closes the link): either way the Send goes out next.
+  for (const bool answered : {true, false}) {
+    SCOPED_TRACE(answered);
+    Panel p;
+    Form(p, "1", 2, "0", "1");
+    p.f.txtPollInterval.SetText("100");
+    p.f.AddRequestToWatch();
+    p.fp.clock->Advance(2);
+    p.fp.socket->AcceptConnect();
+    const auto& sent = p.fp.socket->sent;
+    ASSERT_EQ(sent.size(), 1u);  // the block's read is out, unanswered
+    Form(p, "1", 2, "500", "1");
+    p.f.cmdSend_Click();
+    EXPECT_EQ(sent.size(), 1u);  // never two in flight
+    if (answered) {
+      p.fp.socket->Deliver(TcpAnswer(sent[0]));
+    } else {
+      p.fp.clock->Advance(1000);
+      ASSERT_EQ(p.fp.socket->state, platform::TcpSocket::kConnecting);
+      p.fp.socket->AcceptConnect();
+    }
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1].at(8) * 256 + sent[1].at(9), 500);
+    p.fp.socket->Deliver(TcpAnswer(sent[1]));
+    // The panel's answer reaches its response view, the block's does not.
+    EXPECT_NE(p.f.txtResponse.Text().find("500"), std::string::npos);
+  }
 }
 
 TEST(PanelWatch, TickingFollowsTheWatchedValuesAndTheBoundOfEight) {

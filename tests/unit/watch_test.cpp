@@ -502,6 +502,20 @@ TEST(WatchRunner, AnAnswerToAReadBeforeAnEditIsNotShownAsTheNewRegisters) {
   EXPECT_EQ(Shown(rig.Block(id)), "100=100 101=101");
 }
 
+TEST(WatchRunner, OnlyTheBytesTheByteCountAnnouncesAreData) {
+  // Three registers read, two announced and sent, the CRC good: the CRC is not the third register.
+  rig::Link link(modbus::Mode::RtuOverTcp, 300);
+  engine::WatchRunner runner(*link.session, link.clock, link.clock->CreateTimer(),
+                             [] { return modbus::Mode::RtuOverTcp; }, {});
+  const auto id = runner.Add(Block(3, 0, 3));
+  runner.Start();
+  link.clock->Advance(2);
+  link.socket->AcceptConnect();
+  link.socket->Deliver(testbytes::WithCrc({1, 3, 4, 0, 7, 0, 8}));
+  EXPECT_EQ(std::make_pair(runner.Model().Find(id)->state.outcome, Shown(*runner.Model().Find(id))),
+            std::make_pair(std::optional(WatchOutcome::ProtocolError), std::string("0=? 1=? 2=?")));
+}
+
 TEST(WatchRunner, ARunnerGoneBeforeItsSessionOrALinkEndedByTheOperatorHoldsNothing) {
   Rig gone;
   gone.runner->Add(Block(3, 0, 1, 0, 1, 100));
