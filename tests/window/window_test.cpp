@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -943,7 +944,9 @@ TEST(WindowFit, InspectorValuesStayReadableAtEverySize) {
       w.Aid<QSplitter>("columnSplitter")->setSizes({s.width - s.inspector, s.inspector});
       QTest::qWait(20);
     }
-    // Four registers whose 64-bit readings are long: a double with 17 digits, a 20-digit integer.
+    // Four registers whose 64-bit readings are long: a double with 17 digits, a 20-digit integer;
+    // shown as a 64-bit unsigned integer in the response grid.
+    w.panel->cmbFormat.SetListIndex(18);
     w.panel->LastRequest = {1, 3, 0, 0, 0, 4, 0, 0};
     w.panel->ShowResponse({1, 3, 8, 0xC0, 0x09, 0x21, 0xFB, 0x54, 0x44, 0x2D, 0x18, 0, 0}, 0);
     w.window->ApplyPending();
@@ -967,6 +970,8 @@ TEST(WindowFit, InspectorValuesStayReadableAtEverySize) {
         << "the values run past the table's edge, cut without an ellipsis";
     if (s.bytesWhole) {
       EXPECT_GE(table->horizontalHeader()->sectionSize(1), fm.horizontalAdvance("00 00 00 00 00 00 00 00"));
+      // Beside it the grid shows its 20-digit values and their bytes without a scroll bar.
+      EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0) << view->horizontalHeader()->length();
     }
     w.Shoot("window-fit-" + at + (s.inspector > 1 ? "-wide" : s.inspector == 1 ? "-least" : ""));
   }

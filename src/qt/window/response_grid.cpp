@@ -91,6 +91,10 @@ ResponseGrid::ResponseGrid(QWidget* parent) : QTableWidget(0, kColumns, parent) 
     const int pad = 2 * fm.averageCharWidth() + 4;
     setColumnWidth(kAddress, fm.horizontalAdvance(QStringLiteral("HR 00000")) + pad);
     setColumnWidth(kValue, fm.horizontalAdvance(QStringLiteral("-2147483648")) + pad);
+    // The raw bytes stretch to the edge; where room is short they give way
+    // down to one register's bytes rather than to the header's default width,
+    // which would put a scroll bar under a grid whose values all fit.
+    horizontalHeader()->setDefaultSectionSize(fm.horizontalAdvance(QStringLiteral("00 00")) + pad);
     horizontalHeader()->setStretchLastSection(true);
   }
   setEditTriggers(QAbstractItemView::NoEditTriggers);
