@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -29,6 +30,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include "panel/frmMain.h"
@@ -374,6 +376,23 @@ TEST(Window, LogPaneLooksCopiesAndFollowsTrimsAndRecolours) {
   p.Log("the last row", LogColorError);
   EXPECT_NE(qt::FromWidgetText(pane->toPlainText()), log.Text());
   EXPECT_TRUE(QTest::qWaitFor([&] { return qt::FromWidgetText(pane->toPlainText()) == log.Text(); }, 2000));
+  // Scrolled back, the pane stays on the row being read and keeps the operator's selection while
+  // rows are logged and the oldest go; scrolled to the end, it follows the newest row again.
+  QScrollBar* bar = pane->verticalScrollBar();
+  bar->setValue(bar->maximum() / 2);
+  QTextCursor reading = pane->cursorForPosition(QPoint(2, 2));
+  reading.movePosition(QTextCursor::StartOfBlock);
+  reading.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  pane->setTextCursor(reading);
+  const QString row = reading.selectedText();
+  fill(30);
+  rig.window->ApplyPending();
+  EXPECT_EQ(pane->cursorForPosition(QPoint(2, 2)).block().text().toStdString(), row.toStdString());
+  EXPECT_EQ(pane->textCursor().selectedText().toStdString(), row.toStdString());
+  bar->setValue(bar->maximum());
+  fill(3);
+  rig.window->ApplyPending();
+  EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST(Window, AddressKeyFilterPasteAndValueCheck) {

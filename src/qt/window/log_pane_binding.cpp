@@ -36,6 +36,8 @@ void FieldBinding::ShowWholeLog(Binding& b) {
     }
   }
   cur.endEditBlock();
+  // Drawn whole, the pane shows its newest row.
+  w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
   ApplyLogSelection();
 }
 
@@ -93,6 +95,13 @@ void FieldBinding::ApplyLogPending() {
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
   UpdateGuard g(updating_);
   QTextCursor cur(w->document());
+  // A pane scrolled to its end follows the newest row; one the operator has
+  // scrolled back in stays on the rows being read, while rows are added
+  // below and taken off the top (the pane does not wrap: a row is a line).
+  QScrollBar* bar = w->verticalScrollBar();
+  const bool follow = bar->value() >= bar->maximum();
+  const int firstShown = bar->value();
+  const int blocks = w->document()->blockCount();
 
   // Rows off the top: first what the pane shows, then what was appended since
   // and is already gone again.
@@ -106,6 +115,7 @@ void FieldBinding::ApplyLogPending() {
     cur.removeSelectedText();
     cur.endEditBlock();
   }
+  const int removedRows = blocks - w->document()->blockCount();
   long long unseen = logFront_ - std::max(logMap_.Front(), shownEnd);
   if (unseen > 0) logMap_.Discard(static_cast<size_t>(std::min<long long>(unseen, p.appendedBytes)));
 
@@ -140,8 +150,7 @@ void FieldBinding::ApplyLogPending() {
     cur.mergeCharFormat(f);
     cur.endEditBlock();
   }
-  // The newest row stays in view.
-  if (!p.appends.empty()) w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
+  bar->setValue(follow ? bar->maximum() : std::max(0, firstShown - removedRows));
 }
 
 void FieldBinding::ApplyLogSelection() {
@@ -150,7 +159,12 @@ void FieldBinding::ApplyLogSelection() {
   auto* w = static_cast<QPlainTextEdit*>(WidgetOf(log));
   int start = 0, end = 0;
   if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMap_.Bytes()) {
-    // The caret at the end, after every entry.
+    // The caret at the end, after every entry: where the model puts it with
+    // each row logged. It does not take away what the operator has selected
+    // or scrolled back to read (the selection goes to the model when a
+    // clipboard key is pressed).
+    const QScrollBar* bar = w->verticalScrollBar();
+    if (w->textCursor().hasSelection() || bar->value() < bar->maximum()) return;
     start = end = w->document()->characterCount() - 1;
   } else {
     start = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart())));
