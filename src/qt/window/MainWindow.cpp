@@ -290,7 +290,14 @@ void MainWindow::WidenForWatch() {
     const int give = std::clamp(missing - grow, 0, columns[1] - inspector_->minimumWidth());
     if (give > 0) columns_->setSizes({columns[0] + give, columns[1] - give});
   }
-  if (grow > 0) resize(width() + grow, height());
+  if (grow > 0) {
+    // Grown, the window stays on its screen: it moves left by as much as it
+    // would reach past the right edge.
+    const QRect avail = screen()->availableGeometry();
+    const int past = frameGeometry().right() + grow - avail.right();
+    if (past > 0) move(x() - std::clamp(past, 0, std::max(0, x() - avail.left())), y());
+    resize(width() + grow, height());
+  }
 }
 
 void MainWindow::showEvent(QShowEvent* e) {
