@@ -12,6 +12,19 @@
 #include "qt/window/window_look.h"
 
 namespace qt {
+namespace {
+
+// Whether the pane shows its end: scrolled to the bottom, or with the line
+// after the last row in view (the caret put at the end scrolls only that far).
+bool ShowsEnd(const QPlainTextEdit* w) {
+  const QScrollBar* bar = w->verticalScrollBar();
+  if (bar->value() >= bar->maximum()) return true;
+  QTextCursor end(w->document());
+  end.movePosition(QTextCursor::End);
+  return w->cursorRect(end).top() < w->viewport()->height();
+}
+
+}  // namespace
 
 void FieldBinding::ShowWholeLog(Binding& b) {
   // The whole pane, drawn once: when the window is made, and when the model
@@ -99,7 +112,7 @@ void FieldBinding::ApplyLogPending() {
   // scrolled back in stays on the rows being read, while rows are added
   // below and taken off the top (the pane does not wrap: a row is a line).
   QScrollBar* bar = w->verticalScrollBar();
-  const bool follow = bar->value() >= bar->maximum();
+  const bool follow = ShowsEnd(w);
   const int firstShown = bar->value();
   const int blocks = w->document()->blockCount();
 
@@ -163,8 +176,7 @@ void FieldBinding::ApplyLogSelection() {
     // each row logged. It does not take away what the operator has selected
     // or scrolled back to read (the selection goes to the model when a
     // clipboard key is pressed).
-    const QScrollBar* bar = w->verticalScrollBar();
-    if (w->textCursor().hasSelection() || bar->value() < bar->maximum()) return;
+    if (w->textCursor().hasSelection() || !ShowsEnd(w)) return;
     start = end = w->document()->characterCount() - 1;
   } else {
     start = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart())));
