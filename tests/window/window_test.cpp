@@ -715,13 +715,12 @@ TEST(Window, MenusAndTheirKeys) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
     EXPECT_EQ(p.AutoPolling, polling);
   }
-  // Enter in a field of the request sends it, once the field's value passes its check; a refused
-  // value beeps and sends nothing. The editing keys are the field's own: no beep, no filter.
-  const std::tuple<const Field*, const char*, bool> enters[] = {{&p.txtAddr, "100", true},
-                                                                {&p.txtAddr, "70000", false},
-                                                                {&p.txtUnitID, "1", true},
-                                                                {&p.txtQuantity, "0", false},
-                                                                {&p.cmbCmd, nullptr, true}};
+  // Enter in a field of the request (or on the Send button) sends it, once the field's value passes
+  // its check; a refused value beeps and sends nothing. The editing keys are the field's own: no
+  // beep, no filter.
+  const std::tuple<const Field*, const char*, bool> enters[] = {
+      {&p.txtAddr, "100", true},    {&p.txtAddr, "70000", false}, {&p.txtUnitID, "1", true},
+      {&p.txtQuantity, "0", false}, {&p.cmbCmd, nullptr, true},   {&p.cmdSend, nullptr, true}};
   for (const auto& [field, text, sends] : enters) {
     SCOPED_TRACE(field->Name() + " " + (text ? text : ""));
     QWidget* w = Focus(rig.window->WidgetOf(*field));

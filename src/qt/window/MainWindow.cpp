@@ -135,7 +135,7 @@ void MainWindow::BuildAids() {
 
   saveLog_ = new QPushButton(QStringLiteral("Save log\u2026"), this);
   saveLog_->setObjectName(QStringLiteral("saveLog"));
-  saveLog_->setAutoDefault(false);
+  saveLog_->setAutoDefault(true);  // Enter on the focused button presses it
   saveLog_->setToolTip(WithKey(QStringLiteral("Save the log as text or CSV"), QKeySequence::Save));
   connect(saveLog_, &QPushButton::clicked, this, [this] { ChooseLogFile(); });
 
