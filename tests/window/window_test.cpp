@@ -393,6 +393,13 @@ TEST(Window, LogPaneLooksCopiesAndFollowsTrimsAndRecolours) {
   fill(3);
   rig.window->ApplyPending();
   EXPECT_EQ(bar->value(), bar->maximum());
+  // Made smaller (the watch list takes room from it), it still follows.
+  rig.window->ShowWatch(true);
+  QTest::qWait(20);
+  fill(3);
+  rig.window->ApplyPending();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  rig.window->ShowWatch(false);
 }
 
 TEST(Window, AddressKeyFilterPasteAndValueCheck) {

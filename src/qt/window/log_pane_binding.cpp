@@ -51,7 +51,15 @@ void FieldBinding::ShowWholeLog(Binding& b) {
   cur.endEditBlock();
   // Drawn whole, the pane shows its newest row.
   w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
+  logFollowedAt_ = w->verticalScrollBar()->value();
   ApplyLogSelection();
+}
+
+bool FieldBinding::LogFollows(const QPlainTextEdit* w) const {
+  // Left where it was put to show the newest row, the pane follows even when
+  // it has been made smaller since (a splitter, the watch list), which leaves
+  // the end below; moved since, it follows when it shows its end.
+  return (logFollowedAt_ >= 0 && w->verticalScrollBar()->value() == logFollowedAt_) || ShowsEnd(w);
 }
 
 void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
@@ -112,7 +120,7 @@ void FieldBinding::ApplyLogPending() {
   // scrolled back in stays on the rows being read, while rows are added
   // below and taken off the top (the pane does not wrap: a row is a line).
   QScrollBar* bar = w->verticalScrollBar();
-  const bool follow = ShowsEnd(w);
+  const bool follow = LogFollows(w);
   const int firstShown = bar->value();
   const int blocks = w->document()->blockCount();
 
@@ -164,6 +172,7 @@ void FieldBinding::ApplyLogPending() {
     cur.endEditBlock();
   }
   bar->setValue(follow ? bar->maximum() : std::max(0, firstShown - removedRows));
+  logFollowedAt_ = follow ? bar->value() : -1;
 }
 
 void FieldBinding::ApplyLogSelection() {
@@ -176,7 +185,7 @@ void FieldBinding::ApplyLogSelection() {
     // each row logged. It does not take away what the operator has selected
     // or scrolled back to read (the selection goes to the model when a
     // clipboard key is pressed).
-    if (w->textCursor().hasSelection() || !ShowsEnd(w)) return;
+    if (w->textCursor().hasSelection() || !LogFollows(w)) return;
     start = end = w->document()->characterCount() - 1;
   } else {
     start = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart())));
