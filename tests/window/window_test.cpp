@@ -767,6 +767,32 @@ TEST(Window, MenusAndTheirKeys) {
   });
   QTest::keyClick(addr, Qt::Key_S, Qt::ControlModifier);
   EXPECT_TRUE(dialogSeen);
+  // Saving a workspace asks before it replaces one, also one named without ".json" (and, told no,
+  // leaves it as it was).
+  QTemporaryDir folder;
+  QFile station(folder.filePath("station.json"));
+  ASSERT_TRUE(station.open(QIODevice::WriteOnly) && station.write("old") == 3);
+  station.close();
+  bool asked = false;
+  QTimer::singleShot(300, [&] {
+    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (d == nullptr) return;
+    QTimer::singleShot(300, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      asked = box != nullptr;
+      if (box != nullptr) box->reject();
+    });
+    d->setDirectory(folder.path());
+    auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name != nullptr) QTest::keyClicks(name, "station");
+    static_cast<QDialog*>(d)->accept();  // as the Save button does
+    if (d->isVisible()) d->reject();
+  });
+  rig.Aid<QAction>("saveWorkspaceAction")->trigger();
+  EXPECT_TRUE(asked);
+  ASSERT_TRUE(station.open(QIODevice::ReadOnly));
+  EXPECT_EQ(station.readAll(), QByteArray("old"));
+  station.close();
 
   // View > Inspector hides the column; the response grid takes its room.
   auto* grid = rig.Widget(p.txtResponse);

@@ -325,9 +325,13 @@ bool MainWindow::SaveWorkspaceAs(const QString& path) {
 void MainWindow::ChooseWorkspace(bool save) {
   const QString filter = QStringLiteral("VeskTarvelo workspace (*.json);;All files (*)");
   if (save) {
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
-    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".json");
-    SaveWorkspaceAs(path);
+    // The dialog adds ".json" to a name typed without a suffix before it asks
+    // whether to replace an existing file: it asks about the file written.
+    QFileDialog dialog(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      SaveWorkspaceAs(dialog.selectedFiles().constFirst());
   } else {
     OpenWorkspace(QFileDialog::getOpenFileName(this, QStringLiteral("Open workspace"), workspaceFolder_, filter));
   }
