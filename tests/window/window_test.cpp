@@ -529,6 +529,7 @@ TEST(Window, OperatorAidsFollowTheWidgets) {
 TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   QString dir;
   QList<int> rows;
+  int inspector = 0;  // its width before it was hidden
   {
     Rig first;
     ASSERT_TRUE(first.shown);
@@ -552,7 +553,11 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     auto* split = first.Aid<QSplitter>("rowSplitter");
     split->setSizes({split->sizes()[0] + split->sizes()[1] - 150, 150});
     rows = split->sizes();
+    auto* columns = first.Aid<QSplitter>("columnSplitter");
+    inspector = first.Aid<QWidget>("inspectorPane")->minimumWidth() + 7;  // not the width a first start gives
+    columns->setSizes({columns->sizes()[0] + columns->sizes()[1] - inspector, inspector});
     first.Aid<QAction>("inspectorAction")->trigger();
+    QTest::qWait(20);       // the splitter has given the inspector's width to the left column
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
     EXPECT_EQ(first.settings->writes.size(), 40u);  // every setting written, once: the panel's 30, the window's 10
@@ -574,8 +579,10 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   EXPECT_EQ(second.Aid<QSplitter>("rowSplitter")->sizes(), rows);
   EXPECT_FALSE(second.Aid<QWidget>("inspectorPane")->isVisible());
   EXPECT_FALSE(second.Aid<QAction>("inspectorAction")->isChecked());
-  second.Aid<QAction>("inspectorAction")->trigger();  // shown again, with room to be read
-  EXPECT_TRUE(QTest::qWaitFor([&] { return second.Aid<QWidget>("inspectorPane")->width() >= 250; }, 1000));
+  second.Aid<QAction>("inspectorAction")->trigger();  // shown again, as wide as it was
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return second.Aid<QSplitter>("columnSplitter")->sizes().value(1) == inspector; }, 1000))
+      << second.Aid<QSplitter>("columnSplitter")->sizes().value(1);
   // A position stored for a screen that is gone opens on the primary screen.
   second.window->close();
   second.settings->Write("main", "left", "750000");

@@ -192,7 +192,13 @@ void MainWindow::BuildMenuBar() {
   });
   connect(m.polling, &QAction::triggered, this, [this] { TogglePolling(); });
   inspectorAction_ = m.inspector;
-  connect(m.inspector, &QAction::toggled, inspector_, &QWidget::setVisible);
+  connect(m.inspector, &QAction::toggled, this, [this](bool shown) {
+    // The splitter gives a hidden inspector no width: the width it had is
+    // kept to be stored (it comes back when the inspector is shown again).
+    const QList<int> columns = columns_->sizes();
+    if (!shown && columns.size() == 2 && columns[1] > 0) inspectorWidth_ = columns[1];
+    inspector_->setVisible(shown);
+  });
   watchAction_ = m.watch;
   connect(m.watch, &QAction::toggled, this, [this](bool on) { ShowWatch(on); });
   connect(m.addToWatch, &QAction::triggered, this, [this] {
@@ -364,6 +370,7 @@ void MainWindow::RestoreState() {
   resize(size.boundedTo(room.size()).expandedTo(minimumSizeHint()));
   if (s.columns.size() == 2) {
     columns_->setSizes(s.columns);
+    inspectorWidth_ = s.columns[1];
   } else {
     const int inspector = std::clamp(static_cast<int>(width() * kInspectorShare), inspector_->minimumWidth(),
                                      inspector_->sizeHint().width());
@@ -396,6 +403,8 @@ void MainWindow::StoreState() {
   s.maximized = isMaximized();
   s.size = s.maximized ? normalGeometry().size() : size();
   s.columns = columns_->sizes();
+  if (s.columns.size() == 2 && s.columns[1] == 0 && inspectorWidth_ > 0)
+    s.columns = {std::max(1, s.columns[0] - inspectorWidth_), inspectorWidth_};
   const QList<int> rows = rows_->sizes();
   s.rows = {rows.value(0), rows.value(2)};
   s.watch = watchAction_->isChecked();
