@@ -229,6 +229,17 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   auto* room = c.Find<QScrollArea>("watchRoom");
   EXPECT_TRUE(room->isVisible());
   EXPECT_GE(room->viewport()->width(), room->widget()->minimumSizeHint().width()) << c.window->width();
+  // Shown again near the screen's right edge, the window grows and stays on the screen.
+  QAction* showC = c.Find<QAction>("watchAction");
+  showC->trigger();
+  c.window->resize(1280, 900);
+  const QRect screen = c.window->screen()->availableGeometry();
+  c.window->move(screen.right() - 1300, screen.top());
+  QTest::qWait(50);
+  showC->trigger();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return c.window->width() > 1280; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.contains(c.window->frameGeometry()); }, 2000))
+      << c.window->frameGeometry().right();
   c.panel->Watch().Stop();
 
   // A file that is not a workspace changes nothing and says why.

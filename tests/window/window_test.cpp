@@ -30,6 +30,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include "panel/frmMain.h"
@@ -375,6 +376,29 @@ TEST(Window, LogPaneLooksCopiesAndFollowsTrimsAndRecolours) {
   p.Log("the last row", LogColorError);
   EXPECT_NE(qt::FromWidgetText(pane->toPlainText()), log.Text());
   EXPECT_TRUE(QTest::qWaitFor([&] { return qt::FromWidgetText(pane->toPlainText()) == log.Text(); }, 2000));
+  // Scrolled back, the pane stays on the row being read and keeps the operator's selection while
+  // rows are logged and the oldest go; back at the end (Ctrl+End), it follows the newest row again,
+  // also once made smaller (the watch list takes room from it).
+  QScrollBar* bar = pane->verticalScrollBar();
+  bar->setValue(bar->maximum() / 2);
+  QTextCursor reading = pane->cursorForPosition(QPoint(2, 2));
+  reading.movePosition(QTextCursor::StartOfBlock);
+  reading.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  pane->setTextCursor(reading);
+  const QString row = reading.selectedText();
+  fill(30);
+  rig.window->ApplyPending();
+  EXPECT_EQ(pane->cursorForPosition(QPoint(2, 2)).block().text().toStdString(), row.toStdString());
+  EXPECT_EQ(pane->textCursor().selectedText().toStdString(), row.toStdString());
+  QTest::keyClick(Focus(pane), Qt::Key_End, Qt::ControlModifier);
+  fill(3);
+  rig.window->ApplyPending();
+  rig.window->ShowWatch(true);
+  QTest::qWait(20);
+  fill(3);
+  rig.window->ApplyPending();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  rig.window->ShowWatch(false);
 }
 
 TEST(Window, AddressKeyFilterPasteAndValueCheck) {
@@ -504,6 +528,7 @@ TEST(Window, OperatorAidsFollowTheWidgets) {
 TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   QString dir;
   QList<int> rows;
+  int inspector = 0;  // its width before it was hidden
   {
     Rig first;
     ASSERT_TRUE(first.shown);
@@ -527,7 +552,11 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
     auto* split = first.Aid<QSplitter>("rowSplitter");
     split->setSizes({split->sizes()[0] + split->sizes()[1] - 150, 150});
     rows = split->sizes();
+    auto* columns = first.Aid<QSplitter>("columnSplitter");
+    inspector = first.Aid<QWidget>("inspectorPane")->minimumWidth() + 7;  // not the width a first start gives
+    columns->setSizes({columns->sizes()[0] + columns->sizes()[1] - inspector, inspector});
     first.Aid<QAction>("inspectorAction")->trigger();
+    QTest::qWait(20);       // the splitter has given the inspector's width to the left column
     first.window->close();  // then the program quits, as it does when its last window closes
     ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
     EXPECT_EQ(first.settings->writes.size(), 40u);  // every setting written, once: the panel's 30, the window's 10
@@ -549,8 +578,10 @@ TEST(Window, EverySettingAndThePositionComeBackInTheNextWindow) {
   EXPECT_EQ(second.Aid<QSplitter>("rowSplitter")->sizes(), rows);
   EXPECT_FALSE(second.Aid<QWidget>("inspectorPane")->isVisible());
   EXPECT_FALSE(second.Aid<QAction>("inspectorAction")->isChecked());
-  second.Aid<QAction>("inspectorAction")->trigger();  // shown again, with room to be read
-  EXPECT_TRUE(QTest::qWaitFor([&] { return second.Aid<QWidget>("inspectorPane")->width() >= 250; }, 1000));
+  second.Aid<QAction>("inspectorAction")->trigger();  // shown again, as wide as it was
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return second.Aid<QSplitter>("columnSplitter")->sizes().value(1) == inspector; }, 1000))
+      << second.Aid<QSplitter>("columnSplitter")->sizes().value(1);
   // A position stored for a screen that is gone opens on the primary screen.
   second.window->close();
   second.settings->Write("main", "left", "750000");
@@ -697,13 +728,12 @@ TEST(Window, MenusAndTheirKeys) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
     EXPECT_EQ(p.AutoPolling, polling);
   }
-  // Enter in a field of the request sends it, once the field's value passes its check; a refused
-  // value beeps and sends nothing. The editing keys are the field's own: no beep, no filter.
-  const std::tuple<const Field*, const char*, bool> enters[] = {{&p.txtAddr, "100", true},
-                                                                {&p.txtAddr, "70000", false},
-                                                                {&p.txtUnitID, "1", true},
-                                                                {&p.txtQuantity, "0", false},
-                                                                {&p.cmbCmd, nullptr, true}};
+  // Enter in a field of the request (or on the Send button) sends it, once the field's value passes
+  // its check; a refused value beeps and sends nothing. The editing keys are the field's own: no
+  // beep, no filter.
+  const std::tuple<const Field*, const char*, bool> enters[] = {
+      {&p.txtAddr, "100", true},    {&p.txtAddr, "70000", false}, {&p.txtUnitID, "1", true},
+      {&p.txtQuantity, "0", false}, {&p.cmbCmd, nullptr, true},   {&p.cmdSend, nullptr, true}};
   for (const auto& [field, text, sends] : enters) {
     SCOPED_TRACE(field->Name() + " " + (text ? text : ""));
     QWidget* w = Focus(rig.window->WidgetOf(*field));
@@ -743,6 +773,32 @@ TEST(Window, MenusAndTheirKeys) {
   });
   QTest::keyClick(addr, Qt::Key_S, Qt::ControlModifier);
   EXPECT_TRUE(dialogSeen);
+  // Saving a workspace asks before it replaces one, also one named without ".json" (and, told no,
+  // leaves it as it was).
+  QTemporaryDir folder;
+  QFile station(folder.filePath("station.json"));
+  ASSERT_TRUE(station.open(QIODevice::WriteOnly) && station.write("old") == 3);
+  station.close();
+  bool asked = false;
+  QTimer::singleShot(300, [&] {
+    auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (d == nullptr) return;
+    QTimer::singleShot(300, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      asked = box != nullptr;
+      if (box != nullptr) box->reject();
+    });
+    d->setDirectory(folder.path());
+    auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name != nullptr) QTest::keyClicks(name, "station");
+    static_cast<QDialog*>(d)->accept();  // as the Save button does
+    if (d->isVisible()) d->reject();
+  });
+  rig.Aid<QAction>("saveWorkspaceAction")->trigger();
+  EXPECT_TRUE(asked);
+  ASSERT_TRUE(station.open(QIODevice::ReadOnly));
+  EXPECT_EQ(station.readAll(), QByteArray("old"));
+  station.close();
 
   // View > Inspector hides the column; the response grid takes its room.
   auto* grid = rig.Widget(p.txtResponse);

@@ -135,7 +135,7 @@ void MainWindow::BuildAids() {
 
   saveLog_ = new QPushButton(QStringLiteral("Save log\u2026"), this);
   saveLog_->setObjectName(QStringLiteral("saveLog"));
-  saveLog_->setAutoDefault(false);
+  saveLog_->setAutoDefault(true);  // Enter on the focused button presses it
   saveLog_->setToolTip(WithKey(QStringLiteral("Save the log as text or CSV"), QKeySequence::Save));
   connect(saveLog_, &QPushButton::clicked, this, [this] { ChooseLogFile(); });
 
@@ -192,7 +192,13 @@ void MainWindow::BuildMenuBar() {
   });
   connect(m.polling, &QAction::triggered, this, [this] { TogglePolling(); });
   inspectorAction_ = m.inspector;
-  connect(m.inspector, &QAction::toggled, inspector_, &QWidget::setVisible);
+  connect(m.inspector, &QAction::toggled, this, [this](bool shown) {
+    // The splitter gives a hidden inspector no width: the width it had is
+    // kept to be stored (it comes back when the inspector is shown again).
+    const QList<int> columns = columns_->sizes();
+    if (!shown && columns.size() == 2 && columns[1] > 0) inspectorWidth_ = columns[1];
+    inspector_->setVisible(shown);
+  });
   watchAction_ = m.watch;
   connect(m.watch, &QAction::toggled, this, [this](bool on) { ShowWatch(on); });
   connect(m.addToWatch, &QAction::triggered, this, [this] {
@@ -290,7 +296,14 @@ void MainWindow::WidenForWatch() {
     const int give = std::clamp(missing - grow, 0, columns[1] - inspector_->minimumWidth());
     if (give > 0) columns_->setSizes({columns[0] + give, columns[1] - give});
   }
-  if (grow > 0) resize(width() + grow, height());
+  if (grow > 0) {
+    // Grown, the window stays on its screen: it moves left by as much as it
+    // would reach past the right edge.
+    const QRect avail = screen()->availableGeometry();
+    const int past = frameGeometry().right() + grow - avail.right();
+    if (past > 0) move(x() - std::clamp(past, 0, std::max(0, x() - avail.left())), y());
+    resize(width() + grow, height());
+  }
 }
 
 void MainWindow::showEvent(QShowEvent* e) {
@@ -318,9 +331,13 @@ bool MainWindow::SaveWorkspaceAs(const QString& path) {
 void MainWindow::ChooseWorkspace(bool save) {
   const QString filter = QStringLiteral("VeskTarvelo workspace (*.json);;All files (*)");
   if (save) {
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
-    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".json");
-    SaveWorkspaceAs(path);
+    // The dialog adds ".json" to a name typed without a suffix before it asks
+    // whether to replace an existing file: it asks about the file written.
+    QFileDialog dialog(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      SaveWorkspaceAs(dialog.selectedFiles().constFirst());
   } else {
     OpenWorkspace(QFileDialog::getOpenFileName(this, QStringLiteral("Open workspace"), workspaceFolder_, filter));
   }
@@ -353,6 +370,7 @@ void MainWindow::RestoreState() {
   resize(size.boundedTo(room.size()).expandedTo(minimumSizeHint()));
   if (s.columns.size() == 2) {
     columns_->setSizes(s.columns);
+    inspectorWidth_ = s.columns[1];
   } else {
     const int inspector = std::clamp(static_cast<int>(width() * kInspectorShare), inspector_->minimumWidth(),
                                      inspector_->sizeHint().width());
@@ -385,6 +403,8 @@ void MainWindow::StoreState() {
   s.maximized = isMaximized();
   s.size = s.maximized ? normalGeometry().size() : size();
   s.columns = columns_->sizes();
+  if (s.columns.size() == 2 && s.columns[1] == 0 && inspectorWidth_ > 0)
+    s.columns = {std::max(1, s.columns[0] - inspectorWidth_), inspectorWidth_};
   const QList<int> rows = rows_->sizes();
   s.rows = {rows.value(0), rows.value(2)};
   s.watch = watchAction_->isChecked();

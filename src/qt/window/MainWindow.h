@@ -100,6 +100,7 @@ class MainWindow : public QMainWindow {
   QSplitter* columns_ = nullptr;
   QSplitter* rows_ = nullptr;
   QAction* inspectorAction_ = nullptr;
+  int inspectorWidth_ = 0;        // the inspector's width when it was last shown
   QString logFolder_;             // where the save dialog opens
   QLabel* logHolding_ = nullptr;  // how many entries the pane holds and where older ones went
   QAction* stopLogFile_ = nullptr;

@@ -20,6 +20,7 @@
 #include "panel/frmMain.h"
 #include "qt/window/text_map.h"
 
+class QPlainTextEdit;
 class QWidget;
 
 namespace qt {
@@ -125,6 +126,9 @@ class FieldBinding : public QObject {
   void ScheduleLog();
   void FlushLog();
   void ApplyLogSelection();
+  // Whether the log pane shows the newest row as rows are logged: the
+  // operator has not scrolled away from its end.
+  bool LogFollows(const QPlainTextEdit* w) const;
   void FocusFromModel(Binding& b);
 
   frmMain& panel_;
@@ -159,6 +163,9 @@ class FieldBinding : public QObject {
   PendingLog logPending_;
   long long logFront_ = 0;
   bool logSelectionPending_ = false;
+  // The scroll position the pane was last put at to follow the newest row,
+  // -1 when it did not follow.
+  int logFollowedAt_ = -1;
   // Rows may be logged thousands of times a second: the pane follows them
   // once a frame, so that laying out and painting happen once for all the
   // rows of that frame.

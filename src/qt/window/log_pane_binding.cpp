@@ -12,6 +12,19 @@
 #include "qt/window/window_look.h"
 
 namespace qt {
+namespace {
+
+// Whether the pane shows its end: scrolled to the bottom, or with the line
+// after the last row in view (the caret put at the end scrolls only that far).
+bool ShowsEnd(const QPlainTextEdit* w) {
+  const QScrollBar* bar = w->verticalScrollBar();
+  if (bar->value() >= bar->maximum()) return true;
+  QTextCursor end(w->document());
+  end.movePosition(QTextCursor::End);
+  return w->cursorRect(end).top() < w->viewport()->height();
+}
+
+}  // namespace
 
 void FieldBinding::ShowWholeLog(Binding& b) {
   // The whole pane, drawn once: when the window is made, and when the model
@@ -36,7 +49,17 @@ void FieldBinding::ShowWholeLog(Binding& b) {
     }
   }
   cur.endEditBlock();
+  // Drawn whole, the pane shows its newest row.
+  w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
+  logFollowedAt_ = w->verticalScrollBar()->value();
   ApplyLogSelection();
+}
+
+bool FieldBinding::LogFollows(const QPlainTextEdit* w) const {
+  // Left where it was put to show the newest row, the pane follows even when
+  // it has been made smaller since (a splitter, the watch list), which leaves
+  // the end below; moved since, it follows when it shows its end.
+  return (logFollowedAt_ >= 0 && w->verticalScrollBar()->value() == logFollowedAt_) || ShowsEnd(w);
 }
 
 void FieldBinding::ApplyLogChange(const RichTextField::Change& c) {
@@ -93,6 +116,13 @@ void FieldBinding::ApplyLogPending() {
   auto* w = static_cast<QPlainTextEdit*>(b.widget);
   UpdateGuard g(updating_);
   QTextCursor cur(w->document());
+  // A pane scrolled to its end follows the newest row; one the operator has
+  // scrolled back in stays on the rows being read, while rows are added
+  // below and taken off the top (the pane does not wrap: a row is a line).
+  QScrollBar* bar = w->verticalScrollBar();
+  const bool follow = LogFollows(w);
+  const int firstShown = bar->value();
+  const int blocks = w->document()->blockCount();
 
   // Rows off the top: first what the pane shows, then what was appended since
   // and is already gone again.
@@ -106,6 +136,7 @@ void FieldBinding::ApplyLogPending() {
     cur.removeSelectedText();
     cur.endEditBlock();
   }
+  const int removedRows = blocks - w->document()->blockCount();
   long long unseen = logFront_ - std::max(logMap_.Front(), shownEnd);
   if (unseen > 0) logMap_.Discard(static_cast<size_t>(std::min<long long>(unseen, p.appendedBytes)));
 
@@ -140,8 +171,8 @@ void FieldBinding::ApplyLogPending() {
     cur.mergeCharFormat(f);
     cur.endEditBlock();
   }
-  // The newest row stays in view.
-  if (!p.appends.empty()) w->verticalScrollBar()->setValue(w->verticalScrollBar()->maximum());
+  bar->setValue(follow ? bar->maximum() : std::max(0, firstShown - removedRows));
+  logFollowedAt_ = follow ? bar->value() : -1;
 }
 
 void FieldBinding::ApplyLogSelection() {
@@ -150,7 +181,11 @@ void FieldBinding::ApplyLogSelection() {
   auto* w = static_cast<QPlainTextEdit*>(WidgetOf(log));
   int start = 0, end = 0;
   if (log.SelLength() == 0 && static_cast<size_t>(log.SelStart()) >= logMap_.Bytes()) {
-    // The caret at the end, after every entry.
+    // The caret at the end, after every entry: where the model puts it with
+    // each row logged. It does not take away what the operator has selected
+    // or scrolled back to read (the selection goes to the model when a
+    // clipboard key is pressed).
+    if (w->textCursor().hasSelection() || !LogFollows(w)) return;
     start = end = w->document()->characterCount() - 1;
   } else {
     start = logMap_.WidgetPos(static_cast<size_t>(std::max(0, log.SelStart())));

@@ -18,7 +18,7 @@ StatsBar::StatsBar(frmMain& panel, std::function<void()> afterReset, QWidget* pa
   addWidget(stats_, 1);
   reset_ = new QPushButton(QStringLiteral("Reset"), this);
   reset_->setObjectName(QStringLiteral("resetStats"));
-  reset_->setAutoDefault(false);
+  reset_->setAutoDefault(true);  // Enter on the focused button presses it
   reset_->setToolTip(QStringLiteral("Reset the session statistics"));
   addPermanentWidget(reset_);
   connect(reset_, &QPushButton::clicked, this, [this, afterReset = std::move(afterReset)] {

@@ -123,7 +123,7 @@ QSpinBox* MakeSpin(QWidget* parent, int low, int high, const char* name, const Q
 QPushButton* MakeButton(QWidget* parent, const QString& text, const char* name, const QString& tip) {
   auto* b = new QPushButton(text, parent);
   b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
+  b->setAutoDefault(true);  // Enter on the focused button presses it
   b->setToolTip(tip);
   return b;
 }

@@ -72,7 +72,9 @@ void BuildFieldWidgets(FieldBinding& binding, InputGuards& guards, QWidget* wind
   };
   auto button = [&](Button& btn) {
     auto* w = new QPushButton(ContainerOf(btn));
-    w->setAutoDefault(false);
+    // Enter on the focused button presses it, as Space does (outside a
+    // dialog a push button takes only Space otherwise).
+    w->setAutoDefault(true);
     Bind(btn, Binding::Button, w);
   };
   auto pressButton = [&](Button& btn) {
