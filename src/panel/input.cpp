@@ -227,13 +227,17 @@ void frmMain::ProcessClipBoard(TextBox& Ctrl, int16_t KeyCode, int16_t Shift) {
     case kKeyA:
       Ctrl.Select(0, static_cast<int>(Ctrl.Text().size()));
       break;
-    case kKeyC:
+    case kKeyC: {
       if (clipboard == nullptr) break;
+      // The selection as the key was pressed: a row logged while the
+      // clipboard settles (polling) moves the log's selection to its end.
+      const std::string selected = Ctrl.SelLength() > 0 ? Ctrl.SelText() : std::string();
       clipboard->Clear();
       // Gives the system clipboard time to settle after clearing it.
       WaitWithEvents(0.1, stop, 10);
-      if (Ctrl.SelLength() > 0) clipboard->SetText(Ctrl.SelText());
+      if (!selected.empty()) clipboard->SetText(selected);
       break;
+    }
     case kKeyX:
       if (Ctrl.Locked() || clipboard == nullptr) break;
       clipboard->Clear();

@@ -333,12 +333,14 @@ TEST(PanelInput, ClipboardKeys) {
   p.f.txtLog.Select(2, 8);
   p.f.txtLog_KeyDown(kKeyC, 3);
   EXPECT_FALSE(p.fp.clipboard->HasText());
+  // A row logged while the clipboard settles (polling) does not change what is copied.
+  p.fp.events->onPump = [&] { p.f.Log("row"), p.fp.events->onPump = nullptr; };
   p.f.txtLog_KeyDown(kKeyC, kCtrl);
   EXPECT_EQ(p.fp.clipboard->text, log.substr(2, 8));
   p.fp.clipboard->text = "pasted";
   p.f.txtLog_KeyDown(kKeyX, kCtrl);
   p.f.txtLog_KeyDown(kKeyV, kCtrl);
-  EXPECT_EQ(p.f.txtLog.Text(), log);
+  EXPECT_EQ(p.f.txtLog.Text().substr(0, log.size()), log);
   EXPECT_EQ(p.fp.clipboard->text, "pasted");
 }
 
