@@ -146,16 +146,22 @@ std::string PreviewText(const std::vector<Frame>& frames, bool ascii) {
   }
   return text;
 }
+
+// Why a raw request of `text` is refused, or "" when it is not.
+std::string RawRequestRefusal(const std::string& text) {
+  const size_t length = modbus::CodePointCount(text);
+  if (length <= modbus::kMaxHexTextChars) return {};
+  return "Raw request too long: " + std::to_string(length) + " characters, at most " +
+         std::to_string(modbus::kMaxHexTextChars);
+}
 }  // namespace
 
 void frmMain::GetBytesOfHexInput() {
   DeviceIdRounds = 0;
-  const size_t length = modbus::CodePointCount(txtHEX.Text());
-  if (length > modbus::kMaxHexTextChars) {
+  if (const std::string refusal = RawRequestRefusal(txtHEX.Text()); !refusal.empty()) {
     // Refused as the form's refusals are: a beep and one red row, no frame.
     if (platform_.beeper) platform_.beeper->Beep();
-    LogError(kErrorClass, "Raw request too long: " + std::to_string(length) + " characters, at most " +
-                              std::to_string(modbus::kMaxHexTextChars));
+    LogError(kErrorClass, refusal);
     return;
   }
   // In ASCII framing the bytes typed (slave to LRC) go out as characters;
@@ -173,6 +179,7 @@ std::string frmMain::PreviewRequest() {
   const bool ascii = modbus::IsAscii(modbus::ModeOf(Mode));
   std::vector<Frame> frames;
   if (HexView) {
+    if (std::string refusal = RawRequestRefusal(txtHEX.Text()); !refusal.empty()) return refusal;
     const Frame typed = modbus::HexToBytes(txtHEX.Text());
     if (!ascii || typed.empty()) return PlainHex(typed);
     const std::string chars = modbus::AsciiCharacters(typed);

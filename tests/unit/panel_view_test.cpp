@@ -189,6 +189,7 @@ TEST(RawRequest, ATextTooLongIsRefusedWithOneRedRow) {
     SCOPED_TRACE(text.size());
     Panel p;
     p.TypeHex(text);
+    EXPECT_EQ(p.f.PreviewRequest().starts_with("Raw request too long: " + std::to_string(counted) + " "), refused);
     p.f.Requests.clear();
     p.f.GetBytesOfHexInput();
     EXPECT_EQ(std::make_tuple(p.f.Requests.size(), p.fp.beeper->count, p.NewLog()),
