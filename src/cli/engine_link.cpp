@@ -371,11 +371,20 @@ TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event&
   r.response = event.frame;
   r.responseMs = event.responseMs;
   for (const modbus::Fault& f : event.faults) r.faults.push_back({f.message, f.offset, f.length});
+  // An exception answer with faults is a protocol error; its exception is
+  // still shown in the traffic rows, as the window's log shows it.
+  if (event.exception) {
+    r.exception = RecordException{*event.exception, modbus::ExceptionName(*event.exception)};
+    // A code without a name is marked where it was received.
+    if (r.exception->text.empty()) {
+      r.exception->offset = event.codeMark.offset;
+      r.exception->length = event.codeMark.length;
+    }
+  }
   if (!r.faults.empty()) {
     r.outcome = Outcome::ProtocolError;
   } else if (event.exception) {
     r.outcome = Outcome::Exception;
-    r.exception = RecordException{*event.exception, modbus::ExceptionName(*event.exception)};
   } else {
     r.outcome = Outcome::Ok;
     r.values = AnswerValues(options, event.answer);

@@ -150,8 +150,11 @@ std::string ErrorLines(const TransactionRecord& record) {
 std::string TrafficRows(const TransactionRecord& record, bool color) {
   std::string out;
   if (!record.request.empty()) out += FrameRows(record.requestTime, "Request  --> ", record.request, {}, color);
-  if (!record.response.empty())
-    out += FrameRows(record.responseTime, "Response <-- ", record.response, record.faults, color);
+  if (!record.response.empty()) {
+    std::vector<RecordFault> painted = record.faults;
+    if (record.exception) painted.push_back({"", record.exception->offset, record.exception->length});
+    out += FrameRows(record.responseTime, "Response <-- ", record.response, painted, color);
+  }
   if (record.exception)
     out += ErrorRow(record.responseTime, "Modbus Exception: " + ExceptionMessage(*record.exception), color);
   for (const RecordFault& f : record.faults)

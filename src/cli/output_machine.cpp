@@ -146,9 +146,12 @@ std::string JsonLine(const TransactionRecord& r) {
   if (labelled)
     out += ",\"labels\":[" + Join(r.values, ",", [](const RecordValue& v) { return JsonString(v.label); }) + "]";
   out += ",\"response_ms\":" + (r.responseMs ? std::to_string(*r.responseMs) : std::string("null"));
-  out += ",\"exception\":" + (r.exception ? "{\"code\":" + std::to_string(r.exception->code) +
-                                                ",\"text\":" + JsonString(r.exception->text) + "}"
-                                          : std::string("null"));
+  // Only an answer that can be trusted reports its exception (an exception
+  // answer with faults is a protocol error).
+  const bool exception = r.exception && r.outcome == Outcome::Exception;
+  out += ",\"exception\":" + (exception ? "{\"code\":" + std::to_string(r.exception->code) +
+                                              ",\"text\":" + JsonString(r.exception->text) + "}"
+                                        : std::string("null"));
   out += ",\"faults\":[" +
          Join(r.faults, ",",
               [](const RecordFault& f) {
@@ -178,8 +181,9 @@ std::string CsvRow(const TransactionRecord& r) {
   fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return v.text; }));
   fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return std::to_string(v.address); }));
   fields.push_back(r.responseMs ? std::to_string(*r.responseMs) : std::string());
-  fields.push_back(r.exception ? std::to_string(r.exception->code) : std::string());
-  fields.push_back(r.exception ? r.exception->text : std::string());
+  const bool exception = r.exception && r.outcome == Outcome::Exception;
+  fields.push_back(exception ? std::to_string(r.exception->code) : std::string());
+  fields.push_back(exception ? r.exception->text : std::string());
   fields.push_back(Join(r.faults, ";", [](const RecordFault& f) {
     return std::to_string(f.offset) + "+" + std::to_string(f.length) + " " + f.message;
   }));

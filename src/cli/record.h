@@ -30,6 +30,10 @@ struct RecordFault {
 struct RecordException {
   int code = 0;
   std::string text;  // the exception's name, e.g. "Illegal Data Address"
+  // An unknown code's byte in `response`, painted in the traffic rows as the
+  // window's log paints it; no bytes (length 0) for a known code.
+  int32_t offset = 0;
+  int32_t length = 0;
 };
 
 struct RecordValue {
@@ -53,6 +57,8 @@ struct TransactionRecord {
   bool bits = false;  // values are coils or inputs (0/1)
   std::vector<RecordValue> values;
   std::optional<int64_t> responseMs;  // none without a complete answer
+  // The exception code of an exception answer; with faults it is shown in
+  // the traffic rows only, the outcome being a protocol error.
   std::optional<RecordException> exception;
   std::vector<RecordFault> faults;
   // Time-out or connection failure: the reason, e.g. "Request Timeout",

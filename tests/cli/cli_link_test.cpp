@@ -98,6 +98,41 @@ TEST(CliLink, AnswerValuesOfEachFunction) {
   }
 }
 
+// An exception answer's traffic rows as the window logs them: the exception row (also when the
+// answer has faults, which make it a protocol error), the byte of a code without a name painted.
+TEST(CliLink, ExceptionRowsAndTheUnknownCodePainted) {
+  const std::string indent(37, ' '), code = indent + std::string(24, ' ') + "^^";
+  const struct {
+    uint8_t code;
+    bool wrongId;
+    const char* row;
+    std::string marks;  // the row of marks under the response; none when empty
+  } cases[] = {
+      {0x0C, false, "Modbus Exception: Unknown exception (Code 12)\n", code},
+      {0x00, false, "Modbus Exception: Unknown exception (Code 0)\n", code},
+      {0x02, false, "Modbus Exception: Illegal Data Address (Code 2)\n", ""},
+      {0x02, true, "Modbus Exception: Illegal Data Address (Code 2)\n", indent + "^^ ^^"},
+  };
+  for (const auto& c : cases) {
+    engine::Event e;
+    e.kind = engine::EventKind::AnswerComplete;
+    e.frame = e.answer = Bytes(c.wrongId ? "99 99 00 00 00 03 01 83" : "00 01 00 00 00 03 01 83");
+    e.frame.push_back(c.code);
+    e.exception = c.code;
+    e.codeMark = {"", 8, 1};
+    if (c.wrongId) e.faults = {{"Wrong Transaction ID (expected 00 01)", 0, 2}};
+    const TransactionRecord r = RecordOfAnswer(Options("-H h"), e);
+    const std::string rows = TrafficRows(r, false);
+    EXPECT_NE(rows.find(c.row), std::string::npos) << rows;
+    EXPECT_EQ(
+        c.marks.empty() ? rows.find("^^") == std::string::npos : rows.find("\n" + c.marks + "\n") != std::string::npos,
+        true)
+        << rows;
+    // A protocol error reports no exception to scripts.
+    EXPECT_EQ(JsonLine(r).find("\"exception\":null") != std::string::npos, c.wrongId) << JsonLine(r);
+  }
+}
+
 // A device identification chain moves on while the server says more follows, and only forward.
 TEST(CliLink, DeviceIdentificationFollowsMoreFollows) {
   const std::string head = "00 01 00 00 00 0B 01 2B 0E 01 01 ";
