@@ -167,6 +167,15 @@ class Run {
       case K::PortOpened:
         Row("Port " + e.text + " opened", false);
         break;
+      case K::PeerClosed:
+        // Between polls: the next poll connects again.
+        Row("Slave closed the connection: " + e.text, false);
+        break;
+      case K::StaleDropped:
+        // Bytes that waited unread (a late answer, or noise) were thrown away
+        // before the request went out, as the window's log says.
+        Row("Dropped " + std::to_string(e.number) + (e.number == 1 ? " unread byte" : " unread bytes"), false);
+        break;
       case K::RequestSent:
         sentAt_ = clock_->Now();
         sent_ = true;

@@ -130,6 +130,19 @@ TEST(CliRun, ScriptedAnswersAndBackToBackPolls) {
   const Rows asked = chain.Requests();
   ASSERT_EQ(asked.size(), 2u);
   EXPECT_EQ(asked[1].substr(asked[1].size() - 11), "2B 0E 01 01");
+  // A late answer still waiting when the next request goes out is dropped, and the traffic rows say so.
+  vesk::test::PtyPair pair;
+  Peer late;
+  ASSERT_TRUE(pair.Open() && late.FaultDevice(pair.B(), "delay 700 echo\n"));
+  const Result dropped = RunCli(
+      {"--mode", "rtu", "--device", pair.A(), "--timeout", "300", "--polls", "2", "--interval", "600", "--verbose"});
+  EXPECT_NE(dropped.out.find("  Dropped 7 unread bytes\n"), std::string::npos) << dropped.out;
+  // A slave that closes the connection between two polls: said so before the next connect.
+  Peer closing;
+  const int closingPort = closing.TcpSlave({"--close-after", "1"});
+  ASSERT_GT(closingPort, 0);
+  const Result closed = RunCli(Tcp(closingPort, {"--polls", "2", "--interval", "200", "--verbose"}));
+  EXPECT_NE(closed.out.find("  Slave closed the connection: "), std::string::npos) << closed.out;
   Peer peer;
   const int port = peer.FaultPeer("echo\ndrop\necho\nreply TID 00 00 LEN UID EFC 02\necho\n");
   ASSERT_GT(port, 0);
