@@ -168,11 +168,10 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s, modbus::Mode mode) {
       if (!rsp.Has(s + 2, 4)) return;
       const int32_t n = rsp.Word(s + 4);
       const int32_t a = rsp.Word(s + 2);
-      if (n >= 1 && req.Has(r + 7, 2)) {
-        AddResponseLine("HR " + addressText(a) + " <- " + std::to_string(req.Word(r + 7)));
-      }
-      if (n >= 2 && req.Has(r + 9, 2)) {
-        AddResponseLine("HR " + addressText(a + 1) + " <- " + std::to_string(req.Word(r + 9)));
+      // One line per register the slave confirms whose value the request
+      // carried: one, two for a 32-bit value, four for a 64-bit one.
+      for (int32_t i = 0; i < n && req.Has(r + 7 + 2LL * i, 2); ++i) {
+        AddResponseLine("HR " + addressText(a + i) + " <- " + std::to_string(req.Word(r + 7 + 2LL * i)));
       }
       return;
     }

@@ -217,6 +217,8 @@ TEST(ResponseView, Rows) {
       {UINT16, "05 00 AC FF 00", "05 00 AC FF 00", "CL 00172 <- 1", "172"},
       {INT16, "06 00 01 FF FF", "06 00 01 FF FF", "HR 0x0001 <- 65535", "0x1"},
       {F_ABCD, "10 00 64 00 02 04 3F 80 00 00", "10 00 64 00 02", "HR 00100 <- 16256|HR 00101 <- 0", "100"},
+      {I64_ABCDEFGH, "10 00 64 00 04 08 FF FF FF FF FF FF FF FE", "10 00 64 00 04",
+       "HR 00100 <- 65535|HR 00101 <- 65535|HR 00102 <- 65535|HR 00103 <- 65534", "100"},
       // Lines whose bytes are missing are left out; the CRC is never a value.
       {UINT16, "03 00 00 00 02", "03 04 00 05", "HR 00000: 5"},
       {UINT16, "06 00 01 00 09", "06 00 01", ""},
