@@ -151,7 +151,15 @@ TypedAddress ParseAddress(AddressNotation n, std::string_view text) {
     if (value < 0) value = 1LL << 40;
   }
   if (n == AddressNotation::RegisterNumber) {
-    if (IsHex(t)) value = StringToLong(t);
+    if (IsHex(t)) {
+      // The whole hexadecimal number: a register number has no low bits to
+      // keep, and one beyond 65536 is refused however many digits it has.
+      value = 0;
+      for (const char c : t.substr(2)) {
+        value = value * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+        if (value > 65536) break;
+      }
+    }
     if (value < 1 || value > 65536) return Refused("a register number is from 1 to 65536");
     TypedAddress a;
     a.protocol = static_cast<int32_t>(value - 1);
@@ -170,7 +178,8 @@ std::string AddressText(AddressNotation n, std::optional<Table> table, int32_t p
     case AddressNotation::Protocol:
       return hexStyle ? PadNumber(p, 4, true) : PadNumber(p, 5, false);
     case AddressNotation::RegisterNumber:
-      if (hexStyle) return PadNumber(p + 1, 4, true);
+      // Register 65536 is in range: written whole, not as its low 16 bits.
+      if (hexStyle) return PadNumber(p + 1, p + 1 > 0xFFFF ? 5 : 4, true);
       return PadNumber(p + 1, 5, false);
     case AddressNotation::Reference:
       break;

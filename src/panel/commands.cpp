@@ -132,6 +132,15 @@ std::optional<std::vector<uint16_t>> QueryData(std::string_view text, std::strin
   return words;
 }
 
+// Why 23's write address is refused when it is a reference number of another
+// table than the holding registers ("" when it is not): the block written is
+// always holding registers, so such a reference would write elsewhere than typed.
+std::string WriteTableRefusal(const TypedAddress& typed) {
+  if (!typed.table || *typed.table == Table::HoldingRegisters) return {};
+  return "a reference of the " + std::string(TableNoun(*typed.table)) +
+         "s; the registers written are holding registers, 4xxxx";
+}
+
 // The typed quantity: a whole number, 0 when not a number or outside the Long range.
 int32_t QuantityOf(const std::string& text) { return ParseLong(TrimBlank(text)).value_or(0); }
 
@@ -282,6 +291,10 @@ bool frmMain::ReadCommandFields(RequestValues& rq, std::string& refusal) {
                               : typed.refusal);
         return false;
       }
+      if (const std::string why = WriteTableRefusal(typed); !why.empty()) {
+        refusal = "Invalid write address \"" + text + "\": " + why;
+        return false;
+      }
       rq.writeAddress = typed.protocol;
       std::optional<std::vector<uint16_t>> words = RegisterList(txtValues.Text(), refusal);
       if (!words) return false;
@@ -342,6 +355,7 @@ std::string frmMain::CommandFieldRefusal(const TextBox& field) {
   if (&field == &txtWriteAddr) {
     const TypedAddress typed = ParseAddress(Addresses(), t);
     if (!typed.Ok()) return "Write address: " + typed.refusal;
+    if (const std::string why = WriteTableRefusal(typed); !why.empty()) return "Write address: " + shown + " is " + why;
     if (Addresses() == AddressNotation::Protocol && !IsValidAddressText(t))
       return "Write address: " + shown + " is neither a number from 0 to 65535 nor 0x and hexadecimal digits";
     if (Addresses() == AddressNotation::Protocol) {

@@ -168,11 +168,13 @@ void frmMain::ShowResponse(const Frame& frame, int16_t s, modbus::Mode mode) {
       if (!rsp.Has(s + 2, 4)) return;
       const int32_t n = rsp.Word(s + 4);
       const int32_t a = rsp.Word(s + 2);
-      if (n >= 1 && req.Has(r + 7, 2)) {
-        AddResponseLine("HR " + addressText(a) + " <- " + std::to_string(req.Word(r + 7)));
-      }
-      if (n >= 2 && req.Has(r + 9, 2)) {
-        AddResponseLine("HR " + addressText(a + 1) + " <- " + std::to_string(req.Word(r + 9)));
+      // A line per register the slave confirms whose value the request
+      // carried: the first two, and all four of a 64-bit value written in a
+      // 64-bit format (a raw request writing more still shows its first two).
+      const bool wide = n == 4 && Is64Bit(static_cast<Format>(cmbFormat.ListIndex()));
+      const int32_t lines = wide ? 4 : std::min<int32_t>(n, 2);
+      for (int32_t i = 0; i < lines && req.Has(r + 7 + 2LL * i, 2); ++i) {
+        AddResponseLine("HR " + addressText(a + i) + " <- " + std::to_string(req.Word(r + 7 + 2LL * i)));
       }
       return;
     }

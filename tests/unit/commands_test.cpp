@@ -19,15 +19,16 @@ using testbytes::WithCrc;
 // as a list 0 or in hex 1), write, and, or, code (the read code's index) and object; unnamed ones as below.
 void Fill(frmMain& f, const std::string& form) {
   static const std::map<int, int> kItem = {{16, 6}, {15, 7}, {22, 8}, {23, 9}, {43, 10}, {17, 11}, {7, 12}, {8, 13}};
-  std::map<std::string, std::string> v = {{"addr", "0"}, {"quantity", "1"}, {"values", ""},
-                                          {"as", "0"},   {"write", "0"},    {"and", "0"},
-                                          {"or", "0"},   {"code", "0"},     {"object", "0"}};
+  std::map<std::string, std::string> v = {{"addr", "0"},   {"quantity", "1"}, {"values", ""}, {"as", "0"},
+                                          {"write", "0"},  {"and", "0"},      {"or", "0"},    {"code", "0"},
+                                          {"object", "0"}, {"notation", "0"}};
   std::istringstream in(form);
   std::string item;
   std::getline(in, item, '&');
   const int fc = std::stoi(item);
   while (std::getline(in, item, '&')) v.at(item.substr(0, item.find('='))) = item.substr(item.find('=') + 1);
   f.cmbCmd.SetListIndex(fc < 7 ? fc - 1 : kItem.at(fc));
+  f.cmbAddresses.SetListIndex(std::stoi(v["notation"]));
   f.txtUnitID.SetText("1");
   f.txtAddr.SetText(v["addr"]);
   f.txtQuantity.SetText(v["quantity"]);
@@ -78,6 +79,9 @@ TEST(Commands, ComposedFramesAndRefusals) {
       {"23&values=1&write=x1", kRtu,
        "Invalid write address \"x1\": an address is a decimal number or 0x followed by hexadecimal digits"},
       {"23&quantity=126&values=1", kRtu, "Quantity: \"126\" is outside 1 to 125"},
+      {"23&notation=2&addr=40004&values=1&write=30015", kRtu,
+       "Invalid write address \"30015\": a reference of the input registers; the registers written are holding "
+       "registers, 4xxxx"},
       {"43&object=256", kRtu,
        "Invalid object ID \"256\": an object ID is a number from 0 to 255 or 0x and 2 hexadecimal digits"},
       {"8&values=12345", kRtu, "Invalid query data \"12345\" at position 1: a data word is 1 to 4 hexadecimal digits"},

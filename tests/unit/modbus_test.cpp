@@ -263,7 +263,7 @@ TEST(AddressNotation, TypedAddressesToTheWire) {
       {F, "00001", 0, 0},      {F, "10001", 0, 1},        {F, "30010", 9, 3},      {F, "40001", 0, 4},
       {F, "49999", 9998, 4},   {F, "400001", 0, 4},       {F, "465536", 65535, 4}, {F, "465537", -1, -1},
       {F, "40000", -1, -1},    {F, "400000", -1, -1},     {F, "20001", -1, -1},    {F, "4001", -1, -1},
-      {F, "4000001", -1, -1},  {F, "0x9C41", -1, -1},     {F, "", -1, -1}};
+      {F, "4000001", -1, -1},  {F, "0x9C41", -1, -1},     {F, "", -1, -1},         {R, "0x100000001", -1, -1}};
   for (const auto& [n, text, protocol, digit] : cases) {
     const TypedAddress a = ParseAddress(n, text);
     const int got = a.Ok() ? a.protocol : -1, gotDigit = a.Ok() && a.table ? TableDigit(*a.table) : -1;
@@ -278,7 +278,7 @@ TEST(AddressNotation, AddressesWrittenBackAndTheStoredChoice) {
       {P, 3, 0, false, "00000"},     {P, 3, 0x1F, true, "0x001F"},   {R, 3, 0, false, "00001"},
       {R, 3, 65535, false, "65536"}, {F, 3, 0, false, "40001"},      {F, 4, 9998, false, "39999"},
       {F, 4, 9999, false, "310000"}, {F, 1, 65535, false, "065536"}, {F, 2, 7, false, "10008"},
-      {F, 16, 0, true, "40001"}};
+      {F, 16, 0, true, "40001"},     {R, 3, 65535, true, "0x10000"}};
   for (const auto& [n, fc, protocol, hex, text] : cases) {
     EXPECT_EQ(AddressText(n, TableOf(fc), protocol, hex), text) << text;
     EXPECT_TRUE(hex || ParseAddress(n, text).protocol == protocol) << text;
