@@ -194,7 +194,8 @@ PduResult BuildDiagnostics(int32_t subFunction, const std::vector<uint16_t>& dat
                   "\": only 0 (return query data) is supported");
   }
   const auto n = static_cast<int32_t>(std::min<size_t>(data.size(), 0x7FFFFFFF));
-  if (std::string why = CheckQuantity(RangeOf(kDiagnostics), n); !why.empty()) return Refuse(why);
+  // 08 has no quantity field: the count is that of the data words typed.
+  if (std::string why = CheckQuantity(RangeOf(kDiagnostics), n, "query data count"); !why.empty()) return Refuse(why);
   Pdu p{kDiagnostics};
   Put16(p, subFunction);
   for (uint16_t v : data) Put16(p, v);

@@ -54,7 +54,7 @@ TEST(FunctionPdu, BuildersFillBytesAndRefuseOutOfRange) {
        "Invalid read device ID code \"5\": 1 basic, 2 regular, 3 extended or 4 one object"},
       {BuildReadDeviceIdentification(1, 256), "Invalid object ID \"256\": an object ID is a number from 0 to 255"},
       {BuildDiagnostics(1, {0}), "Invalid sub-function \"1\": only 0 (return query data) is supported"},
-      {BuildDiagnostics(0, {}), "Invalid quantity \"0\": send 1 to 125 data words"},
+      {BuildDiagnostics(0, {}), "Invalid query data count \"0\": send 1 to 125 data words"},
       {BuildWriteMultipleCoils(0, std::vector<uint8_t>(1968, 1)), "252 bytes"},
       {BuildReadWriteMultipleRegisters(0, 125, 0, std::vector<uint16_t>(121, 7)), "252 bytes"},
       {BuildDiagnostics(0, std::vector<uint16_t>(125, 7)), "253 bytes"}};
