@@ -142,7 +142,11 @@ bool WatchScheduler::Finished(WatchBlockId id, int64_t now, WatchOutcome outcome
   const bool removed = std::exchange(inFlightRemoved_, false);
   if (Block* b = removed ? nullptr : Find(id)) {
     b->lastFinish = now;
-    b->timeouts = outcome == WatchOutcome::Timeout ? b->timeouts + 1 : 0;
+    // A link that cannot be opened fails at once, again and again: it waits
+    // as a time-out does, so that a slave that is down is not dialled (and
+    // logged) for every block at every interval.
+    const bool failed = outcome == WatchOutcome::Timeout || outcome == WatchOutcome::ConnectionError;
+    b->timeouts = failed ? b->timeouts + 1 : 0;
   }
   return true;
 }

@@ -12,10 +12,11 @@
 //     order breaking ties;
 //   - a block is due one interval after its last start; periods missed while
 //     the link was busy are skipped, never made up in a burst;
-//   - a block that timed out waits longer before its next turn (the wait
-//     doubles per consecutive time-out, up to kMaxBackoffMs or its interval if
-//     longer), so a dead slave holds the link for a bounded share and the
-//     panel's Send and the other blocks keep their turns.
+//   - a block that timed out, or found no link, waits longer before its next
+//     turn (the wait doubles per consecutive failure, up to kMaxBackoffMs or
+//     its interval if longer), so a dead slave holds the link for a bounded
+//     share and the panel's Send and the other blocks keep their turns, and a
+//     slave that refuses connections is not dialled at every interval.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -95,7 +96,7 @@ class WatchScheduler {
     int64_t notBefore = 0;  // added or resumed at
     std::optional<int64_t> lastStart;
     std::optional<int64_t> lastFinish;
-    uint32_t timeouts = 0;  // consecutive
+    uint32_t timeouts = 0;  // consecutive time-outs and connection errors
     Counters counters;
   };
   Block* Find(WatchBlockId id);

@@ -10,6 +10,7 @@
 
 #include "common/json.h"
 #include "modbus/formats.h"
+#include "modbus/types.h"
 using modbus::Format2B;
 using modbus::kFormatNames;
 
@@ -78,14 +79,16 @@ class Section {
     Problem(key, "must be " + list);
     return std::nullopt;
   }
-  // A display format by name.
-  std::optional<int> Format(std::string_view key) {
+  // A display format by name, among the first `count` of the list (the
+  // request's field has them all, a watched block the 16- and 32-bit ones).
+  std::optional<int> Format(std::string_view key, int count) {
     const json::Value* v = Get(key);
     if (!v) return std::nullopt;
-    for (size_t i = 0; v->IsString() && i < kFormatNames.size(); ++i) {
-      if (v->AsString() == kFormatNames[i]) return static_cast<int>(i);
+    for (int i = 0; v->IsString() && i < count; ++i) {
+      if (v->AsString() == modbus::FormatName(i)) return i;
     }
-    Problem(key, "must name a display format such as INT16 or FLOAT_ABCD");
+    Problem(key, count > modbus::kFormatCount ? "must name a display format such as INT16 or FLOAT_ABCD"
+                                              : "must name a 16- or 32-bit display format such as INT16 or FLOAT_ABCD");
     return std::nullopt;
   }
 
@@ -159,7 +162,7 @@ WorkspaceRequest ReadRequest(const json::Value* v, std::vector<std::string>& pro
   r.orMask = s.Text("orMask");
   if (const auto code = s.Integer("readCode", 1, 4)) r.readCode = *code - 1;
   r.objectId = s.Text("objectId");
-  r.format = s.Format("format");
+  r.format = s.Format("format", modbus::kAllFormatCount);
   r.hexView = s.Boolean("hexView");
   r.hexText = s.Text("hexText");
   r.pollIntervalMs =
@@ -187,7 +190,7 @@ std::optional<engine::WatchBlockConfig> ReadBlock(const json::Value& v, const st
   const auto function = s.Integer("function", 1, 4);
   const auto address = s.Integer("address", 0, 65535);
   const auto quantity = s.Integer("quantity", 1, 2000);
-  const auto format = s.Format("format");
+  const auto format = s.Format("format", modbus::kFormatCount);
   const auto interval =
       s.Integer("interval", engine::WatchScheduler::kMinIntervalMs, engine::WatchScheduler::kMaxIntervalMs);
   const auto paused = s.Boolean("paused");
@@ -368,8 +371,8 @@ std::string WorkspaceToJson(const Workspace& ws) {
   if (r.orMask) req.Set("orMask", *r.orMask);
   if (r.readCode && *r.readCode >= 0 && *r.readCode < 4) req.Set("readCode", *r.readCode + 1);
   if (r.objectId) req.Set("objectId", *r.objectId);
-  if (r.format && *r.format >= 0 && static_cast<size_t>(*r.format) < kFormatNames.size()) {
-    req.Set("format", std::string(kFormatNames[static_cast<size_t>(*r.format)]));
+  if (r.format && !modbus::FormatName(*r.format).empty()) {
+    req.Set("format", std::string(modbus::FormatName(*r.format)));
   }
   if (r.hexView) req.Set("hexView", *r.hexView);
   if (r.hexText) req.Set("hexText", *r.hexText);

@@ -52,7 +52,7 @@ struct WorkspaceRequest {
   std::optional<std::string> address;  // as typed: decimal, or hexadecimal such as 0x1F
   std::optional<int> quantity;         // 1..2000 for bit reads, 1..1968 for 15, 1..127 otherwise
   std::optional<std::string> value;    // as typed
-  std::optional<int> format;           // display format index (written as its name)
+  std::optional<int> format;           // display format index 0..28 (written as its name)
   std::optional<bool> hexView;
   std::optional<std::string> hexText;  // the raw request as typed
   std::optional<int> pollIntervalMs;   // 100..65535

@@ -314,8 +314,8 @@ TEST(WatchScheduler, BlocksGoOutAtTheirIntervalsOldestDueFirstWithoutBurstsAfter
 }
 
 // Runs steps separated by ';' on a scheduler: "add ID [paused] [@T]", "remove ID", "pause ID @T", "resume ID @T",
-// "interval ID MS", "move ID POS", "send", "start ID @T", "finish|timeout|exception ID @T" (a step ending in "!"
-// must be refused), and the checks "next @T = ID", "wake @T = T" ("-": nothing), "due @T = ID,..." and "order =
+// "interval ID MS", "move ID POS", "send", "start ID @T", "finish|timeout|exception|refused ID @T" (a step ending in
+// "!" must be refused), and the checks "next @T = ID", "wake @T = T" ("-": nothing), "due @T = ID,..." and "order =
 // ID,...".
 void RunScript(const std::string& script) {
   WatchScheduler s;
@@ -353,6 +353,7 @@ void RunScript(const std::string& script) {
         {"finish", [&] { return done(s.Finished(id, t, WatchOutcome::Good)); }},
         {"timeout", [&] { return done(s.Finished(id, t, WatchOutcome::Timeout)); }},
         {"exception", [&] { return done(s.Finished(id, t, WatchOutcome::Exception)); }},
+        {"refused", [&] { return done(s.Finished(id, t, WatchOutcome::ConnectionError)); }},
         {"next", [&] { return shown(s.Next(t)); }},
         {"wake", [&] { return shown(s.NextWakeUp(t)); }},
         {"due", [&] { return list(s.Due(t)); }},
@@ -384,10 +385,11 @@ TEST(WatchScheduler, OneTransactionAtATimeAndChangesWhileInFlight) {
       {"the due list in the order of service, without the block in flight",
        "add 1 @30; add 2 @10; add 3 @30; add 4 @50; due @40 = 2,1,3; move 3 0; order = 3,1,2,4; due @40 = 2,3,1;"
        "start 2 @40; due @60 = 3,1,4"},
-      {"time-outs double the wait from their end; an answer, even an exception, ends it",
+      {"time-outs and refused links double the wait from their end; an answer, even an exception, ends it",
        "add 1; start 1 @0; timeout 1 @1000; wake @1000 = 1100; start 1 @1100; timeout 1 @2100; wake @2100 = 2300;"
        "start 1 @2300; timeout 1 @3300; wake @3300 = 3700; start 1 @3700; finish 1 @3705; wake @3705 = 3800;"
-       "start 1 @3800; timeout 1 @4800; start 1 @4900; exception 1 @4950; wake @4950 = 5000"},
+       "start 1 @3800; timeout 1 @4800; start 1 @4900; exception 1 @4950; wake @4950 = 5000; start 1 @5000;"
+       "refused 1 @5001; start 1 @5101; refused 1 @5102; wake @5102 = 5302"},
       {"added paused, duplicate and reserved ids refused",
        "add 1 paused; next @0 = -; wake @0 = -; add 1 !; add 0 !; start 9 @0 !; resume 1 @40; wake @10 = 40;"
        "wake @90 = 90"},
@@ -533,7 +535,7 @@ TEST(WatchRunner, ARunnerGoneBeforeItsSessionOrALinkEndedByTheOperatorHoldsNothi
   ended.Run(5);
   ASSERT_TRUE(ended.runner->Scheduler().InFlight().has_value());
   ended.session->EndTransaction();  // reports nothing
-  ended.Run(260);
+  ended.Run(360);
   EXPECT_EQ(ended.Block(id).state.outcome, WatchOutcome::ConnectionError);
   EXPECT_GE(ended.Started(id), 2u);
 }

@@ -115,7 +115,7 @@ TEST(Json, WrittenTextReadsBackToTheSameValue) {
 Workspace Full() {
   Workspace ws;
   ws.connection = {2, "192.0.2.7", 1502, "/dev/ttyUSB0", 19200, 2, 1, 1500, 800};
-  ws.request = {17,  6,       "0x1F", 10,     "-1.5",   13,       true, "01 03 00 00 00 0A C5 CD",
+  ws.request = {17,  6,       "0x1F", 10,     "-1.5",   25,       true, "01 03 00 00 00 0A C5 CD",
                 250, "1 0 1", 1,      "0x20", "0xFF00", "0x0012", 2,    "0x80"};
   engine::WatchBlockConfig a{1, 3, 0, 10, 0, 100, false};
   engine::WatchBlockConfig b{247, 4, 65534, 2, 2, 65535, true};
@@ -138,9 +138,9 @@ TEST(Workspace, RoundTripsEveryFieldAndAnEmptyWorkspace) {
   Workspace device;
   device.request.command = 10;  // the eleventh item, 43/14 Read Device Identification
   const std::string text = WorkspaceToJson(Full()) + WorkspaceToJson(device);
-  for (const char* shown :
-       {"\"mode\": \"RTU-OVER-TCP\"", "\"parity\": \"Even\"", "\"stopBits\": 2", "\"command\": 16",
-        "\"format\": \"UINT32_DCBA\"", "\"version\": 1", "\"valuesAs\": \"hex\"", "\"readCode\": 3", "\"command\": 43"})
+  for (const char* shown : {"\"mode\": \"RTU-OVER-TCP\"", "\"parity\": \"Even\"", "\"stopBits\": 2", "\"command\": 16",
+                            "\"format\": \"DOUBLE_HGFEDCBA\"", "\"version\": 1", "\"valuesAs\": \"hex\"",
+                            "\"readCode\": 3", "\"command\": 43"})
     EXPECT_NE(text.find(shown), std::string::npos) << shown;
 }
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -182,14 +183,17 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   a.Click("watchUp");
   EXPECT_EQ(a.Blocks()[0].id, third);
   EXPECT_EQ(a.Find<QWidget>("watchPane")->findChild<QTableWidget*>("watchBlocks")->currentRow(), 0);
+  // It now reads holding registers: its plotted value starts a series of its own.
+  a.Find<QComboBox>("watchFunction")->setCurrentIndex(2);
+  a.Click("watchApply");
 
-  // The plot's data: a time column and one per plotted value.
+  // The plot's data: a time column and one per plotted value, named by what it reads.
   const QString csv = files.filePath("plot.csv");
   QFile csvFile(csv);
   ASSERT_TRUE(plot->SaveCsv(csv) && csvFile.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = csvFile.readAll().split('\n');
   ASSERT_GE(lines.size(), 4);
-  EXPECT_EQ(lines[0].trimmed().split(',').size(), 4) << lines[0].toStdString();
+  EXPECT_EQ(lines[0].trimmed(), "time,S1 HR 110,S1 HR 100 FLOAT_ABCD,S1 HR 5 UINT16");
 
   // A block past the slave's table: its exception shown, its values stale and never read.
   a.Add(2, "998", "4", 0);

@@ -208,9 +208,9 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
                        QStringLiteral("Value"), QStringLiteral("Age")},
                       "watchValues");
   values_->setToolTip(
-      QStringLiteral("Tick up to 8 values to plot them (named in the plot by slave, table and "
-                     "address: S1 HR 110). A stale value is one whose block's last "
-                     "read failed or that was never read: it is greyed and its age says so."));
+      QStringLiteral("Tick up to 8 values to plot them (named in the plot by slave, table, address "
+                     "and a format other than INT16: S1 HR 110, S1 HR 100 FLOAT_ABCD). A stale value is one "
+                     "whose block's last read failed or that was never read: it is greyed and its age says so."));
   // The blocks are numbered as the values' Block column names them.
   blocks_->verticalHeader()->setVisible(true);
   split->addWidget(blocks_);
@@ -346,7 +346,6 @@ void WatchPane::RebuildIfChanged() {
   for (const engine::WatchBlock& b : blocks) shape.push_back({b.id, b.revision, b.config});
   if (shape == shape_ && plotted_ == panel_.Plotted) return;
   const engine::WatchBlockId selected = Selected();
-  const bool plotChanged = plotted_ != panel_.Plotted;
   shape_ = std::move(shape);
   plotted_ = panel_.Plotted;
 
@@ -369,7 +368,9 @@ void WatchPane::RebuildIfChanged() {
   // Fitted once the new rows have their texts.
   fitColumns_ = true;
   if (selected != 0) SelectBlock(selected);
-  if (plotChanged && onPlottedChanged) onPlottedChanged();
+  // Also when only the blocks changed: a plotted value's block may now read
+  // another register under the same address.
+  if (onPlottedChanged) onPlottedChanged();
 }
 
 void WatchPane::Refresh() {

@@ -34,7 +34,7 @@ class WatchPane : public QWidget {
   // The selected block, 0 for none.
   engine::WatchBlockId Selected() const;
 
-  // Told when the set of plotted values changes.
+  // Told when the set of plotted values or the blocks change.
   std::function<void()> onPlottedChanged;
   // Told with a message for the operator (the status bar shows it).
   std::function<void(const QString&)> onMessage;

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "modbus/formats.h"
+
 namespace qt {
 namespace {
 
@@ -30,6 +32,25 @@ const char* const kTableNames[] = {"coil", "DI", "HR", "IR"};
 // Eight colours that stay apart on white and for most colour-blind eyes.
 const QColor kColors[] = {QColor(0, 114, 178), QColor(213, 94, 0),   QColor(0, 158, 115), QColor(204, 121, 167),
                           QColor(230, 159, 0), QColor(86, 180, 233), QColor(0, 0, 0),     QColor(140, 86, 75)};
+
+// A plotted value's name, from what it reads, which stays when blocks are
+// moved: "S1 HR 110"; registers read in another format than INT16 name it,
+// so that one register plotted twice tells its series apart: "S1 HR 100
+// FLOAT_ABCD". Empty when the block is gone.
+QString SeriesName(const std::vector<engine::WatchBlock>& blocks, const frmMain::PlottedValue& p) {
+  for (const engine::WatchBlock& b : blocks) {
+    if (b.id != p.block) continue;
+    const engine::WatchBlockConfig& c = b.config;
+    QString name = QStringLiteral("S%1 %2 %3")
+                       .arg(c.slave)
+                       .arg(QLatin1String(kTableNames[std::clamp(c.function - 1, 0, 3)]))
+                       .arg(p.address);
+    if (!engine::WatchReadsBits(c.function) && c.formatIndex != 0)
+      name += QLatin1Char(' ') + QString::fromLatin1(modbus::FormatName(c.formatIndex));
+    return name;
+  }
+  return {};
+}
 
 // The decade of the largest magnitude of a series (0 for one that is all 0).
 int Decade(const std::vector<engine::PlotPoint>& points) {
@@ -142,26 +163,25 @@ void WatchPlot::SetWindowMinutes(int minutes) {
 void WatchPlot::Sync() {
   if (window_->value() != panel_.PlotWindowMinutes) window_->setValue(panel_.PlotWindowMinutes);
   const std::vector<frmMain::PlottedValue>& want = panel_.Plotted;
-  // Series no longer plotted go, from the back so that indexes hold.
+  const std::vector<engine::WatchBlock>& blocks = panel_.Watch().Model().Blocks();
+  // Series no longer plotted go, from the back so that indexes hold; so does
+  // a series whose block now reads another register or reads it in another
+  // format: its points are of what was read before.
+  bool changed = false;
   for (size_t i = plotted_.size(); i-- > 0;) {
-    if (std::find(want.begin(), want.end(), plotted_[i]) != want.end()) continue;
+    if (std::find(want.begin(), want.end(), plotted_[i]) != want.end() &&
+        series_[i]->name() == SeriesName(blocks, plotted_[i]))
+      continue;
     data_.RemoveSeries(i);
     chart_->removeSeries(series_[i]);
     delete series_[i];
     series_.erase(series_.begin() + static_cast<std::ptrdiff_t>(i));
     plotted_.erase(plotted_.begin() + static_cast<std::ptrdiff_t>(i));
+    changed = true;
   }
-  const std::vector<engine::WatchBlock>& blocks = panel_.Watch().Model().Blocks();
   for (const frmMain::PlottedValue& p : want) {
     if (std::find(plotted_.begin(), plotted_.end(), p) != plotted_.end()) continue;
-    // Named by what it reads, which stays when blocks are moved: "S1 HR 110".
-    QString name;
-    for (const engine::WatchBlock& b : blocks)
-      if (b.id == p.block)
-        name = QStringLiteral("S%1 %2 %3")
-                   .arg(b.config.slave)
-                   .arg(QLatin1String(kTableNames[std::clamp(b.config.function - 1, 0, 3)]))
-                   .arg(p.address);
+    const QString name = SeriesName(blocks, p);
     if (!data_.AddSeries(name.toStdString())) break;
     auto* s = new QLineSeries;
     s->setName(name);
@@ -169,7 +189,10 @@ void WatchPlot::Sync() {
     s->attachAxis(time_);
     series_.push_back(s);
     plotted_.push_back(p);
+    changed = true;
   }
+  // The same series: a held (paused or zoomed) picture stays as it is.
+  if (!changed && !series_.empty()) return;
   // Colours by position, so that a series keeps the colour of its legend entry.
   for (size_t i = 0; i < series_.size(); ++i) {
     QPen pen(kColors[i % std::size(kColors)]);

@@ -30,7 +30,8 @@ class WatchPlot : public QWidget {
   explicit WatchPlot(frmMain& panel, QWidget* parent = nullptr);
 
   // The series follow the panel's plotted values; the data of values still
-  // plotted is kept.
+  // plotted, and still read from the same register in the same format, is
+  // kept.
   void Sync();
   // Adds the plotted values of a block after its read (good reads only).
   void AddPoints(engine::WatchBlockId block);
