@@ -46,7 +46,9 @@ std::optional<WatchConfigProblem> CheckWatchBlock(const WatchBlockConfig& s) {
   if (s.slave < 1 || s.slave > 247) return WatchConfigProblem{"slave", Range(1, 247)};
   if (s.function < 1 || s.function > 4) return WatchConfigProblem{"function", Range(1, 4)};
   if (s.formatIndex < 0 || s.formatIndex >= WatchFormatCount()) {
-    return WatchConfigProblem{"format", Range(0, WatchFormatCount() - 1)};
+    // Named as the operator chooses formats, not by their place in the list.
+    return WatchConfigProblem{"format", "must be a 16- or 32-bit format, " + std::string(kFormatNames.front()) +
+                                            " to " + std::string(kFormatNames.back())};
   }
   const bool bits = WatchReadsBits(s.function);
   const long lowest = !bits && Format32(s.formatIndex) ? 2 : 1;

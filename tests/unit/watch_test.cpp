@@ -59,8 +59,8 @@ TEST(WatchModel, RangeChecksNameTheFieldAndTheRange) {
       {Block(3, 0, 1, 13), "quantity must be 2 to 125"},
       {Block(3, 65530, 7), "quantity must be 1 to 6"},
       {Block(3, 65535, 2, 6), "quantity cannot be read from address 65535"},
-      {Block(3, 0, 1, 14), "format must be 0 to 13"},
-      {Block(3, 0, 1, -1), "format must be 0 to 13"},
+      {Block(3, 0, 1, 14), "format must be a 16- or 32-bit format, INT16 to UINT32_DCBA"},
+      {Block(3, 0, 1, -1), "format must be a 16- or 32-bit format, INT16 to UINT32_DCBA"},
       {Block(3, 0, 1, 0, 1, 99), "interval must be 100 to 65535"},
       {Block(3, 0, 1, 0, 1, 65536), "interval must be 100 to 65535"},
   };
