@@ -6,13 +6,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace cli {
 
 std::optional<std::string> CheckSerialDevice(const std::string& path) {
   const std::string head = "vesktarvelo-cli: invalid --device '" + path + "': ";
-  // The port opened for a bare name ("ttyUSB0") is the device of that name
-  // in /dev; a name with a slash is a path.
-  const std::string device = path.find('/') == std::string::npos ? "/dev/" + path : path;
+  // The device the serial port opens for the name.
+  const std::string device = platform::SerialDevicePath(path);
   struct stat info {};
   if (::stat(device.c_str(), &info) != 0) return head + std::strerror(errno);
   if (!S_ISCHR(info.st_mode)) return head + "not a serial port (not a character device)";

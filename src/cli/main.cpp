@@ -26,6 +26,7 @@
 #include "cli/reporter.h"
 #include "engine/session.h"
 #include "modbus/requests.h"
+#include "presentation/log_record.h"
 #include "qt/adapters/qt_serial_port.h"
 #include "qt/adapters/qt_system_parts.h"
 #include "qt/adapters/qt_tcp_socket.h"
@@ -169,12 +170,12 @@ class Run {
         break;
       case K::PeerClosed:
         // Between polls: the next poll connects again.
-        Row("Slave closed the connection: " + e.text, false);
+        Row(std::string(kSlaveClosedText) + ": " + e.text, false);
         break;
       case K::StaleDropped:
         // Bytes that waited unread (a late answer, or noise) were thrown away
         // before the request went out, as the window's log says.
-        Row("Dropped " + std::to_string(e.number) + (e.number == 1 ? " unread byte" : " unread bytes"), false);
+        Row(DroppedBytesText(e.number), false);
         break;
       case K::RequestSent:
         sentAt_ = clock_->Now();

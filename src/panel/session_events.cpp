@@ -8,7 +8,6 @@
 
 namespace {
 constexpr const char* kCommunicationError = "Communication Error";
-constexpr const char* kSlaveClosed = "Slave closed the connection";
 }  // namespace
 
 void frmMain::LogErrorShowing(const std::string& Class, const std::string& msg, const Frame& received) {
@@ -57,15 +56,15 @@ void frmMain::OnSessionEvent(const engine::Event& e) {
       break;
     case EventKind::ConnectionError:
       LogErrorShowing(kCommunicationError,
-                      (e.flag ? std::string(kSlaveClosed) + ": " : std::string()) + e.text + " (Code " +
+                      (e.flag ? std::string(kSlaveClosedText) + ": " : std::string()) + e.text + " (Code " +
                           std::to_string(e.number) + ")",
                       e.received);
       break;
     case EventKind::PeerClosed:
-      Log(std::string(kSlaveClosed) + ": " + e.text, LogColorInfo);
+      Log(std::string(kSlaveClosedText) + ": " + e.text, LogColorInfo);
       break;
     case EventKind::StaleDropped:
-      Log("Dropped " + std::to_string(e.number) + (e.number == 1 ? " unread byte" : " unread bytes"), LogColorInfo);
+      Log(DroppedBytesText(e.number), LogColorInfo);
       break;
     case EventKind::PortRefused:
       LogErrorShowing(kCommunicationError, e.flag ? "COM port not selected" : "COM ports not found", e.received);

@@ -53,6 +53,13 @@ struct SerialSettings {
 
 // A serial port. Events are delivered later from the event loop, never from
 // inside a call of the core.
+// The device a serial port name stands for: a bare name ("ttyUSB0") is the
+// device of that name in /dev, as the serial port opens it; a name with a
+// slash is a path as typed.
+inline std::string SerialDevicePath(const std::string& name) {
+  return name.find('/') == std::string::npos ? "/dev/" + name : name;
+}
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;

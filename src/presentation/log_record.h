@@ -29,6 +29,12 @@ std::string PlainHex(const Frame& bytes);
 // time,kind,class,bytes,message,painted
 std::string LogRecordsToCsv(const std::vector<const LogRecord*>& records);
 
+// The information rows the log and the client's traffic rows share: unread
+// bytes dropped before a request ("Dropped 1 unread byte", "Dropped 7 unread
+// bytes"), and the head of a slave's closing of the connection.
+std::string DroppedBytesText(int64_t count);
+inline constexpr const char* kSlaveClosedText = "Slave closed the connection";
+
 // The hex text of a frame as the log shows it: two upper-case digits per
 // byte, one blank between bytes, 16 bytes per row, continuation rows indented
 // by 37 blanks.

@@ -13,6 +13,10 @@ constexpr int32_t kResponseHead = 37;
 bool IsLogHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 }  // namespace
 
+std::string DroppedBytesText(int64_t count) {
+  return "Dropped " + std::to_string(count) + (count == 1 ? " unread byte" : " unread bytes");
+}
+
 std::string ToLogHexString(const Frame& data) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string s;

@@ -20,9 +20,9 @@ namespace {
 // the working directory unless it starts with "/"), a bare name a device in
 // /dev.
 std::string SystemPath(const std::string& name) {
-  if (name.find('/') == std::string::npos) return "/dev/" + name;
-  if (name.front() == '/') return name;
-  return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(name))).toStdString();
+  const std::string path = platform::SerialDevicePath(name);
+  if (path.front() == '/') return path;
+  return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(path))).toStdString();
 }
 
 }  // namespace
