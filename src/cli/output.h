@@ -63,9 +63,10 @@ std::string EventRow(const LocalTime& time, const std::string& text, bool isErro
 std::string JsonLine(const TransactionRecord& record);
 
 // The CSV header row and one row per record, the same fields as the JSON
-// object; lists are joined with ";" inside their field, faults written
-// "OFFSET+LENGTH MESSAGE". Fields are quoted when they hold a comma, a quote,
-// a line break or blanks at an end.
+// object; lists are joined with ";" inside their field (a ";" or "\" inside
+// an item preceded by "\"), faults written "OFFSET+LENGTH MESSAGE". Fields
+// are quoted when they hold a comma, a quote, a line break or blanks at an
+// end.
 std::string CsvHeader();
 std::string CsvRow(const TransactionRecord& record);
 

@@ -72,6 +72,19 @@ std::string Join(const std::vector<T>& items, std::string_view separator, F&& ea
   return out;
 }
 
+// An item of a list that CSV joins with ";" in one field: a backslash and a
+// semicolon inside it are preceded by a backslash, so that the field splits
+// back into its items at the semicolons that stand alone.
+std::string ListItem(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\\' || c == ';') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 std::string MeanText(const RunStats& s) {
   if (s.timed == 0) return "0";
   // Tenths of a millisecond, rounded half up.
@@ -177,15 +190,15 @@ std::string CsvRow(const TransactionRecord& r) {
   fields.push_back(std::to_string(r.slave));
   fields.push_back(std::to_string(r.function));
   fields.push_back(std::to_string(r.address));
-  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return v.number ? *v.number : v.text; }));
-  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return v.text; }));
+  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return ListItem(v.number ? *v.number : v.text); }));
+  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return ListItem(v.text); }));
   fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return std::to_string(v.address); }));
   fields.push_back(r.responseMs ? std::to_string(*r.responseMs) : std::string());
   const bool exception = r.exception && r.outcome == Outcome::Exception;
   fields.push_back(exception ? std::to_string(r.exception->code) : std::string());
   fields.push_back(exception ? r.exception->text : std::string());
   fields.push_back(Join(r.faults, ";", [](const RecordFault& f) {
-    return std::to_string(f.offset) + "+" + std::to_string(f.length) + " " + f.message;
+    return ListItem(std::to_string(f.offset) + "+" + std::to_string(f.length) + " " + f.message);
   }));
   fields.push_back(r.error);
   fields.push_back(HexText(r.request));

@@ -423,7 +423,8 @@ std::vector<std::string> ReadCsvRecord(const std::string& text, size_t& pos) {
 TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
   TransactionRecord r = Record(Outcome::ProtocolError);
   r.faults = {{"Bad Checksum (expected 45 C9)", 13, 2}, {"line\nbreak, \"comma\"", 1, 1}};
-  r.values[1].text = " -1";  // blanks at an end survive
+  r.values[1].text = " -1";      // blanks at an end survive
+  r.values[2].text = "A;\\x00";  // a list item's own ";" and "\" are escaped
   TransactionRecord second = Record();
   second.faults = {{"line\nbreak", 1, 1}};  // quoted for the line break alone
   const std::string text = CsvHeader() + CsvRow(r) + CsvRow(second);
@@ -442,8 +443,8 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
       {"function", "3"},
       {"address", "20"},
       {"outcome", "protocol-error"},
-      {"values", "1;-1;NaN"},
-      {"texts", "1; -1;NaN"},
+      {"values", "1;-1;A\\;\\\\x00"},
+      {"texts", "1; -1;A\\;\\\\x00"},
       {"response_ms", "3"},
       {"exception_code", ""},
       {"faults", "13+2 Bad Checksum (expected 45 C9);1+1 line\nbreak, \"comma\""},
