@@ -374,9 +374,11 @@ TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event&
   // An exception answer with faults is a protocol error; its exception is
   // still shown in the traffic rows, as the window's log shows it.
   if (event.exception) {
-    r.exception = RecordException{*event.exception, modbus::ExceptionName(*event.exception)};
-    // A code without a name is marked where it was received.
-    if (r.exception->text.empty()) {
+    const std::string name = modbus::ExceptionName(*event.exception);
+    // A code without a name reads "Unknown exception", as the window's log
+    // writes it, and is marked where it was received.
+    r.exception = RecordException{*event.exception, name.empty() ? std::string("Unknown exception") : name};
+    if (name.empty()) {
       r.exception->offset = event.codeMark.offset;
       r.exception->length = event.codeMark.length;
     }
