@@ -156,12 +156,14 @@ RecordValue Labelled(std::string label, std::string text, std::optional<std::str
   return v;
 }
 
-// Bytes as text: printable ASCII as it is, anything else as \xNN.
+// Bytes as text, as the window's response view writes them: printable ASCII
+// as it is, anything else as \xNN. A backslash is \x5C, so that the text
+// "\xFF" never reads as the byte 0xFF.
 std::string Printable(std::string_view bytes) {
   std::string out;
   for (const char ch : bytes) {
     const auto c = static_cast<uint8_t>(ch);
-    if (c >= 0x20 && c < 0x7F)
+    if (c >= 0x20 && c < 0x7F && c != '\\')
       out += ch;
     else
       out += "\\x" + Hex2(c);
