@@ -180,7 +180,7 @@ std::string JsonLine(const TransactionRecord& r) {
 
 std::string CsvHeader() {
   return "time,outcome,slave,function,address,values,texts,addresses,response_ms,exception_code,exception_text,"
-         "faults,error,request,response\n";
+         "faults,error,request,response,labels\n";
 }
 
 std::string CsvRow(const TransactionRecord& r) {
@@ -203,6 +203,12 @@ std::string CsvRow(const TransactionRecord& r) {
   fields.push_back(r.error);
   fields.push_back(HexText(r.request));
   fields.push_back(HexText(r.response));
+  // Last, so that the columns before it keep their places: the names of
+  // labelled values (device identification objects), empty for addressed ones.
+  bool labelled = false;
+  for (const RecordValue& v : r.values) labelled = labelled || !v.label.empty();
+  fields.push_back(labelled ? Join(r.values, ";", [](const RecordValue& v) { return ListItem(v.label); })
+                            : std::string());
   return Join(fields, ",", CsvField) + "\n";
 }
 

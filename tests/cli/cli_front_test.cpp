@@ -427,6 +427,7 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
   r.values[2].text = "A;\\x00";  // a list item's own ";" and "\" are escaped
   TransactionRecord second = Record();
   second.faults = {{"line\nbreak", 1, 1}};  // quoted for the line break alone
+  second.values = {{0, "Acme", {}, "00 VendorName"}, {0, "V1", {}, "01 ProductCode"}};
   const std::string text = CsvHeader() + CsvRow(r) + CsvRow(second);
   size_t pos = 0;
   const std::vector<std::string> header = ReadCsvRecord(text, pos);
@@ -437,7 +438,7 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
     for (size_t i = 0; i < fields.size(); ++i) row[header[i]] = fields[i];
   }
   EXPECT_EQ(pos, text.size());
-  EXPECT_EQ(header.size(), 15u);
+  EXPECT_EQ(header.size(), 16u);
   const std::map<std::string, std::string> expected = {
       {"slave", "17"},
       {"function", "3"},
@@ -448,10 +449,11 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
       {"response_ms", "3"},
       {"exception_code", ""},
       {"faults", "13+2 Bad Checksum (expected 45 C9);1+1 line\nbreak, \"comma\""},
-      {"request", "00 01 00 00 00 06 11 03 00 14 00 03"}};
+      {"request", "00 01 00 00 00 06 11 03 00 14 00 03"},
+      {"labels", ""}};
   for (const auto& [key, value] : expected) EXPECT_EQ(rows[0][key], value) << key;
-  EXPECT_EQ(std::pair(rows[1]["outcome"], rows[1]["faults"]),
-            std::pair(std::string("ok"), std::string("1+1 line\nbreak")));
+  EXPECT_EQ(std::tuple(rows[1]["outcome"], rows[1]["faults"], rows[1]["labels"]),
+            std::tuple(std::string("ok"), std::string("1+1 line\nbreak"), std::string("00 VendorName;01 ProductCode")));
 }
 
 TEST(CliOutput, TrafficRowsPaintTheFaultyBytesOnlyWithColour) {
