@@ -107,7 +107,8 @@ struct OutputPlan {
 OutputPlan PlanOutput(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal, bool noColorSet,
                       bool dumbTerminal);
 
-// Text as a JSON string literal, quotes included.
+// Text as a JSON string literal, quotes included. Here and in CsvField a
+// byte that is not part of well-formed UTF-8 becomes U+FFFD.
 std::string JsonString(const std::string& text);
 // A CSV field, quoted when it needs to be.
 std::string CsvField(const std::string& text);
