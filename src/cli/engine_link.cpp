@@ -156,12 +156,14 @@ RecordValue Labelled(std::string label, std::string text, std::optional<std::str
   return v;
 }
 
-// Bytes as text: printable ASCII as it is, anything else as \xNN.
+// Bytes as text, as the window's response view writes them: printable ASCII
+// as it is, anything else as \xNN. A backslash is \x5C, so that the text
+// "\xFF" never reads as the byte 0xFF.
 std::string Printable(std::string_view bytes) {
   std::string out;
   for (const char ch : bytes) {
     const auto c = static_cast<uint8_t>(ch);
-    if (c >= 0x20 && c < 0x7F)
+    if (c >= 0x20 && c < 0x7F && c != '\\')
       out += ch;
     else
       out += "\\x" + Hex2(c);
@@ -374,9 +376,11 @@ TransactionRecord RecordOfAnswer(const CliOptions& options, const engine::Event&
   // An exception answer with faults is a protocol error; its exception is
   // still shown in the traffic rows, as the window's log shows it.
   if (event.exception) {
-    r.exception = RecordException{*event.exception, modbus::ExceptionName(*event.exception)};
-    // A code without a name is marked where it was received.
-    if (r.exception->text.empty()) {
+    const std::string name = modbus::ExceptionName(*event.exception);
+    // A code without a name reads "Unknown exception", as the window's log
+    // writes it, and is marked where it was received.
+    r.exception = RecordException{*event.exception, name.empty() ? std::string("Unknown exception") : name};
+    if (name.empty()) {
       r.exception->offset = event.codeMark.offset;
       r.exception->length = event.codeMark.length;
     }

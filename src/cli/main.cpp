@@ -202,7 +202,7 @@ class Run {
           Failed(cli::Outcome::Timeout, "Request Timeout", e.received, true);
         break;
       case K::ConnectTimeout:
-        Failed(cli::Outcome::ConnectionFailure, "Connection Timeout", {}, false);
+        Failed(cli::Outcome::ConnectionFailure, "Connect timeout", {}, false);
         break;
       case K::ConnectionError:
         if (inFlight_) Failed(cli::Outcome::ConnectionFailure, e.text, e.received, sent_);

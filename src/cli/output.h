@@ -57,15 +57,16 @@ std::string EventRow(const LocalTime& time, const std::string& text, bool isErro
 
 // One JSON object on one line: time, slave, function, address, outcome,
 // values (numbers, 0/1 for bits, strings where a value is not a number),
-// texts, addresses, response_ms, exception (null or {"code", "text"}),
-// faults ([{"message", "offset", "length"}]), error, request, response (hex
-// text, bytes separated by blanks).
+// texts, addresses, labels (only when the values have them), response_ms,
+// exception (null or {"code", "text"}), faults ([{"message", "offset",
+// "length"}]), error, request, response (hex text, bytes separated by
+// blanks).
 std::string JsonLine(const TransactionRecord& record);
 
 // The CSV header row and one row per record, the same fields as the JSON
-// object; lists are joined with ";" inside their field, faults written
-// "OFFSET+LENGTH MESSAGE". Fields are quoted when they hold a comma, a quote,
-// a line break or blanks at an end.
+// object (labels last, empty when the values have none); lists are joined with ";" inside their field (a ";" or "\"
+// inside an item preceded by "\"), faults written "OFFSET+LENGTH MESSAGE". Fields are quoted when they hold a comma, a
+// quote, a line break or blanks at an end.
 std::string CsvHeader();
 std::string CsvRow(const TransactionRecord& record);
 
@@ -106,7 +107,8 @@ struct OutputPlan {
 OutputPlan PlanOutput(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal, bool noColorSet,
                       bool dumbTerminal);
 
-// Text as a JSON string literal, quotes included.
+// Text as a JSON string literal, quotes included. Here and in CsvField a
+// byte that is not part of well-formed UTF-8 becomes U+FFFD.
 std::string JsonString(const std::string& text);
 // A CSV field, quoted when it needs to be.
 std::string CsvField(const std::string& text);

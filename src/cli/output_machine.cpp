@@ -72,6 +72,66 @@ std::string Join(const std::vector<T>& items, std::string_view separator, F&& ea
   return out;
 }
 
+// An item of a list that CSV joins with ";" in one field: a backslash and a
+// semicolon inside it are preceded by a backslash, so that the field splits
+// back into its items at the semicolons that stand alone.
+std::string ListItem(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\\' || c == ';') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// The length of the well-formed UTF-8 sequence that starts at `at`, or 0
+// when none does (a stray continuation byte, an overlong form, a surrogate,
+// a code point past U+10FFFF, a sequence cut short).
+size_t Utf8Sequence(const std::string& text, size_t at) {
+  const auto byte = [&text](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+  const unsigned lead = byte(at);
+  size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  return length;
+}
+
+// The text with every byte that is not part of well-formed UTF-8 replaced
+// by U+FFFD: a file name or a system message may hold such bytes, and JSON
+// and CSV readers refuse them.
+std::string ValidUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = Utf8Sequence(text, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 std::string MeanText(const RunStats& s) {
   if (s.timed == 0) return "0";
   // Tenths of a millisecond, rounded half up.
@@ -83,7 +143,7 @@ std::string MeanText(const RunStats& s) {
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char ch : text) {
+  for (const char ch : ValidUtf8(text)) {
     const unsigned char c = static_cast<unsigned char>(ch);
     switch (c) {
       case '"':
@@ -120,7 +180,8 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& raw) {
+  const std::string text = ValidUtf8(raw);
   const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
                      (!text.empty() && (text.front() == ' ' || text.back() == ' '));
   if (!quote) return text;
@@ -167,7 +228,7 @@ std::string JsonLine(const TransactionRecord& r) {
 
 std::string CsvHeader() {
   return "time,outcome,slave,function,address,values,texts,addresses,response_ms,exception_code,exception_text,"
-         "faults,error,request,response\n";
+         "faults,error,request,response,labels\n";
 }
 
 std::string CsvRow(const TransactionRecord& r) {
@@ -177,19 +238,25 @@ std::string CsvRow(const TransactionRecord& r) {
   fields.push_back(std::to_string(r.slave));
   fields.push_back(std::to_string(r.function));
   fields.push_back(std::to_string(r.address));
-  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return v.number ? *v.number : v.text; }));
-  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return v.text; }));
+  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return ListItem(v.number ? *v.number : v.text); }));
+  fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return ListItem(v.text); }));
   fields.push_back(Join(r.values, ";", [](const RecordValue& v) { return std::to_string(v.address); }));
   fields.push_back(r.responseMs ? std::to_string(*r.responseMs) : std::string());
   const bool exception = r.exception && r.outcome == Outcome::Exception;
   fields.push_back(exception ? std::to_string(r.exception->code) : std::string());
   fields.push_back(exception ? r.exception->text : std::string());
   fields.push_back(Join(r.faults, ";", [](const RecordFault& f) {
-    return std::to_string(f.offset) + "+" + std::to_string(f.length) + " " + f.message;
+    return ListItem(std::to_string(f.offset) + "+" + std::to_string(f.length) + " " + f.message);
   }));
   fields.push_back(r.error);
   fields.push_back(HexText(r.request));
   fields.push_back(HexText(r.response));
+  // Last, so that the columns before it keep their places: the names of
+  // labelled values (device identification objects), empty for addressed ones.
+  bool labelled = false;
+  for (const RecordValue& v : r.values) labelled = labelled || !v.label.empty();
+  fields.push_back(labelled ? Join(r.values, ";", [](const RecordValue& v) { return ListItem(v.label); })
+                            : std::string());
   return Join(fields, ",", CsvField) + "\n";
 }
 

@@ -29,7 +29,9 @@ struct RecordFault {
 
 struct RecordException {
   int code = 0;
-  std::string text;  // the exception's name, e.g. "Illegal Data Address"
+  // The exception's name, e.g. "Illegal Data Address"; "Unknown exception"
+  // for a code without one.
+  std::string text;
   // An unknown code's byte in `response`, painted in the traffic rows as the
   // window's log paints it; no bytes (length 0) for a known code.
   int32_t offset = 0;

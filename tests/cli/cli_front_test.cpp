@@ -365,12 +365,14 @@ void ExpectKeys(const QJsonObject& o, const QJsonObject& expected) {
 
 TEST(CliOutput, JsonLinesParseBack) {
   TransactionRecord r = Record(Outcome::ProtocolError);
-  r.faults = {{"Wrong Transaction ID (expected 00 2A)", 0, 2}, {"a \"quoted\" back\\slash\ttab\x01 \xc3\xa9", 9, 4}};
+  r.faults = {{"Wrong Transaction ID (expected 00 2A)", 0, 2},
+              {"a \"quoted\" back\\slash\ttab\x01 \xc3\xa9 n\xff", 9, 4}};
   r.values.push_back({23, "18446744073709551615", std::string("18446744073709551615"), ""});  // stays a number
   r.values.push_back({24, "Inf", std::string("Inf"), ""});  // not JSON: written as text
   const std::string line = JsonLine(r);
   ASSERT_EQ(line.find('\n'), line.size() - 1) << "one object, one line";
-  // JSON forbids raw control characters in strings; Qt's reader lets them pass.
+  // JSON forbids raw control characters in strings; Qt's reader lets them pass. A byte that is no
+  // UTF-8 (a file name's) becomes U+FFFD, as Qt reads it from the record.
   EXPECT_TRUE(std::all_of(line.begin(), line.end() - 1, [](char c) { return static_cast<unsigned char>(c) >= 0x20; }));
   QJsonParseError error{};
   const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object();
@@ -422,10 +424,12 @@ std::vector<std::string> ReadCsvRecord(const std::string& text, size_t& pos) {
 
 TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
   TransactionRecord r = Record(Outcome::ProtocolError);
-  r.faults = {{"Bad Checksum (expected 45 C9)", 13, 2}, {"line\nbreak, \"comma\"", 1, 1}};
-  r.values[1].text = " -1";  // blanks at an end survive
+  r.faults = {{"Bad Checksum (expected 45 C9)", 13, 2}, {"line\nbreak, \"comma\" \xff", 1, 1}};
+  r.values[1].text = " -1";      // blanks at an end survive
+  r.values[2].text = "A;\\x00";  // a list item's own ";" and "\" are escaped
   TransactionRecord second = Record();
   second.faults = {{"line\nbreak", 1, 1}};  // quoted for the line break alone
+  second.values = {{0, "Acme", {}, "00 VendorName"}, {0, "V1", {}, "01 ProductCode"}};
   const std::string text = CsvHeader() + CsvRow(r) + CsvRow(second);
   size_t pos = 0;
   const std::vector<std::string> header = ReadCsvRecord(text, pos);
@@ -436,21 +440,22 @@ TEST(CliOutput, CsvRowsParseBackUnderTheirHeader) {
     for (size_t i = 0; i < fields.size(); ++i) row[header[i]] = fields[i];
   }
   EXPECT_EQ(pos, text.size());
-  EXPECT_EQ(header.size(), 15u);
+  EXPECT_EQ(header.size(), 16u);
   const std::map<std::string, std::string> expected = {
       {"slave", "17"},
       {"function", "3"},
       {"address", "20"},
       {"outcome", "protocol-error"},
-      {"values", "1;-1;NaN"},
-      {"texts", "1; -1;NaN"},
+      {"values", "1;-1;A\\;\\\\x00"},
+      {"texts", "1; -1;A\\;\\\\x00"},
       {"response_ms", "3"},
       {"exception_code", ""},
-      {"faults", "13+2 Bad Checksum (expected 45 C9);1+1 line\nbreak, \"comma\""},
-      {"request", "00 01 00 00 00 06 11 03 00 14 00 03"}};
+      {"faults", "13+2 Bad Checksum (expected 45 C9);1+1 line\nbreak, \"comma\" \xEF\xBF\xBD"},
+      {"request", "00 01 00 00 00 06 11 03 00 14 00 03"},
+      {"labels", ""}};
   for (const auto& [key, value] : expected) EXPECT_EQ(rows[0][key], value) << key;
-  EXPECT_EQ(std::pair(rows[1]["outcome"], rows[1]["faults"]),
-            std::pair(std::string("ok"), std::string("1+1 line\nbreak")));
+  EXPECT_EQ(std::tuple(rows[1]["outcome"], rows[1]["faults"], rows[1]["labels"]),
+            std::tuple(std::string("ok"), std::string("1+1 line\nbreak"), std::string("00 VendorName;01 ProductCode")));
 }
 
 TEST(CliOutput, TrafficRowsPaintTheFaultyBytesOnlyWithColour) {
