@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/output.h"
+#include "common/utf8.h"
 
 namespace cli {
 namespace {
@@ -85,34 +86,6 @@ std::string ListItem(const std::string& text) {
   return out;
 }
 
-// The length of the well-formed UTF-8 sequence that starts at `at`, or 0
-// when none does (a stray continuation byte, an overlong form, a surrogate,
-// a code point past U+10FFFF, a sequence cut short).
-size_t Utf8Sequence(const std::string& text, size_t at) {
-  const auto byte = [&text](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
-  const unsigned lead = byte(at);
-  size_t length = 0;
-  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i)
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  return length;
-}
-
 // The text with every byte that is not part of well-formed UTF-8 replaced
 // by U+FFFD: a file name or a system message may hold such bytes, and JSON
 // and CSV readers refuse them.
@@ -120,13 +93,12 @@ std::string ValidUtf8(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    const size_t n = Utf8Sequence(text, i);
-    if (n == 0) {
+    const size_t from = i;
+    if (utf8::DecodeUtf8(text, i)) {
+      out.append(text, from, i - from);
+    } else {
       out += "\xEF\xBF\xBD";
       ++i;
-    } else {
-      out.append(text, i, n);
-      i += n;
     }
   }
   return out;
