@@ -149,6 +149,10 @@ class Session {
   // Gives up the request in flight and every frame waiting (the operator
   // closed the link or switched the framing).
   void EndTransaction();
+  // Drops every requester's waiting frames but those of `keep` (0: none
+  // kept); the request in flight stays (the framing changed on the same
+  // transport: its answer still comes in the framing it was sent in).
+  void DropQueued(RequesterId keep = 0);
 
   // ---- events from the platform (hooked by the constructor; public so that
   // a face that routes them itself can forward them) -------------------------
@@ -208,8 +212,6 @@ class Session {
   void ArmTimeout(platform::Timer& timer);
   void StopRequestTimer();
   void StopConnectTimer();
-  // Drops every requester's waiting frames but those of `keep` (0: none kept).
-  void DropQueued(RequesterId keep = 0);
   void ReceiveChunk(const Frame& data);
   void ResetCommunication();
   // Drops what the link holds unread, so a late or unsolicited frame is
