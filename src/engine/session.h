@@ -56,7 +56,7 @@ enum class EventKind {
   ConnectTimeout,   // received
   ConnectionError,  // number: code, text: description, received; flag: the peer closed the connection
   PeerClosed,       // the peer closed the connection while no answer was awaited; text: description
-  StaleDropped,     // number: unread bytes dropped before a request or when the link opened
+  StaleDropped,     // number: bytes dropped unread (before a request, on opening, or with no answer awaited)
   PortRefused,      // no port chosen; flag: the system lists ports, received
   PortOpening,      // text: port name, serial: the line settings
   PortOpened,       // text: port name
@@ -217,6 +217,8 @@ class Session {
   // Drops what the link holds unread, so a late or unsolicited frame is
   // never taken for the answer to the next request.
   void DropStale(bool socket);
+  // Reports `dropped` bytes thrown away unread (nothing for none).
+  void ReportDropped(size_t dropped);
   bool SocketMode() const;
 
   LinkParts parts_;
