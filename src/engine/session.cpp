@@ -265,8 +265,10 @@ void Session::OnRequestTimeout() {
 }
 
 void Session::DropStale(bool socket) {
-  const size_t dropped =
-      socket ? (parts_.socket ? parts_.socket->Discard() : 0) : (PortOpen() ? parts_.serial->Discard() : 0);
+  ReportDropped(socket ? (parts_.socket ? parts_.socket->Discard() : 0) : (PortOpen() ? parts_.serial->Discard() : 0));
+}
+
+void Session::ReportDropped(size_t dropped) {
   if (dropped == 0) return;
   Event e = MakeEvent(EventKind::StaleDropped);
   e.number = static_cast<int32_t>(std::min<size_t>(dropped, INT32_MAX));
@@ -279,7 +281,15 @@ void Session::ResetCommunication() {
 }
 
 void Session::ReceiveChunk(const Frame& data) {
-  if (!awaiting_ || data.empty()) return;
+  if (data.empty()) return;
+  // Bytes that come while no answer is awaited (a late answer, unsolicited
+  // bytes) belong to no request. The transports read as soon as bytes
+  // arrive, so they are counted here as the ones still unread when the next
+  // request goes out: alike on the socket and on the port.
+  if (!awaiting_) {
+    ReportDropped(data.size());
+    return;
+  }
   if (!assembler_.FeedChunk(data)) return;
   // The answer is complete; the rest of the chunk belongs to no request.
   awaiting_ = false;

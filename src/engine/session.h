@@ -56,7 +56,7 @@ enum class EventKind {
   ConnectTimeout,   // received
   ConnectionError,  // number: code, text: description, received; flag: the peer closed the connection
   PeerClosed,       // the peer closed the connection while no answer was awaited; text: description
-  StaleDropped,     // number: unread bytes dropped before a request or when the link opened
+  StaleDropped,     // number: bytes dropped unread (before a request, on opening, or with no answer awaited)
   PortRefused,      // no port chosen; flag: the system lists ports, received
   PortOpening,      // text: port name, serial: the line settings
   PortOpened,       // text: port name
@@ -149,6 +149,10 @@ class Session {
   // Gives up the request in flight and every frame waiting (the operator
   // closed the link or switched the framing).
   void EndTransaction();
+  // Drops every requester's waiting frames but those of `keep` (0: none
+  // kept); the request in flight stays (the framing changed on the same
+  // transport: its answer still comes in the framing it was sent in).
+  void DropQueued(RequesterId keep = 0);
 
   // ---- events from the platform (hooked by the constructor; public so that
   // a face that routes them itself can forward them) -------------------------
@@ -208,13 +212,13 @@ class Session {
   void ArmTimeout(platform::Timer& timer);
   void StopRequestTimer();
   void StopConnectTimer();
-  // Drops every requester's waiting frames but those of `keep` (0: none kept).
-  void DropQueued(RequesterId keep = 0);
   void ReceiveChunk(const Frame& data);
   void ResetCommunication();
   // Drops what the link holds unread, so a late or unsolicited frame is
   // never taken for the answer to the next request.
   void DropStale(bool socket);
+  // Reports `dropped` bytes thrown away unread (nothing for none).
+  void ReportDropped(size_t dropped);
   bool SocketMode() const;
 
   LinkParts parts_;

@@ -47,6 +47,18 @@ std::string Check16(int32_t v, std::string_view field, std::string_view what) {
 }
 std::string CheckAddress(int32_t a, std::string_view field = "address") { return Check16(a, field, "an address"); }
 
+// "" when `count` items from the address `a` (0 to 65535) all lie within
+// 65535, else the refusal naming the items they would need: past 65535 the
+// device's address would wrap to 0.
+std::string CheckSpan(int32_t a, int32_t count, std::string_view verb, std::string_view unit) {
+  const int64_t last = int64_t{a} + count - 1;
+  if (last <= 0xFFFF) return {};
+  const std::string items(unit);
+  return "Address out of range: " + std::to_string(count) + " " + items + " " + std::string(verb) + " at " +
+         std::to_string(a) + " need " + items + " " + std::to_string(a) + (count == 2 ? " and " : " to ") +
+         std::to_string(last);
+}
+
 }  // namespace
 
 std::string QuantityRange::Text() const {
@@ -73,6 +85,7 @@ PduResult BuildWriteMultipleCoils(int32_t address, const std::vector<uint8_t>& b
   if (std::string why = CheckAddress(address); !why.empty()) return Refuse(why);
   const auto n = static_cast<int32_t>(std::min<size_t>(bits.size(), 0x7FFFFFFF));
   if (std::string why = CheckQuantity(RangeOf(kWriteMultipleCoils), n); !why.empty()) return Refuse(why);
+  if (std::string why = CheckSpan(address, n, "written", "coils"); !why.empty()) return Refuse(why);
   for (size_t i = 0; i < bits.size(); ++i) {
     if (bits[i] > 1) {
       return Refuse("Invalid coil value \"" + std::to_string(bits[i]) + "\" at position " + std::to_string(i + 1) +
@@ -158,10 +171,12 @@ PduResult BuildReadWriteMultipleRegisters(int32_t readAddress, int32_t readQuant
   if (std::string why = CheckQuantity(RangeOf(kReadWriteMultipleRegisters), readQuantity, "read quantity");
       !why.empty())
     return Refuse(why);
+  if (std::string why = CheckSpan(readAddress, readQuantity, "read", "registers"); !why.empty()) return Refuse(why);
   if (std::string why = CheckAddress(writeAddress, "write address"); !why.empty()) return Refuse(why);
   const auto n = static_cast<int32_t>(std::min<size_t>(values.size(), 0x7FFFFFFF));
   if (std::string why = CheckQuantity(RangeOf(kReadWriteMultipleRegisters, true), n, "write quantity"); !why.empty())
     return Refuse(why);
+  if (std::string why = CheckSpan(writeAddress, n, "written", "registers"); !why.empty()) return Refuse(why);
   Pdu p{kReadWriteMultipleRegisters};
   Put16(p, readAddress);
   Put16(p, readQuantity);

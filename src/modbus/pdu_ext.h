@@ -96,6 +96,7 @@ struct PduResult {
 
 // 15: `bits` holds one 0 or 1 per coil, the first coil first; on the wire
 // they are packed eight to a byte, the first coil in bit 0 of the first byte.
+// Coils that would lie past 65535 are refused.
 PduResult BuildWriteMultipleCoils(int32_t address, const std::vector<uint8_t>& bits);
 // The coils of a 15 request as the operator types them, or the refusal.
 struct CoilValues {
@@ -114,7 +115,7 @@ CoilValues CoilsFromHexBytes(std::string_view text, int32_t quantity);
 // 22: the register becomes (current AND andMask) OR (orMask AND NOT andMask).
 PduResult BuildMaskWriteRegister(int32_t address, int32_t andMask, int32_t orMask);
 // 23: writes `values` at writeAddress, then reads readQuantity registers at
-// readAddress, in one transaction.
+// readAddress, in one transaction. Either block running past 65535 is refused.
 PduResult BuildReadWriteMultipleRegisters(int32_t readAddress, int32_t readQuantity, int32_t writeAddress,
                                           const std::vector<uint16_t>& values);
 // 43/14: readCode 1 basic, 2 regular, 3 extended (a stream from objectId on),

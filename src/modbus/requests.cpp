@@ -234,9 +234,11 @@ BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, 
         const std::optional<std::vector<int32_t>> regs = WideRegisters(rq, refusal);
         if (!regs) return BuildResult::ValueRefused;
         const auto n = static_cast<int32_t>(regs->size());
+        // Every register written must be a register: past 65535 the address
+        // would wrap to 0.
+        if ((rq.address & 0xFFFF) + n - 1 > 0xFFFF) return BuildResult::SecondRegisterOutOfRange;
         if (rq.function == 6) {
-          // One single-register write per register: all must be registers.
-          if ((rq.address & 0xFFFF) + n - 1 > 0xFFFF) return BuildResult::SecondRegisterOutOfRange;
+          // One single-register write per register.
           for (int32_t i = 0; i < n; ++i) {
             frames.push_back(
                 WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address + i, (*regs)[static_cast<size_t>(i)], next()));
@@ -258,9 +260,10 @@ BuildResult BuildRequestFrames(const RequestValues& rq, int32_t& transactionId, 
       const std::optional<std::array<uint8_t, 4>> bytes = EncodeValue32(rq.format, rq.value);
       if (!bytes) break;
       const auto [first, second] = RegistersOf(rq.format, *bytes);
+      // Address and address + 1 (two single-register writes, or one write of
+      // two registers): both must be registers.
+      if ((rq.address & 0xFFFF) == 0xFFFF) return BuildResult::SecondRegisterOutOfRange;
       if (rq.function == 6) {
-        // Two single-register writes at address and address + 1: both must be registers.
-        if ((rq.address & 0xFFFF) == 0xFFFF) return BuildResult::SecondRegisterOutOfRange;
         frames.push_back(WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address, first, next()));
         frames.push_back(WriteSingleRegisterRequest(mode, rq.slave, 6, rq.address + 1, second, next()));
       } else {

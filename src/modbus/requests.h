@@ -72,8 +72,8 @@ struct RequestValues {
 
 enum class BuildResult {
   Built,  // the frames (none for a function the form does not compose)
-  // A 32- or 64-bit value written with function 06 whose last register
-  // would lie beyond 65535.
+  // A 32- or 64-bit value written with function 06 or 16 whose last
+  // register would lie beyond 65535.
   SecondRegisterOutOfRange,
   // The typed text is no value of a 64-bit format or register view.
   ValueRefused,

@@ -132,7 +132,8 @@ void ResponseAssembler::AddFault(std::string message, int32_t offset, int32_t le
 
 bool ResponseAssembler::Feed(uint8_t b, int32_t chunkSize) {
   if (complete_) return false;
-  if (IsAscii(mode_) && !binary_) return FeedAscii(b);
+  if (IsAscii(mode_) && !binary_)
+    return FeedAscii(b) || (static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes && EndAtBound());
   if (FeedByte(b, chunkSize)) return true;
   return static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes && EndAtBound();
 }
@@ -261,11 +262,15 @@ bool ResponseAssembler::FeedByte(uint8_t b, int32_t chunkSize) {
 }
 
 bool ResponseAssembler::FeedAsciiChunk(const uint8_t* bytes, size_t size) {
+  if (complete_) return false;
   if (rx_.empty()) rx_.reserve(256);
   size_t i = 0;
   while (i < size && !complete_) {
     const size_t room = static_cast<size_t>(kMaxResponseBytes) - rx_.size();
-    if (room == 0) return false;
+    // A stream that never ends a frame (characters past the largest frame
+    // are dropped up to its end, which may never come) ends at the bound,
+    // as a binary one does.
+    if (room == 0) return EndAtBound();
     // The characters that only carry digits (or are dropped before a frame)
     // are held at once; they move neither the frame's start nor its end.
     const size_t run =
@@ -277,7 +282,7 @@ bool ResponseAssembler::FeedAsciiChunk(const uint8_t* bytes, size_t size) {
     }
     if (FeedAscii(bytes[i++])) return true;
   }
-  return false;
+  return static_cast<int32_t>(rx_.size()) >= kMaxResponseBytes && EndAtBound();
 }
 
 bool ResponseAssembler::FeedChunk(const uint8_t* bytes, size_t size) {

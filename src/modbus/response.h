@@ -28,12 +28,12 @@
 
 namespace modbus {
 
-// The most bytes held for one answer in binary framing. No frame whose
-// length the rules can tell is this long, so an answer that reaches the bound
-// without completing ends there with the fault "No frame ends within 65536
-// bytes": a peer that keeps streaming cannot grow the buffer further nor hold
-// the link until the time-out. (ASCII characters are held up to the same
-// bound; the time-out ends such an answer.)
+// The most bytes (in ASCII framing, characters) held for one answer. No
+// frame whose length the rules can tell is this long, and no ASCII frame (its
+// characters past the largest frame are dropped up to its end), so an answer
+// that reaches the bound without completing ends there with the fault "No
+// frame ends within 65536 bytes": a peer that keeps streaming cannot grow the
+// buffer further nor hold the link until the time-out.
 inline constexpr int32_t kMaxResponseBytes = 65536;
 
 class ResponseAssembler {

@@ -1,10 +1,12 @@
 // Panel-to-request composition (the frames themselves come from the Modbus
-// layer's builders), with three mends: composition
+// layer's builders), with these mends: composition
 // refuses, with a beep and one red log row and without pushing any frame,
 //   - a slave (txtUnitID) that is not a number from 0 to 255 (empty is slave 0),
 //   - an address (txtAddr) that is neither decimal nor "0x" and hex digits,
-//   - a 32-bit value written with function 06 at register 65535, whose second
-//     register would lie beyond 65535 (the text as written wraps it to 0).
+//   - a 32- or 64-bit value written with function 06 or 16 whose last
+//     register would lie beyond 65535 (the address would wrap to 0),
+//   - a write or read of 15 or 23 running past address 65535 (the builder's
+//     refusal).
 // Send and the request preview share one composition (ComposeForm); only Send
 // pushes, beeps, logs and moves TransactionID on.
 #include <optional>

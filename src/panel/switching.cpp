@@ -82,8 +82,16 @@ void frmMain::cmbMode_Click() {
   // transaction ends here instead of waiting for a time-out (or, with no
   // time-out armed, suspending polling for good). Requests still queued for
   // the old transport are dropped with it: their framing belongs to the old
-  // mode.
-  if (UsesSocket(oldMode) != UsesSocket(Mode)) EndTransaction();
+  // mode. On the same transport (TCP and RTU over TCP on a kept connection,
+  // RTU and ASCII on the port) the request in flight keeps its own framing
+  // for its answer, but the frames still waiting would go out in the old
+  // one: they are dropped.
+  if (UsesSocket(oldMode) != UsesSocket(Mode)) {
+    EndTransaction();
+  } else if (Mode != oldMode) {
+    session_->DropQueued();
+    SyncFromSession();
+  }
   // The statistics describe one mode's session.
   if (Mode != oldMode) ResetStats();
   RefreshMode();

@@ -50,7 +50,12 @@ TEST(AsciiMode, AnswersAreCheckedAsBinaryFramesAndFaultsPaintTheirCharacters) {
                 {":0183\r\n"},
                 {{"Frame too short (at least 3 bytes expected)", 1, 4}},
                 {},
-                "0183"}};
+                "0183"},
+               {"no line end: the bound ends it",
+                {":01", std::string(65533, '3')},
+                {{"No frame ends within 65536 bytes", 65535, 1}},
+                {},
+                ""}};
   for (Mode mode : {Mode::Ascii, Mode::AsciiOverTcp})
     for (const auto& [what, chunks, faults, exception, answer] : table) {
       std::vector<Frame> frames;

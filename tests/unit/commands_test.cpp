@@ -64,7 +64,7 @@ TEST(Commands, ComposedFramesAndRefusals) {
       {"43&code=3&object=0x80", kRtu, "01 2B 0E 04 80 72 87"},
       {"7", kRtu, "01 07 41 E2"},
       // TCP: the next transaction identifier, the MBAP length of unit byte and PDU; negative registers.
-      {"23&values=-1 0&write=65535", kTcp, "00 01 00 00 00 0F 01 17 00 00 00 01 FF FF 00 02 04 FF FF 00 00"},
+      {"23&values=-1 0&write=65534", kTcp, "00 01 00 00 00 0F 01 17 00 00 00 01 FF FE 00 02 04 FF FF 00 00"},
       {"8&values=0x1 ffff", kTcp, "00 01 00 00 00 08 01 08 00 00 00 01 FF FF"},
       {"17&addr=not a number", kTcp, "00 01 00 00 00 02 01 11"},  // a command without an address ignores the field
       // Refusals, named for the field.
@@ -79,6 +79,13 @@ TEST(Commands, ComposedFramesAndRefusals) {
       {"23&values=1&write=x1", kRtu,
        "Invalid write address \"x1\": an address is a decimal number or 0x followed by hexadecimal digits"},
       {"23&quantity=126&values=1", kRtu, "Quantity: \"126\" is outside 1 to 125"},
+      // Nothing runs past address 65535 (the device would wrap to 0).
+      {"23&values=-1 0&write=65535", kTcp,
+       "Address out of range: 2 registers written at 65535 need registers 65535 and 65536"},
+      {"23&addr=65534&quantity=3&values=1", kRtu,
+       "Address out of range: 3 registers read at 65534 need registers 65534 to 65536"},
+      {"15&addr=65530&quantity=10&values=1 0 1 1 0 0 1 1 1 0", kRtu,
+       "Address out of range: 10 coils written at 65530 need coils 65530 to 65539"},
       {"23&notation=2&addr=40004&values=1&write=30015", kRtu,
        "Invalid write address \"30015\": a reference of the input registers; the registers written are holding "
        "registers, 4xxxx"},

@@ -149,6 +149,7 @@ TEST(PanelSwitching, FormatRoundTripThroughTheBitCommands) {
   }
 }
 
+// A frame still waiting is dropped on any change of framing: it was built in the old one.
 TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransactionOnlyWhenItChanges) {
   const std::tuple<int, int, bool> cases[] = {{1, 2, true}, {1, 0, false}, {0, 1, false}};
   for (const auto& [from, to, kept] : cases) {
@@ -166,7 +167,7 @@ TEST(PanelSwitching, ModeSwitchClosesTheOldTransportStopsPollingAndEndsTheTransa
     EXPECT_FALSE(p.f.AutoPolling || p.f.tmrAuto.Enabled());
     EXPECT_EQ(std::make_pair(p.fp.serial->IsOpen(), p.fp.socket->state == 7), std::make_pair(to == 0, to != 0));
     EXPECT_EQ(std::make_tuple(p.f.AwaitingResponse, p.f.tmrTimeout.Enabled(), p.f.Requests.size()),
-              std::make_tuple(kept, kept, kept ? 1u : 0u));
+              std::make_tuple(kept, kept, 0u));
   }
 }
 

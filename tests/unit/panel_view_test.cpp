@@ -96,7 +96,11 @@ TEST(Compose, FramesOfTheFormPreviewedThenPushedOrRefusedWithABeepAndOneRedRow) 
   const std::string slave = "\": a slave address is a number from 0 to 255";
   const std::vector<std::tuple<int, int, std::string, std::string, std::string, std::string, std::string>> cases = {
       {16, U_ABCD, "1", "100", "1", "2.9", "01 10 00 64 00 02 04 00 00 00 02"},  // whole part
-      {16, F_ABCD, "1", "65535", "1", "1", "01 10 FF FF 00 02 04 3F 80 00 00"},
+      {16, F_ABCD, "1", "65534", "1", "1", "01 10 FF FE 00 02 04 3F 80 00 00"},
+      {16, F_ABCD, "1", "65535", "1", "1",
+       "Address out of range: a 32-bit value at 65535 needs registers 65535 and 65536"},
+      {16, I64_ABCDEFGH, "1", "65533", "1", "1",
+       "Address out of range: a 64-bit value at 65533 needs registers 65533 to 65536"},
       {6, INT16, "1", "100", "1", "2.5", "01 06 00 64 00 02"},  // rounded half to even
       {6, UINT16, "1", "100", "1", "3,5", "01 06 00 64 00 04"},
       {5, UINT16, "1", "100", "1", "0.5", "01 05 00 64 00 00"},  // the whole value decides

@@ -310,23 +310,28 @@ TEST(SessionStats, ScriptedSessionAndTheResetOnAChangeOfMode) {
 }
 
 // Bytes left unread on the link (a late answer, an unsolicited frame) are dropped before the next request goes out,
-// counted in one row, and never taken for its answer.
+// counted in one row, and never taken for its answer; so are bytes that come (and are read) while nothing is awaited.
 TEST(HostilePeers, UnreadBytesAreDroppedBeforeTheRequestAndCounted) {
   const Frame rtuAnswer = WithCrc({1, 3, 2, 0, 7}), tcpAnswer = {0, 2, 0, 0, 0, 5, 1, 3, 2, 0, 9};
-  const std::tuple<int16_t, Frame, std::string> cases[] = {{kTcp, kAnswer1, "Dropped 13 unread bytes"},
-                                                           {kTcp, {0x55}, "Dropped 1 unread byte"},
-                                                           {kTcp, {}, ""},
-                                                           {kRtu, rtuAnswer, "Dropped 7 unread bytes"}};
-  for (const auto& [mode, stale, dropped] : cases) {
-    SCOPED_TRACE(dropped + " mode " + std::to_string(mode));
+  // mode, the bytes, the row, whether they come while nothing is awaited (else they wait unread)
+  const std::tuple<int16_t, Frame, std::string, bool> cases[] = {{kTcp, kAnswer1, "Dropped 13 unread bytes", false},
+                                                                 {kTcp, {0x55}, "Dropped 1 unread byte", false},
+                                                                 {kTcp, {}, "", false},
+                                                                 {kRtu, rtuAnswer, "Dropped 7 unread bytes", false},
+                                                                 {kTcp, {0x55, 0x56}, "Dropped 2 unread bytes", true},
+                                                                 {kRtu, rtuAnswer, "Dropped 7 unread bytes", true}};
+  for (const auto& [mode, stale, dropped, come] : cases) {
+    SCOPED_TRACE(dropped + " mode " + std::to_string(mode) + (come ? " come" : ""));
     Panel r(mode);
     const Frame request = mode == kTcp ? kRead2 : kRtuRead;
-    if (mode == kTcp) r.Connect(), r.fp.socket->Queue(stale);
+    if (mode == kTcp) r.Connect();
     if (mode == kRtu) {  // the first Send opens the port
       r.UsePorts({"COM1"}), r.TypeHex(kRtuHex), r.f.cmdSend_Click();
-      r.fp.serial->Deliver(rtuAnswer), r.fp.serial->Queue(stale);
+      r.fp.serial->Deliver(rtuAnswer);
     }
     r.Mark();
+    if (come) mode == kTcp ? r.fp.socket->Deliver(stale) : r.fp.serial->Deliver(stale);
+    if (!come) mode == kTcp ? r.fp.socket->Queue(stale) : r.fp.serial->Queue(stale);
     r.TypeHex(Hex(request));
     r.f.cmdSend_Click();
     const std::string requestRow = "Request  --> " + Hex(request);
