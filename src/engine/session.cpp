@@ -265,7 +265,9 @@ void Session::OnRequestTimeout() {
 }
 
 void Session::DropStale(bool socket) {
-  ReportDropped(socket ? (parts_.socket ? parts_.socket->Discard() : 0) : (PortOpen() ? parts_.serial->Discard() : 0));
+  const size_t unread =
+      socket ? (parts_.socket ? parts_.socket->Discard() : 0) : (PortOpen() ? parts_.serial->Discard() : 0);
+  ReportDropped(std::exchange(cameUnawaited_, 0) + unread);
 }
 
 void Session::ReportDropped(size_t dropped) {
@@ -284,10 +286,11 @@ void Session::ReceiveChunk(const Frame& data) {
   if (data.empty()) return;
   // Bytes that come while no answer is awaited (a late answer, unsolicited
   // bytes) belong to no request. The transports read as soon as bytes
-  // arrive, so they are counted here as the ones still unread when the next
-  // request goes out: alike on the socket and on the port.
+  // arrive, so they are counted here and reported with the ones still unread
+  // when the next request goes out: alike on the socket and on the port, and
+  // in one row however many chunks a flood comes in.
   if (!awaiting_) {
-    ReportDropped(data.size());
+    cameUnawaited_ += data.size();
     return;
   }
   if (!assembler_.FeedChunk(data)) return;

@@ -56,7 +56,7 @@ enum class EventKind {
   ConnectTimeout,   // received
   ConnectionError,  // number: code, text: description, received; flag: the peer closed the connection
   PeerClosed,       // the peer closed the connection while no answer was awaited; text: description
-  StaleDropped,     // number: bytes dropped unread (before a request, on opening, or with no answer awaited)
+  StaleDropped,     // number: bytes dropped unread before a request or on opening, with those come meanwhile
   PortRefused,      // no port chosen; flag: the system lists ports, received
   PortOpening,      // text: port name, serial: the line settings
   PortOpened,       // text: port name
@@ -232,6 +232,8 @@ class Session {
   RequesterId priority_ = 0;
 
   bool awaiting_ = false;
+  // Bytes that came while no answer was awaited, reported with the next drop.
+  size_t cameUnawaited_ = 0;
   Frame lastRequest_;
   modbus::ResponseAssembler assembler_;
   int32_t startDayMs_ = 0;
