@@ -10,7 +10,8 @@ namespace cli {
 // Nothing when `path` names a character device this process may read and
 // write (a bare name such as "ttyUSB0" names the device in /dev, as the port
 // opened for it does); otherwise the one-line error, e.g.
-// "vesktarvelo-cli: invalid --device '/dev/ttyUSB9': No such file or directory".
+// "vesktarvelo-cli: invalid --device '/dev/ttyUSB9': No such file or directory"
+// ("... 'ttyUSB9': /dev/ttyUSB9: No such file or directory" for a bare name).
 std::optional<std::string> CheckSerialDevice(const std::string& path);
 
 }  // namespace cli

@@ -635,6 +635,9 @@ TEST(CliExitStatus, TheMostSevereOutcomeDecides) {
 TEST(CliDevice, RefusesMissingAndNonSerialPaths) {
   EXPECT_EQ(CheckSerialDevice("/dev/vesk-no-such-port").value_or(""),
             "vesktarvelo-cli: invalid --device '/dev/vesk-no-such-port': No such file or directory");
+  // A bare name is looked for in /dev, and the message says so.
+  EXPECT_EQ(CheckSerialDevice("vesk-no-such-port").value_or(""),
+            "vesktarvelo-cli: invalid --device 'vesk-no-such-port': /dev/vesk-no-such-port: No such file or directory");
   EXPECT_NE(CheckSerialDevice(VESK_CLI_MAN_PAGE).value_or("").find("not a serial port"), std::string::npos);
   // A character device this process may use, by its path and by its bare name in /dev.
   for (const char* device : {"/dev/null", "null"}) EXPECT_EQ(CheckSerialDevice(device), std::nullopt) << device;
