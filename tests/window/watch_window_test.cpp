@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QImage>
 #include <QPushButton>
 #include <QScrollArea>
@@ -106,6 +107,7 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   show->trigger();
   EXPECT_TRUE(a.Find<QWidget>("watchArea")->isVisible());
   EXPECT_GE(a.Find<QWidget>("watchArea")->height(), 150) << "the watch list gets room when shown";
+  EXPECT_FALSE(a.Find<QComboBox>("watchFormat")->isEnabled()) << "coils, the editor's first function, have no format";
 
   // Three blocks from the request's fields: INT16 of 110-111, FLOAT_ABCD of 100-101, UINT16 of
   // input registers 5-7; a write is refused with its reason in the log.
@@ -135,6 +137,10 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   EXPECT_EQ(a.Blocks()[2].config.quantity, 2);
   EXPECT_EQ(a.Blocks()[2].config.intervalMs, 1000u);
   EXPECT_EQ(values->rowCount(), 5);
+  const QHeaderView* header = values->horizontalHeader();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return header->sectionViewportPosition(4) + header->sectionSize(4) >= values->viewport()->width(); }, 1000))
+      << "the last column reaches the table's edge after an edit";
 
   // Pause the first block: the block and its state cell say so.
   a.ClickBlock(0);
