@@ -10,10 +10,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -23,6 +25,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "panel/frmMain.h"
 #include "peer_harness.h"
@@ -307,6 +310,23 @@ TEST(WatchWindowTest, PlotSavesAreWholeOrNothingAndSayWhy) {
                                 : QStringLiteral("The plot's data was not saved: "));
       EXPECT_TRUE(messages[0].startsWith(lead) && messages[0].size() > lead.size()) << messages[0].toStdString();
     }
+  }
+  // A name typed in the save dialogs without a suffix gets the file's.
+  for (const auto& [button, typed, written] :
+       {std::tuple{"plotSaveCsv", "data", "data.csv"}, std::tuple{"plotSavePng", "picture", "picture.png"}}) {
+    QTimer::singleShot(200, [&, typed = typed] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (dialog == nullptr || !dialog->isVisible()) continue;
+        dialog->setDirectory(dir + "/sub");
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(typed);  // as the operator types it
+        QMetaObject::invokeMethod(dialog, "accept");
+        if (dialog->isVisible()) dialog->reject();  // the name was not taken: closed all the same
+      }
+    });
+    QDir(dir).mkdir("sub");
+    a.Click(button);
+    EXPECT_TRUE(QFileInfo::exists(dir + "/sub/" + written)) << written;
   }
   EXPECT_TRUE(QFileInfo(dir + "/link.png").isSymLink()) << "the link stays a link";
   EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::System).size(), 4)
