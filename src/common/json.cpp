@@ -1,5 +1,6 @@
 #include "common/json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <unordered_set>
@@ -294,12 +295,49 @@ class Parser {
     const char* first = t_.data() + start;
     const char* last = t_.data() + p_;
     const auto [ptr, ec] = std::from_chars(first, last, v);
-    if (ec == std::errc::result_out_of_range || ptr != last || !std::isfinite(v)) {
+    if (ec == std::errc::result_out_of_range || !std::isfinite(v)) {
+      // Valid JSON all the same: a value too large is kept with its text for
+      // the reader to refuse (one bad field must not cost the whole file), a
+      // value too small is zero.
+      const std::string_view text = t_.substr(start, p_ - start);
+      out = DecimalOrder(text) > 0 ? Value::BeyondRange(std::string(text)) : Value(text[0] == '-' ? -0.0 : 0.0);
+      return true;
+    }
+    if (ptr != last) {
       p_ = start;
       return Error("number out of range");
     }
     out = Value(v);
     return true;
+  }
+
+  // The decimal order of magnitude of a number's text, enough to tell a
+  // number too large for a double from one too small: the digits before the
+  // point (leading zeros not counted), less the zeros after it before its
+  // first other digit, plus the exponent. Saturates far beyond a double's
+  // range.
+  static int64_t DecimalOrder(std::string_view text) {
+    constexpr int64_t kFar = 1'000'000'000;
+    size_t i = text[0] == '-' ? 1 : 0;
+    while (i < text.size() && text[i] == '0') ++i;
+    int64_t order = 0;
+    bool significant = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, significant = true)
+      order = std::min(order + 1, kFar);
+    if (i < text.size() && text[i] == '.') {
+      for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (text[i] != '0') significant = true;
+        if (!significant) order = std::max(order - 1, -kFar);
+      }
+    }
+    int64_t exponent = 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+      const bool negative = text[++i] == '-';
+      if (text[i] == '-' || text[i] == '+') ++i;
+      for (; i < text.size(); ++i) exponent = std::min(exponent * 10 + (text[i] - '0'), kFar);
+      if (negative) exponent = -exponent;
+    }
+    return order + exponent;
   }
 
   std::string_view t_;
@@ -318,6 +356,17 @@ std::optional<int64_t> Value::AsInteger(int64_t lo, int64_t hi) const {
   if (std::fabs(number_) >= 9223372036854775808.0) return std::nullopt;
   if (number_ < static_cast<double>(lo) || number_ > static_cast<double>(hi)) return std::nullopt;
   return static_cast<int64_t>(number_);
+}
+
+Value Value::BeyondRange(std::string text) {
+  Value v(text.front() == '-' ? -HUGE_VAL : HUGE_VAL);
+  v.string_ = std::move(text);
+  return v;
+}
+
+const std::string& Value::NoText() {
+  static const std::string empty;
+  return empty;
 }
 
 const Value* Value::Find(std::string_view key) const {

@@ -6,8 +6,10 @@
 // \u escapes with surrogate pairs joined and lone surrogates refused, and no
 // key twice in one object. Hostile input is bounded: the size of the text,
 // the nesting depth and the number of values are limited, and nothing
-// recurses deeper than the depth limit. Numbers are doubles; a number too
-// large for one is refused. Nothing throws.
+// recurses deeper than the depth limit. Numbers are doubles. A number too
+// large for one is still read, as infinity of its sign, and keeps its text, so
+// that a reader can refuse that one value while taking the rest; one too small
+// reads as zero. Nothing throws.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -44,10 +46,16 @@ class Value {
   bool IsArray() const { return type_ == Type::Array; }
   bool IsObject() const { return type_ == Type::Object; }
 
+  // A number too large for a double, read from `text`: it counts as infinity
+  // of its sign and is written back as `text`.
+  static Value BeyondRange(std::string text);
+
   // The contents; a default (false, 0, empty) for another type.
   bool AsBool() const { return type_ == Type::Bool && bool_; }
   double AsNumber() const { return type_ == Type::Number ? number_ : 0; }
-  const std::string& AsString() const { return string_; }
+  const std::string& AsString() const { return type_ == Type::String ? string_ : NoText(); }
+  // The text of a number read beyond a double's range; empty otherwise.
+  const std::string& BeyondRangeText() const { return type_ == Type::Number ? string_ : NoText(); }
   const Array& AsArray() const { return array_; }
   const Object& AsObject() const { return object_; }
 
@@ -65,6 +73,8 @@ class Value {
   bool operator==(const Value&) const = default;
 
  private:
+  static const std::string& NoText();
+
   Type type_ = Type::Null;
   bool bool_ = false;
   double number_ = 0;
@@ -92,8 +102,9 @@ ParseResult Parse(std::string_view text, const Limits& limits = {});
 
 // The value as JSON text, indented by two blanks per level, ending in a line
 // feed. Whole numbers up to 2^53 are written without a fraction, others in
-// the shortest form that reads back to the same double; NaN and the
-// infinities, which JSON cannot hold, as null. Bytes of strings that are not
+// the shortest form that reads back to the same double, a number read beyond
+// a double's range as its text; NaN and other infinities, which JSON cannot
+// hold, as null. Bytes of strings that are not
 // valid UTF-8 are written as U+FFFD, so the output always reads back.
 std::string Write(const Value& v);
 

@@ -94,6 +94,10 @@ void WriteValue(std::string& out, const Value& v, size_t indent) {
       out += v.AsBool() ? "true" : "false";
       return;
     case Value::Type::Number:
+      if (!v.BeyondRangeText().empty()) {
+        out += v.BeyondRangeText();  // as read: it reads back the same
+        return;
+      }
       WriteNumber(out, v.AsNumber());
       return;
     case Value::Type::String:

@@ -43,8 +43,7 @@ TEST(Json, ReadsExactlyTheGrammarAndSaysWhereItStops) {
       {"1e+", "digits expected in the exponent @1:4"},
       {"-", "unexpected end of the text @1:2"},
       {"-x", "unexpected character @1:1"},
-      {"1e400", "number out of range @1:1"},
-      {"-1e309", "number out of range @1:1"},
+      {"[1e400, -0.001e312, 1E-400, -0.01e-322, 1000000e-330]", "[1e400,-0.001e312,0,0,0]"},
       {R"("\ud800")", "high surrogate without a low one in a \\u escape @1:2"},
       {R"("\ud800\u0041")", "high surrogate without a low one in a \\u escape @1:2"},
       {R"(["ok", "\udc00"])", "lone low surrogate in a \\u escape @1:9"},
@@ -160,7 +159,7 @@ TEST(Workspace, FilesThatAreNotWorkspacesOrTooNewChangeNothing) {
       {head + "\"connection\": {}}", "not a workspace file: \"version\" is not a whole number from 1 on"},
       {head + "\"version\": 3}", "workspace version 3 is newer than this program understands (1)"},
       {head + "\"version\": 1e300}", "not a workspace file: \"version\" is not a whole number from 1 on"},
-      {head + "\"version\": 1e999}", "not a workspace file: number out of range at line 1, column 46"},
+      {head + "\"version\": 1e999}", "not a workspace file: \"version\" is not a whole number from 1 on"},
       {head + "\"version\": 1, \"watch\": " + std::string(100, '[') + std::string(100, ']') + "}",
        "not a workspace file: nested deeper than 64 levels at line 1, column 121"},
   };
@@ -234,7 +233,7 @@ TEST(Workspace, InvalidItemsAreLeftOutAndNamedWhileTheRestApplies) {
        R"("watch": [)" + block(good) + "," + block(R"("slave": 1, "function": 3, "address": 0, "quantity": 126)") +
            "," + block(R"("slave": 1, "function": 3, "address": 0)") + ",7," +
            block(R"("slave": 1, "function": 4, "address": 65535, "quantity": 2, "format": "FLOAT_ABCD")") + "," +
-           block(R"("slave": 1, "function": 3, "address": 0, "quantity": 1e308, "interval": 50, "paused": 0)") + "," +
+           block(R"("slave": 1, "function": 3, "address": 0, "quantity": 1e999, "interval": 50, "paused": 0)") + "," +
            block(good + R"(, "format": "FLOAT_ABCD", "interval": 65535, "paused": true)") + "]",
        {"field 'watch[1].quantity' must be 1 to 125", "field 'watch[2].quantity' is missing",
         "field 'watch[3]' must be an object", "field 'watch[4].quantity' cannot be read from address 65535",

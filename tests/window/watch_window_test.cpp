@@ -10,9 +10,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSpinBox>
@@ -20,6 +25,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "panel/frmMain.h"
 #include "peer_harness.h"
@@ -46,7 +52,7 @@ struct Rig {
     panel->txtTcpPort.SetText(std::to_string(port));
     if (!workspace.isEmpty()) panel->OpenWorkspace(workspace.toStdString());
     window = std::make_unique<qt::MainWindow>(*panel);
-    window->resize(width, 900);
+    window->resize(QSize(width, 900).boundedTo(QGuiApplication::primaryScreen()->availableSize()));
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
@@ -106,6 +112,7 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   show->trigger();
   EXPECT_TRUE(a.Find<QWidget>("watchArea")->isVisible());
   EXPECT_GE(a.Find<QWidget>("watchArea")->height(), 150) << "the watch list gets room when shown";
+  EXPECT_FALSE(a.Find<QComboBox>("watchFormat")->isEnabled()) << "coils, the editor's first function, have no format";
 
   // Three blocks from the request's fields: INT16 of 110-111, FLOAT_ABCD of 100-101, UINT16 of
   // input registers 5-7; a write is refused with its reason in the log.
@@ -135,6 +142,10 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   EXPECT_EQ(a.Blocks()[2].config.quantity, 2);
   EXPECT_EQ(a.Blocks()[2].config.intervalMs, 1000u);
   EXPECT_EQ(values->rowCount(), 5);
+  const QHeaderView* header = values->horizontalHeader();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return header->sectionViewportPosition(4) + header->sectionSize(4) >= values->viewport()->width(); }, 1000))
+      << "the last column reaches the table's edge after an edit";
 
   // Pause the first block: the block and its state cell say so.
   a.ClickBlock(0);
@@ -228,22 +239,30 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   for (int r = 0; r < openedValues->rowCount(); ++r) ticked += openedValues->item(r, 0)->checkState() == Qt::Checked;
   EXPECT_EQ(ticked, 3);
 
-  // Opened before the window is made, the watch list gets its room when the window is shown.
-  Rig c(1, path, 1280);
+  // Opened before the window is made, the watch list gets its room when the window is shown: all it
+  // needs, or all the screen has. The window starts narrower than the screen, whatever its size.
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  const int narrow = std::min(1280, screen.width() - 300);
+  Rig c(1, path, narrow);
   auto* room = c.Find<QScrollArea>("watchRoom");
   EXPECT_TRUE(room->isVisible());
-  EXPECT_GE(room->viewport()->width(), room->widget()->minimumSizeHint().width()) << c.window->width();
+  EXPECT_TRUE(room->viewport()->width() >= room->widget()->minimumSizeHint().width() ||
+              c.window->frameGeometry().width() >= screen.width())
+      << room->viewport()->width() << " of " << room->widget()->minimumSizeHint().width() << " in "
+      << c.window->width();
   // Shown again near the screen's right edge, the window grows and stays on the screen.
   QAction* showC = c.Find<QAction>("watchAction");
   showC->trigger();
-  c.window->resize(1280, 900);
-  const QRect screen = c.window->screen()->availableGeometry();
-  c.window->move(screen.right() - 1300, screen.top());
+  c.window->resize(narrow, c.window->height());
+  const int before = c.window->width();
+  c.window->move(std::max(screen.left(), screen.right() - before - 20), screen.top());
   QTest::qWait(50);
   showC->trigger();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return c.window->width() > 1280; }, 2000));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return screen.contains(c.window->frameGeometry()); }, 2000))
-      << c.window->frameGeometry().right();
+  if (before < screen.width()) {  // a screen narrower than the window's least width leaves no room to grow
+    EXPECT_TRUE(QTest::qWaitFor([&] { return c.window->width() > before; }, 2000)) << before;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screen.contains(c.window->frameGeometry()); }, 2000))
+        << c.window->frameGeometry().right();
+  }
   c.panel->Watch().Stop();
 
   // A file that is not a workspace changes nothing and says why.
@@ -291,6 +310,23 @@ TEST(WatchWindowTest, PlotSavesAreWholeOrNothingAndSayWhy) {
                                 : QStringLiteral("The plot's data was not saved: "));
       EXPECT_TRUE(messages[0].startsWith(lead) && messages[0].size() > lead.size()) << messages[0].toStdString();
     }
+  }
+  // A name typed in the save dialogs without a suffix gets the file's.
+  for (const auto& [button, typed, written] :
+       {std::tuple{"plotSaveCsv", "data", "data.csv"}, std::tuple{"plotSavePng", "picture", "picture.png"}}) {
+    QTimer::singleShot(200, [&, typed = typed] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (dialog == nullptr || !dialog->isVisible()) continue;
+        dialog->setDirectory(dir + "/sub");
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(typed);  // as the operator types it
+        QMetaObject::invokeMethod(dialog, "accept");
+        if (dialog->isVisible()) dialog->reject();  // the name was not taken: closed all the same
+      }
+    });
+    QDir(dir).mkdir("sub");
+    a.Click(button);
+    EXPECT_TRUE(QFileInfo::exists(dir + "/sub/" + written)) << written;
   }
   EXPECT_TRUE(QFileInfo(dir + "/link.png").isSymLink()) << "the link stays a link";
   EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::System).size(), 4)

@@ -255,6 +255,15 @@ void ExpectWindowMirrorsPanel(Rig& rig) {
     }
   }
   EXPECT_EQ(rig.window->windowTitle().toStdString(), p.Caption());
+  // The link's buttons: one width, each text with room on both sides.
+  const QWidget* open = rig.window->WidgetOf(p.cmdRtuOpenPort);
+  for (const Button* b : {&p.cmdRtuClosePort, &p.cmdTcpConnect, &p.cmdTcpDisconnect}) {
+    const QWidget* w = rig.window->WidgetOf(*b);
+    EXPECT_EQ(w->width(), open->width()) << b->Name();
+    EXPECT_GE(w->width() - w->fontMetrics().horizontalAdvance(QString::fromStdString(b->Caption())),
+              4 * w->fontMetrics().averageCharWidth())
+        << b->Name();
+  }
 }
 
 // The widget's colour of every character of the log is the model's (the rows are ASCII).

@@ -111,6 +111,13 @@ void SetText(QTableWidget* t, int row, int column, const QString& text) {
   if (t->columnWidth(column) < wanted) t->setColumnWidth(column, wanted);
 }
 
+// Fits every column but the last to its contents; the last stretches to the
+// table's edge. The table's own resizeColumnsToContents() would size the last
+// one too and leave it at that width until the table is next resized.
+void FitColumns(QTableWidget* t) {
+  for (int c = 0; c + 1 < t->columnCount(); ++c) t->resizeColumnToContents(c);
+}
+
 QSpinBox* MakeSpin(QWidget* parent, int low, int high, const char* name, const QString& tip) {
   auto* s = new QSpinBox(parent);
   s->setObjectName(QLatin1String(name));
@@ -226,16 +233,16 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   connect(hideGood_, &QCheckBox::toggled, this, [this](bool on) { panel_.HideWatchGoodInLog = on; });
   connect(blocks_, &QTableWidget::itemSelectionChanged, this, [this] { LoadEditor(); });
   connect(values_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { ValueChanged(item); });
-  connect(function_, &QComboBox::currentIndexChanged, this, [this](int index) {
-    // Bits have no format; 32-bit formats need two registers a value.
-    format_->setEnabled(index >= 2);
-  });
+  // Bits have no format.
+  connect(function_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { format_->setEnabled(!engine::WatchReadsBits(static_cast<uint8_t>(index + 1))); });
 
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, [this] {
     if (isVisible()) Refresh();
   });
   timer->start(kRefreshMs);
+  format_->setEnabled(!engine::WatchReadsBits(static_cast<uint8_t>(function_->currentIndex() + 1)));
   LoadEditor();
   Refresh();
 }
@@ -380,8 +387,8 @@ void WatchPane::Refresh() {
   for (size_t i = 0; i < blocks.size(); ++i) RefreshBlockRow(static_cast<int>(i), blocks[i], now);
   RefreshValues(now);
   if (std::exchange(fitColumns_, false)) {
-    blocks_->resizeColumnsToContents();
-    values_->resizeColumnsToContents();
+    FitColumns(blocks_);
+    FitColumns(values_);
     // Room for a state that comes later than the texts fitted now.
     const int state =
         blocks_->fontMetrics().horizontalAdvance(QStringLiteral("exception 2: Illegal Data Address")) + 16;

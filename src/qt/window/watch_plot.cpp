@@ -59,6 +59,17 @@ int Decade(const std::vector<engine::PlotPoint>& points) {
   return most > 0 ? static_cast<int>(std::floor(std::log10(most))) : 0;
 }
 
+// The file to save to, empty when the operator cancels. A name typed without
+// a suffix gets `suffix` before the dialog asks whether to replace an existing
+// file, so it asks about the file written.
+QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& filter, const char* suffix) {
+  QFileDialog dialog(parent, title, QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QLatin1String(suffix));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
 }  // namespace
 
 WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(panel), data_(panel.PlotWindowMinutes) {
@@ -137,13 +148,13 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
     Redraw();
   });
   connect(csv, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the plot's data"), QString(),
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString path =
+        ChooseSaveFile(this, QStringLiteral("Save the plot's data"), QStringLiteral("CSV (*.csv)"), "csv");
     if (!path.isEmpty()) SaveCsv(path);
   });
   connect(png, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the plot's picture"), QString(),
-                                                      QStringLiteral("PNG (*.png)"));
+    const QString path =
+        ChooseSaveFile(this, QStringLiteral("Save the plot's picture"), QStringLiteral("PNG (*.png)"), "png");
     if (!path.isEmpty()) SavePng(path);
   });
   auto* timer = new QTimer(this);

@@ -90,6 +90,16 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
     fixWidth(p.txtTcpTimeout, DigitsWide(at(p.txtTcpTimeout), 5));
   }
   {
+    // The link's buttons, serial and socket alike, are one width: the
+    // widest text's with room on both sides ("Disconnect" would otherwise
+    // fill its button to the edges beside a roomy "Open").
+    const Field* buttons[] = {&p.cmdRtuOpenPort, &p.cmdRtuClosePort, &p.cmdTcpConnect, &p.cmdTcpDisconnect};
+    int wide = 0;
+    for (const Field* b : buttons)
+      wide = std::max(wide, at(*b)->sizeHint().width() + 2 * at(*b)->fontMetrics().averageCharWidth());
+    for (const Field* b : buttons) at(*b)->setFixedWidth(wide);
+  }
+  {
     auto* h = Bare(new QHBoxLayout(at(p.pctHEXOpt)));
     h->setSpacing(kGap * 2);
     h->addWidget(at(p.optFORM));
