@@ -521,6 +521,13 @@ TEST(Window, OperatorAidsFollowTheWidgets) {
   auto* stop = rig.Aid<QAction>("stopLogFileAction");
   ASSERT_TRUE(holding != nullptr && stop != nullptr && rig.Aid<QAction>("logToFileAction") != nullptr);
   EXPECT_FALSE(stop->isEnabled());
+  // The count's growth (here from two digits to three) does not move the statistics' Reset button.
+  auto* reset = rig.Aid<QPushButton>("resetStats");
+  const QPoint resetAt = reset->mapTo(rig.window.get(), QPoint());
+  for (int n = 0; n < 900; ++n) p.Log("filler");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return holding->text() == QString::fromStdString(p.LogHoldingText()); }, 1000));
+  QTest::qWait(10);
+  EXPECT_EQ(reset->mapTo(rig.window.get(), QPoint()), resetAt);
   for (const auto& [name, csvFilter, csv] : {std::tuple{"c.txt", false, false}, std::tuple{"d", true, true}}) {
     const QString path = dir.filePath(QLatin1String(name)) + (csv ? QStringLiteral(".csv") : QString());
     rig.window->LogToFile(path, csvFilter);

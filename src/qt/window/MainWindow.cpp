@@ -148,6 +148,9 @@ void MainWindow::BuildAids() {
   logHolding_ = new QLabel(stats_);
   logHolding_->setObjectName(QStringLiteral("logHolding"));
   logHolding_->setTextFormat(Qt::PlainText);
+  // The pane holds at most 1000 entries: room for the widest count, so that
+  // the count's growth does not move the status bar's Reset button.
+  logHolding_->setMinimumWidth(logHolding_->fontMetrics().horizontalAdvance(QStringLiteral("1000 entries shown")));
   stats_->addPermanentWidget(logHolding_);
   auto* holdingTimer = new QTimer(this);
   connect(holdingTimer, &QTimer::timeout, this, [this] { RefreshLogHolding(); });
@@ -331,13 +334,9 @@ bool MainWindow::SaveWorkspaceAs(const QString& path) {
 void MainWindow::ChooseWorkspace(bool save) {
   const QString filter = QStringLiteral("VeskTarvelo workspace (*.json);;All files (*)");
   if (save) {
-    // The dialog adds ".json" to a name typed without a suffix before it asks
-    // whether to replace an existing file: it asks about the file written.
-    QFileDialog dialog(this, QStringLiteral("Save workspace"), workspaceFolder_, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("json"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      SaveWorkspaceAs(dialog.selectedFiles().constFirst());
+    const QString path =
+        ChooseSaveFile(this, QStringLiteral("Save workspace"), workspaceFolder_, filter, QStringLiteral("json"));
+    if (!path.isEmpty()) SaveWorkspaceAs(path);
   } else {
     OpenWorkspace(QFileDialog::getOpenFileName(this, QStringLiteral("Open workspace"), workspaceFolder_, filter));
   }

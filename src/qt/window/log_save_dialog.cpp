@@ -31,6 +31,15 @@ std::optional<LogFileChoice> ChooseLogFile(QWidget* parent, const QString& folde
   return LogFileChoice{dialog.selectedFiles().constFirst(), dialog.selectedNameFilter() == csvFilter};
 }
 
+QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& folder, const QString& filter,
+                       const QString& suffix) {
+  QFileDialog dialog(parent, title, folder, filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(suffix);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
 bool SavesAsCsv(const QString& path, bool csvFilter) {
   const QString suffix = QFileInfo(path).suffix().toLower();
   return suffix == QLatin1String("csv") || (suffix != QLatin1String("txt") && csvFilter);

@@ -5,7 +5,6 @@
 #include <QChartView>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -18,6 +17,7 @@
 #include <cmath>
 
 #include "modbus/formats.h"
+#include "qt/window/log_save_dialog.h"
 
 namespace qt {
 namespace {
@@ -57,17 +57,6 @@ int Decade(const std::vector<engine::PlotPoint>& points) {
   double most = 0;
   for (const engine::PlotPoint& p : points) most = std::max(most, std::abs(p.v));
   return most > 0 ? static_cast<int>(std::floor(std::log10(most))) : 0;
-}
-
-// The file to save to, empty when the operator cancels. A name typed without
-// a suffix gets `suffix` before the dialog asks whether to replace an existing
-// file, so it asks about the file written.
-QString ChooseSaveFile(QWidget* parent, const QString& title, const QString& filter, const char* suffix) {
-  QFileDialog dialog(parent, title, QString(), filter);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QLatin1String(suffix));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().constFirst();
 }
 
 }  // namespace
@@ -148,13 +137,13 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
     Redraw();
   });
   connect(csv, &QPushButton::clicked, this, [this] {
-    const QString path =
-        ChooseSaveFile(this, QStringLiteral("Save the plot's data"), QStringLiteral("CSV (*.csv)"), "csv");
+    const QString path = ChooseSaveFile(this, QStringLiteral("Save the plot's data"), QString(),
+                                        QStringLiteral("CSV (*.csv)"), QStringLiteral("csv"));
     if (!path.isEmpty()) SaveCsv(path);
   });
   connect(png, &QPushButton::clicked, this, [this] {
-    const QString path =
-        ChooseSaveFile(this, QStringLiteral("Save the plot's picture"), QStringLiteral("PNG (*.png)"), "png");
+    const QString path = ChooseSaveFile(this, QStringLiteral("Save the plot's picture"), QString(),
+                                        QStringLiteral("PNG (*.png)"), QStringLiteral("png"));
     if (!path.isEmpty()) SavePng(path);
   });
   auto* timer = new QTimer(this);
