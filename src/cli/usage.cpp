@@ -61,9 +61,11 @@ Request:
                           coils, 10001 inputs, 30001 input and 40001 holding
                           registers, or the 6-digit 400001-465536 form; a
                           reference without --function picks the read)
-  -r, --raw BYTES         send these hexadecimal bytes as typed, e.g.
-                          "01 03 00 00 00 0A", framed for the mode (ascii:
-                          the bytes, slave to LRC, written as characters)
+  -r, --raw BYTES         send these hexadecimal bytes as typed: the whole
+                          frame, its MBAP header or CRC included, e.g.
+                          "00 01 00 00 00 06 01 03 00 00 00 0A" over TCP;
+                          in ascii the bytes, slave to LRC, go out as
+                          characters between ':' and CR LF
 
 Run and output:
   -n, --polls N           transactions to run, 0 = until interrupted (default 1)
