@@ -200,6 +200,7 @@ bool Session::TakeNextRequest() {
   lastRequest_ = std::move(next->second);
   sentMode_ = Settings().mode;
   assembler_ = modbus::ResponseAssembler(sentMode_, lastRequest_);
+  fedToAnswer_ = 0;
   awaiting_ = true;
   return true;
 }
@@ -293,9 +294,13 @@ void Session::ReceiveChunk(const Frame& data) {
     cameUnawaited_ += data.size();
     return;
   }
+  fedToAnswer_ += data.size();
   if (!assembler_.FeedChunk(data)) return;
-  // The answer is complete; the rest of the chunk belongs to no request.
+  // The answer is complete; the rest of the chunk belongs to no request and
+  // is counted with the bytes that come while nothing is awaited.
   awaiting_ = false;
+  const size_t fed = std::exchange(fedToAnswer_, 0);
+  cameUnawaited_ += fed - std::min(fed, assembler_.Received().size());
   StopRequestTimer();
   Event e = MakeEvent(EventKind::AnswerComplete, current_);
   e.frame = assembler_.Received();

@@ -234,6 +234,8 @@ class Session {
   bool awaiting_ = false;
   // Bytes that came while no answer was awaited, reported with the next drop.
   size_t cameUnawaited_ = 0;
+  // Bytes fed to the answer awaited, so that those behind its end are counted.
+  size_t fedToAnswer_ = 0;
   Frame lastRequest_;
   modbus::ResponseAssembler assembler_;
   int32_t startDayMs_ = 0;

@@ -20,8 +20,9 @@ TEST(TransactionCycle, QueuedFramesGoOutOnTheCompletingByteAndATimeOutDropsTheRe
   r.Mark();
   Frame chunk = kAnswer1;
   chunk.insert(chunk.end(), {0, 2, 0});
-  r.fp.socket->Deliver(chunk);
-  EXPECT_EQ(r.NewLog(), r.Rows({"Response <-- " + Hex(kAnswer1), "Request  --> " + Hex(kRead2)}));
+  r.fp.socket->Deliver(chunk);  // the bytes behind the answer are dropped, counted before the next request
+  EXPECT_EQ(r.NewLog(),
+            r.Rows({"Response <-- " + Hex(kAnswer1), "Dropped 3 unread bytes", "Request  --> " + Hex(kRead2)}));
   EXPECT_EQ(r.f.RequestStartTime, 21849045 + 250);  // 06:04:09.045 in day milliseconds, stamped again
   r.fp.socket->Deliver({0, 2});
   r.Mark();
