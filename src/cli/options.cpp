@@ -197,6 +197,11 @@ bool ConvertLink(Converter& c) {
       return false;
     }
     o.dataBits = d[0] - '0';
+    // An RTU byte is eight bits: seven would lose every byte's top bit.
+    if (o.dataBits == 7 && o.mode == LinkMode::Rtu) {
+      c.error = Invalid("data-bits", d, "RTU needs 8 data bits (7 is for --mode ascii)");
+      return false;
+    }
   }
   if (g.Has("stop-bits")) {
     const std::string& s = g.Get("stop-bits");

@@ -19,7 +19,7 @@ Link:
   -d, --device PATH       serial port, e.g. /dev/ttyUSB0 (rtu, ascii)
   -b, --baud RATE         50 to 4000000 (default 9600)
       --parity P          none (default), even or odd
-      --data-bits N       7 or 8 (default 8)
+      --data-bits N       7 (ascii only) or 8 (default 8)
       --stop-bits N       1 (default) or 2
   -o, --timeout MS        answer time-out, 1 to 65535 ms (default 1000)
 

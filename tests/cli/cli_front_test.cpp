@@ -72,6 +72,7 @@ TEST(CliOptions, RefusesBadOptionsWithOneLine) {
       {"-m rtu -d /dev/ttyS0 --baudrate fast", "invalid --baud 'fast': a baud rate is 50 to 4000000"},
       {"-m rtu -d /dev/ttyS0 --parity mark", "invalid --parity 'mark': the parities are none, even and odd"},
       {"-m rtu -d /dev/ttyS0 --data-bits 9", "invalid --data-bits '9': the data bits are 7 or 8"},
+      {"-m rtu -d /dev/ttyS0 --data-bits 7", "invalid --data-bits '7': RTU needs 8 data bits (7 is for --mode ascii)"},
       {"-m rtu -d /dev/ttyS0 --stop-bits 3", "invalid --stop-bits '3': the stop bits are 1 or 2"},
       {"-m rtu -d /dev/ttyS0 -H 10.0.0.1", "--host does not apply to a serial port"},
       {"-H h --slave 0", "invalid --slave '0': slave 0 (broadcast) is for writes (5, 6, 15, 16, 22) only"},
@@ -182,8 +183,8 @@ TEST(CliOptions, AcceptsLinkRunAndOutputChoices) {
       {"-H 192.0.2.7",  // the defaults
        "mode 0 host 192.0.2.7 port 502 serial 0 device  baud 9600 parity 0 bits 81 slave 1 timeout 1000 polls 1 "
        "interval 1000 output 0 color 0 verbose 0 stats 0 notation 0 type INT16 raw  given 0"},
-      {"-m rtu -d /dev/ttyUSB0 -b 19200 --parity even --data-bits 7 --stop-bits 2",
-       "mode 1 host  port 502 serial 1 device /dev/ttyUSB0 baud 19200 parity 1 bits 72"},
+      {"-m ascii -d /dev/ttyUSB0 -b 19200 --parity even --data-bits 7 --stop-bits 2",
+       "mode 3 host  port 502 serial 1 device /dev/ttyUSB0 baud 19200 parity 1 bits 72"},
       {"-m rtu -d /dev/ttyUSB0 --parity O", "parity 2"},
       {"--mode=RTU-over-TCP -H 127.0.0.1 -p 1502", "mode 2 host 127.0.0.1 port 1502 serial 0"},
       {"-m ascii -d /dev/ttyS1", "mode 3 host  port 502 serial 1 device /dev/ttyS1"},
