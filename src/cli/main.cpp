@@ -224,7 +224,8 @@ class Run {
   }
 
   // An answer while the next poll's frame waits in the session: that frame
-  // goes out as soon as this event returns, and this answer's record is made
+  // goes out as soon as this event returns (on a serial port once the line's
+  // silence has passed), and this answer's record is made
   // and written afterwards (when the loop is about to wait): its writing
   // takes less than the next answer's coming, so it never holds a request
   // back. A device identification never queues ahead.
