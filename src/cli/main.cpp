@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -78,8 +77,6 @@ class Run {
     session_ = std::make_unique<engine::Session>(std::move(parts), [settings] { return settings; });
     requester_ = session_->AddRequester([this](const engine::Event& e) { OnEvent(e); });
     next_.setSingleShot(true);
-    // The few milliseconds of a serial line's silence are kept, not rounded up.
-    next_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&next_, &QTimer::timeout, [this] { Send(); });
   }
 
@@ -112,11 +109,12 @@ class Run {
   // session while this one is on the wire, so the session sends it the
   // moment the answer is complete, without a turn of the event loop. Not for
   // a device identification, whose next request depends on the answer, nor
-  // for a write of two registers with function 6, whose poll takes two.
+  // for a write of two registers with function 6, whose poll takes two. On a
+  // serial port the session holds the frame until the line's silence after
+  // the answer has passed.
   void QueueAhead() {
     if (finished_ || !inFlight_ || !sent_ || queuedAhead_ || options_.intervalMs != 0) return;
     if (options_.polls != 0 && done_ + 2 > options_.polls) return;
-    if (serial_) return;  // a serial line keeps a silence between the frames
     if (!options_.rawGiven && options_.function == 43) return;
     if (firstWriteRequest_ || cli::SecondWriteRequest(options_)) return;
     idBeforeAhead_ = transactionId_;
@@ -226,7 +224,8 @@ class Run {
   }
 
   // An answer while the next poll's frame waits in the session: that frame
-  // goes out as soon as this event returns, and this answer's record is made
+  // goes out as soon as this event returns (on a serial port once the line's
+  // silence has passed), and this answer's record is made
   // and written afterwards (when the loop is about to wait): its writing
   // takes less than the next answer's coming, so it never holds a request
   // back. A device identification never queues ahead.
@@ -266,14 +265,14 @@ class Run {
     if (record.outcome == cli::Outcome::Ok) {
       if (const auto next = cli::NextDeviceObject(options_, record.response)) {
         options_.objectId = *next;
-        next_.start(PauseMs(0));
+        next_.start(0);
         return;
       }
       // A value of two registers written with function 6: the second
       // register goes out once the first is written.
       if (auto second = cli::SecondWriteRequest(options_)) {
         firstWriteRequest_ = std::exchange(options_, std::move(*second));
-        next_.start(PauseMs(0));
+        next_.start(0);
         return;
       }
     }
@@ -284,19 +283,9 @@ class Run {
       Finish(false);
       return;
     }
-    next_.start(PauseMs(options_.intervalMs));
-  }
-
-  // The wait before the next request. On a serial line the master keeps the
-  // line quiet for 3.5 characters (11 bits each; 1.75 ms above 19200 baud)
-  // after an answer before it sends again, as RTU framing asks: bytes the
-  // slave sends behind its frame then arrive before the next request and are
-  // dropped as unread, instead of being read as the start of the next answer.
-  int PauseMs(uint32_t wanted) const {
-    if (!serial_) return static_cast<int>(wanted);
-    // 3.5 x 11 bits at the baud rate is 38500 / baud ms, rounded up.
-    const uint32_t silenceMs = options_.baud > 19200 ? 2 : (38500 + options_.baud - 1) / options_.baud;
-    return static_cast<int>(std::max(wanted, silenceMs));
+    // On a serial port the session keeps the line's silence after the
+    // answer, however short the interval.
+    next_.start(static_cast<int>(options_.intervalMs));
   }
 
   void Finish(bool interrupted) {
@@ -332,7 +321,6 @@ class Run {
   LocalTime sentAt_{};
   int transactionId_ = 0;
   uint8_t firstObjectId_ = options_.objectId;
-  bool serial_ = cli::UsesSerialPort(options_);
   // The options of a poll whose second write request is under way.
   std::optional<cli::CliOptions> firstWriteRequest_;
   uint32_t done_ = 0;

@@ -21,6 +21,13 @@ Event MakeEvent(EventKind kind, RequesterId requester = 0) {
 }
 }  // namespace
 
+int32_t LineSilenceMs(const platform::SerialSettings& line) {
+  if (line.baud > 19200 || line.baud <= 0) return 2;
+  const int64_t bits = 1 + line.dataBits + (line.parity == 'n' ? 0 : 1) + line.stopBits;
+  // 3.5 characters of `bits` bits: 3500 * bits / baud ms, rounded up.
+  return static_cast<int32_t>((3500 * bits + line.baud - 1) / line.baud);
+}
+
 Session::Session(LinkParts parts, std::function<LinkSettings()> settings)
     : parts_(std::move(parts)), settings_(std::move(settings)) {
   connectTimer_ = parts_.timers->CreateTimer();
@@ -133,6 +140,8 @@ std::optional<std::pair<RequesterId, Frame>> Session::TakeFrame() {
 }
 
 void Session::DropQueued(RequesterId keep) {
+  // A frame held for the line's silence has not gone out: it waits like the others.
+  if (held_ && current_ != keep) DropHeld();
   for (Requester& r : requesters_) {
     if (r.id == keep) continue;
     r.transactions.clear();
@@ -205,8 +214,35 @@ bool Session::TakeNextRequest() {
   return true;
 }
 
+int64_t Session::SilenceLeftMs() const {
+  if (!answerEndMono_ || !parts_.clock) return 0;
+  const int64_t end = *answerEndMono_;
+  const int64_t now = parts_.clock->MonotonicMs();
+  // The clock counts whole ms, so a frame taken in a later ms than the one
+  // the answer ended in may be up to a ms nearer to the answer than the
+  // clock says: it waits that ms more, and the silence is never cut short.
+  return end + silenceMs_ + (now > end ? 1 : 0) - now;
+}
+
+void Session::HoldFor(int64_t ms) {
+  requestTimer_->SetEnabled(false);
+  requestTimer_->SetInterval(static_cast<int>(std::clamp<int64_t>(ms, 1, kMaxTimerMs)));
+  requestTimer_->SetEnabled(true);
+}
+
+void Session::DropHeld() {
+  if (!std::exchange(held_, false)) return;
+  StopRequestTimer();
+  awaiting_ = false;
+}
+
 void Session::PutOnWire() {
+  held_ = false;
+  // Bytes that came during the silence, and any still unread, are dropped
+  // and reported before the frame goes out.
   DropStale(modbus::IsSocketMode(sentMode_));
+  // The line now carries a request: the next frame is timed from its answer.
+  answerEndMono_.reset();
   startDayMs_ = GetDayMilliseconds(parts_.clock->Now());
   startMono_ = parts_.clock->MonotonicMs();
   // Without a usable time-out the request waits until the next one is sent.
@@ -235,17 +271,42 @@ void Session::SendNext() {
   } else {
     // Not open (opening failed): the frame waits until the next send.
     if (!PortOpen() || !TakeNextRequest()) return;
+    // Within the line's silence after an answer the frame is held, as the
+    // request in flight, until the silence has passed.
+    if (const int64_t wait = SilenceLeftMs(); wait > 0) {
+      held_ = true;
+      heldUntilMono_ = parts_.clock->MonotonicMs() + wait;
+      HoldFor(wait);
+      return;
+    }
   }
   PutOnWire();
 }
 
 void Session::EndTransaction() {
+  held_ = false;
   StopRequestTimer();
   awaiting_ = false;
   DropQueued();
 }
 
 void Session::OnRequestTimeout() {
+  if (held_) {
+    // A timer may fire a little early (a coarse one by some per cent): the
+    // frame waits for the rest of the silence on the clock.
+    if (const int64_t left = heldUntilMono_ - parts_.clock->MonotonicMs(); left > 0) {
+      HoldFor(left);
+      return;
+    }
+    // The line's silence has passed: the frame held for it goes out.
+    StopRequestTimer();
+    if (PortOpen()) {
+      PutOnWire();
+    } else {
+      DropHeld();
+    }
+    return;
+  }
   // Still awaiting here, so the event carries the bytes received for this
   // request (and only for this one).
   Event e = MakeEvent(EventKind::RequestTimeout, current_);
@@ -290,7 +351,7 @@ void Session::ReceiveChunk(const Frame& data) {
   // arrive, so they are counted here and reported with the ones still unread
   // when the next request goes out: alike on the socket and on the port, and
   // in one row however many chunks a flood comes in.
-  if (!awaiting_) {
+  if (!awaiting_ || held_) {
     cameUnawaited_ += data.size();
     return;
   }
@@ -302,6 +363,8 @@ void Session::ReceiveChunk(const Frame& data) {
   const size_t fed = std::exchange(fedToAnswer_, 0);
   cameUnawaited_ += fed - std::min(fed, assembler_.Received().size());
   StopRequestTimer();
+  // On a serial line the next frame keeps the silence after this answer.
+  if (!modbus::IsSocketMode(sentMode_)) answerEndMono_ = parts_.clock->MonotonicMs();
   Event e = MakeEvent(EventKind::AnswerComplete, current_);
   e.frame = assembler_.Received();
   e.answer = assembler_.Answer();
@@ -321,7 +384,8 @@ void Session::ReceiveChunk(const Frame& data) {
     stats_.CountAnswer(ElapsedMs());
   }
   StatsChanged();
-  // The next frame goes out at once; the rest of the chunk is dropped, so it
+  // The next frame goes out at once (on a serial line, once the silence has
+  // passed); the rest of the chunk is dropped, so it
   // can never be taken as the start of the next answer. A requester that
   // submitted from inside the report has had its frame sent already: one
   // request in flight, never a second over it.
@@ -468,6 +532,7 @@ void Session::OpenPort() {
     return;
   }
   openPortName_ = s.portName;
+  silenceMs_ = LineSilenceMs(*s.serial);
   Event e = MakeEvent(EventKind::PortOpened);
   e.text = s.portName;
   Emit(std::move(e));
@@ -476,6 +541,8 @@ void Session::OpenPort() {
 
 void Session::ClosePort() {
   if (!PortOpen()) return;
+  // A frame held for the line's silence can no longer go out on this port.
+  DropHeld();
   parts_.serial->Close();
   Event e = MakeEvent(EventKind::PortClosed);
   e.text = openPortName_.empty() ? Settings().portName : openPortName_;

@@ -11,6 +11,13 @@
 // its own requests; link events (connecting, port opened, ...) go to every
 // requester. Never are two requests in flight: the next frame goes out when
 // the answer in flight is complete, has timed out or can no longer arrive.
+//
+// On a serial port (RTU or ASCII) the line is kept quiet between frames: a
+// frame taken within the line's silence after a complete answer (see
+// LineSilenceMs) is held, as the request in flight, until the silence has
+// passed, and only then written. Bytes that come meanwhile belong to no
+// request: they are dropped and reported before the frame goes out. The
+// request time-out starts when the frame is written.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -71,6 +78,12 @@ enum class EventKind {
 
 using RequesterId = int32_t;
 
+// The silence a serial line keeps between two frames, in whole ms: 3.5
+// characters (start bit, data bits, parity bit if any, stop bits) at the baud
+// rate, rounded up, and 2 ms above 19200 baud, where the usual fixed 1.75 ms
+// applies.
+int32_t LineSilenceMs(const platform::SerialSettings& line);
+
 struct Event {
   EventKind kind = EventKind::StatsChanged;
   // The requester whose request this concerns; 0 for link events.
@@ -111,8 +124,9 @@ class Session {
   using Source = std::function<std::optional<Frame>()>;
 
   // The session makes two timers from parts.timers, the connect time-out
-  // first, then the request time-out; it hooks itself to the transports'
-  // events.
+  // first, then the request time-out (which also times a serial line's
+  // silence while a frame is held for it: no request is on the wire then);
+  // it hooks itself to the transports' events.
   Session(LinkParts parts, std::function<LinkSettings()> settings);
   ~Session();
   Session(const Session&) = delete;
@@ -132,7 +146,9 @@ class Session {
   void Withdraw(RequesterId requester);
 
   // Makes the requester's next frame go out now: on a link that is up, the
-  // answer still awaited (if it is the same requester's) is given up for it;
+  // answer still awaited (if it is the same requester's) is given up for it,
+  // and so is a frame of its own held for the line's silence (the new one is
+  // held in its place for the rest of the silence);
   // a link that is down is brought up first (the frame goes out when it is).
   // When another requester's answer is awaited, its turn comes right after.
   void SendNow(RequesterId requester);
@@ -161,10 +177,14 @@ class Session {
   void OnSocketError(int32_t number, const std::string& description);
   void OnSerialData();
   void OnPortGone(const std::string& reason);
+  // The request timer fired: the request in flight timed out, or the line's
+  // silence a frame was held for has passed and the frame goes out.
   void OnRequestTimeout();
   void OnConnectTimeout();
 
   // ---- state -------------------------------------------------------------------
+  // True from the moment a frame is taken (also while it is held for the
+  // line's silence) until its answer ends.
   bool AwaitingResponse() const { return awaiting_; }
   const Frame& LastRequest() const { return lastRequest_; }
   const modbus::ResponseAssembler& Assembly() const { return assembler_; }
@@ -220,6 +240,13 @@ class Session {
   // Reports `dropped` bytes thrown away unread (nothing for none).
   void ReportDropped(size_t dropped);
   bool SocketMode() const;
+  // Milliseconds a frame taken now on the serial port must wait for the
+  // line's silence (0 or less: none).
+  int64_t SilenceLeftMs() const;
+  // (Re)arms the request timer to end the hold of a frame in `ms`.
+  void HoldFor(int64_t ms);
+  // Gives up the frame held for the line's silence, if any.
+  void DropHeld();
 
   LinkParts parts_;
   std::function<LinkSettings()> settings_;
@@ -246,6 +273,14 @@ class Session {
   bool connectFailureCounted_ = false;
   // The mode of the request in flight (answers are framed as it was sent).
   modbus::Mode sentMode_ = modbus::Mode::Tcp;
+  // The serial line: its silence between frames (from the settings the port
+  // was opened with), the monotonic ms its last answer ended (none once a
+  // request has been written since), and whether the frame taken is held
+  // for the silence (the request timer then times the silence).
+  int32_t silenceMs_ = 2;
+  std::optional<int64_t> answerEndMono_;
+  bool held_ = false;
+  int64_t heldUntilMono_ = 0;
 };
 
 }  // namespace engine

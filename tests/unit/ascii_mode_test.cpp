@@ -101,8 +101,10 @@ TEST(AsciiMode, PanelRunsAsciiOnTheSerialPortAndOnTheSocket) {
     // A device identification answer that says more follows asks for the next object at once.
     r.f.cmbCmd.SetListIndex(10);  // 43/14, read code 1 from object 0
     r.f.cmdSend_Click();
+    r.fp.clock->Advance(4);  // on the serial port, after the line's silence
     const std::string more = modbus::EncodeAscii(Frame{1, 43, 14, 1, 0x83, 0xFF, 1, 1, 0, 1, 'x'});
     mode == 3 ? r.fp.serial->Deliver(Chars(more)) : r.fp.socket->Deliver(Chars(more));
+    r.fp.clock->Advance(4);  // on the serial port, after the line's silence
     // No MBAP header: no identifier is counted on.
     EXPECT_EQ(
         std::make_pair(Text(mode == 3 ? r.fp.serial->written.back() : r.fp.socket->sent.back()), r.f.TransactionID),

@@ -254,6 +254,10 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
     EXPECT_EQ(Hex(s.fp.serial->written.back()), Hex(WithCrc({1, 43, 14, 2, uint8_t(std::min(round, kRounds - 1))})));
     if (round == kRounds) break;
     s.fp.serial->Deliver(WithCrc({1, 43, 14, 2, 0x82, 0xFF, uint8_t(round + 1), 1, uint8_t(round), 1, 'x'}));
+    // The next request waits out the line's silence after the answer (4 ms at 9600 baud).
+    s.fp.clock->Advance(3);
+    ASSERT_EQ(s.fp.serial->written.size(), static_cast<size_t>(round + 1));
+    s.fp.clock->Advance(2);
   }
   EXPECT_EQ(s.Count("Device identification stopped after 16 requests: the device still says more follows (next "
                     "object ID 0x10)"),
@@ -267,6 +271,7 @@ TEST(Commands, ResponseViewAndDeviceIdFollowUp) {
   s.f.cmdSend_Click();
   const size_t before = s.fp.serial->written.size();
   s.fp.serial->Deliver(WithCrc({1, 43, 14, 2, 0x82, 0, 0, 1, 0, 1, 'x'}));
+  s.fp.clock->Advance(4);
   EXPECT_EQ(s.fp.serial->written.size(), before);
 }
 

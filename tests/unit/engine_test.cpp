@@ -81,8 +81,16 @@ TEST(EngineSessions, OneLinkServesTwoRequestersInTurnNeverTwoInFlight) {
   Link rtu(Mode::Rtu, 1000);
   Log first, second;
   const auto p = rtu.Requester(first), q = rtu.Requester(second);
+  // Each answer is followed by the line's silence, 3.5 characters of 10 bits at 9600 baud (4 ms): nothing is
+  // written within it. A frame taken in a later ms than the answer's waits one ms more (the clock counts whole ms).
   auto answer = [&](std::initializer_list<uint8_t> counts) {
-    for (uint8_t n : counts) rtu.serial->Deliver(WithCrc({1, 3, 2, 0, n}));
+    for (uint8_t n : counts) {
+      const size_t written = rtu.serial->written.size();
+      rtu.serial->Deliver(WithCrc({1, 3, 2, 0, n}));
+      rtu.clock->Advance(3);
+      EXPECT_EQ(rtu.serial->written.size(), written) << "within the silence after answer " << int(n);
+      rtu.clock->Advance(2);
+    }
   };
   // p's transaction of two frames, then q's one frame submitted while p's first is in flight.
   rtu.session->Submit(p, {Read(Mode::Rtu, 1), Read(Mode::Rtu, 2)});

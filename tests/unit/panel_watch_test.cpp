@@ -1,6 +1,7 @@
 // The watch list on the panel, on the fakes: "Add to watch" from the request fields, its transactions in the log
-// (good ones hidden on request, faults always shown) and statistics, the panel's Send going next, the values ticked
-// for plotting, and workspace files opened and saved by the panel and named on the command line.
+// (good ones hidden on request, faults always shown) and statistics, the panel's Send going next, reads on the serial
+// port kept apart by the line's silence, the values ticked for plotting, and workspace files opened and saved by the
+// panel and named on the command line.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -105,6 +106,31 @@ TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
     // The panel's answer reaches its response view, the block's does not.
     EXPECT_NE(p.f.txtResponse.Text().find("500"), std::string::npos);
   }
+}
+
+// On the serial port the next block's read waits out the line's silence after an answer (4 ms at 9600 baud, one
+// more as it is taken a ms later); the operator's Send made meanwhile goes out after that read's answer.
+TEST(PanelWatch, OnTheSerialPortReadsKeepTheLinesSilence) {
+  Panel p(rig::kRtu);
+  p.UsePorts({"ttyS0"});
+  p.f.txtPollInterval.SetText("100");
+  for (const char* address : {"0", "5"}) Form(p, "1", 2, address, "1"), p.f.AddRequestToWatch();
+  const auto& written = p.fp.serial->written;
+  const auto waitForWrite = [&] {
+    int ms = 0;
+    for (const size_t before = written.size(); ms < 50 && written.size() == before; ++ms) p.fp.clock->Advance(1);
+    return ms;
+  };
+  waitForWrite();
+  p.fp.serial->Deliver(testbytes::WithCrc({1, 3, 2, 0, 0}));
+  p.fp.clock->Advance(2);
+  Form(p, "1", 2, "500", "1");
+  p.f.cmdSend_Click();
+  EXPECT_EQ(waitForWrite(), 3);
+  EXPECT_EQ(written.at(1).at(3), 5);
+  p.fp.serial->Deliver(testbytes::WithCrc({1, 3, 2, 0, 5}));
+  EXPECT_EQ(waitForWrite(), 4);
+  EXPECT_EQ(written.at(2).at(2) * 256 + written.at(2).at(3), 500);
 }
 
 TEST(PanelWatch, TickingFollowsTheWatchedValuesAndTheBoundOfEight) {
