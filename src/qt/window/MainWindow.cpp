@@ -372,6 +372,13 @@ void MainWindow::ShowWatchTab() {
   plot_->setVisible(!plotTab || tab == 1);
   watchRoom_->setVisible(!tabbed || tab != 2);
   WidgetOf(panel_.pctLog)->setVisible(!logInTabs_ || tab == 2);
+  if (logInTabs_) {
+    // The log's turn: the tab bar alone stays over it, the rest is the log's.
+    const QList<int> rows = rows_->sizes();
+    const int total = rows.value(1) + rows.value(2);
+    const int bar = tab == 2 ? watchTabs_->sizeHint().height() : total;
+    if (rows.size() == 3) rows_->setSizes({rows[0], bar, total - bar});
+  }
 }
 
 void MainWindow::WidenForWatch() {
