@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
@@ -658,6 +659,13 @@ TEST(Window, FitsEveryScreenSizeFromANetbookUp) {
     QTest::qWait(20);
     EXPECT_LE(rig.window->minimumSizeHint().width(), 1024) << "with the watch list";
     EXPECT_LE(rig.window->minimumSizeHint().height(), 600 - 60) << "with the watch list";
+    // The list fits the window's width and shows three rows of each table.
+    EXPECT_FALSE(rig.Aid<QScrollArea>("watchRoom")->horizontalScrollBar()->isVisible());
+    for (const char* table : {"watchBlocks", "watchValues"}) {
+      auto* t = rig.Aid<QTableWidget>(table);
+      EXPECT_TRUE(t->isVisible()) << table;
+      EXPECT_GE(t->viewport()->height() / t->verticalHeader()->defaultSectionSize(), 3) << table;
+    }
     p.cmbMode.SetListIndex(1);
     p.cmbMode.SetListIndex(0);
     rig.window->resize(size);

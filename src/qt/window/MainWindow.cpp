@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTimer>
 #include <algorithm>
 
@@ -236,18 +238,32 @@ void MainWindow::BuildWatch() {
   watchArea_->addWidget(watchPane_);
   watchArea_->addWidget(plot_);
   // Between the request and response and the log: beside what the operator
-  // sends, above the record of it. The list and the plot side by side need
-  // more than a small screen has: they scroll in the room the window gives
-  // them, instead of making the window wider than the screen for as long as
-  // they are shown.
+  // sends, above the record of it. Where the window is too narrow for the
+  // list and the plot side by side, they take turns under a tab bar; where
+  // it is too low for the list and the log one above the other, the log
+  // takes its turn there too. What is still missing scrolls.
   watchRoom_ = new QScrollArea;
   watchRoom_->setObjectName(QStringLiteral("watchRoom"));
   watchRoom_->setFrameShape(QFrame::NoFrame);
   watchRoom_->setWidgetResizable(true);
   watchRoom_->setWidget(watchArea_);
-  rows_->insertWidget(1, watchRoom_);
+  watchTabs_ = new QTabBar;
+  watchTabs_->setObjectName(QStringLiteral("watchTabs"));
+  watchTabs_->setDocumentMode(true);
+  watchTabs_->setExpanding(false);
+  watchTabs_->hide();
+  watchBox_ = new QWidget;
+  watchBox_->setObjectName(QStringLiteral("watchBox"));
+  auto* box = new QVBoxLayout(watchBox_);
+  box->setContentsMargins(0, 0, 0, 0);
+  box->setSpacing(2);
+  box->addWidget(watchTabs_);
+  box->addWidget(watchRoom_, 1);
+  rows_->insertWidget(1, watchBox_);
   rows_->setStretchFactor(1, 1);
-  watchRoom_->hide();
+  watchBox_->hide();
+  rows_->installEventFilter(this);
+  connect(watchTabs_, &QTabBar::currentChanged, this, [this] { ShowWatchTab(); });
   auto message = [this](const QString& text) { stats_->showMessage(text, 5000); };
   watchPane_->onMessage = message;
   plot_->onMessage = message;
@@ -265,9 +281,10 @@ void MainWindow::ShowWatch(bool shown) {
     watchAction_->setChecked(shown);  // comes back here through the action
     return;
   }
-  if (watchRoom_->isHidden() != shown) return;
-  if (!shown) watchHeight_ = rows_->sizes().value(1);
-  watchRoom_->setVisible(shown);
+  if (watchBox_->isHidden() != shown) return;
+  if (!shown && !logInTabs_) watchHeight_ = rows_->sizes().value(1);
+  watchBox_->setVisible(shown);
+  FitWatch();
   if (shown) {
     WidenForWatch();
     // Too little room left for the list and the plot (a first showing): the
@@ -276,9 +293,91 @@ void MainWindow::ShowWatch(bool shown) {
     const QList<int> rows = rows_->sizes();
     int total = 0;
     for (int r : rows) total += r;
-    if (rows.size() == 3 && rows[1] < std::max(150, watchHeight_ / 2))
+    if (!logInTabs_ && rows.size() == 3 && rows[1] < std::max(150, watchHeight_ / 2))
       rows_->setSizes({total * 35 / 100, total * 40 / 100, total * 25 / 100});
     watchPane_->Refresh();
+  }
+}
+
+int MainWindow::SideBySideWidth() const {
+  return watchPane_->OneLineWidth() + plot_->minimumSizeHint().width() + watchArea_->handleWidth();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == rows_ && e->type() == QEvent::Resize) FitWatch();
+  return QMainWindow::eventFilter(watched, e);
+}
+
+void MainWindow::FitWatch() {
+  if (watchTabs_ == nullptr || fitting_) return;
+  fitting_ = true;
+  const bool shown = !watchBox_->isHidden();
+  const bool narrow = shown && rows_->width() < SideBySideWidth();
+  // The least height for the list with three rows of each table, with the
+  // request and response and the log at their least.
+  const int handles = 2 * rows_->handleWidth();
+  const int least = rows_->widget(0)->minimumSizeHint().height() + WidgetOf(panel_.pctLog)->minimumSizeHint().height() +
+                    handles + watchPane_->LeastHeight(rows_->width());
+  const bool low = shown && rows_->height() < least;
+  enum Tab { kList, kPlot, kLog };
+  QList<int> tabs;
+  if (narrow || low) tabs << kList;
+  if (narrow) tabs << kPlot;
+  if (low) tabs << kLog;
+  QList<int> had;
+  for (int i = 0; i < watchTabs_->count(); ++i) had << watchTabs_->tabData(i).toInt();
+  if (tabs != had) {
+    const int current =
+        watchTabs_->currentIndex() >= 0 ? watchTabs_->tabData(watchTabs_->currentIndex()).toInt() : kList;
+    if (low && !logInTabs_) logHeight_ = rows_->sizes().value(2);
+    QSignalBlocker quiet(watchTabs_);
+    while (watchTabs_->count() > 0) watchTabs_->removeTab(0);
+    for (int tab : tabs) {
+      const int i = watchTabs_->addTab(
+          tab == kList   ? (narrow ? QStringLiteral("Watch list") : QStringLiteral("Watch list and plot"))
+          : tab == kPlot ? QStringLiteral("Plot")
+                         : QStringLiteral("Log"));
+      watchTabs_->setTabData(i, tab);
+      if (tab == current) watchTabs_->setCurrentIndex(i);
+    }
+    watchTabs_->setVisible(!tabs.isEmpty());
+    const bool wasLow = logInTabs_;
+    logInTabs_ = low;
+    ShowWatchTab();
+    if (low && !wasLow) {
+      // The request and response at their least: the rest is the list's.
+      const QList<int> rows = rows_->sizes();
+      const int total = rows.value(0) + rows.value(1) + rows.value(2);
+      const int upper = rows_->widget(0)->minimumSizeHint().height();
+      rows_->setSizes({upper, total - upper, 0});
+    }
+    if (!low && shown && logHeight_ > 0) {
+      // The log back under the list, as high as it was.
+      const QList<int> rows = rows_->sizes();
+      if (rows.size() == 3 && rows[2] < logHeight_) {
+        const int take = std::min(logHeight_ - rows[2], rows[1] - watchBox_->minimumSizeHint().height());
+        if (take > 0) rows_->setSizes({rows[0], rows[1] - take, rows[2] + take});
+      }
+    }
+  }
+  fitting_ = false;
+}
+
+void MainWindow::ShowWatchTab() {
+  const int tab = watchTabs_->currentIndex() >= 0 ? watchTabs_->tabData(watchTabs_->currentIndex()).toInt() : 0;
+  const bool tabbed = watchTabs_->count() > 0;
+  const bool plotTab = watchTabs_->count() > 0 && watchTabs_->tabData(1).toInt() == 1;
+  // The list and the plot: both, or the one whose tab is chosen.
+  watchPane_->setVisible(!plotTab || tab == 0);
+  plot_->setVisible(!plotTab || tab == 1);
+  watchRoom_->setVisible(!tabbed || tab != 2);
+  WidgetOf(panel_.pctLog)->setVisible(!logInTabs_ || tab == 2);
+  if (logInTabs_) {
+    // The log's turn: the tab bar alone stays over it, the rest is the log's.
+    const QList<int> rows = rows_->sizes();
+    const int total = rows.value(1) + rows.value(2);
+    const int bar = tab == 2 ? watchTabs_->sizeHint().height() : total;
+    if (rows.size() == 3) rows_->setSizes({rows[0], bar, total - bar});
   }
 }
 
@@ -290,7 +389,7 @@ void MainWindow::WidenForWatch() {
   // command line) makes its room when the window is first shown.
   widenOnShow_ = !isVisible();
   if (!isVisible() || isMaximized() || isFullScreen() || screen() == nullptr) return;
-  const int missing = watchArea_->minimumSizeHint().width() - rows_->width();
+  const int missing = SideBySideWidth() - rows_->width();
   const QList<int> columns = columns_->sizes();
   if (missing <= 0 || columns.size() != 2) return;
   const int room = screen()->availableGeometry().width() - (frameGeometry().width() - width());
@@ -311,7 +410,8 @@ void MainWindow::WidenForWatch() {
 
 void MainWindow::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
-  if (widenOnShow_ && !watchRoom_->isHidden()) WidenForWatch();
+  if (widenOnShow_ && !watchBox_->isHidden()) WidenForWatch();
+  FitWatch();
 }
 
 bool MainWindow::OpenWorkspace(const QString& path) {
@@ -388,7 +488,7 @@ void MainWindow::RestoreState() {
   } else {
     watchArea_->setSizes({width() / 2, width() / 2});
   }
-  watchRoom_->setVisible(s.watch);
+  watchBox_->setVisible(s.watch);
   watchAction_->setChecked(s.watch);
   inspectorAction_->setChecked(s.inspector);
   inspector_->setVisible(s.inspector);
@@ -405,9 +505,10 @@ void MainWindow::StoreState() {
   if (s.columns.size() == 2 && s.columns[1] == 0 && inspectorWidth_ > 0)
     s.columns = {std::max(1, s.columns[0] - inspectorWidth_), inspectorWidth_};
   const QList<int> rows = rows_->sizes();
-  s.rows = {rows.value(0), rows.value(2)};
+  // A log that takes its turn with the watch list keeps the height it had.
+  s.rows = {rows.value(0), logInTabs_ ? logHeight_ : rows.value(2)};
   s.watch = watchAction_->isChecked();
-  if (s.watch) watchHeight_ = rows.value(1);
+  if (s.watch && !logInTabs_) watchHeight_ = rows.value(1);
   s.watchHeight = watchHeight_;
   s.watchColumns = watchArea_->sizes();
   s.inspector = inspectorAction_->isChecked();

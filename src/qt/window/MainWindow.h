@@ -19,6 +19,7 @@ class QActionGroup;
 class QLabel;
 class QPushButton;
 class QScrollArea;
+class QTabBar;
 class QSplitter;
 
 namespace qt {
@@ -72,6 +73,7 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
   void moveEvent(QMoveEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void PlaceWindow(const Field& form);
@@ -116,7 +118,18 @@ class MainWindow : public QMainWindow {
   WatchPlot* plot_ = nullptr;
   QSplitter* watchArea_ = nullptr;    // the watch list | the plot
   QScrollArea* watchRoom_ = nullptr;  // holds the watch area, scrolled where the window is too small for it
+  QTabBar* watchTabs_ = nullptr;      // the list, the plot and the log in turn, where the window is small
+  QWidget* watchBox_ = nullptr;       // the tab bar over the watch room
+  bool logInTabs_ = false;            // the log takes its turn under the tab bar
+  int logHeight_ = 0;                 // the log's height before it did
+  bool fitting_ = false;
   void WidenForWatch();
+  // Where the window is small: the tabs the watch list, the plot and the log
+  // take turns under, and which of them shows.
+  void FitWatch();
+  void ShowWatchTab();
+  // The width the list and the plot need side by side.
+  int SideBySideWidth() const;
   bool widenOnShow_ = false;  // the watch area was shown before the window was
   QAction* watchAction_ = nullptr;
   int watchHeight_ = 0;  // the watch area's height when it was last shown

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
@@ -132,8 +133,78 @@ QPushButton* MakeButton(QWidget* parent, const QString& text, const char* name, 
   b->setObjectName(QLatin1String(name));
   b->setAutoDefault(true);  // Enter on the focused button presses it
   b->setToolTip(tip);
+  // The style makes a text button at least 80 pixels wide; these are as wide
+  // as their text with room on both sides, so that the actions take one line
+  // on a small window.
+  b->setMaximumWidth(
+      std::max(b->fontMetrics().horizontalAdvance(text) + 4 * b->fontMetrics().averageCharWidth(),
+               b->fontMetrics().horizontalAdvance(QStringLiteral("Resume")) + 4 * b->fontMetrics().averageCharWidth()));
   return b;
 }
+
+// Lays its items out left to right and starts a new line where the width
+// runs out, so that a strip of fields takes two lines on a narrow window
+// instead of making the pane wider than the window.
+class FlowLayout : public QLayout {
+ public:
+  explicit FlowLayout(int spacing) { setSpacing(spacing); }
+  ~FlowLayout() override {
+    while (QLayoutItem* item = takeAt(0)) delete item;
+  }
+  void addItem(QLayoutItem* item) override { items_.push_back(item); }
+  int count() const override { return static_cast<int>(items_.size()); }
+  QLayoutItem* itemAt(int i) const override { return i >= 0 && i < count() ? items_[static_cast<size_t>(i)] : nullptr; }
+  QLayoutItem* takeAt(int i) override {
+    if (i < 0 || i >= count()) return nullptr;
+    QLayoutItem* item = items_[static_cast<size_t>(i)];
+    items_.erase(items_.begin() + i);
+    return item;
+  }
+  Qt::Orientations expandingDirections() const override { return {}; }
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override { return Place(QRect(0, 0, width, 0), false); }
+  void setGeometry(const QRect& rect) override {
+    QLayout::setGeometry(rect);
+    Place(rect, true);
+  }
+  QSize sizeHint() const override {
+    // Everything on one line.
+    int w = 0, h = 0;
+    for (QLayoutItem* item : items_) {
+      if (item->isEmpty()) continue;
+      w += item->sizeHint().width() + (w > 0 ? spacing() : 0);
+      h = std::max(h, item->sizeHint().height());
+    }
+    return {w, h};
+  }
+  QSize minimumSize() const override {
+    // As narrow as the widest item.
+    QSize s;
+    for (QLayoutItem* item : items_)
+      if (!item->isEmpty()) s = s.expandedTo(item->minimumSize());
+    return s;
+  }
+
+ private:
+  // Places the items in `rect` (or only measures) and returns the height used.
+  // Every line is as high as the highest item; the others are centred in it.
+  int Place(const QRect& rect, bool apply) const {
+    const int line = sizeHint().height();
+    int x = rect.x(), y = rect.y();
+    for (QLayoutItem* item : items_) {
+      if (item->isEmpty()) continue;
+      const QSize hint = item->sizeHint();
+      if (x > rect.x() && x + hint.width() > rect.right() + 1) {
+        x = rect.x();
+        y += line + spacing();
+      }
+      if (apply) item->setGeometry(QRect(QPoint(x, y + (line - hint.height()) / 2), hint));
+      x += hint.width() + spacing();
+    }
+    return y + line - rect.y();
+  }
+  std::vector<QLayoutItem*> items_;
+};
 
 }  // namespace
 
@@ -143,16 +214,23 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   v->setSpacing(4);
 
   // The editor strip: the selected block's fields, and the list's actions.
-  auto* editor = new QHBoxLayout;
-  editor->setSpacing(4);
+  // Both wrap onto a further line where the pane is narrow; a caption stays
+  // on the line of its field.
+  auto* editor = new FlowLayout(6);
+  editorFlow_ = editor;
   auto* selected = new QLabel(QStringLiteral("<b>Selected block:</b>"), this);
   selected->setToolTip(QStringLiteral("The fields of the block selected in the list; Apply changes it"));
   editor->addWidget(selected);
   auto caption = [&](const QString& text, QWidget* field) {
-    auto* l = new QLabel(text, this);
+    auto* pair = new QWidget(this);
+    auto* h = new QHBoxLayout(pair);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(4);
+    auto* l = new QLabel(text, pair);
     l->setBuddy(field);
-    editor->addWidget(l);
-    editor->addWidget(field);
+    h->addWidget(l);
+    h->addWidget(field);
+    editor->addWidget(pair);
   };
   slave_ = MakeSpin(this, 1, 247, "watchSlave", QStringLiteral("Slave address, 1 to 247"));
   function_ = new QComboBox(this);
@@ -177,11 +255,10 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   apply_ =
       MakeButton(this, QStringLiteral("Apply"), "watchApply", QStringLiteral("Give the selected block these fields"));
   editor->addWidget(apply_);
-  editor->addStretch(1);
   v->addLayout(editor);
 
-  auto* actions = new QHBoxLayout;
-  actions->setSpacing(4);
+  auto* actions = new FlowLayout(4);
+  actionsFlow_ = actions;
   auto* add = MakeButton(this, QStringLiteral("Add to watch"), "watchAdd",
                          QStringLiteral("Watch the request's slave, function, address, quantity, format and poll "
                                         "interval as a new block"));
@@ -198,11 +275,11 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   for (QWidget* w : {static_cast<QWidget*>(add), static_cast<QWidget*>(remove_), static_cast<QWidget*>(pause_),
                      static_cast<QWidget*>(up_), static_cast<QWidget*>(down_)})
     actions->addWidget(w);
-  actions->addStretch(1);
   actions->addWidget(hideGood_);
   v->addLayout(actions);
 
-  auto* split = new QSplitter(Qt::Vertical, this);
+  split_ = new QSplitter(Qt::Vertical, this);
+  QSplitter* split = split_;
   split->setObjectName(QStringLiteral("watchSplitter"));
   split->setChildrenCollapsible(false);
   blocks_ = MakeTable(split,
@@ -245,6 +322,41 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   format_->setEnabled(!engine::WatchReadsBits(static_cast<uint8_t>(function_->currentIndex() + 1)));
   LoadEditor();
   Refresh();
+}
+
+int WatchPane::TableHeight(int rows) const {
+  return blocks_->horizontalHeader()->sizeHint().height() + rows * blocks_->verticalHeader()->defaultSectionSize() +
+         2 * blocks_->frameWidth();
+}
+
+int WatchPane::OneLineWidth() const {
+  return std::max(editorFlow_->sizeHint().width(), actionsFlow_->sizeHint().width());
+}
+
+int WatchPane::LeastHeight(int width) const {
+  // Measured a scroll bar narrower than offered, and with room for the
+  // blocks' own scroll bar where they sit beside the values.
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  return StripHeight(width - bar) + TableHeight(3) + bar;
+}
+
+int WatchPane::StripHeight(int width) const {
+  return editorFlow_->heightForWidth(width) + actionsFlow_->heightForWidth(width) + 2 * layout()->spacing();
+}
+
+void WatchPane::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  // The strip's lines never overlap the tables: what does not fit scrolls.
+  const int least = StripHeight(width()) + TableHeight(1);
+  if (minimumHeight() != least) setMinimumHeight(least);
+  // The blocks over the values while both show three rows or more; on a low
+  // pane side by side, where each shows as many rows as the pane is high.
+  const Qt::Orientation wanted =
+      split_->height() >= 2 * TableHeight(3) + split_->handleWidth() ? Qt::Vertical : Qt::Horizontal;
+  if (split_->orientation() == wanted) return;
+  split_->setOrientation(wanted);
+  const int room = wanted == Qt::Vertical ? split_->height() : split_->width();
+  split_->setSizes({room * 3 / 5, room * 2 / 5});
 }
 
 engine::WatchBlockId WatchPane::BlockAt(int row) const {

@@ -16,7 +16,10 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QPushButton;
+class QResizeEvent;
+class QSplitter;
 class QSpinBox;
 class QTableWidget;
 class QTableWidgetItem;
@@ -34,12 +37,24 @@ class WatchPane : public QWidget {
   // The selected block, 0 for none.
   engine::WatchBlockId Selected() const;
 
+  // The width the editor strip and the actions take on one line each.
+  int OneLineWidth() const;
+  // The least height that shows three rows of both tables at `width`.
+  int LeastHeight(int width) const;
+
   // Told when the set of plotted values or the blocks change.
   std::function<void()> onPlottedChanged;
   // Told with a message for the operator (the status bar shows it).
   std::function<void(const QString&)> onMessage;
 
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
  private:
+  // The height of a table that shows `rows` rows under its heading.
+  int TableHeight(int rows) const;
+  // The height of the editor strip and the actions at `width`.
+  int StripHeight(int width) const;
   void AddFromRequest();
   void ApplyEdit();
   void RemoveSelected();
@@ -56,6 +71,9 @@ class WatchPane : public QWidget {
   frmMain& panel_;
   QTableWidget* blocks_ = nullptr;
   QTableWidget* values_ = nullptr;
+  QSplitter* split_ = nullptr;  // the blocks and the values
+  QLayout* editorFlow_ = nullptr;
+  QLayout* actionsFlow_ = nullptr;
   QSpinBox* slave_ = nullptr;
   QComboBox* function_ = nullptr;
   QSpinBox* address_ = nullptr;
