@@ -50,6 +50,9 @@ constexpr QSize kFirstSize(1280, 760);
 // the response grid beside it keeps room for a 32-bit value and its bytes (the
 // inspector shows a 64-bit value's bytes whole).
 constexpr double kInspectorShare = 0.4;
+// The height the watch area is given, where the screen has room, when it is
+// shown: the list's strip, a few rows of each table and a readable plot.
+constexpr int kWatchWantedHeight = 380;
 
 }  // namespace
 
@@ -406,6 +409,30 @@ void MainWindow::WidenForWatch() {
     if (past > 0) move(x() - std::clamp(past, 0, std::max(0, x() - avail.left())), y());
     resize(width() + grow, height());
   }
+  // Room for the list's rows: a watch area lower than the list wants (three
+  // rows of each table, the plot readable) takes height the screen has to
+  // spare, then what the log and the request and response have above their
+  // least. A window at its first size would otherwise leave it a row or two.
+  QList<int> rows = rows_->sizes();
+  if (logInTabs_ || rows.size() != 3) return;
+  int lacking = std::max(watchPane_->LeastHeight(rows_->width()), kWatchWantedHeight) - rows[1];
+  if (lacking <= 0) return;
+  const QRect avail = screen()->availableGeometry();
+  const int taller = std::clamp(avail.height() - frameGeometry().height(), 0, lacking);
+  if (taller >= kWatchWantedHeight / 8) {  // else not worth a move of the window
+    const int past = frameGeometry().bottom() + taller - avail.bottom();
+    if (past > 0) move(x(), y() - std::clamp(past, 0, std::max(0, y() - avail.top())));
+    resize(width(), height() + taller);
+    rows[1] += taller;
+    lacking -= taller;
+  }
+  for (const int from : {2, 0}) {
+    const int give = std::clamp(rows[from] - rows_->widget(from)->minimumSizeHint().height(), 0, lacking);
+    rows[from] -= give;
+    rows[1] += give;
+    lacking -= give;
+  }
+  rows_->setSizes(rows);
 }
 
 void MainWindow::showEvent(QShowEvent* e) {
