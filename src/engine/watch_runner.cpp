@@ -27,12 +27,13 @@ bool IsLinkFailure(EventKind kind) {
 
 WatchRunner::WatchRunner(Session& session, std::shared_ptr<platform::Clock> clock,
                          std::unique_ptr<platform::Timer> timer, std::function<modbus::Mode()> mode,
-                         Session::Sink forward)
+                         Session::Sink forward, std::string decimalSeparator)
     : session_(session),
       clock_(std::move(clock)),
       timer_(std::move(timer)),
       mode_(std::move(mode)),
-      forward_(std::move(forward)) {
+      forward_(std::move(forward)),
+      model_(std::move(decimalSeparator)) {
   // The session cannot forget a requester: the sink checks that the runner
   // still exists before it touches it.
   auto alive = std::make_shared<WatchRunner*>(this);

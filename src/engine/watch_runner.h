@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/session.h"
@@ -26,9 +27,10 @@ namespace engine {
 class WatchRunner {
  public:
   // `mode` tells the framing the link uses now; `forward` gets the events of
-  // the runner's own transactions.
+  // the runner's own transactions; `decimalSeparator` is written into the
+  // 32-bit values, as in the panel's response view.
   WatchRunner(Session& session, std::shared_ptr<platform::Clock> clock, std::unique_ptr<platform::Timer> timer,
-              std::function<modbus::Mode()> mode, Session::Sink forward = {});
+              std::function<modbus::Mode()> mode, Session::Sink forward = {}, std::string decimalSeparator = ".");
   ~WatchRunner();
   WatchRunner(const WatchRunner&) = delete;
   WatchRunner& operator=(const WatchRunner&) = delete;

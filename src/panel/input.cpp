@@ -115,10 +115,15 @@ void frmMain::txtPollInterval_KeyPress(int16_t& KeyAscii) {
 
 namespace {
 
-// "Address: 99999 is outside 0 to 65535"; an empty text is named as such.
+// "Address: 99999 is outside 0 to 65535"; an empty text is named as such,
+// and so is a text that is no number at all (a decimal comma, letters): it
+// is not outside the range, and saying so would send the operator looking
+// for a range problem.
 std::string OutsideText(const char* field, const std::string& text, int32_t lo, int32_t hi) {
-  const std::string shown = text.empty() ? std::string("empty") : "\"" + text + "\"";
-  return std::string(field) + ": " + shown + " is outside " + std::to_string(lo) + " to " + std::to_string(hi);
+  const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+  if (text.empty()) return std::string(field) + ": empty is outside " + range;
+  if (!ParseNumber(text)) return std::string(field) + ": \"" + text + "\" is not a whole number from " + range;
+  return std::string(field) + ": \"" + text + "\" is outside " + range;
 }
 
 // The range check shared by the whole-number fields: empty when `field` holds a number in lo..hi.

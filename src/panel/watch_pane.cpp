@@ -12,9 +12,11 @@
 #include "panel/frmMain.h"
 
 void frmMain::StartWatch() {
+  // The list shows its values in the operator's notation, as the response view does.
   watch_ = std::make_unique<engine::WatchRunner>(
       *session_, platform_.clock, platform_.timers->CreateTimer(), [this] { return modbus::ModeOf(Mode); },
-      [this](const engine::Event& e) { OnWatchEvent(e); });
+      [this](const engine::Event& e) { OnWatchEvent(e); },
+      platform_.locale ? platform_.locale->DecimalSeparator() : std::string("."));
   watch_->Start();
 }
 

@@ -108,6 +108,21 @@ TEST(PanelWatch, TheSendButtonGoesNextWhileABlockIsRead) {
   }
 }
 
+// A 32-bit value in the list is written in the operator's notation, as in the response view.
+TEST(PanelWatch, ValuesTakeTheLocalesDecimalSeparator) {
+  fakes::FakePlatform fp;
+  fp.locale->separator = ",";
+  frmMain f(fp.Bundle());
+  f.Form_Load();
+  f.Mode = rig::kTcp;
+  const auto id = f.Watch().Add({1, 3, 0x4120, 2, 2, 1000, false});  // answered 41 20 41 21, FLOAT_ABCD
+  fp.clock->Advance(2);
+  fp.socket->AcceptConnect();
+  ASSERT_EQ(fp.socket->sent.size(), 1u);
+  fp.socket->Deliver(TcpAnswer(fp.socket->sent[0]));
+  EXPECT_EQ(f.Watch().Model().Find(id)->values.at(0).text, "10,0159006118774");
+}
+
 // On the serial port the next block's read waits out the line's silence after an answer (4 ms at 9600 baud, one
 // more as it is taken a ms later); the operator's Send made meanwhile goes out after that read's answer.
 TEST(PanelWatch, OnTheSerialPortReadsKeepTheLinesSilence) {
