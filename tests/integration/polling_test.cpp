@@ -61,8 +61,8 @@ TEST(PollingTest, DisconnectInTheMiddleOfATransactionDoesNotStopPolling) {
   EXPECT_FALSE(p.f().pctAuto.Visible() || !p.f().cmdAuto1.Visible());
   EXPECT_EQ(p.Rows(), Cat(Cat({Req(Adu(kTcp, 1, {1, 4, 0, 1, 0, 1})), "Disconnected"}, Connect(port)),
                           Exchange(2, {1, 4, 0, 1, 0, 1}, {1, 4, 2, 0x03, 0xE9})));
-  // The response time on the real clock: the slave's 800 ms and a little.
-  EXPECT_TRUE(std::regex_match(p.f().lblDT.Caption(), std::regex("([89][0-9]|1[0-2][0-9])[0-9] ms")))
+  // The response time on the real clock: the slave's 800 ms and what a loaded machine adds, below the time-out.
+  EXPECT_TRUE(std::regex_match(p.f().lblDT.Caption(), std::regex("([89][0-9]{2}|1[0-9]{3}) ms")))
       << p.f().lblDT.Caption();
 }
 
