@@ -4,6 +4,7 @@
 // at all. Screenshots of the watch pane, the plot and the window go to the build folder.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QChartView>
@@ -138,10 +139,32 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   EXPECT_EQ(a.Find<QSpinBox>("watchQuantity")->value(), 3);
   a.Type("watchQuantity", "2");
   a.Type("watchInterval", "1000");
-  a.Click("watchApply");
+  QTest::keyClick(a.Find<QSpinBox>("watchInterval"), Qt::Key_Return);  // as Apply
   EXPECT_EQ(a.Blocks()[2].config.quantity, 2);
   EXPECT_EQ(a.Blocks()[2].config.intervalMs, 1000u);
   EXPECT_EQ(values->rowCount(), 5);
+
+  // Tab walks the whole window in reading order (the socket's fields are greyed while it is
+  // connected; the request is the refused write's), each stop named for a screen reader, and gets
+  // out of every table.
+  a.window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(a.window.get()));
+  QWidget* first = a.window->WidgetOf(a.panel->cmbMode);
+  first->setFocus();
+  QStringList stops;
+  for (int i = 0; i < 60 && (i == 0 || QApplication::focusWidget() != first); ++i) {
+    QWidget* w = QApplication::focusWidget();
+    QAccessibleInterface* named = QAccessible::queryAccessibleInterface(w);
+    EXPECT_TRUE(named != nullptr && !named->text(QAccessible::Name).isEmpty()) << w->objectName().toStdString();
+    stops << w->objectName();
+    QTest::keyClick(w, Qt::Key_Tab);
+  }
+  EXPECT_EQ(stops.join(' ').toStdString(),
+            "cmbMode txtTcpTimeout cmdTcpConnect cmdTcpDisconnect optFORM optHEX txtUnitID "  // connected
+            "cmbCmd txtAddr txtValue cmbFormat cmdSend cmdAuto1 cmbAddresses txtPollInterval txtResponse "
+            "inspector watchSlave watchFunction watchAddress watchQuantity watchFormat watchInterval watchApply "
+            "watchAdd watchRemove watchPause watchUp watchDown watchHideGood watchBlocks watchValues plotWindow "
+            "plotPause plotZoomIn plotZoomOut plotFollow plotSaveCsv plotSavePng txtLog saveLog resetStats");
   const QHeaderView* header = values->horizontalHeader();
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return header->sectionViewportPosition(4) + header->sectionSize(4) >= values->viewport()->width(); }, 1000))
@@ -212,6 +235,10 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchBlocks", 3, 8).startsWith("exception 2"); }, 3000));
   EXPECT_EQ(a.Cell("watchValues", values->rowCount() - 1, 4), QStringLiteral("stale: never read"));
   EXPECT_TRUE(values->item(values->rowCount() - 1, 3)->font().italic());
+  // Delete in the list removes the selected block.
+  a.ClickBlock(3);
+  QTest::keyClick(a.Find<QTableWidget>("watchBlocks"), Qt::Key_Delete);
+  ASSERT_EQ(a.Blocks().size(), 3u);
   // A value and a time longer than the "-" a block shows before its first read are not cut.
   a.Add(2, "102", "2", 2);
   ASSERT_TRUE(QTest::qWaitFor([&] { return a.Cell("watchValues", values->rowCount() - 1, 3).contains('E'); }, 3000))

@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
 
@@ -92,9 +93,15 @@ MainWindow::MainWindow(frmMain& panel, QWidget* parent) : QMainWindow(parent), p
   if (!panel_.Watch().Model().Blocks().empty()) ShowWatch(true);
   PlaceWindow(panel_);  // again, now that the window has its size
   SetFieldTabOrder(*binding_);
-  // The aids' buttons last; the preview and the inspector are read by eye.
-  QWidget::setTabOrder(WidgetOf(panel_.txtLog), saveLog_);
-  QWidget::setTabOrder(saveLog_, stats_->ResetButton());
+  // After the response view, in reading order: the inspector beside it, the
+  // watch list and its plot under them, the log, and the aids' buttons last.
+  // The preview is read by eye.
+  QList<QWidget*> order{WidgetOf(panel_.txtResponse),
+                        inspector_->findChild<QTableWidget*>(QStringLiteral("inspector"))};
+  for (QWidget* w = watchBox_->nextInFocusChain(); w != watchBox_; w = w->nextInFocusChain())
+    if (watchBox_->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->focusProxy() == nullptr) order << w;
+  order << WidgetOf(panel_.txtLog) << saveLog_ << stats_->ResetButton();
+  for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   RefreshPreview();
   inspector_->Refresh();
 
@@ -248,6 +255,7 @@ void MainWindow::BuildWatch() {
   watchRoom_ = new QScrollArea;
   watchRoom_->setObjectName(QStringLiteral("watchRoom"));
   watchRoom_->setFrameShape(QFrame::NoFrame);
+  watchRoom_->setFocusPolicy(Qt::NoFocus);  // its fields and tables take the focus, it does not
   watchRoom_->setWidgetResizable(true);
   watchRoom_->setWidget(watchArea_);
   watchTabs_ = new QTabBar;

@@ -59,7 +59,11 @@ ValueInspector::ValueInspector(frmMain& panel, ResponseGrid* responseView, const
   table_->horizontalHeader()->setSectionsClickable(false);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionMode(QAbstractItemView::NoSelection);
-  table_->setFocusPolicy(Qt::NoFocus);
+  // A stop for Tab, so that it can be read from the keyboard (arrows move
+  // over its cells); its line follows the response view's.
+  table_->setFocusPolicy(Qt::StrongFocus);
+  table_->setTabKeyNavigation(false);
+  table_->setAccessibleName(QStringLiteral("Inspector"));
   table_->setWordWrap(false);  // a long value is cut at its end, never broken
   table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   table_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
@@ -84,6 +85,9 @@ QTableWidget* MakeTable(QWidget* parent, const QStringList& headings, const char
   t->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   t->horizontalHeader()->setStretchLastSection(true);
   t->setWordWrap(false);
+  // Tab leaves the table (the arrows move within it), as everywhere else in
+  // the window; with the table's own Tab the focus would never get out.
+  t->setTabKeyNavigation(false);
   return t;
 }
 
@@ -287,10 +291,12 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
                        QStringLiteral("Qty"), QStringLiteral("Format"), QStringLiteral("Every"),
                        QStringLiteral("Last update"), QStringLiteral("Response"), QStringLiteral("State")},
                       "watchBlocks");
+  blocks_->setAccessibleName(QStringLiteral("Watched blocks"));
   values_ = MakeTable(split,
                       {QStringLiteral("Plot"), QStringLiteral("Block"), QStringLiteral("Address"),
                        QStringLiteral("Value"), QStringLiteral("Age")},
                       "watchValues");
+  values_->setAccessibleName(QStringLiteral("Watched values"));
   values_->setToolTip(
       QStringLiteral("Tick up to 8 values to plot them (named in the plot by slave, table, address "
                      "and a format other than INT16: S1 HR 110, S1 HR 100 FLOAT_ABCD). A stale value is one "
@@ -309,6 +315,13 @@ WatchPane::WatchPane(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   connect(down_, &QPushButton::clicked, this, [this] { MoveSelected(1); });
   connect(hideGood_, &QCheckBox::toggled, this, [this](bool on) { panel_.HideWatchGoodInLog = on; });
   connect(blocks_, &QTableWidget::itemSelectionChanged, this, [this] { LoadEditor(); });
+  // From the keyboard: Enter in a field of the strip applies it, Delete in
+  // the blocks removes the selected one.
+  for (QWidget* w :
+       {static_cast<QWidget*>(slave_), static_cast<QWidget*>(function_), static_cast<QWidget*>(address_),
+        static_cast<QWidget*>(quantity_), static_cast<QWidget*>(format_), static_cast<QWidget*>(interval_)})
+    w->installEventFilter(this);
+  blocks_->installEventFilter(this);
   connect(values_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { ValueChanged(item); });
   // Bits have no format.
   connect(function_, &QComboBox::currentIndexChanged, this,
@@ -357,6 +370,25 @@ void WatchPane::resizeEvent(QResizeEvent* e) {
   split_->setOrientation(wanted);
   const int room = wanted == Qt::Vertical ? split_->height() : split_->width();
   split_->setSizes({room * 3 / 5, room * 2 / 5});
+}
+
+bool WatchPane::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, e);
+  const auto* key = static_cast<QKeyEvent*>(e);
+  if (key->modifiers() & ~Qt::KeypadModifier) return QWidget::eventFilter(watched, e);
+  if (watched == blocks_) {
+    if (key->key() != Qt::Key_Delete || Selected() == 0) return QWidget::eventFilter(watched, e);
+    RemoveSelected();
+    return true;
+  }
+  // A combo box's open list takes its own Enter; this is the closed box's.
+  if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return QWidget::eventFilter(watched, e);
+  if (apply_->isEnabled()) {
+    // What was typed counts, also where the spin box has not yet taken it.
+    if (auto* spin = qobject_cast<QSpinBox*>(watched)) spin->interpretText();
+    ApplyEdit();
+  }
+  return true;
 }
 
 engine::WatchBlockId WatchPane::BlockAt(int row) const {

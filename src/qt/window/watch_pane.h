@@ -49,6 +49,7 @@ class WatchPane : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   // The height of a table that shows `rows` rows under its heading.

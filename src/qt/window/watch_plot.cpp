@@ -118,6 +118,7 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   view_->setRenderHint(QPainter::Antialiasing, false);
   view_->setRubberBand(QChartView::RectangleRubberBand);
   view_->setMinimumSize(240, 160);
+  view_->setFocusPolicy(Qt::NoFocus);  // it takes no keys: the bar's buttons zoom and follow
   v->addWidget(view_, 1);
   empty_ = new QLabel(QStringLiteral("Tick values in the watch list's Plot column to plot them (up to 8)."), view_);
   empty_->setObjectName(QStringLiteral("plotEmpty"));

@@ -245,12 +245,12 @@ void SetFieldTabOrder(FieldBinding& binding) {
   auto WidgetOf = [&](const Field& f) { return binding.WidgetOf(f); };
   // Mode, the connection, the input kind, the request, then the results.
   const std::vector<const Field*> order = {
-      &p.cmbMode,         &p.txtTcpHost,  &p.txtTcpPort,      &p.txtTcpTimeout, &p.cmdTcpConnect, &p.cmdTcpDisconnect,
-      &p.cmbRtuPort,      &p.cmbRtuSpeed, &p.cmbRtuParity,    &p.cmbRtuStopBit, &p.txtRtuTimeout, &p.cmdRtuOpenPort,
-      &p.cmdRtuClosePort, &p.optFORM,     &p.optHEX,          &p.txtUnitID,     &p.cmbCmd,        &p.txtAddr,
-      &p.txtQuantity,     &p.txtValue,    &p.txtAndMask,      &p.txtValues,     &p.cmbReadCode,   &p.cmbValuesAs,
-      &p.txtWriteAddr,    &p.txtObjectId, &p.txtOrMask,       &p.txtHEX,        &p.cmbFormat,     &p.cmdSend,
-      &p.cmdAuto1,        &p.cmdAuto0,    &p.txtPollInterval, &p.cmbAddresses,  &p.txtResponse,   &p.txtLog};
+      &p.cmbMode,         &p.txtTcpHost,  &p.txtTcpPort,   &p.txtTcpTimeout,   &p.cmdTcpConnect, &p.cmdTcpDisconnect,
+      &p.cmbRtuPort,      &p.cmbRtuSpeed, &p.cmbRtuParity, &p.cmbRtuStopBit,   &p.txtRtuTimeout, &p.cmdRtuOpenPort,
+      &p.cmdRtuClosePort, &p.optFORM,     &p.optHEX,       &p.txtUnitID,       &p.cmbCmd,        &p.txtAddr,
+      &p.txtQuantity,     &p.txtValue,    &p.txtAndMask,   &p.txtValues,       &p.cmbReadCode,   &p.cmbValuesAs,
+      &p.txtWriteAddr,    &p.txtObjectId, &p.txtOrMask,    &p.txtHEX,          &p.cmbFormat,     &p.cmdSend,
+      &p.cmdAuto1,        &p.cmdAuto0,    &p.cmbAddresses, &p.txtPollInterval, &p.txtResponse,   &p.txtLog};
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
 }
 

@@ -318,6 +318,38 @@ WindowPanes ArrangeWindow(FieldBinding& binding, QMainWindow* window, RequestPre
   top->addWidget(panes.columns, 1);
 
   window->setCentralWidget(central);
+
+  // What a screen reader names each field by: the caption over it, or a name
+  // where there is none. Value shows under Quantity's caption, which then
+  // reads "Value".
+  const std::pair<const Field*, const Field*> captioned[] = {{&p.lblProtocol, &p.cmbMode},
+                                                             {&p.Label3, &p.cmbRtuPort},
+                                                             {&p.Label4, &p.cmbRtuSpeed},
+                                                             {&p.Label11, &p.cmbRtuParity},
+                                                             {&p.Label12, &p.cmbRtuStopBit},
+                                                             {&p.Label13, &p.txtRtuTimeout},
+                                                             {&p.Label1, &p.txtTcpHost},
+                                                             {&p.Label2, &p.txtTcpPort},
+                                                             {&p.Label5, &p.txtTcpTimeout},
+                                                             {&p.lblUnitID, &p.txtUnitID},
+                                                             {&p.lblCommand, &p.cmbCmd},
+                                                             {&p.Label7, &p.txtAddr},
+                                                             {&p.lblLen, &p.txtQuantity},
+                                                             {&p.lblAndMask, &p.txtAndMask},
+                                                             {&p.lblValues, &p.txtValues},
+                                                             {&p.lblReadCode, &p.cmbReadCode},
+                                                             {&p.lblValuesAs, &p.cmbValuesAs},
+                                                             {&p.lblWriteAddr, &p.txtWriteAddr},
+                                                             {&p.lblObjectId, &p.txtObjectId},
+                                                             {&p.lblOrMask, &p.txtOrMask},
+                                                             {&p.Label15, &p.cmbFormat},
+                                                             {&p.lblAddresses, &p.cmbAddresses},
+                                                             {&p.lblPollInterval, &p.txtPollInterval}};
+  for (const auto& [caption, field] : captioned)
+    if (auto* label = qobject_cast<QLabel*>(at(*caption))) label->setBuddy(at(*field));
+  const std::pair<const Field*, const char*> named[] = {
+      {&p.txtValue, "Value"}, {&p.txtHEX, "Raw request (hex)"}, {&p.txtResponse, "Response"}, {&p.txtLog, "Log"}};
+  for (const auto& [field, name] : named) at(*field)->setAccessibleName(QString::fromLatin1(name));
   return panes;
 }
 
