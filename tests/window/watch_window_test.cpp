@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -133,6 +134,14 @@ TEST(WatchWindowTest, AddEditPausePlotSaveAndReopen) {
       5000));
   EXPECT_EQ((QStringList{a.Cell("watchValues", 0, 3), a.Cell("watchValues", 3, 3), a.Cell("watchBlocks", 0, 8)}),
             (QStringList{"-32768", "1005", "good"}));
+  {  // under a locale with a decimal comma the ages read as the values do
+    const QLocale was;
+    QLocale::setDefault(QLocale(QLocale::German));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return a.Cell("watchValues", 5, 4).contains(QRegularExpression("^\\d+,\\d s$")); }, 2000))
+        << a.Cell("watchValues", 5, 4).toStdString();
+    QLocale::setDefault(was);
+  }
 
   // Edit the third block through the editor strip: two registers at 1000 ms.
   a.ClickBlock(2);

@@ -564,6 +564,8 @@ void WatchPane::RefreshBlockRow(int row, const engine::WatchBlock& b, int64_t /*
 
 void WatchPane::RefreshValues(int64_t now) {
   const engine::WatchModel& model = panel_.Watch().Model();
+  const QString separator = QString::fromStdString(
+      panel_.Platform().locale ? panel_.Platform().locale->DecimalSeparator() : std::string("."));
   // Block numbers as the blocks table shows them: its row, from 1.
   std::vector<std::pair<engine::WatchBlockId, int>> numbers;
   for (size_t i = 0; i < shape_.size(); ++i) numbers.emplace_back(shape_[i].id, static_cast<int>(i) + 1);
@@ -579,12 +581,14 @@ void WatchPane::RefreshValues(int64_t now) {
       SetText(values_, r, kValueAddress, QString::number(value.address));
       SetText(values_, r, kValue, value.text.empty() ? QStringLiteral("-") : QString::fromStdString(value.text));
       QString age;
-      if (!value.lastGoodMs)
+      if (!value.lastGoodMs) {
         age = QStringLiteral("stale: never read");
-      else if (value.stale)
-        age = QStringLiteral("stale: %1 s old").arg(static_cast<double>(now - *value.lastGoodMs) / 1000.0, 0, 'f', 1);
-      else
-        age = QStringLiteral("%1 s").arg(static_cast<double>(now - *value.lastGoodMs) / 1000.0, 0, 'f', 1);
+      } else {
+        // Tenths of a second, in the locale's notation as the values are.
+        const QString seconds = QString::number(static_cast<double>(now - *value.lastGoodMs) / 1000.0, 'f', 1)
+                                    .replace(QLatin1Char('.'), separator);
+        age = value.stale ? QStringLiteral("stale: %1 s old").arg(seconds) : QStringLiteral("%1 s").arg(seconds);
+      }
       SetText(values_, r, kAge, age);
       // A stale value is greyed and slanted, its age in the error colour: it
       // never looks like a fresh one.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QLocale>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
@@ -109,6 +110,12 @@ WatchPlot::WatchPlot(frmMain& panel, QWidget* parent) : QWidget(parent), panel_(
   chart_->setMargins(QMargins(4, 4, 4, 4));
   chart_->legend()->setAlignment(Qt::AlignBottom);
   chart_->setAnimationOptions(QChart::NoAnimation);
+  // The axes' numbers in the locale's notation, as the watch list's values
+  // (its decimal separator, no grouping).
+  QLocale numbers;
+  numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+  chart_->setLocale(numbers);
+  chart_->setLocalizeNumbers(true);
   time_ = new QDateTimeAxis;
   time_->setFormat(QStringLiteral("hh:mm:ss"));
   time_->setTickCount(6);
@@ -249,7 +256,7 @@ void WatchPlot::AssignAxes(const std::vector<std::vector<engine::PlotPoint>>& po
   axes_.clear();
   for (int g = 0; g < groups; ++g) {
     auto* a = new QValueAxis;
-    a->setLabelFormat(QStringLiteral("%g"));
+    a->setLabelFormat(QStringLiteral("%.6g"));  // a precision, as localized labels need one
     chart_->addAxis(a, g % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
     axes_.push_back(a);
   }
