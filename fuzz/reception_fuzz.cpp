@@ -35,6 +35,9 @@ void Require(bool ok) {
 
 constexpr size_t kMaxInput = 4096;
 constexpr int kMaxSteps = 160;
+// The longest silence a serial line keeps between frames at the line speeds
+// used here (9600 baud: 4 ms), with room to spare.
+constexpr int64_t kMaxSilenceMs = 40;
 // Bytes delivered per input: enough to run the receive buffer into its limit
 // (65536) once, not so many that one input takes long.
 constexpr size_t kMaxDelivered = 80000;
@@ -129,6 +132,9 @@ struct Session {
   int timeoutMs = 0;
   // Bytes delivered while the request in flight awaited its answer.
   Frame since;
+  // On the serial port the next frame is held for the line's silence after
+  // an answer: taken (an answer is awaited) but not yet written.
+  bool held = false;
   size_t delivered = 0;
   int requestRowsSeen = 0;
 
@@ -206,7 +212,9 @@ void CheckState(Session& s) {
   if (s.mirror.requestRows != s.requestRowsSeen) {
     s.requestRowsSeen = s.mirror.requestRows;
     s.since.clear();
+    s.held = false;
   }
+  if (!f.AwaitingResponse) s.held = false;
 }
 
 // The whole pane, at the end: the mirror equals it, every row has its shape,
@@ -281,7 +289,7 @@ void Deliver(Session& s, const Frame& chunk) {
   const size_t queued = f.Requests.size();
   const int32_t deviceIdRounds = f.DeviceIdRounds;
   const bool up = s.LinkUp();
-  if (awaiting && up) s.since.insert(s.since.end(), chunk.begin(), chunk.end());
+  if (awaiting && up && !s.held) s.since.insert(s.since.end(), chunk.begin(), chunk.end());
   s.delivered += chunk.size();
 
   Transport(s, chunk);
@@ -300,33 +308,40 @@ void Deliver(Session& s, const Frame& chunk) {
   }
   CheckView(f);
   // The frame completed: one response row; the next queued frame went out at
-  // once and the rest of the chunk was dropped. A device identification
-  // answer that says more follows queues the request for the next object.
+  // once (on the serial port it is taken and held for the line's silence)
+  // and the rest of the chunk was dropped. A device identification answer
+  // that says more follows queues the request for the next object.
   Require(logged == 1);
   const size_t followUp = f.DeviceIdRounds > deviceIdRounds ? 1 : 0;
   Require(f.DeviceIdRounds - deviceIdRounds == static_cast<int32_t>(followUp));
-  Require(sent == (queued + followUp > 0 ? 1 : 0));
-  Require(f.Requests.size() == queued + followUp - static_cast<size_t>(sent));
-  if (sent == 1) {
-    Require(f.AwaitingResponse && f.RxCount == 0);
+  const bool next = queued + followUp > 0;
+  Require(sent == (next && !s.OnSerial() ? 1 : 0));
+  Require(f.Requests.size() == queued + followUp - (next ? 1 : 0));
+  if (next) {
+    Require(f.AwaitingResponse && (s.OnSerial() || f.RxCount == 0));
+    s.held = s.OnSerial();
     return;
   }
   Require(!f.AwaitingResponse);
   // The answer is the first bytes received for the request, at least a
   // header, a function code and a trailer long; in ASCII framing the
   // characters received up to the line end, at least a digit and the end
-  // (LF, or any character after a lone CR).
+  // (LF, or any character after a lone CR), or a stream that never ended a
+  // frame, cut at the bound.
   Require(f.RxCount >= (s.Ascii() ? 2 : s.mode == 1 ? 9 : 5));
   Require(static_cast<size_t>(f.RxCount) == f.RxBuffer.size());
   Require(f.RxBuffer.size() <= s.since.size() && std::equal(f.RxBuffer.begin(), f.RxBuffer.end(), s.since.begin()));
-  if (s.Ascii()) Require(f.RxBuffer.back() == '\n' || f.RxBuffer[f.RxBuffer.size() - 2] == '\r');
+  const bool lineEnded = f.RxBuffer.back() == '\n' || f.RxBuffer[f.RxBuffer.size() - 2] == '\r';
+  if (s.Ascii()) Require(lineEnded || f.RxBuffer.size() == static_cast<size_t>(kRxLimit));
   CheckResponseRow(s, f.RxBuffer);
   // Every recorded fault is reported, each once, after the exception row if
   // any: the function code has bit 7 and the code byte arrived. In ASCII
-  // framing both are in the binary frame that the characters carry.
+  // framing both are in the binary frame that the characters carry, and a
+  // stream cut at the bound before its line end carries no frame.
   const size_t slave = s.mode == 1 ? 6 : 0;
   const Frame answer = s.Ascii() ? AsciiFrameBytes(f.RxBuffer) : f.RxBuffer;
-  const bool exception = (ByteAt(answer, static_cast<long long>(slave) + 1) & 0x80) != 0 && answer.size() > slave + 2;
+  const bool exception = (ByteAt(answer, static_cast<long long>(slave) + 1) & 0x80) != 0 && answer.size() > slave + 2 &&
+                         (!s.Ascii() || lineEnded);
   Require(static_cast<size_t>(s.mirror.errorRows - errors) == f.ProtocolErrors.size() + (exception ? 1 : 0));
   for (const std::string& entry : f.ProtocolErrors) Require(std::count(entry.begin(), entry.end(), '\t') == 2);
 }
@@ -531,7 +546,12 @@ void Flood(Session& s, Input& in) {
 void Advance(Session& s, int64_t ms) {
   frmMain& f = s.f;
   const bool awaiting = f.AwaitingResponse;
-  const int64_t deadline = f.RequestStartMono + s.timeoutMs;
+  // On the serial port a frame may be held for the line's silence (after an
+  // answer, or sent within it): it is written once the silence has passed,
+  // and its time-out runs from then.
+  const int64_t now = s.fp.clock->MonotonicMs();
+  const int64_t deadline =
+      (s.OnSerial() ? std::max(f.RequestStartMono, now + kMaxSilenceMs) : f.RequestStartMono) + s.timeoutMs;
   const int64_t target = s.fp.clock->MonotonicMs() + ms;
   s.fp.clock->Advance(ms);
   if (awaiting && deadline <= target) Require(!f.AwaitingResponse);
@@ -622,8 +642,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckState(s);
   }
 
-  // Past every time-out that can still run, nothing is awaited any more.
-  Advance(s, s.timeoutMs + 1);
+  // Past every time-out that can still run (and the line's silence before
+  // it), nothing is awaited any more.
+  Advance(s, kMaxSilenceMs + s.timeoutMs + 1);
   Require(!f.AwaitingResponse);
   CheckState(s);
   CheckView(f);
