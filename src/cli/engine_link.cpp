@@ -156,21 +156,6 @@ RecordValue Labelled(std::string label, std::string text, std::optional<std::str
   return v;
 }
 
-// Bytes as text, as the window's response view writes them: printable ASCII
-// as it is, anything else as \xNN. A backslash is \x5C, so that the text
-// "\xFF" never reads as the byte 0xFF.
-std::string Printable(std::string_view bytes) {
-  std::string out;
-  for (const char ch : bytes) {
-    const auto c = static_cast<uint8_t>(ch);
-    if (c >= 0x20 && c < 0x7F && c != '\\')
-      out += ch;
-    else
-      out += "\\x" + Hex2(c);
-  }
-  return out;
-}
-
 // The values of the answers that carry no registers or bits at addresses:
 // 07, 08, 17 and 43/14, each labelled as the window's response view names it.
 std::vector<RecordValue> LabelledValues(int function, std::span<const uint8_t> pdu) {
@@ -199,8 +184,8 @@ std::vector<RecordValue> LabelledValues(int function, std::span<const uint8_t> p
       if (end > 4) {
         std::string hex;
         for (size_t i = 4; i < end; ++i) hex += (i > 4 ? " " : "") + Hex2(pdu[i]);
-        const std::string_view bytes(reinterpret_cast<const char*>(pdu.data() + 4), end - 4);
-        values.push_back(Labelled("Additional data", hex + " \"" + Printable(bytes) + "\"", std::nullopt));
+        values.push_back(
+            Labelled("Additional data", hex + " \"" + modbus::Printable(pdu.subspan(4, end - 4)) + "\"", std::nullopt));
       }
       break;
     }
@@ -208,8 +193,9 @@ std::vector<RecordValue> LabelledValues(int function, std::span<const uint8_t> p
       if (const auto answer = modbus::ParseDeviceId(pdu)) {
         for (const modbus::DeviceObject& o : answer->objects) {
           const std::string_view name = modbus::DeviceObjectName(o.id);
-          values.push_back(
-              Labelled(Hex2(o.id) + (name.empty() ? "" : " " + std::string(name)), Printable(o.value), std::nullopt));
+          const auto bytes = std::span(reinterpret_cast<const uint8_t*>(o.value.data()), o.value.size());
+          values.push_back(Labelled(Hex2(o.id) + (name.empty() ? "" : " " + std::string(name)),
+                                    modbus::Printable(bytes), std::nullopt));
         }
       }
       break;

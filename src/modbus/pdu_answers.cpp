@@ -33,7 +33,10 @@ std::string HexWord(int32_t v) {
   return HexByte(static_cast<uint8_t>(v >> 8)) + " " + HexByte(static_cast<uint8_t>(v));
 }
 
-// Bytes shown as text: printable ASCII as is, anything else as \xNN.
+bool ValidConformity(uint8_t c) { return (c & 0x7F) >= 1 && (c & 0x7F) <= 3; }
+
+}  // namespace
+
 std::string Printable(std::span<const uint8_t> bytes) {
   std::string t;
   for (uint8_t b : bytes) {
@@ -45,10 +48,6 @@ std::string Printable(std::span<const uint8_t> bytes) {
   }
   return t;
 }
-
-bool ValidConformity(uint8_t c) { return (c & 0x7F) >= 1 && (c & 0x7F) <= 3; }
-
-}  // namespace
 
 // ---- checks ----------------------------------------------------------------------------
 

@@ -181,6 +181,10 @@ std::vector<PduFault> CheckResponsePdu(std::span<const uint8_t> request, std::sp
 // "UserApplicationName"; empty for reserved and private ids.
 std::string_view DeviceObjectName(uint8_t id);
 
+// Bytes shown as text: printable ASCII as is, anything else (a backslash
+// too, so that the text "\xFF" never reads as the byte 0xFF) as \xNN.
+std::string Printable(std::span<const uint8_t> bytes);
+
 struct DeviceObject {
   uint8_t id = 0;
   std::string value;  // the object's bytes as received
